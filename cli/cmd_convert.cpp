@@ -1,0 +1,210 @@
+// ldic convert: the dialog's conversion from the command line. The job runs on a worker
+// thread exactly as in the dialog; this thread waits for its end and then writes the
+// package, as the dialog's completion handler does.
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "cli/cli_paths.h"
+#include "cli/commands.h"
+#include "common/user_messages.h"
+#include "common/utf.h"
+#include "core/convert_job.h"
+#include "package/metadata.h"
+#include "package/package_writer.h"
+#include "package/temp_files.h"
+#include "platform/console.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kConvertUsage[] =
+    "usage: ldic convert WORDLIST [-o PACKAGE] [--name N] [--author A] [--lumo L]\n"
+    "                    [--version V] [--date D] [--threads N]\n"
+    "\n"
+    "Converts WORDLIST into a .ldic package.\n"
+    "  -o PACKAGE    where to write the package (default: beside WORDLIST, extension .ldic)\n"
+    "  --name N      dictionary name (default: WORDLIST's base name)\n"
+    "  --author A    author\n"
+    "  --lumo L      the author's Lumo number\n"
+    "  --version V   version\n"
+    "  --date D      date text (default: today in the long date format)\n"
+    "  --threads N   threads for compression (default: one per core); the package is the\n"
+    "                same for every count\n"
+    "The temporary files LumoDictTemp.des and LumoDictTemp.des.dz are made in the package's\n"
+    "folder and deleted afterwards.\n"
+    "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n";
+
+// Reports the worker's progress on the terminal and hands its end to the waiting thread.
+class CliObserver : public IConvertObserver {
+ public:
+  explicit CliObserver(bool showProgress) : m_showProgress(showProgress) {}
+
+  void OnConvertProgress(int percent) override { ShowProgress(percent); }
+
+  void OnConvertDone(bool success, CConvertJob*) override {
+    std::lock_guard lock(m_mutex);
+    m_done = true;
+    m_success = success;
+    m_cv.notify_all();
+  }
+
+  void OnConvertWarning(UserMessage message) override {
+    EndProgressLine();
+    PrintError(UserMessageUtf8(message));
+  }
+
+  bool Wait() {
+    std::unique_lock lock(m_mutex);
+    m_cv.wait(lock, [this] { return m_done; });
+    return m_success;
+  }
+
+  void ShowProgress(int percent) {
+    if (!m_showProgress) return;
+    std::fprintf(stderr, "\rconverting... %3d%%", percent);
+    std::fflush(stderr);
+    m_lineOpen = true;
+  }
+
+  void EndProgressLine() {
+    if (m_lineOpen) std::fputc('\n', stderr);
+    m_lineOpen = false;
+  }
+
+ private:
+  const bool m_showProgress;
+  bool m_lineOpen = false;
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_done = false;
+  bool m_success = false;
+};
+
+struct ConvertOptions {
+  std::string wordList;
+  std::string package;
+  PackageFacts facts;
+  bool haveName = false;
+  bool haveDate = false;
+  unsigned threads = 0;
+};
+
+// Parses the arguments; returns an exit status to stop with, or -1 to go on.
+int ParseOptions(int argc, char** argv, ConvertOptions* options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kConvertUsage, stdout);
+      return 0;
+    }
+    const auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        PrintError((arg + " needs a value (see ldic convert --help)").c_str());
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "-o" || arg == "--output") {
+      if (!value(&options->package)) return 2;
+    } else if (arg == "--name" || arg == "--author" || arg == "--lumo" || arg == "--version" ||
+               arg == "--date") {
+      if (!value(&text)) return 2;
+      const std::wstring wide = Utf8ToWideText(text);
+      if (arg == "--name") options->facts.name = wide, options->haveName = true;
+      if (arg == "--author") options->facts.author = wide;
+      if (arg == "--lumo") options->facts.lumo = wide;
+      if (arg == "--version") options->facts.version = wide;
+      if (arg == "--date") options->facts.date = wide, options->haveDate = true;
+    } else if (arg == "--threads") {
+      if (!value(&text)) return 2;
+      char* end = nullptr;
+      const long n = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || n < 1 || n > 256) {
+        PrintError("--threads needs a number from 1 to 256");
+        return 2;
+      }
+      options->threads = static_cast<unsigned>(n);
+    } else if (!arg.empty() && arg[0] == '-') {
+      PrintError(("unknown option " + arg + " (see ldic convert --help)").c_str());
+      return 2;
+    } else if (options->wordList.empty()) {
+      options->wordList = arg;
+    } else {
+      PrintError(("unexpected argument " + arg + " (see ldic convert --help)").c_str());
+      return 2;
+    }
+  }
+  if (options->wordList.empty()) {
+    std::fputs(kConvertUsage, stderr);
+    return 2;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int RunConvertCommand(int argc, char** argv) {
+  ConvertOptions options;
+  if (const int status = ParseOptions(argc, argv, &options); status >= 0) return status;
+
+  std::error_code ec;
+  const fs::path wordList = PathFromUtf8(options.wordList);
+  fs::path package = options.package.empty() ? fs::path(wordList).replace_extension(".ldic")
+                                             : PathFromUtf8(options.package);
+  package = fs::absolute(package, ec);
+  const fs::path folder = package.parent_path();
+
+  // The same checks, and messages, as the dialog's.
+  const bool inputExists = fs::exists(wordList, ec) && !fs::is_directory(wordList, ec);
+  const bool folderOk = fs::is_directory(folder, ec);
+  if (!inputExists && !folderOk) return PrintError(UserMessageUtf8(UserMessage::kBothPathsWrong)), 1;
+  if (!inputExists) return PrintError(UserMessageUtf8(UserMessage::kInputMissing)), 1;
+  if (!folderOk) return PrintError(UserMessageUtf8(UserMessage::kSavePathWrong)), 1;
+  if (fs::equivalent(wordList, package, ec))
+    return PrintError(UserMessageUtf8(UserMessage::kSaveIsInput)), 1;
+
+  if (!options.haveName) options.facts.name = PathToWide(wordList.stem());
+  if (options.facts.name.empty()) return PrintError(UserMessageUtf8(UserMessage::kNameEmpty)), 1;
+  if (!options.haveDate) options.facts.date = platform::TodayLongDate();
+  const std::u16string metaBlock = BuildMetadataBlock(options.facts);
+
+  CliObserver observer(platform::StderrIsTerminal());
+  CConvertJob job(PathToWide(folder));
+  job.SetObserver(&observer);
+  job.m_threads = options.threads;
+  job.OpenInput(PathToWide(wordList));
+  job.m_running = true;
+  observer.ShowProgress(5);
+  std::thread worker(ConvertThreadProc, &job);
+  const bool converted = observer.Wait();
+  worker.join();
+  job.m_running = false;
+
+  int status = 0;
+  if (converted) {
+    const PackageResult result = WritePackage(
+        job, PathToWide(package), metaBlock, [&observer](int percent) { observer.ShowProgress(percent); });
+    if (result != PackageResult::kWritten) {
+      observer.EndProgressLine();
+      PrintError(UserMessageUtf8(PackageResultMessage(result)));
+      status = 1;
+    }
+  } else {
+    status = 1;  // the worker has told the user why
+  }
+  const bool cleaned = DeleteTempFiles(job);
+  observer.EndProgressLine();
+  if (!cleaned) PrintError(UserMessageUtf8(UserMessage::kTempDeleteFailed));
+  if (status == 0)
+    std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.m_entries.size());
+  return status;
+}

@@ -1,0 +1,58 @@
+#include "common/user_messages.h"
+
+namespace {
+
+struct Text {
+  UserMessage id;
+  const wchar_t* wide;
+  const char* utf8;
+};
+
+
+// The literals are spelled once and expanded to both encodings.
+#define T(id, s) {UserMessage::id, L"" s, s}
+
+constexpr Text kTexts[] = {
+    T(kCaption, "提示"),
+    T(kConvertFailed, "转换失败，请您重新转换"),
+    T(kTempFileMissing, "临时文件丢失，请重新转换"),
+    T(kTempDeleteFailed, "临时文件删除失败，您可以手动删除它们。"),
+    T(kInputOpenFailed, "无法打开导入文件，请确认文件存在且未被其他程序占用。"),
+    T(kWordListTooBig, "词库过大，无法转换。"),
+    T(kPackageCreateFailed, "无法创建词库文件，请检查保存路径。"),
+    T(kBothPathsWrong, "导入路径和保存路径错误"),
+    T(kInputMissing, "导入文件不存在，请重新选择导入文件"),
+    T(kSavePathWrong, "保存路径错误，请重新选择保存路径"),
+    T(kNameEmpty, "词库名称不能为空"),
+    T(kSaveIsInput, "保存路径不能与导入文件相同。"),
+    T(kAlreadyRegistered, "您已经添加过相同的词库"),
+    T(kRegistered, "词库添加成功！重启Lumo词典生效"),
+    T(kRegisterWriteFailed, "词库添加失败，请检查Lumo词典的设置文件。"),
+    T(kNoSettingsFile, "未找到LumoDict.ini文件，无法直接添加到Lumo词典。"),
+    T(kConverting, "正在转换，请稍候..."),
+    T(kConvertDone, "转换完成！已保存到指定位置。"),
+    T(kConvertCancelled, "转换取消。"),
+    T(kConvertFailedStatus, "转换失败。"),
+    T(kInputPrompt, "请选择要转换的文件(格式为: .csv, .txt)"),
+    T(kTitle, "Lumo词典格式转换助手"),
+};
+
+#undef T
+
+const Text* Find(UserMessage id) {
+  for (const Text& t : kTexts)
+    if (t.id == id) return &t;
+  return nullptr;
+}
+
+}  // namespace
+
+const wchar_t* UserMessageText(UserMessage id) {
+  const Text* t = Find(id);
+  return t ? t->wide : L"";
+}
+
+const char* UserMessageUtf8(UserMessage id) {
+  const Text* t = Find(id);
+  return t ? t->utf8 : "";
+}

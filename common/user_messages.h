@@ -1,0 +1,35 @@
+#pragma once
+// Every fixed text the user can be shown, by id. The ids are the string-table ids of the
+// Windows program, so the dialog loads the same texts from its resources; the portable
+// code and ldic use UserMessageText().
+
+enum class UserMessage : int {
+  kCaption = 200,              // "提示"
+  kConvertFailed = 201,        // "转换失败，请您重新转换"
+  kTempFileMissing = 202,      // "临时文件丢失，请重新转换"
+  kTempDeleteFailed = 203,     // "临时文件删除失败，您可以手动删除它们。"
+  kInputOpenFailed = 204,      // "无法打开导入文件，请确认文件存在且未被其他程序占用。"
+  kWordListTooBig = 205,       // "词库过大，无法转换。"
+  kPackageCreateFailed = 206,  // "无法创建词库文件，请检查保存路径。"
+  kBothPathsWrong = 207,
+  kInputMissing = 208,
+  kSavePathWrong = 209,
+  kNameEmpty = 210,
+  kSaveIsInput = 211,
+  kAlreadyRegistered = 212,
+  kRegistered = 213,
+  kRegisterWriteFailed = 214,
+  kNoSettingsFile = 215,
+  kConverting = 216,
+  kConvertDone = 217,
+  kConvertCancelled = 218,
+  kConvertFailedStatus = 219,
+  kInputPrompt = 220,
+  kTitle = 221,
+};
+
+// The text of a message; never null.
+const wchar_t* UserMessageText(UserMessage id);
+
+// The same text as UTF-8, for terminals and logs of the command-line tool.
+const char* UserMessageUtf8(UserMessage id);

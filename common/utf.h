@@ -1,0 +1,33 @@
+#pragma once
+// Unicode conversions of our own, identical on every platform. Decoding is complete and
+// checked: an invalid or truncated UTF-8 sequence gives U+FFFD for its first byte and
+// decoding resumes at the next byte; a lone UTF-16 surrogate gives U+FFFD.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+constexpr char32_t kReplacementChar = 0xFFFD;
+
+// Decodes one character from s at *pos and advances *pos past it (by one byte at least).
+char32_t DecodeUtf8(std::string_view s, size_t* pos);
+
+// Appends the UTF-8 form of c (a surrogate code point is written as U+FFFD).
+void AppendUtf8(std::string* out, char32_t c);
+
+std::u32string Utf8ToUtf32(std::string_view s);
+std::string Utf32ToUtf8(std::u32string_view s);
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string Utf16ToUtf8(std::u16string_view s);
+
+// Wide text is UTF-16 on Windows and UTF-32 elsewhere; these convert accordingly.
+std::wstring Utf8ToWideText(std::string_view s);
+std::string WideToUtf8(std::wstring_view s);
+std::u16string WideToUtf16(std::wstring_view s);
+std::wstring Utf16ToWide(std::u16string_view s);
+
+// True when s is well-formed UTF-8.
+bool IsValidUtf8(std::string_view s);
+
+// s with every invalid or truncated sequence replaced by U+FFFD, one per offending byte.
+std::string SanitizeUtf8(std::string_view s);

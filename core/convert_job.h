@@ -1,0 +1,92 @@
+#pragma once
+// One conversion, from the word list to the two temporary data files the package is
+// made from. The front end creates a job, opens the word list into it, sets m_running and
+// runs ConvertThreadProc on a thread of its own; the job reports through its observer.
+//
+// Threads: while the worker runs, the only field both threads touch is m_running, which
+// the front end clears to cancel. The worker polls it between lines while it reads the
+// word list; once reading is over it is not consulted again.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/dict_entry.h"
+#include "common/user_messages.h"
+#include "platform/file.h"
+
+class CConvertJob;
+
+// How a job tells its front end what happens. The dialog turns these calls into
+// WM_CONVERT_PROGRESS (sent), WM_CONVERT_DONE (posted) and a message box.
+class IConvertObserver {
+ public:
+  virtual ~IConvertObserver() = default;
+  // Called on the worker thread; returns once the front end has shown the position.
+  virtual void OnConvertProgress(int percent) = 0;
+  // Called on the worker thread as its last action; the front end finishes the run on
+  // its own thread.
+  virtual void OnConvertDone(bool success, CConvertJob* job) = 0;
+  // A failure the user must be told of; returns once the user has seen it.
+  virtual void OnConvertWarning(UserMessage message) = 0;
+};
+
+// Why Convert ended; the observer has already been told of every failure that has a
+// message.
+enum class ConvertOutcome {
+  kNotRun,
+  kSuccess,
+  kCancelled,
+  kInputUnreadable,  // "无法打开导入文件，..."
+  kTooBig,           // "词库过大，无法转换。"
+  kWriteFailed,      // "转换失败，请您重新转换"
+};
+
+class CConvertJob {
+ public:
+  // The temporary files go to the process's current directory as it is now.
+  CConvertJob();
+  // The temporary files go to folder.
+  explicit CConvertJob(std::wstring folder);
+  CConvertJob(const CConvertJob&) = delete;
+  CConvertJob& operator=(const CConvertJob&) = delete;
+
+  void SetObserver(IConvertObserver* observer) { m_observer = observer; }
+  IConvertObserver* Observer() const { return m_observer; }
+
+  // Opens the word list read-only and without sharing. A failure is noted here and
+  // reported by Convert.
+  void OpenInput(const std::wstring& path);
+
+  // Reads, sorts, writes and compresses; true on success.
+  bool Convert();
+  ConvertOutcome Outcome() const { return m_outcome; }
+
+  std::vector<DictEntry> m_entries;
+  platform::CFile m_inputFile;
+  uint32_t m_indexSize = 0;
+  uint32_t m_dataSize = 0;
+  uint32_t m_compressedSize = 0;
+  std::wstring m_curDir;
+  std::wstring m_desPath;
+  std::wstring m_dzPath;
+  bool m_compress = true;
+  std::atomic<bool> m_running{false};
+  // Threads used to compress the data; 0 means one per core.
+  unsigned m_threads = 0;
+
+ private:
+  bool ReadWordList();
+  bool WriteOutput();
+  bool Fail(ConvertOutcome outcome, bool tellUser);
+  void Progress(int percent);
+
+  IConvertObserver* m_observer = nullptr;
+  ConvertOutcome m_outcome = ConvertOutcome::kNotRun;
+  bool m_inputOpened = false;
+};
+
+// The worker thread's entry procedure: runs Convert and reports the end through the
+// job's observer. Its signature fits CreateThread and any other thread launcher.
+unsigned long ConvertThreadProc(void* job);

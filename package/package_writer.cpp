@@ -1,0 +1,174 @@
+#include "package/package_writer.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <limits>
+#include <vector>
+
+#include "core/convert_job.h"
+#include "platform/file_system.h"
+
+namespace {
+
+void PutLe16(unsigned char* p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void PutLe32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+uint32_t Crc32(uint32_t crc, const void* data, size_t count) {
+  const Bytef* p = static_cast<const Bytef*>(data);
+  while (count > 0) {
+    const uInt n = count > (1u << 30) ? (1u << 30) : static_cast<uInt>(count);
+    crc = static_cast<uint32_t>(crc32(crc, p, n));
+    p += n;
+    count -= n;
+  }
+  return crc;
+}
+
+constexpr size_t kCopyBufferSize = 1 << 20;
+
+}  // namespace
+
+bool CPackageStream::Create(const std::wstring& path) {
+  m_crc = 0;
+  m_length = 0;
+  m_ok = m_file.Open(path, platform::CBinaryFile::Mode::kCreateWrite);
+  return m_ok;
+}
+
+bool CPackageStream::Write(const void* data, size_t count) {
+  if (!m_ok) return false;
+  m_ok = m_file.Write(data, count);
+  if (m_ok) {
+    m_crc = Crc32(m_crc, data, count);
+    m_length += count;
+  }
+  return m_ok;
+}
+
+bool CPackageStream::StampChecksum() {
+  // The field was written as 0, so the running CRC is the CRC of the file with a zero
+  // checksum field.
+  unsigned char bytes[4];
+  PutLe32(bytes, m_crc);
+  m_ok = m_ok && m_file.Seek(kChecksumOffset) && m_file.Write(bytes, sizeof bytes);
+  return m_ok;
+}
+
+bool CPackageStream::Close() {
+  const bool closed = m_file.Close();
+  return m_ok && closed;
+}
+
+bool WritePackageHeader(const CConvertJob& job, CPackageStream& stream,
+                        std::u16string_view metaBlock) {
+  const uint64_t metadataEnd = kPackageHeaderSize + 2ull * metaBlock.size();
+  const uint64_t dataOffset = metadataEnd + job.m_indexSize;
+  if (dataOffset > std::numeric_limits<uint32_t>::max()) return false;
+
+  std::array<unsigned char, kPackageHeaderSize> header{};
+  PutLe32(&header[0], static_cast<uint32_t>(metadataEnd));
+  PutLe16(&header[4], kPackageFormatVersion);
+  PutLe16(&header[6], job.m_compress ? 1 : 0);
+  PutLe32(&header[8], static_cast<uint32_t>(metadataEnd));
+  PutLe32(&header[12], job.m_indexSize);
+  PutLe32(&header[16], static_cast<uint32_t>(dataOffset));
+  PutLe32(&header[20], job.m_compress ? job.m_compressedSize : job.m_dataSize);
+  PutLe32(&header[24], static_cast<uint32_t>(job.m_entries.size()));
+  PutLe32(&header[28], 0);
+  if (!stream.Write(header.data(), header.size())) return false;
+
+  std::vector<unsigned char> meta(2 * metaBlock.size());
+  for (size_t i = 0; i < metaBlock.size(); ++i) PutLe16(&meta[2 * i], metaBlock[i]);
+  return stream.Write(meta.data(), meta.size());
+}
+
+bool WritePackageIndex(CPackageStream& stream, const CConvertJob& job) {
+  std::vector<unsigned char> buffer;
+  buffer.reserve(kCopyBufferSize + 4096);
+  for (const DictEntry& e : job.m_entries) {
+    buffer.insert(buffer.end(), e.word.begin(), e.word.end());
+    unsigned char tail[9] = {0};
+    PutLe32(&tail[1], e.offset);
+    PutLe32(&tail[5], e.size);
+    buffer.insert(buffer.end(), tail, tail + sizeof tail);
+    if (buffer.size() >= kCopyBufferSize) {
+      if (!stream.Write(buffer.data(), buffer.size())) return false;
+      buffer.clear();
+    }
+  }
+  return stream.Write(buffer.data(), buffer.size());
+}
+
+bool CopyPackageData(const CConvertJob& job, CPackageStream& stream) {
+  platform::CBinaryFile data;
+  if (!data.Open(job.m_compress ? job.m_dzPath : job.m_desPath, platform::CBinaryFile::Mode::kRead))
+    return false;
+  const uint64_t expected = job.m_compress ? job.m_compressedSize : job.m_dataSize;
+  std::vector<unsigned char> buffer(kCopyBufferSize);
+  uint64_t copied = 0;
+  for (;;) {
+    const std::ptrdiff_t got = data.Read(buffer.data(), buffer.size());
+    if (got < 0) return false;
+    if (got == 0) break;
+    if (!stream.Write(buffer.data(), static_cast<size_t>(got))) return false;
+    copied += static_cast<uint64_t>(got);
+  }
+  // The header already states the size: a data file that changed since is no use.
+  return copied == expected;
+}
+
+bool StampPackageChecksum(CPackageStream& stream) { return stream.StampChecksum(); }
+
+PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
+                           std::u16string_view metaBlock,
+                           const std::function<void(int)>& progress) {
+  const auto report = [&progress](int percent) {
+    if (progress) progress(percent);
+  };
+  // The data must be there before anything is created: a package without its data is
+  // never produced.
+  if (!platform::PathExists(job.m_compress ? job.m_dzPath : job.m_desPath))
+    return PackageResult::kDataMissing;
+
+  const std::wstring partial = path + L".part";
+  CPackageStream stream;
+  if (!stream.Create(partial)) return PackageResult::kCreateFailed;
+
+  PackageResult result = PackageResult::kWritten;
+  if (!WritePackageHeader(job, stream, metaBlock)) result = PackageResult::kWriteFailed;
+  report(85);
+  if (result == PackageResult::kWritten && !WritePackageIndex(stream, job))
+    result = PackageResult::kWriteFailed;
+  report(90);
+  if (result == PackageResult::kWritten && !CopyPackageData(job, stream))
+    result = platform::PathExists(job.m_compress ? job.m_dzPath : job.m_desPath)
+                 ? PackageResult::kWriteFailed
+                 : PackageResult::kDataMissing;
+  report(97);
+  if (result == PackageResult::kWritten && !StampPackageChecksum(stream))
+    result = PackageResult::kWriteFailed;
+  if (!stream.Close() && result == PackageResult::kWritten) result = PackageResult::kWriteFailed;
+  if (result == PackageResult::kWritten && !platform::ReplaceFile(partial, path))
+    result = PackageResult::kCreateFailed;
+  if (result != PackageResult::kWritten) {
+    platform::RemoveFile(partial);
+    return result;
+  }
+  report(100);
+  return result;
+}
+
+UserMessage PackageResultMessage(PackageResult result) {
+  switch (result) {
+    case PackageResult::kCreateFailed: return UserMessage::kPackageCreateFailed;
+    case PackageResult::kDataMissing: return UserMessage::kTempFileMissing;
+    default: return UserMessage::kConvertFailed;
+  }
+}

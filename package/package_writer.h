@@ -1,0 +1,67 @@
+#pragma once
+// The package (.ldic) writer. Layout, all integers little-endian:
+//
+//   header (32 bytes)   u32 metadataEnd, u16 formatVersion 1, u16 compressed,
+//                       u32 indexOffset, u32 indexSize, u32 dataOffset, u32 dataSize,
+//                       u32 entryCount, u32 checksum (CRC-32 of the file with this 0)
+//   metadata block      UTF-16LE items separated by U+0000, no terminator
+//   index               per entry: headword bytes, 0x00, u32 offset, u32 size
+//   data                the compressed data file, byte for byte
+//
+// The four steps write to a CPackageStream, which keeps a running CRC-32 of everything
+// written, so the checksum needs no second pass over the file.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "common/user_messages.h"
+#include "platform/file.h"
+
+class CConvertJob;
+
+constexpr uint32_t kPackageHeaderSize = 32;
+constexpr uint16_t kPackageFormatVersion = 1;
+constexpr uint32_t kChecksumOffset = 28;
+
+class CPackageStream {
+ public:
+  bool Create(const std::wstring& path);
+  bool Write(const void* data, size_t count);
+  // Overwrites the checksum field with the CRC-32 of everything written.
+  bool StampChecksum();
+  bool Close();
+  uint32_t Crc() const { return m_crc; }
+  uint64_t Length() const { return m_length; }
+
+ private:
+  platform::CBinaryFile m_file;
+  uint32_t m_crc = 0;
+  uint64_t m_length = 0;
+  bool m_ok = true;
+};
+
+bool WritePackageHeader(const CConvertJob& job, CPackageStream& stream,
+                        std::u16string_view metaBlock);
+bool WritePackageIndex(CPackageStream& stream, const CConvertJob& job);
+// False when the data temporary file cannot be opened or copied.
+bool CopyPackageData(const CConvertJob& job, CPackageStream& stream);
+bool StampPackageChecksum(CPackageStream& stream);
+
+enum class PackageResult {
+  kWritten,
+  kCreateFailed,  // "无法创建词库文件，请检查保存路径。"
+  kDataMissing,   // "临时文件丢失，请重新转换"
+  kWriteFailed,   // "转换失败，请您重新转换"
+};
+
+// Writes the whole package for a finished job: into a temporary file beside path, then
+// moved into place, so that a failed write leaves no partial package and an earlier file
+// at path as it was. progress is called with 85, 90, 97 and 100 after the four steps.
+PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
+                           std::u16string_view metaBlock,
+                           const std::function<void(int)>& progress = {});
+
+// The message for a result other than kWritten.
+UserMessage PackageResultMessage(PackageResult result);

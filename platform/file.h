@@ -1,0 +1,78 @@
+#pragma once
+// Files as the core uses them. CFile is the word-list file: opened for reading only and
+// without sharing, read in blocks. CBinaryFile is a checked binary stream for the data,
+// compressed and package files: every operation reports whether it worked, so the
+// pipeline never reports a failed write as success.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+class CFile {
+ public:
+  CFile() = default;
+  ~CFile() { Close(); }
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+
+  // Opens for reading only, without sharing: on Windows the open fails while another
+  // program holds the file open. Returns false when the file cannot be opened.
+  bool Open(const std::wstring& path);
+  bool IsOpen() const;
+
+  // Reads up to count bytes; returns the number delivered (0 at end of file), or -1 when
+  // the read failed.
+  std::ptrdiff_t Read(void* buffer, size_t count);
+
+  // Moves to an absolute position; false on failure.
+  bool Seek(uint64_t position);
+
+  void Close();
+
+ private:
+#ifdef _WIN32
+  void* m_handle = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
+#else
+  int m_fd = -1;
+#endif
+};
+
+class CBinaryFile {
+ public:
+  enum class Mode {
+    kRead,         // existing file, reading
+    kCreateWrite,  // create or truncate, writing
+  };
+
+  CBinaryFile() = default;
+  ~CBinaryFile() { Close(); }
+  CBinaryFile(CBinaryFile&& other) noexcept;
+  CBinaryFile& operator=(CBinaryFile&& other) noexcept;
+  CBinaryFile(const CBinaryFile&) = delete;
+  CBinaryFile& operator=(const CBinaryFile&) = delete;
+
+  bool Open(const std::wstring& path, Mode mode);
+  bool IsOpen() const { return m_file != nullptr; }
+
+  // Writes all bytes or reports failure.
+  bool Write(const void* data, size_t count);
+  // Reads up to count bytes; returns the number read, or -1 on a read error. Fewer than
+  // count bytes without an error means the end of the file was reached.
+  std::ptrdiff_t Read(void* buffer, size_t count);
+  bool Seek(uint64_t position);
+  // Size of the file in bytes, or -1 when it cannot be determined.
+  int64_t Size();
+  // Flushes buffered data and closes; false when any buffered write failed.
+  bool Close();
+
+ private:
+  void* m_file = nullptr;  // FILE*
+};
+
+// Test support: makes every CBinaryFile write fail once `bytes` further bytes have been
+// written in the process (a full disk on demand). A negative value switches it off.
+void SetWriteFaultAfter(int64_t bytes);
+
+}  // namespace platform

@@ -1,0 +1,139 @@
+// The ANSI code page on POSIX is the one Windows would use for the user's locale, as Wine
+// derives it from LC_ALL, LC_CTYPE or LANG; the conversions go through iconv.
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/utf.h"
+#include "platform/text_convert.h"
+
+namespace platform {
+
+namespace {
+
+unsigned CodePageForLocale(std::string locale) {
+  const size_t cut = locale.find_first_of(".@");
+  if (cut != std::string::npos) locale.resize(cut);
+  struct Row {
+    const char* prefix;
+    unsigned codePage;
+  };
+  static constexpr Row kRows[] = {
+      {"zh_CN", 936}, {"zh_SG", 936}, {"zh_TW", 950}, {"zh_HK", 950}, {"ja", 932},
+      {"ko", 949},    {"ru", 1251},   {"uk", 1251},   {"bg", 1251},   {"pl", 1250},
+      {"cs", 1250},   {"hu", 1250},   {"el", 1253},   {"tr", 1254},   {"he", 1255},
+      {"ar", 1256},   {"vi", 1258},   {"th", 874},
+  };
+  for (const Row& row : kRows)
+    if (locale.rfind(row.prefix, 0) == 0) return row.codePage;
+  return 1252;
+}
+
+const char* IconvName(unsigned codePage) {
+  switch (codePage) {
+    case 936: return "CP936";
+    case 950: return "CP950";
+    case 932: return "CP932";
+    case 949: return "CP949";
+    case 874: return "CP874";
+    case 1250: return "CP1250";
+    case 1251: return "CP1251";
+    case 1253: return "CP1253";
+    case 1254: return "CP1254";
+    case 1255: return "CP1255";
+    case 1256: return "CP1256";
+    case 1258: return "CP1258";
+    default: return "CP1252";
+  }
+}
+
+// One converter per thread and direction; iconv descriptors are not shareable.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+  ~Converter() {
+    if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
+  }
+  bool Ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts as much as possible; returns false at an invalid or incomplete sequence,
+  // with *in and *inLeft at the offending input.
+  bool Run(char** in, size_t* inLeft, std::string* out) {
+    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    char buffer[4096];
+    while (*inLeft > 0) {
+      char* o = buffer;
+      size_t oLeft = sizeof buffer;
+      const size_t r = iconv(m_cd, in, inLeft, &o, &oLeft);
+      out->append(buffer, o - buffer);
+      if (r == static_cast<size_t>(-1) && errno != E2BIG) return false;
+    }
+    return true;
+  }
+
+ private:
+  iconv_t m_cd;
+};
+
+}  // namespace
+
+unsigned AnsiCodePage() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return CodePageForLocale(value);
+  }
+  return 1252;
+}
+
+std::wstring AnsiToWide(std::string_view text) {
+  thread_local unsigned codePage = 0;
+  thread_local Converter* converter = nullptr;
+  const unsigned current = AnsiCodePage();
+  if (!converter || codePage != current) {
+    delete converter;
+    converter = new Converter("UTF-8", IconvName(current));
+    codePage = current;
+  }
+  std::string utf8;
+  if (!converter->Ok()) {
+    for (unsigned char c : text) AppendUtf8(&utf8, c < 0x80 ? c : kReplacementChar);
+    return Utf8ToWideText(utf8);
+  }
+  std::string input(text);
+  char* in = input.data();
+  size_t inLeft = input.size();
+  while (!converter->Run(&in, &inLeft, &utf8)) {
+    // An invalid byte: the system replaces it and goes on with the next byte.
+    AppendUtf8(&utf8, kReplacementChar);
+    ++in;
+    --inLeft;
+  }
+  return Utf8ToWideText(utf8);
+}
+
+std::string WideToAnsi(std::wstring_view text) {
+  thread_local unsigned codePage = 0;
+  thread_local Converter* converter = nullptr;
+  const unsigned current = AnsiCodePage();
+  if (!converter || codePage != current) {
+    delete converter;
+    converter = new Converter(IconvName(current), "UTF-8");
+    codePage = current;
+  }
+  std::string out;
+  for (wchar_t w : text) {
+    // Character by character, so that one that the code page lacks becomes "?".
+    std::string utf8;
+    AppendUtf8(&utf8, static_cast<char32_t>(w));
+    char* in = utf8.data();
+    size_t inLeft = utf8.size();
+    if (!converter->Ok() || !converter->Run(&in, &inLeft, &out)) out.push_back('?');
+  }
+  return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,15 @@
+#pragma once
+// Internal to platform/: the three C runtime calls whose names differ between the
+// operating systems. CBinaryFile is written once over them.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace platform::detail {
+
+FILE* OpenStdio(const std::wstring& path, const char* mode);
+bool SeekStdio(FILE* file, int64_t offset, int origin);
+int64_t TellStdio(FILE* file);
+
+}  // namespace platform::detail

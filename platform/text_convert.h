@@ -1,0 +1,22 @@
+#pragma once
+// Conversions through the system ANSI code page: the code page Windows uses for the
+// user's locale (CP_ACP). Both directions use the system's default replacements and
+// never fail on content.
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The number of the ANSI code page in force (936 for Simplified Chinese, 1252 ...).
+unsigned AnsiCodePage();
+
+// MultiByteToWideChar(CP_ACP, 0): bytes that are not valid in the code page become the
+// system's replacement character.
+std::wstring AnsiToWide(std::string_view text);
+
+// WideCharToMultiByte(CP_ACP, 0) without a replacement argument: characters the code
+// page cannot represent become its default character ("?").
+std::string WideToAnsi(std::wstring_view text);
+
+}  // namespace platform

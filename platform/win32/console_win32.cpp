@@ -1,0 +1,33 @@
+#include <windows.h>
+#include <shellapi.h>
+#include <io.h>
+
+#include <cstdio>
+
+#include "platform/console.h"
+
+namespace platform {
+
+std::vector<std::wstring> CommandLineArguments(int, char**) {
+  // Output is UTF-8 throughout; the console must be told so.
+  SetConsoleOutputCP(CP_UTF8);
+  std::vector<std::wstring> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 0; i < count; ++i) args.emplace_back(wide[i]);
+  LocalFree(wide);
+  return args;
+}
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+std::wstring TodayLongDate() {
+  wchar_t buffer[128] = {};
+  if (GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_LONGDATE, nullptr, nullptr, buffer, 128,
+                      nullptr) == 0)
+    return {};
+  return buffer;
+}
+
+}  // namespace platform

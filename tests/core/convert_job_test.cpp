@@ -1,0 +1,153 @@
+// The conversion job end to end on real files: reading, accounting, the data file, the
+// compressed file, progress, cancel and every failure the user is told of.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "core/convert_job.h"
+#include "package/temp_files.h"
+#include "platform/file.h"
+#include "platform/text_convert.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lumo_test::ReadBytes;
+using lumo_test::RecordingObserver;
+using lumo_test::TempDir;
+using lumo_test::WriteBytes;
+
+TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
+  TempDir dir;
+  WriteBytes(dir.File(L"w.txt"), "bee,insect\r\nno separator\r\napple\tred fruit\r\n,orphan\r\nempty\t\r\n");
+  CConvertJob job(dir.Path());
+  RecordingObserver observer;
+  job.SetObserver(&observer);
+  job.OpenInput(dir.File(L"w.txt"));
+  job.m_running = true;
+  std::thread worker(ConvertThreadProc, &job);
+  worker.join();
+
+  EXPECT_EQ(observer.DoneCount(), 1);
+  EXPECT_TRUE(observer.DoneSuccess());
+  EXPECT_EQ(observer.Progress(), (std::vector<int>{30, 50, 80}));
+  EXPECT_TRUE(observer.Warnings().empty());
+  EXPECT_EQ(job.Outcome(), ConvertOutcome::kSuccess);
+
+  // ",orphan" has no headword and is dropped; "empty\t" keeps an empty explanation.
+  ASSERT_EQ(job.m_entries.size(), 3u);
+  EXPECT_EQ(job.m_entries[0].word, "apple");
+  EXPECT_EQ(job.m_entries[1].word, "bee");
+  EXPECT_EQ(job.m_entries[2].word, "empty");
+  EXPECT_EQ(job.m_entries[1].offset, 9u);
+  EXPECT_EQ(job.m_entries[2].offset, 15u);
+  EXPECT_EQ(job.m_entries[2].size, 0u);
+  EXPECT_EQ(job.m_indexSize, (5 + 9) + (3 + 9) + (5 + 9u));
+  EXPECT_EQ(job.m_dataSize, 15u);
+  EXPECT_EQ(ReadBytes(job.m_desPath), "red fruitinsect");
+  EXPECT_EQ(ReadBytes(job.m_dzPath).size(), job.m_compressedSize);
+  EXPECT_EQ(job.m_desPath, dir.File(L"LumoDictTemp.des"));
+  EXPECT_EQ(job.m_dzPath, dir.File(L"LumoDictTemp.des.dz"));
+}
+
+TEST(ConvertJob, EmptyWordListGivesAnEmptyDictionary) {
+  TempDir dir;
+  WriteBytes(dir.File(L"w.txt"), "no separator\n\n");
+  CConvertJob job(dir.Path());
+  RecordingObserver observer;
+  EXPECT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+  EXPECT_TRUE(job.m_entries.empty());
+  EXPECT_EQ(job.m_indexSize, 0u);
+  EXPECT_EQ(job.m_dataSize, 0u);
+  EXPECT_EQ(ReadBytes(job.m_desPath), "");
+  EXPECT_EQ(ReadBytes(job.m_dzPath), std::string("\xCB\xE3\0\0\x03\0\0\0\0\0\0\0\0\0", 14));
+}
+
+TEST(ConvertJob, UnicodeWordListsLoseNothing) {
+  TempDir dir;
+  // UTF-16LE with a character outside the Basic Multilingual Plane and one that no ANSI
+  // code page holds together with Chinese.
+  const std::u16string text = u"\U0001F600,smile\r\n\u4F60\u597D,\u00E9t\u00E9 \u0416";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t u : text) bytes += std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+  WriteBytes(dir.File(L"w.txt"), bytes);
+  CConvertJob job(dir.Path());
+  RecordingObserver observer;
+  ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+  ASSERT_EQ(job.m_entries.size(), 2u);
+  EXPECT_EQ(job.m_entries[0].word, "\xE4\xBD\xA0\xE5\xA5\xBD");
+  EXPECT_EQ(job.m_entries[1].word, "\xF0\x9F\x98\x80");  // sorts by code point
+  EXPECT_EQ(job.m_entries[0].explanation, "\xC3\xA9t\xC3\xA9 \xD0\x96");
+}
+
+TEST(ConvertJob, AnsiWordListIsConvertedThroughTheCodePage) {
+#ifndef _WIN32
+  setenv("LC_ALL", "zh_CN.UTF-8", 1);
+#endif
+  if (platform::AnsiCodePage() != 936) GTEST_SKIP() << "needs the Chinese ANSI code page";
+  TempDir dir;
+  // English first, then GBK: the start of the file must not decide the encoding.
+  WriteBytes(dir.File(L"w.txt"), "hello,world\r\n\xD6\xD0\xCE\xC4,Chinese\r\n");
+  CConvertJob job(dir.Path());
+  RecordingObserver observer;
+  ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+  ASSERT_EQ(job.m_entries.size(), 2u);
+  EXPECT_EQ(job.m_entries[1].word, "\xE4\xB8\xAD\xE6\x96\x87");  // two characters, 6 bytes
+  EXPECT_EQ(job.m_indexSize, (5 + 9) + (6 + 9u));
+#ifndef _WIN32
+  unsetenv("LC_ALL");
+#endif
+}
+
+TEST(ConvertJob, CancelWhileReadingWritesNothing) {
+  TempDir dir;
+  WriteBytes(dir.File(L"w.txt"), "a,b\nc,d\n");
+  CConvertJob job(dir.Path());
+  RecordingObserver observer;
+  job.SetObserver(&observer);
+  job.OpenInput(dir.File(L"w.txt"));
+  job.m_running = false;  // cleared before the first line
+  EXPECT_FALSE(job.Convert());
+  EXPECT_EQ(job.Outcome(), ConvertOutcome::kCancelled);
+  EXPECT_TRUE(observer.Warnings().empty());
+  EXPECT_FALSE(lumo_test::FileExists(job.m_desPath));
+}
+
+TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
+  TempDir dir;
+  WriteBytes(dir.File(L"w.txt"), "a,b\n");
+  {
+    // A word list that could not be opened.
+    CConvertJob job(dir.Path());
+    RecordingObserver observer;
+    EXPECT_FALSE(lumo_test::RunJob(job, dir.File(L"missing.txt"), &observer));
+    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kInputOpenFailed});
+    EXPECT_FALSE(lumo_test::FileExists(job.m_desPath));
+  }
+  {
+    // A folder that does not exist: the data file cannot be created.
+    CConvertJob job(dir.File(L"no-such-folder"));
+    RecordingObserver observer;
+    EXPECT_FALSE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kConvertFailed});
+    EXPECT_EQ(job.Outcome(), ConvertOutcome::kWriteFailed);
+  }
+  // A full disk while the data or the compressed file is written.
+  for (int64_t budget : {0, 20, 40}) {
+    std::string list;
+    for (int i = 0; i < 50; ++i) list += "w" + std::to_string(i) + ",explanation\n";
+    WriteBytes(dir.File(L"w.txt"), list);
+    CConvertJob job(dir.Path());
+    RecordingObserver observer;
+    platform::SetWriteFaultAfter(budget);
+    const bool ok = lumo_test::RunJob(job, dir.File(L"w.txt"), &observer);
+    platform::SetWriteFaultAfter(-1);
+    EXPECT_FALSE(ok) << budget;
+    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kConvertFailed});
+    DeleteTempFiles(job);
+  }
+}
+
+}  // namespace

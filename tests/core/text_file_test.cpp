@@ -1,0 +1,136 @@
+// The word-list reader: encoding detection and line splitting, read through real files
+// with small and default block sizes so that block boundaries fall inside lines, marks
+// and multi-byte sequences.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/utf.h"
+#include "platform/file.h"
+#include "tests/support/test_support.h"
+#include "textio/text_file.h"
+
+namespace {
+
+struct ReadResult {
+  TextEncoding encoding;
+  std::vector<std::string> lines;
+};
+
+ReadResult ReadAll(const std::string& bytes, size_t blockSize = CTextFileRead::kDefaultBlockSize) {
+  lumo_test::TempDir dir;
+  const std::wstring path = dir.File(L"list.txt");
+  lumo_test::WriteBytes(path, bytes);
+  platform::CFile file;
+  EXPECT_TRUE(file.Open(path));
+  CTextFileRead reader(&file, blockSize);
+  ReadResult result{reader.GetEncoding(), {}};
+  std::string line;
+  while (!reader.IsEndOfFile()) {
+    EXPECT_TRUE(reader.ReadLine(line));
+    result.lines.push_back(line);
+    EXPECT_LT(result.lines.size(), 100000u) << "reader does not reach the end";
+    if (result.lines.size() >= 100000u) break;
+  }
+  EXPECT_FALSE(reader.ReadLine(line));
+  return result;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(TextFileRead, LineBreaksOfEveryKind) {
+  struct Case {
+    std::string bytes;
+    Lines lines;
+  } cases[] = {
+      {"", {""}},
+      {"one", {"one"}},
+      {"one\r\n", {"one", ""}},
+      {"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+      {"a\n\rb", {"a", "", "b"}},  // LF then CR ends two lines
+      {"a\r\r\nb", {"a", "", "b"}},
+      {"\n\n", {"", "", ""}},
+      {std::string("a\0b\n", 4), {"ab", ""}},  // NUL bytes are removed
+  };
+  for (const Case& c : cases)
+    for (size_t block : {size_t{16}, size_t{17}, CTextFileRead::kDefaultBlockSize})
+      EXPECT_EQ(ReadAll(c.bytes, block).lines, c.lines) << "input: " << c.bytes << " block " << block;
+}
+
+TEST(TextFileRead, ByteOrderMarks) {
+  ReadResult utf8 = ReadAll("\xEF\xBB\xBFhi\xE4\xBD\xA0\n");
+  EXPECT_EQ(utf8.encoding, TextEncoding::Utf8);
+  EXPECT_EQ(utf8.lines, (Lines{"hi\xE4\xBD\xA0", ""}));
+
+  ReadResult le = ReadAll(std::string("\xFF\xFE" "a\0\x60\x4F\r\0\n\0b\0", 12));
+  EXPECT_EQ(le.encoding, TextEncoding::Utf16LE);
+  EXPECT_EQ(le.lines, (Lines{"a\xE4\xBD\xA0", "b"}));
+
+  ReadResult be = ReadAll(std::string("\xFE\xFF\0a\x4F\x60", 6));
+  EXPECT_EQ(be.encoding, TextEncoding::Utf16BE);
+  EXPECT_EQ(be.lines, (Lines{"a\xE4\xBD\xA0"}));
+
+  // A mark alone is an empty text: one empty line.
+  EXPECT_EQ(ReadAll("\xFF\xFE").lines, (Lines{""}));
+
+  // EF BB without BF is no mark: the bytes are the start of an ANSI first line.
+  ReadResult fake = ReadAll("\xEF\xBB\x41,b");
+  EXPECT_EQ(fake.encoding, TextEncoding::Ansi);
+  EXPECT_EQ(fake.lines, (Lines{"\xEF\xBB\x41,b"}));
+}
+
+TEST(TextFileRead, Utf16PairsOddBytesAndNul) {
+  // U+1F600 as a surrogate pair, a lone high surrogate, a NUL unit and an odd last byte.
+  const std::string bytes("\xFF\xFE\x3D\xD8\x00\xDE\x3D\xD8x\0\0\0y\0z", 15);
+  ReadResult r = ReadAll(bytes, 16);
+  EXPECT_EQ(r.lines, (Lines{"\xF0\x9F\x98\x80\xEF\xBF\xBDxy"}));
+}
+
+TEST(TextFileRead, DetectionWithoutMark) {
+  // ASCII neither decides nor scores: a GBK file that starts with English is ANSI.
+  const std::string english(5000, 'e');
+  EXPECT_EQ(ReadAll(english + "\n\xD6\xD0,\xCE\xC4").encoding, TextEncoding::Ansi);
+  EXPECT_EQ(ReadAll(english).encoding, TextEncoding::Utf8);
+  EXPECT_EQ(ReadAll("\xE4\xBD\xA0\xE5\xA5\xBD,hello").encoding, TextEncoding::Utf8);
+  EXPECT_EQ(ReadAll("\xF0\x9F\x98\x80,smile").encoding, TextEncoding::Utf8);
+  // Overlong forms are not UTF-8; GBK's C0 A1 is therefore read as ANSI.
+  EXPECT_EQ(ReadAll("\xC0\xA1,x").encoding, TextEncoding::Ansi);
+  // 34 valid sequences reach the certainty score: later junk does not change the verdict
+  // and is replaced, one U+FFFD per offending byte.
+  std::string sure;
+  for (int i = 0; i < 34; ++i) sure += "\xE4\xBD\xA0";
+  ReadResult r = ReadAll(sure + "\n\xFF\xE4\xBD", 16);
+  EXPECT_EQ(r.encoding, TextEncoding::Utf8);
+  EXPECT_EQ(r.lines.back(), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  // A file that ends inside a sequence stays UTF-8.
+  EXPECT_EQ(ReadAll("ab\xE4\xBD").encoding, TextEncoding::Utf8);
+}
+
+TEST(TextFileRead, LongLinesAndBlockBoundaries) {
+  std::string longLine;
+  for (int i = 0; i < 5000; ++i) longLine += static_cast<char>('a' + i % 26);
+  std::string sequence;
+  for (int i = 0; i < 3000; ++i) sequence += "\xE4\xBD\xA0";
+  for (size_t block : {size_t{16}, size_t{1023}, size_t{1024}, size_t{1025}}) {
+    ReadResult r = ReadAll(longLine + "\r\n" + sequence, block);
+    ASSERT_EQ(r.lines.size(), 2u);
+    EXPECT_EQ(r.lines[0], longLine);
+    EXPECT_EQ(r.lines[1], sequence);  // no sequence is split at a block boundary
+  }
+}
+
+TEST(TextFileRead, NoFile) {
+  CTextFileRead none(nullptr);
+  std::string line = "untouched";
+  EXPECT_TRUE(none.IsEndOfFile());
+  EXPECT_FALSE(none.ReadLine(line));
+  EXPECT_EQ(line, "untouched");
+
+  platform::CFile closed;
+  CTextFileRead reader(&closed);
+  EXPECT_TRUE(reader.IsEndOfFile());
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+#pragma once
+// Helpers shared by the test programs: a temporary folder per test, file contents, and an
+// observer that records what a conversion job reports.
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/convert_job.h"
+
+namespace lumo_test {
+
+// A fresh folder under the system's temporary folder, removed with its contents when the
+// object goes. Path() has no trailing separator.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::wstring& Path() const { return m_path; }
+  // Path() + separator + name.
+  std::wstring File(const std::wstring& name) const;
+
+ private:
+  std::wstring m_path;
+};
+
+// Wide paths to and from std::filesystem without loss on every platform.
+std::filesystem::path FsPath(const std::wstring& path);
+std::wstring WidePath(const std::filesystem::path& path);
+
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+// The whole file; an empty string when it cannot be read.
+std::string ReadBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+
+uint16_t Le16(const std::string& bytes, size_t at);
+uint32_t Le32(const std::string& bytes, size_t at);
+
+// Records every observer call; thread-safe.
+class RecordingObserver : public IConvertObserver {
+ public:
+  void OnConvertProgress(int percent) override;
+  void OnConvertDone(bool success, CConvertJob* job) override;
+  void OnConvertWarning(UserMessage message) override;
+
+  std::vector<int> Progress() const;
+  std::vector<UserMessage> Warnings() const;
+  int DoneCount() const;
+  bool DoneSuccess() const;
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<int> m_progress;
+  std::vector<UserMessage> m_warnings;
+  int m_done = 0;
+  bool m_success = false;
+};
+
+// Runs a whole conversion of wordList into a job whose temporary files go to folder, on
+// the calling thread; returns Convert's result.
+bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* observer);
+
+}  // namespace lumo_test

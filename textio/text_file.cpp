@@ -1,0 +1,179 @@
+#include "textio/text_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/utf.h"
+
+namespace {
+
+constexpr unsigned char kCr = 13;
+constexpr unsigned char kLf = 10;
+
+// Score at which the examined start of a file without a mark counts as UTF-8.
+constexpr int kUtf8Certain = 100;
+
+// Length of the UTF-8 sequence that lead byte b starts, 0 when b cannot start one.
+int SequenceLength(unsigned char b) {
+  if (b >= 0xC2 && b <= 0xDF) return 2;
+  if (b >= 0xE0 && b <= 0xEF) return 3;
+  if (b >= 0xF0 && b <= 0xF4) return 4;
+  return 0;
+}
+
+}  // namespace
+
+CTextFileBase::CTextFileBase(platform::CFile* file, bool ownsFile, size_t blockSize)
+    : m_file(file),
+      m_ownsFile(ownsFile),
+      m_endOfFile(file == nullptr || !file->IsOpen()),
+      m_buffer(blockSize < 16 ? 16 : blockSize) {}
+
+void CTextFileBase::Close() {
+  if (m_ownsFile && m_file) {
+    m_file->Close();
+    delete m_file;
+  }
+  if (m_ownsFile) m_file = nullptr;
+}
+
+bool CTextFileBase::Fill() {
+  if (m_bufferPos < m_bufferFill) return true;
+  if (m_endOfFile || !m_file) return false;
+  const std::ptrdiff_t got = m_file->Read(m_buffer.data(), m_buffer.size());
+  if (got <= 0) {
+    if (got < 0) m_readError = true;
+    m_endOfFile = true;
+    m_bufferPos = m_bufferFill = 0;
+    return false;
+  }
+  m_bufferPos = 0;
+  m_bufferFill = static_cast<size_t>(got);
+  return true;
+}
+
+void CTextFileBase::Rewind() {
+  if (!m_file->Seek(0)) m_readError = true;
+  m_bufferPos = m_bufferFill = 0;
+  m_endOfFile = m_readError;
+}
+
+CTextFileRead::CTextFileRead(platform::CFile* file, size_t blockSize)
+    : CTextFileBase(file, false, blockSize) {
+  if (!m_endOfFile) DetectEncoding();
+}
+
+void CTextFileRead::DetectEncoding() {
+  // The byte-order mark, if there is one. Bytes beyond the end read as 0.
+  unsigned char mark[3] = {0, 0, 0};
+  for (int i = 0; i < 3 && Fill(); ++i) mark[i] = m_buffer[m_bufferPos++];
+
+  if (mark[0] == 0xFF && mark[1] == 0xFE) {
+    m_encoding = TextEncoding::Utf16LE;
+  } else if (mark[0] == 0xFE && mark[1] == 0xFF) {
+    m_encoding = TextEncoding::Utf16BE;
+  } else if (mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
+    m_encoding = TextEncoding::Utf8;
+    return;
+  } else if (mark[0] == 0xEF && mark[1] == 0xBB) {
+    m_encoding = TextEncoding::Ansi;
+    Rewind();
+    return;
+  } else {
+    // No mark: examine the bytes. Plain ASCII neither adds to the score nor decides, so a
+    // GBK file that starts with English lines is still recognised by its first
+    // non-ASCII byte. Every valid multi-byte sequence adds 3.
+    Rewind();
+    m_encoding = TextEncoding::Utf8;
+    int score = 0;
+    while (score < kUtf8Certain && Fill()) {
+      const unsigned char lead = m_buffer[m_bufferPos++];
+      if (lead < 0x80) continue;
+      const int length = SequenceLength(lead);
+      if (length == 0) {
+        m_encoding = TextEncoding::Ansi;
+        break;
+      }
+      std::string sequence(1, static_cast<char>(lead));
+      while (static_cast<int>(sequence.size()) < length && Fill())
+        sequence.push_back(static_cast<char>(m_buffer[m_bufferPos++]));
+      if (static_cast<int>(sequence.size()) < length) break;  // the file ends inside it
+      if (!IsValidUtf8(sequence)) {
+        m_encoding = TextEncoding::Ansi;
+        break;
+      }
+      score += 3;
+    }
+    Rewind();
+    return;
+  }
+  // A UTF-16 mark is two bytes: start again right after them.
+  Rewind();
+  for (int i = 0; i < 2 && Fill(); ++i) ++m_bufferPos;
+}
+
+bool CTextFileRead::ReadLine(std::string& line) {
+  if (m_endOfFile) return false;
+  if (m_encoding == TextEncoding::Utf16LE || m_encoding == TextEncoding::Utf16BE)
+    ReadLine16(line);
+  else
+    ReadLine8(line);
+  return true;
+}
+
+void CTextFileRead::ReadLine8(std::string& line) {
+  line.clear();
+  if (m_pendingLf) {
+    m_pendingLf = false;
+    if (Fill() && m_buffer[m_bufferPos] == kLf) ++m_bufferPos;
+  }
+  bool clean = true;  // no NUL and no byte of 0x80 or above seen
+  for (;;) {
+    if (!Fill()) break;  // end of file: the line ends here
+    const unsigned char* const begin = m_buffer.data() + m_bufferPos;
+    const unsigned char* const end = m_buffer.data() + m_bufferFill;
+    const unsigned char* p = begin;
+    while (p < end && *p != kCr && *p != kLf) {
+      if (*p == 0 || *p >= 0x80) clean = false;
+      ++p;
+    }
+    line.append(reinterpret_cast<const char*>(begin), p - begin);
+    m_bufferPos += p - begin;
+    if (p < end) {
+      m_pendingLf = (*p == kCr);
+      ++m_bufferPos;
+      break;
+    }
+  }
+  if (clean) return;
+  line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());
+  if (m_encoding == TextEncoding::Utf8 && !IsValidUtf8(line)) line = SanitizeUtf8(line);
+}
+
+bool CTextFileRead::ReadUnit16(char16_t* unit) {
+  unsigned char bytes[2];
+  for (unsigned char& b : bytes) {
+    if (!Fill()) return false;  // an odd last byte is dropped with it
+    b = m_buffer[m_bufferPos++];
+  }
+  *unit = m_encoding == TextEncoding::Utf16LE ? static_cast<char16_t>(bytes[0] | bytes[1] << 8)
+                                              : static_cast<char16_t>(bytes[0] << 8 | bytes[1]);
+  return true;
+}
+
+void CTextFileRead::ReadLine16(std::string& line) {
+  std::u16string units;
+  char16_t unit = 0;
+  bool have = ReadUnit16(&unit);
+  if (m_pendingLf) {
+    m_pendingLf = false;
+    if (have && unit == kLf) have = ReadUnit16(&unit);
+  }
+  while (have && unit != kCr && unit != kLf) {
+    if (unit != 0) units.push_back(unit);
+    have = ReadUnit16(&unit);
+  }
+  if (have) m_pendingLf = (unit == kCr);
+  if (!have) m_endOfFile = true;
+  line = Utf16ToUtf8(units);
+}

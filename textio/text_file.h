@@ -1,0 +1,74 @@
+#pragma once
+// Reading a word list as lines. The encoding is decided once, at construction: by the
+// byte-order mark, or without one by examining the bytes. Lines of an ANSI file are handed
+// out as they stand, in the system ANSI code page; lines of a UTF-8 or UTF-16 file are
+// handed out as UTF-8, so that no character is lost to the code page.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+enum class TextEncoding : int32_t {
+  Ansi = 0,
+  Utf16BE = 1,
+  Utf16LE = 2,
+  Utf8 = 3,
+};
+
+class CTextFileBase {
+ public:
+  // The reader uses the file but does not own it unless ownsFile is set.
+  CTextFileBase(platform::CFile* file, bool ownsFile, size_t blockSize);
+  ~CTextFileBase() { Close(); }
+  CTextFileBase(const CTextFileBase&) = delete;
+  CTextFileBase& operator=(const CTextFileBase&) = delete;
+
+  virtual void Close();
+
+  TextEncoding GetEncoding() const { return m_encoding; }
+  bool IsEndOfFile() const { return m_endOfFile; }
+  // True once a read of the file failed (as opposed to reaching its end).
+  bool HadReadError() const { return m_readError; }
+
+ protected:
+  // Makes sure at least one unread byte is buffered; false at the end of the file.
+  bool Fill();
+  void Rewind();
+
+  TextEncoding m_encoding = TextEncoding::Ansi;
+  platform::CFile* m_file;
+  bool m_ownsFile;
+  bool m_endOfFile;
+  bool m_readError = false;
+  std::vector<unsigned char> m_buffer;
+  size_t m_bufferPos = 0;   // next byte to hand out
+  size_t m_bufferFill = 0;  // bytes the last block delivered
+};
+
+class CTextFileRead : public CTextFileBase {
+ public:
+  static constexpr size_t kDefaultBlockSize = 1 << 16;
+
+  explicit CTextFileRead(platform::CFile* file, size_t blockSize = kDefaultBlockSize);
+
+  // True when ReadLine hands out UTF-8 (a UTF-8 or UTF-16 file), false for ANSI lines.
+  bool LinesAreUtf8() const { return m_encoding != TextEncoding::Ansi; }
+
+  // False, leaving line untouched, once the end of the file has been reached; otherwise
+  // the next line without its line break and without NUL characters. CR LF, a lone CR
+  // and a lone LF each end one line; the text after the last break is one more line.
+  bool ReadLine(std::string& line);
+
+ private:
+  void DetectEncoding();
+  // Reads one UTF-16 code unit; false at the end of the file.
+  bool ReadUnit16(char16_t* unit);
+  void ReadLine8(std::string& line);
+  void ReadLine16(std::string& line);
+
+  bool m_pendingLf = false;  // the last line ended with CR: a following LF belongs to it
+  bool m_havePendingUnit = false;
+  char16_t m_pendingUnit = 0;
+};
