@@ -18,6 +18,9 @@ namespace {
 // header and a metadata block the job does not know yet; keep a generous margin for it.
 constexpr uint64_t kMaxIndexSize = 0xFFFFFFFFull - (1u << 20);
 
+// Entries read before the list is sized for the whole file.
+constexpr size_t kEstimateAfter = 4096;
+
 // The data file is written through a buffer of this size.
 constexpr size_t kWriteBufferSize = 1 << 20;
 
@@ -33,7 +36,11 @@ CConvertJob::CConvertJob(std::wstring folder) : m_curDir(std::move(folder)) {
   m_dzPath = base + kCompressedExtension;
 }
 
-void CConvertJob::OpenInput(const std::wstring& path) { m_inputOpened = m_inputFile.Open(path); }
+void CConvertJob::OpenInput(const std::wstring& path) {
+  m_inputOpened = m_inputFile.Open(path);
+  platform::FileStatus status;
+  if (m_inputOpened && platform::QueryFileStatus(path, &status)) m_inputSize = status.size;
+}
 
 void CConvertJob::Progress(int percent) {
   if (m_observer) m_observer->OnConvertProgress(percent);
@@ -65,6 +72,15 @@ bool CConvertJob::Convert() {
   return WriteOutput();
 }
 
+// Once the first lines have shown how long a line is, the list is given room for the whole
+// file at once: growing it by doubling would hold two copies at the end.
+void CConvertJob::ReserveForWholeFile(uint64_t bytesRead) {
+  if (bytesRead == 0 || m_inputSize <= bytesRead) return;
+  const double perEntry = static_cast<double>(bytesRead) / static_cast<double>(m_entries.size());
+  const double estimate = static_cast<double>(m_inputSize) / perEntry * 1.05 + 1024;
+  if (estimate < 1e9) m_entries.reserve(static_cast<size_t>(estimate));
+}
+
 bool CConvertJob::ReadWordList() {
   CTextFileRead reader(&m_inputFile);
   const bool utf8Lines = reader.LinesAreUtf8();
@@ -75,8 +91,10 @@ bool CConvertJob::ReadWordList() {
   std::string line;
   std::string word;
   std::string explanation;
+  uint64_t bytesRead = 0;
   while (m_running && !reader.IsEndOfFile()) {
     if (!reader.ReadLine(line)) break;
+    bytesRead += line.size() + 1;
     LineFields fields;
     if (!SplitLine(line, &fields)) continue;
     // A line without a headword has nothing to index.
@@ -84,13 +102,13 @@ bool CConvertJob::ReadWordList() {
 
     DictEntry entry;
     if (utf8Lines) {
-      entry.word = TrimFieldChars(fields.first);
-      entry.explanation = TrimFieldChars(fields.second);
+      entry.word = m_text.Store(TrimFieldChars(fields.first));
+      entry.explanation = m_text.Store(TrimFieldChars(fields.second));
     } else {
       if (!AnsiToUtf8(fields.first, &word)) continue;
       AnsiToUtf8(fields.second, &explanation);  // an empty explanation stays empty
-      entry.word = TrimFieldChars(word);
-      entry.explanation = TrimFieldChars(explanation);
+      entry.word = m_text.Store(TrimFieldChars(word));
+      entry.explanation = m_text.Store(TrimFieldChars(explanation));
     }
     indexSize += entry.word.size() + 9;
     dataSize += entry.explanation.size();
@@ -99,7 +117,8 @@ bool CConvertJob::ReadWordList() {
       break;
     }
     entry.size = static_cast<uint32_t>(entry.explanation.size());
-    m_entries.push_back(std::move(entry));
+    if (m_entries.size() == kEstimateAfter) ReserveForWholeFile(bytesRead);
+    m_entries.push_back(entry);
   }
   const bool readError = reader.HadReadError();
   reader.Close();

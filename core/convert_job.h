@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/dict_entry.h"
+#include "common/text_arena.h"
 #include "common/user_messages.h"
 #include "platform/file.h"
 
@@ -63,6 +64,8 @@ class CConvertJob {
   bool Convert();
   ConvertOutcome Outcome() const { return m_outcome; }
 
+  // Holds the texts that the entries view; declared first so that it outlives them.
+  CTextArena m_text;
   std::vector<DictEntry> m_entries;
   platform::CFile m_inputFile;
   uint32_t m_indexSize = 0;
@@ -78,6 +81,7 @@ class CConvertJob {
 
  private:
   bool ReadWordList();
+  void ReserveForWholeFile(uint64_t bytesRead);
   bool WriteOutput();
   bool Fail(ConvertOutcome outcome, bool tellUser);
   void Progress(int percent);
@@ -85,6 +89,7 @@ class CConvertJob {
   IConvertObserver* m_observer = nullptr;
   ConvertOutcome m_outcome = ConvertOutcome::kNotRun;
   bool m_inputOpened = false;
+  uint64_t m_inputSize = 0;
 };
 
 // The worker thread's entry procedure: runs Convert and reports the end through the

@@ -1,7 +1,6 @@
 #include "core/entry_order.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace {
 
@@ -29,17 +28,10 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
 }
 
 void SortEntries(std::vector<DictEntry>* entries) {
-  // Sort small indices rather than the entries themselves, then move each entry once.
-  std::vector<uint32_t> order(entries->size());
-  std::iota(order.begin(), order.end(), 0u);
-  const std::vector<DictEntry>& list = *entries;
-  std::stable_sort(order.begin(), order.end(), [&list](uint32_t x, uint32_t y) {
-    return CompareHeadwords(list[x].word, list[y].word) < 0;
+  std::sort(entries->begin(), entries->end(), [](const DictEntry& a, const DictEntry& b) {
+    const int order = CompareHeadwords(a.word, b.word);
+    return order != 0 ? order < 0 : a.explanation < b.explanation;
   });
-  std::vector<DictEntry> sorted;
-  sorted.reserve(entries->size());
-  for (uint32_t i : order) sorted.push_back(std::move((*entries)[i]));
-  entries->swap(sorted);
 }
 
 uint64_t AssignOffsets(std::vector<DictEntry>* entries) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,7 @@ std::vector<std::string> Sorted(std::vector<std::string> words) {
   for (std::string& w : words) entries.push_back(DictEntry{w, "", 0, 0});
   SortEntries(&entries);
   std::vector<std::string> out;
-  for (const DictEntry& e : entries) out.push_back(e.word);
+  for (const DictEntry& e : entries) out.emplace_back(e.word);
   return out;
 }
 
@@ -34,18 +35,23 @@ TEST(EntryOrder, CompareIsAStrictOrder) {
   EXPECT_FALSE(EntryLess(DictEntry{"x", "1", 0, 0}, DictEntry{"x", "2", 0, 0}));
 }
 
-TEST(EntryOrder, DuplicatesKeepListOrderAndOffsetsFollowSortedOrder) {
+TEST(EntryOrder, DuplicatesAreOrderedByExplanationAndOffsetsFollowSortedOrder) {
   std::vector<DictEntry> entries = {
       {"bee", "insect", 0, 6}, {"apple", "red fruit", 0, 9}, {"bee", "", 0, 0}, {"bee", "buzz", 0, 4}};
-  SortEntries(&entries);
-  EXPECT_EQ(AssignOffsets(&entries), 19u);
-  ASSERT_EQ(entries.size(), 4u);
-  EXPECT_EQ(entries[0].word, "apple");
-  EXPECT_EQ(entries[1].explanation, "insect");
-  EXPECT_EQ(entries[2].explanation, "");
-  EXPECT_EQ(entries[3].explanation, "buzz");
-  const uint32_t offsets[] = {0, 9, 15, 15};  // the empty explanation shares its offset
-  for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].offset, offsets[i]);
+  // Whatever order the duplicates come in, the result is the same.
+  for (int round = 0; round < 3; ++round) {
+    std::rotate(entries.begin(), entries.begin() + 1, entries.end());
+    std::vector<DictEntry> sorted = entries;
+    SortEntries(&sorted);
+    EXPECT_EQ(AssignOffsets(&sorted), 19u);
+    ASSERT_EQ(sorted.size(), 4u);
+    const char* explanations[] = {"red fruit", "", "buzz", "insect"};
+    const uint32_t offsets[] = {0, 9, 9, 13};  // the empty explanation shares its offset
+    for (size_t i = 0; i < sorted.size(); ++i) {
+      EXPECT_EQ(sorted[i].explanation, explanations[i]);
+      EXPECT_EQ(sorted[i].offset, offsets[i]);
+    }
+  }
 }
 
 }  // namespace

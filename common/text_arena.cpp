@@ -1,0 +1,26 @@
+#include "common/text_arena.h"
+
+#include <cstring>
+
+std::string_view CTextArena::Store(std::string_view text) {
+  if (text.empty()) return {};
+  if (text.size() > m_left) {
+    // A text larger than a block gets a block of its own; the current block stays open
+    // for the small texts that follow.
+    if (text.size() > m_blockSize / 4) {
+      m_blocks.push_back(std::unique_ptr<char[]>(new char[text.size()]));
+      m_capacity += text.size();
+      std::memcpy(m_blocks.back().get(), text.data(), text.size());
+      return {m_blocks.back().get(), text.size()};
+    }
+    m_blocks.push_back(std::unique_ptr<char[]>(new char[m_blockSize]));
+    m_capacity += m_blockSize;
+    m_next = m_blocks.back().get();
+    m_left = m_blockSize;
+  }
+  std::memcpy(m_next, text.data(), text.size());
+  const std::string_view stored(m_next, text.size());
+  m_next += text.size();
+  m_left -= text.size();
+  return stored;
+}
