@@ -2,6 +2,7 @@
 // thread exactly as in the dialog; this thread waits for its end and then writes the
 // package, as the dialog's completion handler does.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,7 @@ constexpr char kConvertUsage[] =
     "  --date D      date text (default: today in the long date format)\n"
     "  --threads N   threads for compression (default: one per core); the package is the\n"
     "                same for every count\n"
+    "  --timings     print the seconds of each phase on stderr (\"phase NAME SECONDS\")\n"
     "The temporary files LumoDictTemp.des and LumoDictTemp.des.dz are made in the package's\n"
     "folder and deleted afterwards.\n"
     "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n";
@@ -94,6 +96,7 @@ struct ConvertOptions {
   bool haveName = false;
   bool haveDate = false;
   unsigned threads = 0;
+  bool timings = false;
 };
 
 // Parses the arguments; returns an exit status to stop with, or -1 to go on.
@@ -124,6 +127,8 @@ int ParseOptions(int argc, char** argv, ConvertOptions* options) {
       if (arg == "--lumo") options->facts.lumo = wide;
       if (arg == "--version") options->facts.version = wide;
       if (arg == "--date") options->facts.date = wide, options->haveDate = true;
+    } else if (arg == "--timings") {
+      options->timings = true;
     } else if (arg == "--threads") {
       if (!value(&text)) return 2;
       char* end = nullptr;
@@ -191,8 +196,16 @@ int RunConvertCommand(int argc, char** argv) {
 
   int status = 0;
   if (converted) {
+    const auto start = std::chrono::steady_clock::now();
     const PackageResult result = WritePackage(
         job, PathToWide(package), metaBlock, [&observer](int percent) { observer.ShowProgress(percent); });
+    if (options.timings) {
+      const ConvertPhaseTimes& t = job.PhaseTimes();
+      const double write = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      observer.EndProgressLine();
+      std::fprintf(stderr, "phase read %.3f\nphase sort %.3f\nphase write-data %.3f\nphase compress %.3f\n"
+                   "phase write-package %.3f\n", t.read, t.sort, t.writeData, t.compress, write);
+    }
     if (result != PackageResult::kWritten) {
       observer.EndProgressLine();
       PrintError(UserMessageUtf8(PackageResultMessage(result)));

@@ -1,6 +1,7 @@
 #include "core/convert_job.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -23,6 +24,14 @@ constexpr size_t kEstimateAfter = 4096;
 
 // The data file is written through a buffer of this size.
 constexpr size_t kWriteBufferSize = 1 << 20;
+
+// Seconds since start; restarts the clock.
+double Lap(std::chrono::steady_clock::time_point* start) {
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - *start).count();
+  *start = now;
+  return seconds;
+}
 
 }  // namespace
 
@@ -66,7 +75,10 @@ bool CConvertJob::Fail(ConvertOutcome outcome, bool tellUser) {
 
 bool CConvertJob::Convert() {
   if (!m_inputOpened || !m_inputFile.IsOpen()) return Fail(ConvertOutcome::kInputUnreadable, true);
-  if (!ReadWordList()) return false;
+  auto start = std::chrono::steady_clock::now();
+  const bool read = ReadWordList();
+  m_times.read = Lap(&start);
+  if (!read) return false;
   // A cancel while the lines were read ends the run here, before anything is written.
   if (!m_running) return Fail(ConvertOutcome::kCancelled, false);
   return WriteOutput();
@@ -132,8 +144,10 @@ bool CConvertJob::ReadWordList() {
 }
 
 bool CConvertJob::WriteOutput() {
+  auto start = std::chrono::steady_clock::now();
   SortEntries(&m_entries);
   AssignOffsets(&m_entries);
+  m_times.sort = Lap(&start);
   Progress(30);
 
   platform::CBinaryFile data;
@@ -155,6 +169,7 @@ bool CConvertJob::WriteOutput() {
   written = written && data.Write(buffer.data(), buffer.size());
   Progress(50);
   written = data.Close() && written;
+  m_times.writeData = Lap(&start);
   if (!written) return Fail(ConvertOutcome::kWriteFailed, true);
 
   if (m_compress) {
@@ -165,6 +180,7 @@ bool CConvertJob::WriteOutput() {
         status.size > std::numeric_limits<uint32_t>::max())
       return Fail(ConvertOutcome::kWriteFailed, true);
     m_compressedSize = static_cast<uint32_t>(status.size);
+    m_times.compress = Lap(&start);
   }
   Progress(80);
   m_outcome = ConvertOutcome::kSuccess;

@@ -44,6 +44,14 @@ enum class ConvertOutcome {
   kWriteFailed,      // "转换失败，请您重新转换"
 };
 
+// Seconds spent in each phase of the last Convert, for benchmarks.
+struct ConvertPhaseTimes {
+  double read = 0;       // reading and parsing the word list
+  double sort = 0;       // sorting and assigning offsets
+  double writeData = 0;  // writing the uncompressed data file
+  double compress = 0;   // compressing it
+};
+
 class CConvertJob {
  public:
   // The temporary files go to the process's current directory as it is now.
@@ -63,6 +71,7 @@ class CConvertJob {
   // Reads, sorts, writes and compresses; true on success.
   bool Convert();
   ConvertOutcome Outcome() const { return m_outcome; }
+  const ConvertPhaseTimes& PhaseTimes() const { return m_times; }
 
   // Holds the texts that the entries view; declared first so that it outlives them.
   CTextArena m_text;
@@ -88,6 +97,7 @@ class CConvertJob {
 
   IConvertObserver* m_observer = nullptr;
   ConvertOutcome m_outcome = ConvertOutcome::kNotRun;
+  ConvertPhaseTimes m_times;
   bool m_inputOpened = false;
   uint64_t m_inputSize = 0;
 };
