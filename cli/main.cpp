@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/reader_commands.h"
 #include "common/utf.h"
 #include "platform/console.h"
 
@@ -22,7 +23,7 @@ constexpr char kUsage[] =
     "      PACKAGE defaults to the word list's path with the extension .ldic, the name\n"
     "      to the word list's base name, the date to today in the long date format.\n"
     "      Example: ldic convert words.txt --author Me --version 1.0\n"
-    "\n"
+    "%s\n"
     "Run 'ldic COMMAND --help' for the options of one command.\n";
 
 struct Command {
@@ -31,7 +32,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"convert", RunConvertCommand},
+    {"convert", RunConvertCommand}, {"info", RunInfoCommand},     {"verify", RunVerifyCommand},
+    {"dump", RunDumpCommand},       {"lookup", RunLookupCommand}, {"export", RunExportCommand},
 };
 
 }  // namespace
@@ -50,7 +52,13 @@ int main(int argc, char** argv) {
 
   if (count < 2 || std::strcmp(args[1], "--help") == 0 || std::strcmp(args[1], "-h") == 0 ||
       std::strcmp(args[1], "help") == 0) {
-    std::fputs(kUsage, count < 2 ? stderr : stdout);
+    // The reader commands' help is text, not a format: substitute it by hand.
+    const std::string usage(kUsage);
+    const size_t at = usage.find("%s");
+    FILE* out = count < 2 ? stderr : stdout;
+    std::fputs(usage.substr(0, at).c_str(), out);
+    std::fputs(kReaderCommandsHelp, out);
+    std::fputs(usage.substr(at + 2).c_str(), out);
     return count < 2 ? 2 : 0;
   }
   for (const Command& command : kCommands)

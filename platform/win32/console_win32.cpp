@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <shellapi.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -11,6 +12,8 @@ namespace platform {
 std::vector<std::wstring> CommandLineArguments(int, char**) {
   // Output is UTF-8 throughout; the console must be told so.
   SetConsoleOutputCP(CP_UTF8);
+  // Text goes out byte for byte: dumps are the same files on every system.
+  _setmode(_fileno(stdout), _O_BINARY);
   std::vector<std::wstring> args;
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -6,6 +6,7 @@
 
 #include "core/convert_job.h"
 #include "package/metadata.h"
+#include "package/package_reader.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
 #include "tests/support/test_support.h"
@@ -43,6 +44,9 @@ std::string Convert(const TempDir& dir, const std::string& list, const PackageFa
                          [&steps](int p) { steps.push_back(p); }),
             PackageResult::kWritten);
   if (progress) *progress = steps;
+  // Every package the pipeline writes passes the reader's complete check.
+  for (const PackageProblem& problem : VerifyPackage(dir.File(L"w.ldic")))
+    ADD_FAILURE() << DescribeProblem(problem);
   EXPECT_TRUE(DeleteTempFiles(job));
   EXPECT_FALSE(lumo_test::FileExists(job.m_desPath));
   EXPECT_FALSE(lumo_test::FileExists(job.m_dzPath));

@@ -1,0 +1,154 @@
+// ldic info, verify, dump and lookup, run in-process; the dump's line format and the
+// round trip from a package to a word list and back to the same package.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/reader_commands.h"
+#include "common/utf.h"
+#include "package/package_reader.h"
+#include "tests/reader/reader_fixtures.h"
+
+// The commands report errors through ldic's PrintError; here it records them.
+static std::vector<std::string> g_errors;
+void PrintError(const char* utf8Message) { g_errors.emplace_back(utf8Message); }
+
+namespace {
+
+using lumo_test::TempDir;
+using reader_test::MakePackage;
+
+struct CommandResult {
+  int status;
+  std::string out;
+  std::vector<std::string> errors;
+};
+
+CommandResult RunCommand(int (*command)(int, char**), std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  g_errors.clear();
+  ::testing::internal::CaptureStdout();
+  const int status = command(static_cast<int>(args.size()), argv.data());
+  return {status, ::testing::internal::GetCapturedStdout(), g_errors};
+}
+
+std::string U8(const std::wstring& path) { return WideToUtf8(path); }
+
+TEST(WordListLine, ReadsBackExactlyOrSaysItCannot) {
+  struct Case {
+    std::string headword, explanation, line;
+    bool exact;
+  };
+  const Case cases[] = {
+      {"apple", "red fruit", "apple\tred fruit", true},
+      {"New York, NY", "city", "\"New York, NY\"\tcity", true},
+      {"tab\there", "x", "\"tab\there\"\tx", true},
+      {"say \"hi\" now", "x", "say \"hi\" now\tx", true},
+      {"a\"b", "x", "a\"b\"\tx", true},          // an odd quote is closed after the word
+      {"a,\"b", "x", "\"a,\"b\"\"\tx", true},
+      {"w", "one, two\tthree \"q\" end", "w\tone, two\tthree \"q\" end", true},
+      {"苹果", "水果", "苹果\t水果", true},
+      {"empty", "", "empty\t", true},
+      {"it's", "x", "it's\tx", true},
+      {" padded", "x", " padded\tx", false},     // trimming takes the blank
+      {"w", "'quoted'", "w\t'quoted'", false},
+      {"w", "two\nlines", "w\ttwo lines", false},
+      {"w", std::string("nul\0byte", 8), "w\tnulbyte", false},
+      {"w", "bad \xFF byte", "w\tbad \xFF byte", false},
+      {"", "no headword", "\tno headword", false},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    EXPECT_EQ(FormatWordListLine(c.headword, c.explanation, &line), c.exact) << c.headword << " | " << c.explanation;
+    EXPECT_EQ(line, c.line) << c.headword << " | " << c.explanation;
+  }
+}
+
+TEST(DumpCommand, ConvertingTheDumpGivesTheSamePackage) {
+  std::string list =
+      "bee\tinsect\napple,red fruit\n\"New York, NY\",city\n苹果\t水果\nempty\t\n"
+      "Apple\tcompany\napple\tsecond apple\nAPPLE\tshouting\nsay \"hi\" now\tgreeting\n"
+      "tab list\tone\ttwo, three\n";
+  list += "long\t" + reader_test::Prose(130000, 9) + "\n";
+  TempDir dir;
+  const std::wstring first = MakePackage(dir, list, reader_test::kFacts, L"first.ldic");
+  const CommandResult dump =
+      RunCommand(RunDumpCommand, {"dump", U8(first), "-o", U8(dir.File(L"dump.txt"))});
+  ASSERT_EQ(dump.status, 0);
+  EXPECT_TRUE(dump.errors.empty()) << dump.errors.front();
+  EXPECT_EQ(dump.out, "");
+
+  const std::string again = lumo_test::ReadBytes(dir.File(L"dump.txt"));
+  CPackageReader reader;
+  ASSERT_TRUE(reader.Open(first));
+  const std::wstring second =
+      MakePackage(dir, again, reader_test::kFacts, L"second.ldic");
+  EXPECT_TRUE(lumo_test::ReadBytes(first) == lumo_test::ReadBytes(second));
+  EXPECT_EQ(again.substr(0, 75),
+            "APPLE\tshouting\nApple\tcompany\napple\tred fruit\napple\tsecond apple\nbee\tinsect\n");
+  EXPECT_NE(again.find("\n\"New York, NY\"\tcity\n"), std::string::npos);
+}
+
+TEST(DumpCommand, WarnsAboutEntriesThatCannotComeBack) {
+  TempDir dir;
+  const std::wstring path = MakePackage(dir, "a\tplain\nb\t\"quoted\"\n");
+  CommandResult dump = RunCommand(RunDumpCommand, {"dump", U8(path)});
+  EXPECT_EQ(dump.status, 0);
+  // Conversion trimmed the quotes already, so this package dumps exactly.
+  EXPECT_EQ(dump.out, "a\tplain\nb\tquoted\n");
+  EXPECT_TRUE(dump.errors.empty());
+
+  dump = RunCommand(RunDumpCommand, {"dump", U8(dir.File(L"none.ldic")), "-o", U8(dir.File(L"x.txt"))});
+  EXPECT_EQ(dump.status, 2);
+  ASSERT_EQ(dump.errors.size(), 1u);
+  EXPECT_FALSE(lumo_test::FileExists(dir.File(L"x.txt")));
+}
+
+TEST(ReadCommands, ExitStatusAndOutput) {
+  TempDir dir;
+  const std::wstring path = MakePackage(dir, "apple\tred fruit\nApple\tcompany\nbee\tinsect\n");
+  const std::string pkg = U8(path);
+
+  CommandResult r = RunCommand(RunLookupCommand, {"lookup", pkg, "apple"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "apple\tred fruit\nApple\tcompany\n");
+  r = RunCommand(RunLookupCommand, {"lookup", pkg, "cherry"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors.size(), 1u);
+  r = RunCommand(RunLookupCommand, {"lookup", pkg});
+  EXPECT_EQ(r.status, 2);
+
+  r = RunCommand(RunInfoCommand, {"info", pkg});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Name:          Words\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Date:          2024年1月2日\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Entries:       3\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Explanations:  22 bytes uncompressed\n"), std::string::npos);
+
+  r = RunCommand(RunVerifyCommand, {"verify", pkg});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, pkg + ": OK\n");
+
+  std::string bytes = lumo_test::ReadBytes(path);
+  bytes[bytes.size() - 10] ^= 1;  // the finishing bytes; the file checksum also breaks
+  lumo_test::WriteBytes(dir.File(L"bad.ldic"), bytes);
+  r = RunCommand(RunVerifyCommand, {"verify", U8(dir.File(L"bad.ldic"))});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("file checksum mismatch"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("not finished by 03 00"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(": 2 problems found\n"), std::string::npos) << r.out;
+
+  r = RunCommand(RunVerifyCommand, {"verify", U8(dir.File(L"none.ldic"))});
+  EXPECT_EQ(r.status, 2);
+  r = RunCommand(RunInfoCommand, {"info", pkg, "--bogus"});
+  EXPECT_EQ(r.status, 2);
+  r = RunCommand(RunExportCommand, {"export", pkg});
+  EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
