@@ -27,7 +27,7 @@ namespace {
 
 constexpr char kConvertUsage[] =
     "usage: ldic convert WORDLIST [-o PACKAGE] [--name N] [--author A] [--lumo L]\n"
-    "                    [--version V] [--date D] [--threads N]\n"
+    "                    [--version V] [--date D] [--threads N] [--register [--ini SETTINGS]]\n"
     "\n"
     "Converts WORDLIST into a .ldic package.\n"
     "  -o PACKAGE    where to write the package (default: beside WORDLIST, extension .ldic)\n"
@@ -38,6 +38,8 @@ constexpr char kConvertUsage[] =
     "  --date D      date text (default: today in the long date format)\n"
     "  --threads N   threads for compression (default: one per core); the package is the\n"
     "                same for every count\n"
+    "  --register    add the package to LumoDict's list of dictionaries afterwards\n"
+    "  --ini SETTINGS  LumoDict's settings file for --register (default: LumoDict's own)\n"
     "  --timings     print the seconds of each phase on stderr (\"phase NAME SECONDS\")\n"
     "The temporary files LumoDictTemp.des and LumoDictTemp.des.dz are made in the package's\n"
     "folder and deleted afterwards.\n"
@@ -97,6 +99,8 @@ struct ConvertOptions {
   bool haveDate = false;
   unsigned threads = 0;
   bool timings = false;
+  bool registerPackage = false;
+  std::string ini;
 };
 
 // Parses the arguments; returns an exit status to stop with, or -1 to go on.
@@ -127,6 +131,10 @@ int ParseOptions(int argc, char** argv, ConvertOptions* options) {
       if (arg == "--lumo") options->facts.lumo = wide;
       if (arg == "--version") options->facts.version = wide;
       if (arg == "--date") options->facts.date = wide, options->haveDate = true;
+    } else if (arg == "--register") {
+      options->registerPackage = true;
+    } else if (arg == "--ini") {
+      if (!value(&options->ini)) return 2;
     } else if (arg == "--timings") {
       options->timings = true;
     } else if (arg == "--threads") {
@@ -217,7 +225,11 @@ int RunConvertCommand(int argc, char** argv) {
   const bool cleaned = DeleteTempFiles(job);
   observer.EndProgressLine();
   if (!cleaned) PrintError(UserMessageUtf8(UserMessage::kTempDeleteFailed));
-  if (status == 0)
-    std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.m_entries.size());
+  if (status != 0) return status;
+  std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.m_entries.size());
+  // Only a complete package is registered, after its temporary files are gone.
+  if (options.registerPackage)
+    status = RegisterConvertedPackage(PathToWide(package),
+                                      options.ini.empty() ? std::wstring() : PathToWide(PathFromUtf8(options.ini)));
   return status;
 }

@@ -23,6 +23,10 @@ constexpr char kUsage[] =
     "      PACKAGE defaults to the word list's path with the extension .ldic, the name\n"
     "      to the word list's base name, the date to today in the long date format.\n"
     "      Example: ldic convert words.txt --author Me --version 1.0\n"
+    "  register PACKAGE [--ini SETTINGS]\n"
+    "      Adds a package to LumoDict's list of dictionaries (its LumoDict.ini, or\n"
+    "      SETTINGS), refusing one that is already listed.\n"
+    "      Example: ldic register words.ldic\n"
     "%s\n"
     "Run 'ldic COMMAND --help' for the options of one command.\n";
 
@@ -34,6 +38,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"convert", RunConvertCommand}, {"info", RunInfoCommand},     {"verify", RunVerifyCommand},
     {"dump", RunDumpCommand},       {"lookup", RunLookupCommand}, {"export", RunExportCommand},
+    {"register", RunRegisterCommand},
 };
 
 }  // namespace
