@@ -29,6 +29,12 @@ RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome) {
 
 bool IsSameDictionary(const DictDescription& listed, const DictDescription& added) {
   if (listed.checksum != 0 && added.checksum != 0) return listed.checksum == added.checksum;
+  // A network dictionary, or a host dictionary of unknown size, has no numbers at all:
+  // they say nothing about identity, and an empty package must not be refused for them.
+  const auto hasNoNumbers = [](const DictDescription& d) {
+    return d.checksum == 0 && d.wordCount == 0 && d.indexSize == 0;
+  };
+  if (hasNoNumbers(listed)) return false;
   return listed.indexSize == added.indexSize && listed.wordCount == added.wordCount;
 }
 

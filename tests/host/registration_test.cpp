@@ -143,15 +143,21 @@ TEST_F(RegistrationTest, NetworkEntryKeptAndUndescribablePackages) {
   EXPECT_EQ(Register(m_package), RegisterOutcome::kRegistered);
   ExpectEntries(m_store, {{L"http://dict.example.com/", 0}, {m_package, 1}});
 
-  // A package that cannot be described has the numbers 0: a stale entry is never taken
-  // for it, a network entry (whose numbers are 0 too) is.
+  // A package that cannot be described has the numbers 0: neither a stale entry nor a
+  // network entry (which has no numbers either) is taken for it.
   const std::wstring broken = ListedPath(m_dir, L"broken.ldic");
   WriteBytes(broken, "not a package");
   Settings("[Dictionary]\r\nQueryDictNum=1\r\nQueryFileName0=<DIR>\\gone.ldic\r\nQueryChecked0=1\r\n");
   EXPECT_EQ(Register(broken), RegisterOutcome::kRegistered);
   ExpectEntries(m_store, {{broken, 1}});
   Settings("[Dictionary]\r\nQueryDictNum=1\r\nQueryFileName0=http://dict.example.com/\r\n");
-  EXPECT_EQ(Register(broken), RegisterOutcome::kDuplicate);
+  EXPECT_EQ(Register(broken), RegisterOutcome::kRegistered);
+
+  // Nor is an empty package, whose entry count and index size are 0.
+  host_test::WritePackage(m_package, 7, 0, 0);
+  Settings("[Dictionary]\r\nQueryDictNum=1\r\nQueryFileName0=http://dict.example.com/\r\nQueryChecked0=1\r\n");
+  EXPECT_EQ(Register(m_package), RegisterOutcome::kRegistered);
+  ExpectEntries(m_store, {{L"http://dict.example.com/", 1}, {m_package, 1}});
 }
 
 // Fails every write after the first `allowed` ones.
