@@ -19,8 +19,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -186,12 +188,21 @@ bool CompressSingleStream(CChunkReader& reader, CLayoutWriter& writer, uint32_t 
 // thread whatever the input size.
 class CChunkPipeline {
  public:
-  CChunkPipeline(unsigned threads, size_t slots) : m_slots(slots) {
+  explicit CChunkPipeline(size_t slots) : m_slots(slots) {
     for (Slot& slot : m_slots) {
       slot.in.resize(kChunkLength);
       slot.out.resize(kOutputBufferSize);
     }
-    for (unsigned i = 0; i < threads; ++i) m_workers.emplace_back([this] { WorkerLoop(); });
+  }
+
+  // Starts up to `threads` compressing threads; returns how many could be started.
+  unsigned Start(unsigned threads) {
+    try {
+      for (unsigned i = 0; i < threads; ++i) m_workers.emplace_back([this] { WorkerLoop(); });
+    } catch (const std::system_error&) {
+      // Fewer threads only make it slower: the output does not depend on their number.
+    }
+    return static_cast<unsigned>(m_workers.size());
   }
 
   ~CChunkPipeline() {
@@ -321,10 +332,8 @@ unsigned ResolveThreadCount(unsigned threads, uint32_t chunkCount) {
   return std::max(1u, std::min(threads, chunkCount));
 }
 
-}  // namespace
-
-bool CompressDataFile(const std::wstring& source, const std::wstring& destination,
-                      unsigned threads) {
+bool CompressFile(const std::wstring& source, const std::wstring& destination,
+                  unsigned threads) {
   platform::CBinaryFile input;
   if (!input.Open(source, platform::CBinaryFile::Mode::kRead)) return false;
   // The size is taken before the destination exists, so that an input the layout cannot
@@ -347,9 +356,25 @@ bool CompressDataFile(const std::wstring& source, const std::wstring& destinatio
     ok = CompressSingleStream(reader, writer, inputSize);
   } else {
     // Enough chunks queued that no thread waits on the reading and writing thread.
-    CChunkPipeline pipeline(workers, 3 * static_cast<size_t>(workers));
-    ok = pipeline.Run(reader, writer, inputSize);
+    CChunkPipeline pipeline(3 * static_cast<size_t>(workers));
+    if (pipeline.Start(workers) > 0)
+      ok = pipeline.Run(reader, writer, inputSize);
+    else
+      ok = CompressSingleStream(reader, writer, inputSize);
   }
   const bool closed = output.Close();
   return ok && closed;
+}
+
+}  // namespace
+
+bool CompressDataFile(const std::wstring& source, const std::wstring& destination,
+                      unsigned threads) {
+  // Nothing is thrown across the package's boundary; running out of memory for the
+  // buffers is one more way for the compression to fail.
+  try {
+    return CompressFile(source, destination, threads);
+  } catch (const std::exception&) {
+    return false;
+  }
 }

@@ -1,0 +1,324 @@
+// lumo_bench: the benchmark's own measurements, next to the whole `ldic convert` that
+// bench/run.sh times from outside.
+//
+//   lumo_bench gen LINES OUT
+//       writes the deterministic word list of LINES lines (bench/wordlist_gen.h).
+//   lumo_bench floor DATAFILE
+//       reads DATAFILE (explanations back to back, as the job's data file holds them) and
+//       prints the wall-clock and CPU seconds of the compression floor alone, from
+//       memory.
+//   lumo_bench phases WORDLIST [--threads N] [--work DIR] [--keep-data FILE]
+//       runs the real conversion pipeline (CConvertJob, then WritePackage) on this thread
+//       and times each phase by the progress positions the pipeline reports; then times
+//       the compression floor: the layout's chunked level-9 compression of the very same
+//       explanations (the job's uncompressed data file), from memory, single-threaded.
+//       Prints one TAB-separated line per figure: name, seconds, MB/s, bytes, peak MiB.
+//
+// Peak memory per phase is the process's resident high-water mark (VmHWM), reset at the
+// start of each phase through /proc/self/clear_refs; it needs Linux.
+
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/wordlist_gen.h"
+#include "core/convert_job.h"
+#include "core/entry_order.h"
+#include "core/line_parse.h"
+#include "package/dictzip.h"
+#include "package/metadata.h"
+#include "package/package_writer.h"
+#include "package/temp_files.h"
+#include "textio/text_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+// Resident high-water mark in KiB since the last reset, or -1 where unknown.
+long PeakKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+void ResetPeak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+void Report(const char* name, double seconds, uint64_t bytes, long peakKiB) {
+  const double mbps = seconds > 0 ? bytes / 1e6 / seconds : 0;
+  std::printf("%s\t%.3f\t%.1f\t%llu\t%.1f\n", name, seconds, mbps,
+              static_cast<unsigned long long>(bytes), peakKiB < 0 ? -1.0 : peakKiB / 1024.0);
+  std::fflush(stdout);
+}
+
+// Marks the phase boundaries the pipeline reports as progress positions.
+class CPhaseClock : public IConvertObserver {
+ public:
+  explicit CPhaseClock(Clock::time_point start) : m_last(start) {}
+
+  void OnConvertProgress(int percent) override { Mark(percent); }
+  void OnConvertDone(bool, CConvertJob*) override {}
+  void OnConvertWarning(UserMessage) override { m_warned = true; }
+
+  // Ends the phase that the position closes.
+  void Mark(int percent) {
+    const Clock::time_point now = Clock::now();
+    m_marks.push_back({percent, Seconds(m_last, now), PeakKiB()});
+    m_last = now;
+    ResetPeak();
+  }
+
+  struct Phase {
+    int percent;
+    double seconds;
+    long peakKiB;
+  };
+  const std::vector<Phase>& Marks() const { return m_marks; }
+  bool Warned() const { return m_warned; }
+
+ private:
+  Clock::time_point m_last;
+  std::vector<Phase> m_marks;
+  bool m_warned = false;
+};
+
+// The layout's single stream over data held in memory: what the compression of the
+// explanations costs with no file I/O and nothing else around it.
+uint64_t CompressFloor(const std::string& data, uLong* crcOut) {
+  z_stream stream{};
+  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return 0;
+  std::vector<unsigned char> out(65535);
+  uint64_t total = 0;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  for (size_t at = 0; at < data.size(); at += kChunkLength) {
+    const uInt size = static_cast<uInt>(std::min<size_t>(kChunkLength, data.size() - at));
+    const Bytef* in = reinterpret_cast<const Bytef*>(data.data() + at);
+    crc = crc32(crc, in, size);
+    stream.next_in = const_cast<Bytef*>(in);
+    stream.avail_in = size;
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    if (deflate(&stream, Z_FULL_FLUSH) != Z_OK) {
+      deflateEnd(&stream);
+      return 0;
+    }
+    total += out.size() - stream.avail_out;
+  }
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  total += out.size() - stream.avail_out;
+  deflateEnd(&stream);
+  *crcOut = crc;
+  return total;
+}
+
+std::string ReadWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Reads and parses the word list as the job does (UTF-8 lists only), so that the sort
+// can be timed on entries in word-list order.
+bool ReadEntries(const fs::path& wordList, std::vector<DictEntry>* entries) {
+  platform::CFile file;
+  if (!file.Open(wordList.wstring())) return false;
+  CTextFileRead reader(&file);
+  std::string line;
+  while (!reader.IsEndOfFile() && reader.ReadLine(line)) {
+    LineFields fields;
+    if (!SplitLine(line, &fields) || fields.first.empty()) continue;
+    DictEntry entry;
+    entry.word = TrimFieldChars(fields.first);
+    entry.explanation = TrimFieldChars(fields.second);
+    entry.size = static_cast<uint32_t>(entry.explanation.size());
+    entries->push_back(std::move(entry));
+  }
+  return !reader.HadReadError();
+}
+
+int Generate(int argc, char** argv) {
+  if (argc != 4) return 2;
+  const uint64_t lines = std::strtoull(argv[2], nullptr, 10);
+  std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
+  const uint64_t bytes = GenerateWordList(lines, out);
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "lumo_bench: cannot write %s\n", argv[3]);
+    return 1;
+  }
+  std::fprintf(stderr, "%llu lines, %llu bytes\n", static_cast<unsigned long long>(lines),
+               static_cast<unsigned long long>(bytes));
+  return 0;
+}
+
+int Phases(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const fs::path wordList = fs::absolute(argv[2]);
+  unsigned threads = 0;
+  fs::path work = wordList.parent_path();
+  fs::path keepData;
+  for (int i = 3; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--threads")
+      threads = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+    else if (option == "--work")
+      work = fs::absolute(argv[i + 1]);
+    else if (option == "--keep-data")
+      keepData = fs::absolute(argv[i + 1]);
+    else
+      return 2;
+  }
+  const uint64_t listBytes = fs::file_size(wordList);
+
+  // Read and sort on their own: inside the job both end at the same position.
+  {
+    ResetPeak();
+    std::vector<DictEntry> entries;
+    Clock::time_point start = Clock::now();
+    if (!ReadEntries(wordList, &entries)) {
+      std::fprintf(stderr, "lumo_bench: cannot read %s\n", wordList.string().c_str());
+      return 1;
+    }
+    Report("read+parse (alone)", Seconds(start, Clock::now()), listBytes, PeakKiB());
+    ResetPeak();
+    start = Clock::now();
+    SortEntries(&entries);
+    Report("sort (alone)", Seconds(start, Clock::now()), listBytes, PeakKiB());
+  }
+
+  ResetPeak();
+  const Clock::time_point start = Clock::now();
+  CPhaseClock clock(start);
+  CConvertJob job(work.wstring());
+  job.SetObserver(&clock);
+  job.m_threads = threads;
+  job.OpenInput(wordList.wstring());
+  job.m_running = true;
+  if (!job.Convert()) {
+    std::fprintf(stderr, "lumo_bench: the conversion failed\n");
+    DeleteTempFiles(job);
+    return 1;
+  }
+  const fs::path package = work / "lumo_bench_out.ldic";
+  PackageFacts facts;
+  facts.name = L"bench";
+  facts.date = L"2026-01-01";
+  const PackageResult written = WritePackage(job, package.wstring(), BuildMetadataBlock(facts),
+                                             [&clock](int percent) { clock.Mark(percent); });
+  const double total = Seconds(start, Clock::now());
+  if (written != PackageResult::kWritten) {
+    std::fprintf(stderr, "lumo_bench: the package could not be written\n");
+    DeleteTempFiles(job);
+    return 1;
+  }
+  const uint64_t packageBytes = fs::file_size(package);
+
+  struct Named {
+    int percent;
+    const char* name;
+    uint64_t bytes;
+  };
+  const Named names[] = {
+      {30, "read+parse+sort", listBytes},    {50, "write data file", job.m_dataSize},
+      {80, "compress", job.m_dataSize},      {85, "package header", packageBytes},
+      {90, "package index", job.m_indexSize}, {97, "package data copy", job.m_compressedSize},
+      {100, "checksum stamp", packageBytes},
+  };
+  double compressSeconds = 0;
+  for (const CPhaseClock::Phase& phase : clock.Marks()) {
+    for (const Named& n : names) {
+      if (n.percent != phase.percent) continue;
+      Report(n.name, phase.seconds, n.bytes, phase.peakKiB);
+      if (phase.percent == 80) compressSeconds = phase.seconds;
+    }
+  }
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  Report("pipeline total", total, listBytes, usage.ru_maxrss);
+
+  // The floor, on the same explanations the job compressed.
+  const std::string data = ReadWholeFile(fs::path(job.m_desPath));
+  const std::string packageData = ReadWholeFile(package);
+  Clock::time_point floorStart = Clock::now();
+  uLong dataCrc = 0;
+  const uint64_t floorBytes = CompressFloor(data, &dataCrc);
+  const double floorSeconds = Seconds(floorStart, Clock::now());
+  Report("compression floor", floorSeconds, data.size(), -1);
+  floorStart = Clock::now();
+  const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(packageData.data()),
+                          static_cast<uInt>(packageData.size()));
+  Report("crc32 of package (alone)", Seconds(floorStart, Clock::now()), packageData.size(), -1);
+  std::fprintf(stderr,
+               "data %zu bytes (crc %08lx) -> %llu bytes; package crc %08lx; "
+               "compress/floor %.3f\n",
+               data.size(), dataCrc, static_cast<unsigned long long>(floorBytes), crc,
+               floorSeconds > 0 ? compressSeconds / floorSeconds : 0.0);
+
+  std::error_code ec;
+  if (!keepData.empty()) fs::copy_file(job.m_desPath, keepData, fs::copy_options::overwrite_existing, ec);
+  DeleteTempFiles(job);
+  fs::remove(package, ec);
+  return 0;
+}
+
+}  // namespace
+
+int Floor(int argc, char** argv) {
+  if (argc != 3) return 2;
+  const std::string data = ReadWholeFile(argv[2]);
+  uLong crc = 0;
+  const std::clock_t cpuStart = std::clock();
+  const Clock::time_point start = Clock::now();
+  const uint64_t compressed = CompressFloor(data, &crc);
+  const double seconds = Seconds(start, Clock::now());
+  const double cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+  std::fprintf(stderr, "%zu bytes -> %llu bytes, crc %08lx\n", data.size(),
+               static_cast<unsigned long long>(compressed), crc);
+  std::printf("%.3f %.3f\n", seconds, cpuSeconds);
+  return compressed > 0 || data.empty() ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  int result = 2;
+  if (command == "gen")
+    result = Generate(argc, argv);
+  else if (command == "floor")
+    result = Floor(argc, argv);
+  else if (command == "phases")
+    result = Phases(argc, argv);
+  if (result == 2) {
+    std::fprintf(stderr,
+                 "usage: lumo_bench gen LINES OUT\n"
+                 "       lumo_bench floor DATAFILE\n"
+                 "       lumo_bench phases WORDLIST [--threads N] [--work DIR] "
+                 "[--keep-data FILE]\n");
+  }
+  return result;
+}

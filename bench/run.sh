@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The conversion benchmark: generates the word lists, then times, side by side in one run
+# and repeated, `ldic convert` with one thread and with its default threads, the
+# compression floor (the layout's chunked level-9 compression of the same explanations,
+# single-threaded, from memory), and where installed `gzip -9` and `pigz -9` on those
+# explanations and StarDict's `tabfile` (which runs `dictzip` itself) on the word list.
+# Then the per-phase figures of the pipeline (lumo_bench phases). Prints Markdown tables.
+#
+#   bench/run.sh [--lines "100000 1000000"] [--repeat 3] [--build DIR] [--work DIR]
+#
+# Timings are wall-clock seconds; the table gives the median of the repeats and, to show
+# the noise, their spread (min–max), and the median CPU seconds (user + system), which
+# other programs' load disturbs far less than wall-clock time. Peak memory is the maximum
+# resident set size that /usr/bin/time reports. Ratios are of medians from the same run.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+lines_list="100000 1000000"
+repeat=3
+build="$repo/build-bench"
+work="${TMPDIR:-/tmp}/lumo-bench"
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --lines) lines_list="$2"; shift 2 ;;
+    --repeat) repeat="$2"; shift 2 ;;
+    --build) build="$2"; shift 2 ;;
+    --work) work="$2"; shift 2 ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+
+mkdir -p "$work"
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLUMO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target ldic lumo_bench >/dev/null
+ldic="$build/cli/ldic"
+lb="$build/bench/lumo_bench"
+tabfile=""
+for candidate in /usr/lib/stardict-tools/tabfile "$(command -v tabfile || true)"; do
+  if [ -n "$candidate" ] && [ -x "$candidate" ]; then tabfile=$candidate; break; fi
+done
+
+# timed NAME CMD...: runs CMD under /usr/bin/time; appends "seconds peakKiB cpuSeconds"
+# to $work/NAME.times. Fails the benchmark when the command fails.
+timed() {
+  local name=$1; shift
+  local out="$work/.time"
+  if ! /usr/bin/time -f "%e %M %U %S" -o "$out" "$@" >/dev/null 2>"$work/.stderr"; then
+    echo "run.sh: $name failed:" >&2; cat "$work/.stderr" >&2; exit 1
+  fi
+  awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$out" >>"$work/$name.times"
+}
+
+# stats NAME: "median min max peakMiB medianCpu" of the recorded runs.
+stats() {
+  local cpu
+  cpu=$(awk '{ print $3 }' "$work/$1.times" | sort -n |
+    awk '{ c[NR] = $1 } END { printf "%.3f", (NR % 2) ? c[(NR + 1) / 2] : (c[NR / 2] + c[NR / 2 + 1]) / 2 }')
+  sort -n "$work/$1.times" | awk -v cpu="$cpu" '{ t[NR] = $1; if ($2 > m) m = $2 }
+    END { med = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2;
+          printf "%.3f %.3f %.3f %.1f %s\n", med, t[1], t[NR], m / 1024, cpu }'
+}
+
+nproc_count=$(nproc)
+echo "# LumoDictGen conversion benchmark"
+echo
+echo "$(date -u +%Y-%m-%d), $(uname -m), $nproc_count cores, zlib level 9; $repeat repeats; median seconds."
+
+for lines in $lines_list; do
+  list="$work/wordlist-$lines.txt"
+  [ -s "$list" ] || "$lb" gen "$lines" "$list" 2>/dev/null
+  list_bytes=$(stat -c %s "$list")
+  data="$work/explanations-$lines.des"
+  rm -f "$work"/*.times
+
+  # The phases, once with each thread setting; the first also keeps the explanations.
+  "$lb" phases "$list" --threads 1 --work "$work" --keep-data "$data" >"$work/phases-1.tsv" 2>/dev/null
+  "$lb" phases "$list" --work "$work" >"$work/phases-default.tsv" 2>/dev/null
+  data_bytes=$(stat -c %s "$data")
+
+  sd="$work/stardict-$lines"
+  mkdir -p "$sd"
+  for ((r = 1; r <= repeat; r++)); do
+    # lumo_bench floor prints the compression time alone; its peak is not of interest.
+    "$lb" floor "$data" 2>/dev/null | awk '{ print $1, 0, $2 }' >>"$work/floor.times"
+    timed ldic1 "$ldic" convert "$list" -o "$work/out-1.ldic" --threads 1 --date bench
+    timed ldicN "$ldic" convert "$list" -o "$work/out-n.ldic" --date bench
+    cmp -s "$work/out-1.ldic" "$work/out-n.ldic" || { echo "run.sh: packages differ by thread count" >&2; exit 1; }
+    if [ -n "$tabfile" ]; then
+      rm -f "$sd"/*; ln -sf "$list" "$sd/words.txt"
+      timed tabfile "$tabfile" "$sd/words.txt"
+      if [ -f "$sd/words.dict" ]; then timed tabfile dictzip "$sd/words.dict"; fi
+    fi
+    if command -v gzip >/dev/null; then timed gzip gzip -9 -k -f -c "$data"; fi
+    if command -v pigz >/dev/null; then timed pigz pigz -9 -k -f -c "$data"; fi
+  done
+
+  read -r floor_s _ _ _ floor_cpu < <(stats floor)
+  read -r one_s _ _ _ one_cpu < <(stats ldic1)
+  read -r def_s _ _ _ _ < <(stats ldicN)
+  echo
+  echo "## $lines lines: word list $(awk -v b="$list_bytes" 'BEGIN{printf "%.1f", b/1e6}') MB, explanations $(awk -v b="$data_bytes" 'BEGIN{printf "%.1f", b/1e6}') MB, package $(stat -c %s "$work/out-1.ldic" | awk '{printf "%.1f", $1/1e6}') MB"
+  echo
+  echo "| run | seconds (median) | min–max | MB/s of word list | peak MiB | CPU s | vs floor | vs ldic --threads 1 |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+  row() {
+    local label=$1 name=$2
+    [ -s "$work/$name.times" ] || return 0
+    read -r med lo hi peak cpu < <(stats "$name")
+    awk -v l="$label" -v m="$med" -v lo="$lo" -v hi="$hi" -v p="$peak" -v b="$list_bytes" \
+        -v c="$cpu" -v f="$floor_s" -v o="$one_s" -v showpeak="$3" 'BEGIN {
+      printf "| %s | %.2f | %.2f–%.2f | %.1f | %s | %.2f | %.2f | %.2f |\n", l, m, lo, hi,
+        b / 1e6 / m, (showpeak ? sprintf("%.0f", p) : "–"), c, m / f, m / o }'
+  }
+  row "compression floor (1 thread, in memory)" floor 0
+  row "ldic convert --threads 1" ldic1 1
+  row "ldic convert (default: $nproc_count threads)" ldicN 1
+  if [ -s "$work/tabfile.times" ]; then
+    # tabfile runs dictzip itself; the two are one job.
+    row "StarDict tabfile + dictzip" tabfile 1
+  fi
+  row "gzip -9 (explanations only)" gzip 1
+  row "pigz -9 (explanations only, $nproc_count threads)" pigz 1
+  echo
+  awk -v f="$floor_s" -v o="$one_s" -v d="$def_s" -v fc="$floor_cpu" -v oc="$one_cpu" 'BEGIN {
+    printf "Targets: --threads 1 / floor = %.2f wall, %.2f CPU (at most 1.10); default / --threads 1 = %.2f (at most 0.60)", o / f, oc / fc, d / o }'
+  if [ -s "$work/tabfile.times" ]; then
+    read -r sd_s _ _ _ < <(stats tabfile)
+    awk -v s="$sd_s" -v d="$def_s" 'BEGIN { printf "; tabfile+dictzip / default = %.2f (at least 2)", s / d }'
+  fi
+  echo "."
+  echo
+  echo "Phases (lumo_bench phases, one run each; read and sort also timed alone, outside the job):"
+  echo
+  echo "| phase | s (1 thread) | MB/s | peak MiB | s (default) | MB/s | peak MiB |"
+  echo "|---|---:|---:|---:|---:|---:|---:|"
+  awk -F '\t' 'NR == FNR { other[$1] = $0; next }
+    ($1 in other) { split(other[$1], d, "\t");
+      p1 = ($5 < 0) ? "–" : sprintf("%.0f", $5); p2 = (d[5] < 0) ? "–" : sprintf("%.0f", d[5]);
+      printf "| %s | %.3f | %.1f | %s | %.3f | %.1f | %s |\n", $1, $2, $3, p1, d[2], d[3], p2 }' \
+    "$work/phases-default.tsv" "$work/phases-1.tsv"
+done
+rm -f "$work/.time" "$work/.stderr" "$work/out-1.ldic" "$work/out-n.ldic"

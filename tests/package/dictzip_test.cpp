@@ -1,0 +1,290 @@
+#include "package/dictzip.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lumo_test::Le16;
+using lumo_test::Le32;
+using lumo_test::ReadBytes;
+using lumo_test::TempDir;
+using lumo_test::WriteBytes;
+
+// Dictionary-like text: English-looking words, some Chinese, punctuation and line
+// breaks, so that deflate finds matches of every length and distance.
+std::string Text(size_t size, uint32_t seed) {
+  static const char* const kWords[] = {
+      "the",  "dictionary", "word",      "explanation", "noun", "verb", "adj.",
+      "例如", "词典",       "解释",      "of",          "a",    "to",   "compress",
+      "(n.)", "chunk",      "boundary",  "翻译",        ";",    ",",    "\n"};
+  std::mt19937 random(seed);
+  std::string text;
+  while (text.size() < size) {
+    text += kWords[random() % (sizeof(kWords) / sizeof(kWords[0]))];
+    text += ' ';
+  }
+  text.resize(size);
+  return text;
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// Incompressible within a chunk, but every chunk repeats the one before: a stream that
+// kept its history across a chunk boundary would compress it to almost nothing.
+std::string RepeatedChunks(size_t chunks, size_t tail) {
+  const std::string block = RandomBytes(kChunkLength, 7);
+  std::string bytes;
+  for (size_t i = 0; i < chunks; ++i) bytes += block;
+  bytes += block.substr(0, tail);
+  return bytes;
+}
+
+std::string Periodic(size_t size, const std::string& period) {
+  std::string bytes;
+  while (bytes.size() < size) bytes += period;
+  bytes.resize(size);
+  return bytes;
+}
+
+struct InputCase {
+  const char* name;
+  std::string bytes;
+};
+
+// Names the case in failure messages instead of dumping its bytes.
+void PrintTo(const InputCase& input, std::ostream* os) { *os << input.name; }
+
+std::vector<InputCase> Inputs() {
+  return {
+      {"Empty", ""},
+      {"OneByte", "x"},
+      {"ChunkMinusOne", Text(kChunkLength - 1, 1)},
+      {"ExactlyOneChunk", Text(kChunkLength, 2)},
+      {"ChunkPlusOne", Text(kChunkLength + 1, 3)},
+      {"ManyChunks", Text(12 * kChunkLength + 4321, 4)},
+      {"TwoChunksExactly", Text(2 * kChunkLength, 5)},
+      {"Random", RandomBytes(3 * kChunkLength + 1000, 6)},
+      {"RepeatedChunks", RepeatedChunks(3, 5000)},
+      {"OneByteRepeated", std::string(5 * kChunkLength + 7, 'a')},
+      {"ShortPeriod", Periodic(4 * kChunkLength - 3, "abcdefg")},
+  };
+}
+
+// A compressed file taken apart by the layout's table.
+struct ParsedLayout {
+  uint32_t chunkCount = 0;
+  std::vector<std::string> chunks;
+  std::string finishing;  // what follows the last chunk, before the trailer
+  uint32_t crc = 0;
+  uint32_t size = 0;
+};
+
+::testing::AssertionResult Parse(const std::string& file, ParsedLayout* layout) {
+  if (file.size() < 14) return ::testing::AssertionFailure() << "file of " << file.size();
+  if (Le16(file, 0) != kChunkLength)
+    return ::testing::AssertionFailure() << "chunk length " << Le16(file, 0);
+  layout->chunkCount = Le16(file, 2);
+  size_t at = 4 + 2 * static_cast<size_t>(layout->chunkCount);
+  for (uint32_t i = 0; i < layout->chunkCount; ++i) {
+    const size_t size = Le16(file, 4 + 2 * static_cast<size_t>(i));
+    if (at + size + 10 > file.size())
+      return ::testing::AssertionFailure() << "chunk " << i << " runs past the end";
+    layout->chunks.push_back(file.substr(at, size));
+    at += size;
+  }
+  // The table's sizes, the finishing bytes and the trailer must account for every byte.
+  if (file.size() - at != 10)
+    return ::testing::AssertionFailure() << (file.size() - at) << " bytes after the chunks";
+  layout->finishing = file.substr(at, 2);
+  layout->crc = Le32(file, at + 2);
+  layout->size = Le32(file, at + 6);
+  return ::testing::AssertionSuccess();
+}
+
+// Inflates raw deflate data. endsStream tells whether the final block was reached.
+std::string Inflate(const std::string& data, bool* endsStream) {
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
+  std::string out;
+  std::vector<unsigned char> buffer(1 << 16);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    stream.next_out = buffer.data();
+    stream.avail_out = static_cast<uInt>(buffer.size());
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - stream.avail_out);
+    if (result == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) break;
+  }
+  EXPECT_TRUE(result == Z_OK || result == Z_STREAM_END) << "inflate returned " << result;
+  EXPECT_EQ(stream.avail_in, 0u) << "input left over";
+  *endsStream = result == Z_STREAM_END;
+  inflateEnd(&stream);
+  return out;
+}
+
+uint32_t Crc(const std::string& bytes) {
+  return static_cast<uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+// Makes every CBinaryFile write fail after a budget for the life of the object.
+class WriteFault {
+ public:
+  explicit WriteFault(int64_t bytes) { platform::SetWriteFaultAfter(bytes); }
+  ~WriteFault() { platform::SetWriteFaultAfter(-1); }
+};
+
+class DictzipLayoutTest : public ::testing::TestWithParam<InputCase> {
+ protected:
+  std::string Compress(unsigned threads) {
+    const std::wstring source = m_dir.File(L"in.des");
+    const std::wstring destination = m_dir.File(L"out" + std::to_wstring(threads) + L".dz");
+    WriteBytes(source, GetParam().bytes);
+    EXPECT_TRUE(CompressDataFile(source, destination, threads));
+    return ReadBytes(destination);
+  }
+
+  TempDir m_dir;
+};
+
+TEST_P(DictzipLayoutTest, ChunksInflateAloneAndTogether) {
+  const std::string& input = GetParam().bytes;
+  ParsedLayout layout;
+  ASSERT_TRUE(Parse(Compress(1), &layout));
+
+  ASSERT_EQ(layout.chunkCount, (input.size() + kChunkLength - 1) / kChunkLength);
+  std::string stream;
+  for (uint32_t i = 0; i < layout.chunkCount; ++i) {
+    bool ends = true;
+    const std::string slice = input.substr(i * size_t{kChunkLength}, kChunkLength);
+    EXPECT_TRUE(Inflate(layout.chunks[i], &ends) == slice) << "chunk " << i;
+    EXPECT_FALSE(ends) << "chunk " << i << " carries the final-block mark";
+    stream += layout.chunks[i];
+  }
+  EXPECT_EQ(layout.finishing, std::string("\x03\x00", 2));
+  bool ends = false;
+  EXPECT_TRUE(Inflate(stream + layout.finishing, &ends) == input);
+  EXPECT_TRUE(ends);
+  EXPECT_EQ(layout.crc, Crc(input));
+  EXPECT_EQ(layout.size, input.size());
+}
+
+// Per-chunk streams must reproduce the single stream exactly, for any thread count.
+TEST_P(DictzipLayoutTest, SameBytesForEveryThreadCount) {
+  const std::string single = Compress(1);
+  ASSERT_FALSE(single.empty());
+  for (unsigned threads : {2u, 3u, 8u, 0u}) {
+    const std::string parallel = Compress(threads);
+    EXPECT_EQ(parallel.size(), single.size()) << threads << " threads";
+    EXPECT_TRUE(parallel == single) << threads << " threads give different bytes";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, DictzipLayoutTest, ::testing::ValuesIn(Inputs()),
+                         [](const ::testing::TestParamInfo<InputCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(DictzipTest, EmptyInputIsTheFourteenByteLayout) {
+  TempDir dir;
+  WriteBytes(dir.File(L"empty"), "");
+  for (unsigned threads : {1u, 2u}) {
+    ASSERT_TRUE(CompressDataFile(dir.File(L"empty"), dir.File(L"empty.dz"), threads));
+    EXPECT_EQ(ReadBytes(dir.File(L"empty.dz")),
+              std::string("\xCB\xE3\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00", 14));
+  }
+}
+
+TEST(DictzipTest, OverwritesAnEarlierDestination) {
+  TempDir dir;
+  WriteBytes(dir.File(L"in"), "x");
+  WriteBytes(dir.File(L"out"), std::string(100000, 'z'));
+  ASSERT_TRUE(CompressDataFile(dir.File(L"in"), dir.File(L"out")));
+  ParsedLayout layout;
+  EXPECT_TRUE(Parse(ReadBytes(dir.File(L"out")), &layout));
+}
+
+TEST(DictzipTest, UnusableSourceOrDestinationFails) {
+  TempDir dir;
+  WriteBytes(dir.File(L"in"), Text(3 * kChunkLength, 9));
+  std::filesystem::create_directory(std::filesystem::path(dir.File(L"folder")));
+  struct Case {
+    const char* what;
+    std::wstring source;
+    std::wstring destination;
+  };
+  const Case cases[] = {
+      {"missing source", dir.File(L"missing"), dir.File(L"a.dz")},
+      {"source is a folder", dir.File(L"folder"), dir.File(L"b.dz")},
+      {"destination folder missing", dir.File(L"in"), dir.File(L"no") + L"/x/c.dz"},
+  };
+  for (const Case& c : cases) {
+    for (unsigned threads : {1u, 2u}) {
+      EXPECT_FALSE(CompressDataFile(c.source, c.destination, threads))
+          << c.what << ", " << threads << " threads";
+    }
+  }
+  EXPECT_FALSE(lumo_test::FileExists(dir.File(L"a.dz"))) << "created for a missing source";
+}
+
+// The layout stores the size as a signed 32-bit number; a bigger input must be refused
+// before anything is written. A sparse file makes the test cheap.
+TEST(DictzipTest, InputOfTwoGibibytesIsRefused) {
+  TempDir dir;
+  const std::filesystem::path big(dir.File(L"big"));
+  WriteBytes(big.wstring(), "");
+  std::error_code ec;
+  std::filesystem::resize_file(big, kMaxCompressibleSize + 1, ec);
+  if (ec) GTEST_SKIP() << "cannot make a sparse file here: " << ec.message();
+  for (unsigned threads : {1u, 2u}) {
+    EXPECT_FALSE(CompressDataFile(big.wstring(), dir.File(L"big.dz"), threads));
+    EXPECT_FALSE(lumo_test::FileExists(dir.File(L"big.dz")));
+  }
+}
+
+// A full disk at any point of the file, the final rewrite of the table included, must
+// be reported; with exactly enough room the same compression succeeds.
+TEST(DictzipTest, WriteFailureAnywhereIsReported) {
+  TempDir dir;
+  const std::string input = Text(5 * kChunkLength + 99, 10);
+  WriteBytes(dir.File(L"in"), input);
+  ASSERT_TRUE(CompressDataFile(dir.File(L"in"), dir.File(L"ref.dz")));
+  const int64_t fileSize = static_cast<int64_t>(ReadBytes(dir.File(L"ref.dz")).size());
+  const int64_t tableSize = 4 + 2 * 6;
+  // Everything CompressDataFile writes: the file, plus the table written a second time.
+  const int64_t written = fileSize + tableSize;
+
+  for (unsigned threads : {1u, 2u, 3u}) {
+    for (int64_t budget : {int64_t{0}, int64_t{5}, tableSize + 1000, fileSize / 2,
+                           fileSize - 9, fileSize - 1, written - 1}) {
+      WriteFault fault(budget);
+      EXPECT_FALSE(CompressDataFile(dir.File(L"in"), dir.File(L"out.dz"), threads))
+          << "budget " << budget << ", " << threads << " threads";
+    }
+    {
+      WriteFault fault(written);
+      EXPECT_TRUE(CompressDataFile(dir.File(L"in"), dir.File(L"out.dz"), threads));
+    }
+    EXPECT_TRUE(ReadBytes(dir.File(L"out.dz")) == ReadBytes(dir.File(L"ref.dz")))
+        << threads << " threads";
+  }
+}
+
+}  // namespace
