@@ -145,7 +145,7 @@ bool CConvertJob::ReadWordList() {
 
 bool CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
-  SortEntries(&m_entries);
+  SortEntries(&m_entries, m_threads);
   AssignOffsets(&m_entries);
   m_times.sort = Lap(&start);
   Progress(30);

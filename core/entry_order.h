@@ -12,10 +12,11 @@ int CompareHeadwords(std::string_view a, std::string_view b);
 
 bool EntryLess(const DictEntry& a, const DictEntry& b);
 
-// Sorts into index order, in place. Entries with byte-identical headwords are ordered by
-// their explanations, so the same list always gives the same package whatever the sort
-// algorithm; entries identical in both are interchangeable.
-void SortEntries(std::vector<DictEntry>* entries);
+// Sorts into index order, in place. Entries with byte-identical headwords keep their
+// word-list order, so the same list always gives the same package.
+// threads: how many threads may share the work (0: one per core); the order is the same
+// for every count.
+void SortEntries(std::vector<DictEntry>* entries, unsigned threads = 1);
 
 // Gives each entry of the sorted list its offset in the data file; returns the total.
 uint64_t AssignOffsets(std::vector<DictEntry>* entries);

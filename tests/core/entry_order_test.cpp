@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,22 +36,42 @@ TEST(EntryOrder, CompareIsAStrictOrder) {
   EXPECT_FALSE(EntryLess(DictEntry{"x", "1", 0, 0}, DictEntry{"x", "2", 0, 0}));
 }
 
-TEST(EntryOrder, DuplicatesAreOrderedByExplanationAndOffsetsFollowSortedOrder) {
+TEST(EntryOrder, DuplicatesKeepListOrderAndOffsetsFollowSortedOrder) {
   std::vector<DictEntry> entries = {
       {"bee", "insect", 0, 6}, {"apple", "red fruit", 0, 9}, {"bee", "", 0, 0}, {"bee", "buzz", 0, 4}};
-  // Whatever order the duplicates come in, the result is the same.
-  for (int round = 0; round < 3; ++round) {
-    std::rotate(entries.begin(), entries.begin() + 1, entries.end());
-    std::vector<DictEntry> sorted = entries;
-    SortEntries(&sorted);
-    EXPECT_EQ(AssignOffsets(&sorted), 19u);
-    ASSERT_EQ(sorted.size(), 4u);
-    const char* explanations[] = {"red fruit", "", "buzz", "insect"};
-    const uint32_t offsets[] = {0, 9, 9, 13};  // the empty explanation shares its offset
-    for (size_t i = 0; i < sorted.size(); ++i) {
-      EXPECT_EQ(sorted[i].explanation, explanations[i]);
-      EXPECT_EQ(sorted[i].offset, offsets[i]);
-    }
+  SortEntries(&entries);
+  EXPECT_EQ(AssignOffsets(&entries), 19u);
+  ASSERT_EQ(entries.size(), 4u);
+  const char* explanations[] = {"red fruit", "insect", "", "buzz"};
+  const uint32_t offsets[] = {0, 9, 15, 15};  // the empty explanation shares its offset
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].explanation, explanations[i]);
+    EXPECT_EQ(entries[i].offset, offsets[i]);
+  }
+}
+
+// Many headwords that share long prefixes and differ in case or in multi-byte
+// characters: every thread count gives exactly the order of a plain stable sort.
+TEST(EntryOrder, LargeListsMatchAStableSortForEveryThreadCount) {
+  const std::string pieces[] = {"a", "A", "b", "B", "_", "z", "Z", "\xE4\xBD\xA0", "ab", "AB"};
+  std::mt19937 random(12345);
+  std::vector<std::string> words(100000);
+  std::vector<std::string> explanations(words.size());
+  for (size_t i = 0; i < words.size(); ++i) {
+    const int length = static_cast<int>(random() % 12);
+    for (int k = 0; k < length; ++k) words[i] += pieces[random() % std::size(pieces)];
+    explanations[i] = std::to_string(i);
+  }
+  std::vector<DictEntry> reference;
+  for (size_t i = 0; i < words.size(); ++i) reference.push_back({words[i], explanations[i], 0, 0});
+  std::stable_sort(reference.begin(), reference.end(), EntryLess);
+  for (unsigned threads : {1u, 2u, 0u}) {
+    std::vector<DictEntry> entries;
+    for (size_t i = 0; i < words.size(); ++i) entries.push_back({words[i], explanations[i], 0, 0});
+    SortEntries(&entries, threads);
+    ASSERT_EQ(entries.size(), reference.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+      ASSERT_EQ(entries[i].explanation, reference[i].explanation) << "threads " << threads << " at " << i;
   }
 }
 
