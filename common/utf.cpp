@@ -1,5 +1,8 @@
 #include "common/utf.h"
 
+#include <cstddef>
+#include <cstring>
+
 namespace {
 
 bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
@@ -134,15 +137,41 @@ std::wstring Utf16ToWide(std::u16string_view s) {
 }
 
 bool IsValidUtf8(std::string_view s) {
-  for (size_t pos = 0; pos < s.size();) {
-    if (static_cast<unsigned char>(s[pos]) < 0x80) {
-      ++pos;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  const unsigned char* const end = p + s.size();
+  while (p < end) {
+    // Runs of ASCII are skipped eight bytes at a time.
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080ull) break;
+      p += 8;
+    }
+    if (p == end) break;
+    const unsigned char b = *p;
+    if (b < 0x80) {
+      ++p;
       continue;
     }
-    const size_t start = pos;
-    if (DecodeUtf8(s, &pos) == kReplacementChar && !(pos - start == 3 &&
-        s.substr(start, 3) == "\xEF\xBF\xBD"))
+    const std::ptrdiff_t left = end - p;
+    int length;
+    if (b >= 0xE0 && b <= 0xEF) {  // the common case for CJK text first
+      if (left < 3 || !IsContinuation(p[1]) || !IsContinuation(p[2]) ||
+          (b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] > 0x9F))
+        return false;  // truncated, overlong or a surrogate
+      length = 3;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      if (left < 2 || !IsContinuation(p[1])) return false;
+      length = 2;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      if (left < 4 || !IsContinuation(p[1]) || !IsContinuation(p[2]) || !IsContinuation(p[3]) ||
+          (b == 0xF0 && p[1] < 0x90) || (b == 0xF4 && p[1] > 0x8F))
+        return false;  // truncated, overlong or past U+10FFFF
+      length = 4;
+    } else {
       return false;
+    }
+    p += length;
   }
   return true;
 }
