@@ -1,5 +1,6 @@
 #include "host/registration.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -40,7 +41,10 @@ bool IsSameDictionary(const DictDescription& listed, const DictDescription& adde
 
 RegisterOutcome RegisterPackage(IWarningSink& owner, std::wstring packagePath,
                                 platform::IProfileStore& profile) {
-  const int count = profile.GetProfileInt(kSection, kCountKey, 0);
+  // A damaged count must not keep the dialog busy for hours: no real list comes near this
+  // many dictionaries, and keys that do not exist would only be dropped anyway.
+  constexpr int kMaxListedEntries = 10000;
+  const int count = std::min(profile.GetProfileInt(kSection, kCountKey, 0), kMaxListedEntries);
 
   // When the package cannot be described its numbers stay 0; it is registered anyway.
   DictDescription added;

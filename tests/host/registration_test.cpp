@@ -64,6 +64,7 @@ TEST_F(RegistrationTest, EmptyListGetsThePackageAsEntryZero) {
       "[Dictionary]\r\nQueryFileName0=<DIR>\\new.ldic\r\n",
       "[Dictionary]\r\nQueryDictNum=0\r\n",
       "[Dictionary]\r\nQueryDictNum=-2\r\nQueryFileName0=C:\\x.ldic\r\n",
+      "[Dictionary]\r\nQueryDictNum=2147483647\r\n",  // damaged: must not take hours
   };
   host_test::WritePackage(m_package, 1);
   for (const char* start : starts) {
