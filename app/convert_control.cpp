@@ -1,0 +1,196 @@
+// Running a conversion from the dialog.
+//
+// How it works. Convert, on the dialog's thread, creates a CConvertJob (whose temporary
+// files go to the save folder, the current directory after validation), opens the word
+// list into it, sets the job's m_running flag and starts one worker thread on
+// ConvertThreadProc. The dialog is the job's observer, and the worker reaches it only
+// through three calls that never touch a control:
+//   progress 30, 50, 80  -> SendMessageW(WM_CONVERT_PROGRESS, percent): the worker waits
+//                           until the dialog's thread has moved the bar;
+//   a failure to tell    -> MessageBoxW owned by the dialog, shown by the worker;
+//   the end              -> PostMessageW(WM_CONVERT_DONE, 0 success / 1 failure, job),
+//                           the worker's last action.
+// The dialog's thread does everything else: on WM_CONVERT_DONE it writes the package
+// (85, 90, 97, 100 through the same progress message), registers it when the box is
+// ticked, deletes the temporary files and returns to idle.
+//
+// Cancel clears m_running, which the worker polls between word-list lines, and waits up
+// to a second for it. A worker past its reading phase runs on; its late completion is
+// recognised (m_running is already false) and only removes the temporary files it may
+// have left. The package is written only at completion, so a cancel has no package to
+// remove, and the file at the save path is never touched.
+//
+// A job outlives its worker: before a new run replaces the job, and before the dialog
+// window goes away, the dialog waits for the last worker to end, delivering the messages
+// the worker sends meanwhile so that neither thread can block the other. Only one worker
+// exists at a time, so two runs never share the temporary files of one folder.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/lumo_app.h"
+#include "app/main_dialog.h"
+#include "app/resource.h"
+#include "common/window_messages.h"
+#include "package/package_writer.h"
+#include "package/temp_files.h"
+#include "platform/profile.h"
+
+namespace {
+
+DWORD WINAPI WorkerMain(LPVOID job) { return ConvertThreadProc(job); }
+
+HANDLE StartWorkerThread(CConvertJob* job) {
+  return ::CreateThread(nullptr, 0, &WorkerMain, job, 0, nullptr);
+}
+
+CLumoDictGenDlg::ThreadStarter g_startThread = &StartWorkerThread;
+
+}  // namespace
+
+void CLumoDictGenDlg::SetThreadStarterForTesting(ThreadStarter starter) {
+  g_startThread = starter != nullptr ? starter : &StartWorkerThread;
+}
+
+CLumoDictGenDlg::~CLumoDictGenDlg() {
+  // Normally done when the window was destroyed; this covers a dialog whose window never
+  // came to be.
+  FinishWorker();
+  m_job.reset();
+}
+
+void CLumoDictGenDlg::OnDestroy() {
+  if (m_job != nullptr) m_job->m_running = false;
+  FinishWorker();
+  if (CLumoDictGen* app = CLumoDictGen::Current()) {
+    if (app->MainWindow() == m_hWnd) app->SetMainWindow(nullptr);
+  }
+}
+
+void CLumoDictGenDlg::FinishWorker() {
+  if (m_thread == nullptr) return;
+  if (m_hWnd != nullptr)
+    ui::WaitForThread(m_thread, INFINITE);
+  else
+    ::WaitForSingleObject(m_thread, INFINITE);
+  ::CloseHandle(m_thread);
+  m_thread = nullptr;
+  if (m_hWnd == nullptr) return;
+  // The worker's completion may still be queued. It must not be taken for a later job
+  // that happens to get the same address, and if its run was cancelled the temporary
+  // files it may have made since are removed here instead.
+  MSG msg;
+  while (::PeekMessageW(&msg, m_hWnd, WM_CONVERT_DONE, WM_CONVERT_DONE, PM_REMOVE)) {
+    if (m_job != nullptr && reinterpret_cast<CConvertJob*>(msg.lParam) == m_job.get() &&
+        !m_job->m_running)
+      DeleteTempFiles(*m_job);
+  }
+}
+
+void CLumoDictGenDlg::StartRun(const std::wstring& inputPath) {
+  // The last run's worker, if a cancel left one running, must be gone before its job is
+  // released and before a new worker writes the same temporary files.
+  FinishWorker();
+
+  m_job = std::make_unique<CConvertJob>();
+  m_job->SetObserver(static_cast<IConvertObserver*>(this));
+  m_job->OpenInput(inputPath);
+  m_runInput = inputPath;
+
+  ::EnableWindow(GetDlgItem(IDOK), FALSE);
+  SetItemText(IDC_STATUS, ui::LoadText(UserMessage::kConverting));
+  SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_CANCEL));
+
+  m_job->m_running = true;
+  m_thread = g_startThread(m_job.get());
+  if (m_thread == nullptr) {
+    m_job->m_running = false;
+    ui::ShowWarning(m_hWnd, UserMessage::kConvertFailed);
+    ShowIdle(UserMessage::kConvertFailedStatus);
+  }
+}
+
+void CLumoDictGenDlg::ShowIdle(UserMessage status) {
+  ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
+  ::EnableWindow(GetDlgItem(IDOK), TRUE);
+  SetItemText(IDC_STATUS, ui::LoadText(status));
+  SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_EXIT));
+}
+
+// ---- Worker side: called on the worker thread ----
+
+void CLumoDictGenDlg::OnConvertProgress(int percent) {
+  ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, static_cast<WPARAM>(percent), 0);
+}
+
+void CLumoDictGenDlg::OnConvertDone(bool success, CConvertJob* job) {
+  ::PostMessageW(m_hWnd, WM_CONVERT_DONE, success ? 0 : 1, reinterpret_cast<LPARAM>(job));
+}
+
+void CLumoDictGenDlg::OnConvertWarning(UserMessage message) { ui::ShowWarning(m_hWnd, message); }
+
+// ---- Dialog side ----
+
+void CLumoDictGenDlg::ShowWarning(UserMessage message) { ui::ShowWarning(m_hWnd, message); }
+
+LRESULT CLumoDictGenDlg::OnConvertProgress(WPARAM wParam, LPARAM) {
+  ::SendMessageW(GetDlgItem(IDC_PROGRESS), PBM_SETPOS, wParam, 0);
+  return 0;
+}
+
+LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
+  // Only the completion of the current job counts.
+  if (m_job == nullptr || reinterpret_cast<CConvertJob*>(lParam) != m_job.get()) return 0;
+  if (!m_job->m_running) {
+    // The user cancelled before the worker ended: the dialog is idle already and shows
+    // "转换取消。"; nothing is written and nothing is said.
+    DeleteTempFiles(*m_job);
+    return 0;
+  }
+
+  bool written = false;
+  if (wParam == 0) {
+    // The save box is read now: the user may have changed it during the run.
+    const std::wstring savePath = GetItemText(IDC_EDIT_SAVE);
+    if (IsSameFile(m_runInput, savePath)) {
+      ui::ShowWarning(m_hWnd, UserMessage::kSaveIsInput);
+    } else {
+      const PackageResult result = WritePackage(*m_job, savePath, m_metaBlock, [this](int percent) {
+        ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, static_cast<WPARAM>(percent), 0);
+      });
+      written = result == PackageResult::kWritten;
+      if (!written) ui::ShowWarning(m_hWnd, PackageResultMessage(result));
+    }
+    if (written &&
+        ::SendMessageW(GetDlgItem(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0) == BST_CHECKED)
+      RegisterWithHost(savePath);
+  }
+
+  if (!DeleteTempFiles(*m_job)) ui::ShowWarning(m_hWnd, UserMessage::kTempDeleteFailed);
+  ShowIdle(written ? UserMessage::kConvertDone : UserMessage::kConvertFailedStatus);
+  m_job->m_running = false;
+  return 0;
+}
+
+void CLumoDictGenDlg::RegisterWithHost(const std::wstring& packagePath) {
+  const CLumoDictGen* app = CLumoDictGen::Current();
+  if (app == nullptr) return;
+  platform::CProfileStore settings(app->ProfileName());
+  RegisterPackage(*this, packagePath, settings);
+}
+
+void CLumoDictGenDlg::OnExitOrCancel() {
+  if (!IsRunning()) {
+    EndDialog(IDCANCEL);
+    return;
+  }
+  m_job->m_running = false;
+  // A worker that does not stop within a second keeps its handle, so that the next run
+  // and the dialog's end can still wait for it.
+  if (m_thread != nullptr && ui::WaitForThread(m_thread, 1000)) {
+    ::CloseHandle(m_thread);
+    m_thread = nullptr;
+  }
+  ShowIdle(UserMessage::kConvertCancelled);
+  DeleteTempFiles(*m_job);
+}

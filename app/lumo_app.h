@@ -1,0 +1,39 @@
+#pragma once
+// The application object: finds LumoDict's settings file, makes it the profile store and
+// runs the main dialog. The program keeps no settings of its own.
+
+#include <windows.h>
+
+#include <string>
+
+class CLumoDictGen {
+ public:
+  CLumoDictGen();
+  virtual ~CLumoDictGen();
+  CLumoDictGen(const CLumoDictGen&) = delete;
+  CLumoDictGen& operator=(const CLumoDictGen&) = delete;
+
+  // Start-up: sets the profile name to LumoDict's settings file and runs the main dialog
+  // until it closes. Always false: there is no message loop after the dialog.
+  virtual BOOL InitInstance();
+
+  // The settings file every profile read and write goes to. It need not exist.
+  const std::wstring& ProfileName() const { return m_profileName; }
+  void SetProfileName(std::wstring path) { m_profileName = std::move(path); }
+
+  // The main window while the dialog runs; null otherwise.
+  HWND MainWindow() const { return m_mainWnd; }
+  void SetMainWindow(HWND window) { m_mainWnd = window; }
+
+  // The application object of the process (the most recently constructed one); null
+  // when there is none.
+  static CLumoDictGen* Current();
+
+ private:
+  std::wstring m_profileName;
+  HWND m_mainWnd = nullptr;
+  CLumoDictGen* m_previous = nullptr;
+};
+
+// Registers the window classes of the common controls the dialog uses.
+void InitCommonControlsForDialog();

@@ -1,0 +1,274 @@
+// The main dialog's layout, input choosers, prompt, colours and validation. The run
+// itself is in convert_control.cpp.
+
+#include "app/main_dialog.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <direct.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+
+#include "app/lumo_app.h"
+#include "app/resource.h"
+#include "common/paths.h"
+#include "common/window_messages.h"
+#include "package/metadata.h"
+
+namespace {
+
+std::wstring FullPath(const std::wstring& path) {
+  DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  DWORD written = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  full.resize(written < needed ? written : 0);
+  return full.empty() ? path : full;
+}
+
+bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE file = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = ::GetFileInformationByHandle(file, info) != FALSE;
+  ::CloseHandle(file);
+  return ok;
+}
+
+}  // namespace
+
+DerivedNames DeriveFromInputPath(std::wstring_view path) {
+  const auto lastIndex = [&](wchar_t c) -> long long {
+    size_t i = path.rfind(c);
+    return i == std::wstring_view::npos ? -1 : static_cast<long long>(i);
+  };
+  const long long dot = lastIndex(L'.');
+  const long long slash = lastIndex(L'\\');
+  DerivedNames names;
+  names.savePath.assign(path.substr(0, static_cast<size_t>(std::max(dot, 0LL))));
+  names.savePath += L".ldic";
+  const long long nameLength = dot - slash - 1;
+  if (nameLength > 0) names.name.assign(path.substr(static_cast<size_t>(slash + 1),
+                                                    static_cast<size_t>(nameLength)));
+  return names;
+}
+
+bool IsSameFile(const std::wstring& a, const std::wstring& b) {
+  if (a.empty() || b.empty()) return false;
+  const std::wstring fullA = FullPath(a);
+  const std::wstring fullB = FullPath(b);
+  if (::CompareStringOrdinal(fullA.c_str(), static_cast<int>(fullA.size()), fullB.c_str(),
+                             static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL)
+    return true;
+  BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
+  return FileIdentity(a, &infoA) && FileIdentity(b, &infoB) &&
+         infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+CLumoDictGenDlg::CLumoDictGenDlg() : CDialogBase(IDD_LUMODICTGEN_DIALOG) {
+  m_hIcon = ::LoadIconW(ui::ResourceModule(), MAKEINTRESOURCEW(IDI_MAINFRAME));
+}
+
+ui::CDialogBase::MessageMap CLumoDictGenDlg::GetMessageMap() const {
+  using D = CLumoDictGenDlg;
+  using Msg = LRESULT (D::*)(WPARAM, LPARAM);
+  static const MessageMapEntry kMap[] = {
+      MapMessage<D>(WM_PAINT, &D::OnPaint),
+      MapMessage<D>(WM_QUERYDRAGICON, &D::OnQueryDragIcon),
+      MapCtlColor<D>(&D::OnCtlColor),
+      MapCommand<D>(BN_CLICKED, IDC_BUTTON_IMPORT, &D::OnImport),
+      MapCommand<D>(BN_CLICKED, IDC_BUTTON_SAVEAS, &D::OnSaveAs),
+      MapCommand<D>(BN_CLICKED, IDOK, &D::OnConvert),
+      MapCommand<D>(BN_CLICKED, IDCANCEL, &D::OnExitOrCancel),
+      MapMessage<D>(WM_CONVERT_DONE, static_cast<Msg>(&D::OnConvertDone)),
+      MapMessage<D>(WM_CONVERT_PROGRESS, static_cast<Msg>(&D::OnConvertProgress)),
+      MapCommand<D>(EN_CHANGE, IDC_EDIT_INPUT, &D::OnInputChanged),
+      MapMessage<D>(WM_DROPFILES, &D::OnDropFiles),
+  };
+  return {kMap, sizeof(kMap) / sizeof(kMap[0])};
+}
+
+BOOL CLumoDictGenDlg::OnInitDialog() {
+  m_editInput.Attach(GetDlgItem(IDC_EDIT_INPUT));
+  m_editSave.Attach(GetDlgItem(IDC_EDIT_SAVE));
+  m_editName.Attach(GetDlgItem(IDC_EDIT_NAME));
+  m_editAuthor.Attach(GetDlgItem(IDC_EDIT_AUTHOR));
+  m_editNumber.Attach(GetDlgItem(IDC_EDIT_NUMBER));
+  m_editVersion.Attach(GetDlgItem(IDC_EDIT_VERSION));
+  if (CLumoDictGen* app = CLumoDictGen::Current()) app->SetMainWindow(m_hWnd);
+
+  ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+  const CLumoDictGen* app = CLumoDictGen::Current();
+  const std::wstring settings = app != nullptr ? app->ProfileName() : std::wstring();
+  if (!settings.empty() && ::PathFileExistsW(settings.c_str())) {
+    ::SendMessageW(GetDlgItem(IDC_CHECK_REGISTER), BM_SETCHECK, BST_CHECKED, 0);
+  } else {
+    ::EnableWindow(GetDlgItem(IDC_CHECK_REGISTER), FALSE);
+    SetItemText(IDC_STATUS, ui::LoadText(UserMessage::kNoSettingsFile));
+  }
+
+  HWND progress = GetDlgItem(IDC_PROGRESS);
+  ::SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  ::ShowWindow(progress, SW_HIDE);
+
+  if (!m_statusBar.Create(m_hWnd, IDW_STATUS_BAR)) return FALSE;
+  // 20 pixels at 96 dots per inch, scaled for the window's screen.
+  m_statusBar.DockBottom(::MulDiv(20, static_cast<int>(::GetDpiForWindow(m_hWnd)), 96));
+
+  m_job.reset();
+  ::EnableWindow(GetDlgItem(IDOK), FALSE);
+
+  SetItemText(IDC_EDIT_INPUT, ui::LoadText(UserMessage::kInputPrompt));
+  m_promptShown = true;
+
+  ::DragAcceptFiles(m_hWnd, TRUE);
+  return TRUE;
+}
+
+LRESULT CLumoDictGenDlg::OnPaint(WPARAM wParam, LPARAM lParam) {
+  if (!::IsIconic(m_hWnd)) return ::DefWindowProcW(m_hWnd, WM_PAINT, wParam, lParam);
+  PAINTSTRUCT paint;
+  HDC dc = ::BeginPaint(m_hWnd, &paint);
+  ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+  const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+  ::DrawIcon(dc, x, y, m_hIcon);
+  ::EndPaint(m_hWnd, &paint);
+  return 0;
+}
+
+LRESULT CLumoDictGenDlg::OnQueryDragIcon(WPARAM, LPARAM) {
+  return reinterpret_cast<LRESULT>(m_hIcon);
+}
+
+HBRUSH CLumoDictGenDlg::OnCtlColor(HDC dc, HWND control, UINT message) {
+  HBRUSH brush = reinterpret_cast<HBRUSH>(::DefWindowProcW(
+      m_hWnd, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
+  switch (::GetDlgCtrlID(control)) {
+    case IDC_REQUIRED:
+      ::SetTextColor(dc, RGB(255, 0, 0));
+      break;
+    case IDC_EDIT_INPUT:
+      ::SetTextColor(dc, ::GetSysColor(m_promptShown ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT));
+      break;
+    default:
+      break;
+  }
+  return brush;
+}
+
+void CLumoDictGenDlg::OnInputChanged() {
+  if (GetItemText(IDC_EDIT_INPUT).empty()) {
+    // Putting the prompt back notifies again, and that nested call clears the flag; it is
+    // set only afterwards so that it ends true.
+    SetItemText(IDC_EDIT_INPUT, ui::LoadText(UserMessage::kInputPrompt));
+    m_promptShown = true;
+  } else {
+    m_promptShown = false;
+  }
+  ::InvalidateRect(GetDlgItem(IDC_EDIT_INPUT), nullptr, TRUE);
+}
+
+void CLumoDictGenDlg::OnImport() {
+  ui::FileChooserOptions options;
+  options.defaultExtension = L"txt";
+  options.fileName = L"*.txt";
+  options.flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+  options.filter = ui::LoadResourceText(IDS_FILTER_WORD_LIST);
+  const std::wstring path = ui::ChooseOpenFile(m_hWnd, options);
+  if (!path.empty()) UseInputPath(path);
+}
+
+void CLumoDictGenDlg::UseInputPath(const std::wstring& path) {
+  SetItemText(IDC_EDIT_INPUT, path);
+  const DerivedNames names = DeriveFromInputPath(path);
+  SetItemText(IDC_EDIT_SAVE, names.savePath);
+  SetItemText(IDC_EDIT_NAME, names.name);
+  // A run in progress keeps Convert disabled until it ends.
+  if (!IsRunning()) ::EnableWindow(GetDlgItem(IDOK), TRUE);
+}
+
+LRESULT CLumoDictGenDlg::OnDropFiles(WPARAM wParam, LPARAM) {
+  HDROP drop = reinterpret_cast<HDROP>(wParam);
+  if (::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
+    const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
+    std::wstring path(length + 1, L'\0');
+    path.resize(::DragQueryFileW(drop, 0, path.data(), length + 1));
+    // Only a file, as the chooser would accept it; a dropped folder is ignored.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      UseInputPath(path);
+  }
+  ::DragFinish(drop);
+  return 0;
+}
+
+void CLumoDictGenDlg::OnSaveAs() {
+  const std::wstring base = PathBaseName(GetItemText(IDC_EDIT_SAVE));
+  ui::FileChooserOptions options;
+  options.defaultExtension = L"ldic";
+  options.fileName = base.empty() ? L"LumoDict.ldic" : base + L".ldic";
+  options.flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+  options.filter = ui::LoadResourceText(IDS_FILTER_PACKAGE);
+  const std::wstring path = ui::ChooseSaveFile(m_hWnd, options);
+  if (!path.empty()) SetItemText(IDC_EDIT_SAVE, path);
+}
+
+void CLumoDictGenDlg::OnConvert() {
+  const std::wstring input = GetItemText(IDC_EDIT_INPUT);
+  const std::wstring save = GetItemText(IDC_EDIT_SAVE);
+
+  // Testing the save folder makes it the current directory: the job created below puts
+  // its temporary files there, next to the package.
+  const std::wstring folder = PathDirectory(save);
+  const bool folderOk = !folder.empty() && ::_wchdir(folder.c_str()) == 0;
+  const bool inputExists = ::PathFileExistsW(input.c_str()) != FALSE;
+
+  UserMessage problem = UserMessage::kCaption;  // none
+  if (!inputExists && !folderOk)
+    problem = UserMessage::kBothPathsWrong;
+  else if (!inputExists)
+    problem = UserMessage::kInputMissing;
+  else if (!folderOk)
+    problem = UserMessage::kSavePathWrong;
+  else if (IsSameFile(input, save))
+    problem = UserMessage::kSaveIsInput;  // the package would replace the word list
+  if (problem != UserMessage::kCaption) {
+    ui::ShowWarning(m_hWnd, problem);
+    return;
+  }
+
+  ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, 5, 0);
+
+  PackageFacts facts;
+  facts.name = GetItemText(IDC_EDIT_NAME);
+  facts.author = GetItemText(IDC_EDIT_AUTHOR);
+  facts.lumo = GetItemText(IDC_EDIT_NUMBER);
+  facts.version = GetItemText(IDC_EDIT_VERSION);
+  facts.date = GetItemText(IDC_DATE);
+  if (facts.date.empty()) {
+    // Should the picker not report its text, format its date as it shows it.
+    SYSTEMTIME date{};
+    ::SendMessageW(GetDlgItem(IDC_DATE), DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&date));
+    wchar_t text[128] = {};
+    if (::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_LONGDATE, &date, nullptr, text, 128) > 0)
+      facts.date = text;
+  }
+
+  if (facts.name.empty()) {
+    ui::ShowWarning(m_hWnd, UserMessage::kNameEmpty);
+    return;
+  }
+
+  ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_SHOW);
+  m_metaBlock = BuildMetadataBlock(facts);
+  m_metaLength = static_cast<int>(m_metaBlock.size());
+  StartRun(input);
+}

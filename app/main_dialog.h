@@ -1,0 +1,91 @@
+#pragma once
+// CLumoDictGenDlg: the program's only window. main_dialog.cpp holds its layout, input
+// choosers, prompt, colours and validation; convert_control.cpp runs, watches, cancels
+// and finishes a conversion.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/framework.h"
+#include "core/convert_job.h"
+#include "host/registration.h"
+
+// The save path and dictionary name proposed for a chosen word list: the path up to its
+// last "." followed by ".ldic", and the text between the last "\" and the last ".".
+struct DerivedNames {
+  std::wstring savePath;
+  std::wstring name;
+};
+DerivedNames DeriveFromInputPath(std::wstring_view inputPath);
+
+// True when the two paths name the same file (letter case, relative parts and links
+// aside).
+bool IsSameFile(const std::wstring& a, const std::wstring& b);
+
+class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver, private IWarningSink {
+ public:
+  CLumoDictGenDlg();
+  ~CLumoDictGenDlg() override;
+
+  // How a worker thread is started; a test replaces it to see a start that fails.
+  using ThreadStarter = HANDLE (*)(CConvertJob* job);
+  static void SetThreadStarterForTesting(ThreadStarter starter);
+
+  // The metadata block built by the last Convert that passed validation.
+  const std::u16string& MetaBlock() const { return m_metaBlock; }
+
+ protected:
+  MessageMap GetMessageMap() const override;
+  BOOL OnInitDialog() override;
+  void OnDestroy() override;
+
+ private:
+  // Message handlers, on the dialog's thread.
+  LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
+  LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
+  HBRUSH OnCtlColor(HDC dc, HWND control, UINT message);
+  void OnImport();
+  void OnSaveAs();
+  void OnConvert();
+  void OnExitOrCancel();
+  void OnInputChanged();
+  LRESULT OnDropFiles(WPARAM wParam, LPARAM lParam);
+  LRESULT OnConvertProgress(WPARAM wParam, LPARAM lParam);
+  LRESULT OnConvertDone(WPARAM wParam, LPARAM lParam);
+
+  // IConvertObserver, on the worker thread.
+  void OnConvertProgress(int percent) override;
+  void OnConvertDone(bool success, CConvertJob* job) override;
+  void OnConvertWarning(UserMessage message) override;
+
+  // IWarningSink: registration's messages, owned by the dialog.
+  void ShowWarning(UserMessage message) override;
+
+  // A word list chosen by the chooser or dropped on the dialog.
+  void UseInputPath(const std::wstring& path);
+  bool IsRunning() const { return m_job != nullptr && m_job->m_running; }
+  void StartRun(const std::wstring& inputPath);
+  // Waits for the last run's worker to end, however long it takes, and forgets it.
+  void FinishWorker();
+  void ShowIdle(UserMessage status);
+  void RegisterWithHost(const std::wstring& packagePath);
+
+  HICON m_hIcon = nullptr;
+  int m_metaLength = 0;
+  std::u16string m_metaBlock;
+  std::unique_ptr<CConvertJob> m_job;
+  ui::CStatusBar m_statusBar;
+  ui::CMyEdit m_editInput;
+  ui::CMyEdit m_editSave;
+  ui::CMyEdit m_editName;
+  ui::CMyEdit m_editAuthor;
+  ui::CMyEdit m_editNumber;
+  ui::CMyEdit m_editVersion;
+  HANDLE m_thread = nullptr;
+  bool m_promptShown = true;
+  // The word list of the current run, so that completion never writes over it.
+  std::wstring m_runInput;
+};

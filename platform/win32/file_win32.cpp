@@ -1,0 +1,61 @@
+// The word-list file through the Windows file API: opened with share mode 0, so that no
+// other program can change or delete the word list while a conversion reads it.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/file.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
+
+// ReadFile takes a 32-bit count; larger requests are served in steps of this size.
+constexpr size_t kMaxReadStep = 1u << 30;
+
+}  // namespace
+
+bool CFile::Open(const std::wstring& path) {
+  Close();
+  if (path.empty()) return false;
+  m_handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  return IsOpen();
+}
+
+bool CFile::IsOpen() const { return AsHandle(m_handle) != INVALID_HANDLE_VALUE; }
+
+std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
+  if (!IsOpen()) return -1;
+  auto* out = static_cast<unsigned char*>(buffer);
+  size_t total = 0;
+  while (total < count) {
+    const DWORD step = static_cast<DWORD>(std::min(count - total, kMaxReadStep));
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(m_handle), out + total, step, &got, nullptr)) {
+      // Bytes already delivered are still good; the failure shows on the next call.
+      return total > 0 ? static_cast<std::ptrdiff_t>(total) : -1;
+    }
+    total += got;
+    if (got < step) break;  // end of file
+  }
+  return static_cast<std::ptrdiff_t>(total);
+}
+
+bool CFile::Seek(uint64_t position) {
+  if (!IsOpen() || position > static_cast<uint64_t>(INT64_MAX)) return false;
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<LONGLONG>(position);
+  return SetFilePointerEx(AsHandle(m_handle), distance, nullptr, FILE_BEGIN) != 0;
+}
+
+void CFile::Close() {
+  if (IsOpen()) CloseHandle(AsHandle(m_handle));
+  m_handle = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace platform

@@ -1,0 +1,90 @@
+// ANSI code page conversions through the system itself, so that the replacements for bytes
+// and characters the code page lacks are exactly the ones every other program sees.
+
+#include <windows.h>
+
+#include <climits>
+
+#include "platform/text_convert.h"
+
+namespace platform {
+
+namespace {
+
+// The conversion functions take int lengths. Longer text is converted in pieces of at most
+// this many units, cut where no character is split.
+constexpr size_t kMaxPiece = size_t{1} << 30;
+
+// The length of the first piece of text: at most kMaxPiece bytes, not splitting a
+// double-byte character of the code page.
+size_t AnsiPieceLength(std::string_view text) {
+  if (text.size() <= kMaxPiece) return text.size();
+  const UINT codePage = GetACP();
+  size_t at = 0;
+  while (at < kMaxPiece) {
+    const bool lead = IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[at])) != 0;
+    const size_t step = lead ? 2 : 1;
+    if (at + step > kMaxPiece) break;
+    at += step;
+  }
+  return at;
+}
+
+// The same for UTF-16: never between the two halves of a surrogate pair.
+size_t WidePieceLength(std::wstring_view text) {
+  if (text.size() <= kMaxPiece) return text.size();
+  size_t at = kMaxPiece;
+  if (IS_HIGH_SURROGATE(text[at - 1])) --at;
+  return at;
+}
+
+void AppendAnsiPieceAsWide(std::string_view piece, std::wstring* out) {
+  if (piece.empty()) return;
+  const int inLength = static_cast<int>(piece.size());
+  const int needed = MultiByteToWideChar(CP_ACP, 0, piece.data(), inLength, nullptr, 0);
+  if (needed <= 0) return;
+  const size_t start = out->size();
+  out->resize(start + static_cast<size_t>(needed));
+  const int written =
+      MultiByteToWideChar(CP_ACP, 0, piece.data(), inLength, out->data() + start, needed);
+  out->resize(start + static_cast<size_t>(written > 0 ? written : 0));
+}
+
+void AppendWidePieceAsAnsi(std::wstring_view piece, std::string* out) {
+  if (piece.empty()) return;
+  const int inLength = static_cast<int>(piece.size());
+  const int needed =
+      WideCharToMultiByte(CP_ACP, 0, piece.data(), inLength, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return;
+  const size_t start = out->size();
+  out->resize(start + static_cast<size_t>(needed));
+  const int written = WideCharToMultiByte(CP_ACP, 0, piece.data(), inLength,
+                                          out->data() + start, needed, nullptr, nullptr);
+  out->resize(start + static_cast<size_t>(written > 0 ? written : 0));
+}
+
+}  // namespace
+
+unsigned AnsiCodePage() { return GetACP(); }
+
+std::wstring AnsiToWide(std::string_view text) {
+  std::wstring out;
+  while (!text.empty()) {
+    const size_t length = AnsiPieceLength(text);
+    AppendAnsiPieceAsWide(text.substr(0, length), &out);
+    text.remove_prefix(length);
+  }
+  return out;
+}
+
+std::string WideToAnsi(std::wstring_view text) {
+  std::string out;
+  while (!text.empty()) {
+    const size_t length = WidePieceLength(text);
+    AppendWidePieceAsAnsi(text.substr(0, length), &out);
+    text.remove_prefix(length);
+  }
+  return out;
+}
+
+}  // namespace platform

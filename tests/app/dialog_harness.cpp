@@ -1,0 +1,250 @@
+#include "tests/app/dialog_harness.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <mutex>
+
+#include "app/main_dialog.h"
+#include "app/resource.h"
+
+namespace app_test {
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"提示";
+constexpr wchar_t kTitle[] = L"Lumo词典格式转换助手";
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  return name;
+}
+
+struct FindData {
+  DWORD process;
+  std::function<bool(HWND)> accept;
+  HWND found;
+};
+
+BOOL CALLBACK FindTopLevel(HWND window, LPARAM param) {
+  auto* data = reinterpret_cast<FindData*>(param);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  if (process == data->process && ::IsWindowVisible(window) && ClassOf(window) == L"#32770" &&
+      data->accept(window)) {
+    data->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND WaitForWindow(const std::function<bool(HWND)>& accept, DWORD timeoutMs) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        FindData data{::GetCurrentProcessId(), accept, nullptr};
+        ::EnumWindows(&FindTopLevel, reinterpret_cast<LPARAM>(&data));
+        found = data.found;
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+BOOL CALLBACK CollectBoxParts(HWND child, LPARAM param) {
+  auto* seen = reinterpret_cast<BoxSeen*>(param);
+  if (ClassOf(child) != L"Static") return TRUE;
+  const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+  if ((style & SS_TYPEMASK) == SS_ICON) {
+    HICON icon = reinterpret_cast<HICON>(::SendMessageW(child, STM_GETICON, 0, 0));
+    seen->warningIcon = icon != nullptr && icon == ::LoadIconW(nullptr, IDI_WARNING);
+  } else {
+    std::wstring text = ui::GetText(child);
+    if (!text.empty()) seen->text += text;
+  }
+  return TRUE;
+}
+
+std::mutex g_progressMutex;
+std::vector<int> g_progress;
+WNDPROC g_progressProc = nullptr;
+
+LRESULT CALLBACK RecordingProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == PBM_SETPOS) {
+    std::lock_guard<std::mutex> lock(g_progressMutex);
+    g_progress.push_back(static_cast<int>(wParam));
+  }
+  return ::CallWindowProcW(g_progressProc, window, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (condition()) return true;
+    if (::GetTickCount64() >= end) return false;
+    ::Sleep(10);
+  }
+}
+
+BoxSeen AnswerBox(DWORD timeoutMs) {
+  BoxSeen seen;
+  HWND box = WaitForWindow([](HWND w) { return ui::GetText(w) == kCaption; }, timeoutMs);
+  if (box == nullptr) return seen;
+  seen.found = true;
+  seen.caption = ui::GetText(box);
+  // The box may still be filling in its controls.
+  WaitUntil([&] {
+    BoxSeen parts;
+    ::EnumChildWindows(box, &CollectBoxParts, reinterpret_cast<LPARAM>(&parts));
+    return !parts.text.empty();
+  }, 2000);
+  ::EnumChildWindows(box, &CollectBoxParts, reinterpret_cast<LPARAM>(&seen));
+  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5000);
+  return seen;
+}
+
+HWND WaitForChooser(HWND owner, DWORD timeoutMs) {
+  return WaitForWindow(
+      [owner](HWND w) {
+        return w != owner && ::GetWindow(w, GW_OWNER) == owner && ui::GetText(w) != kCaption &&
+               ChooserFileNameBox(w) != nullptr;
+      },
+      timeoutMs);
+}
+
+HWND ChooserFileNameBox(HWND chooser) {
+  // The file-name box is a combo box (cmb13) or an edit (edt1), depending on the system.
+  if (HWND combo = ::GetDlgItem(chooser, 0x047C)) return combo;
+  return ::GetDlgItem(chooser, 0x0480);
+}
+
+DialogHarness::DialogHarness(bool withSettings) {
+  // LumoDict's settings live in the test's own folder, never the user's.
+  const std::wstring folder = m_temp.File(L"Norvane");
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ::CreateDirectoryW((folder + L"\\LumoDict").c_str(), nullptr);
+  m_settings = folder + L"\\LumoDict\\LumoDict.ini";
+  if (withSettings) lumo_test::WriteBytes(m_settings, "[Dictionary]\r\nQueryDictNum=0\r\n");
+  m_app.SetProfileName(m_settings);
+  InitCommonControlsForDialog();
+
+  m_ui = std::thread([this] {
+    m_uiThreadId = ::GetCurrentThreadId();
+    CLumoDictGenDlg dialog;
+    m_result = dialog.DoModal();
+    m_ended = true;
+  });
+  m_dialog = WaitForWindow(
+      [this](HWND w) {
+        return ui::GetText(w) == kTitle && ::GetWindowThreadProcessId(w, nullptr) == m_uiThreadId;
+      },
+      20000);
+}
+
+DialogHarness::~DialogHarness() {
+  // Answer whatever is still open, then close the dialog with its Exit button until it
+  // ends (a first press may only cancel a run).
+  for (int i = 0; i < 20 && !m_ended; ++i) {
+    if (m_dialog != nullptr && ::IsWindow(m_dialog))
+      ::PostMessageW(m_dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    AnswerBox(100);
+    WaitUntil([this] { return m_ended.load(); }, 500);
+  }
+  if (m_ui.joinable()) {
+    if (m_ended)
+      m_ui.join();
+    else
+      m_ui.detach();
+  }
+  if (g_progressProc != nullptr) g_progressProc = nullptr;
+  ::SetCurrentDirectoryW(L"C:\\");
+}
+
+std::wstring DialogHarness::Text(int id) const { return ui::GetText(Item(id)); }
+
+void DialogHarness::Type(int id, const std::wstring& text) {
+  HWND box = Item(id);
+  ::SendMessageW(box, EM_SETSEL, 0, -1);
+  if (text.empty()) {
+    ::SendMessageW(box, WM_CHAR, VK_BACK, 0);
+    return;
+  }
+  for (wchar_t c : text) ::SendMessageW(box, WM_CHAR, c, 1);
+}
+
+void DialogHarness::Click(int id) { ::SendMessageW(Item(id), BM_CLICK, 0, 0); }
+
+BoxSeen DialogHarness::ClickExpectingBox(int id, DWORD timeoutMs) {
+  auto box = std::async(std::launch::async, [timeoutMs] { return AnswerBox(timeoutMs); });
+  Click(id);
+  return box.get();
+}
+
+void DialogHarness::Drop(const std::vector<std::wstring>& paths) {
+  size_t chars = 1;
+  for (const auto& p : paths) chars += p.size() + 1;
+  HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+  auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  auto* out = reinterpret_cast<wchar_t*>(drop + 1);
+  for (const auto& p : paths) {
+    p.copy(out, p.size());
+    out += p.size() + 1;
+  }
+  ::GlobalUnlock(memory);
+  // The dialog releases the drop with DragFinish.
+  ::SendMessageW(m_dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
+void DialogHarness::PressKey(int id, WORD key, bool ctrl) {
+  // Sharing the dialog thread's input state lets the test hold Ctrl for it.
+  const DWORD self = ::GetCurrentThreadId();
+  ::AttachThreadInput(self, m_uiThreadId, TRUE);
+  BYTE keys[256] = {};
+  ::GetKeyboardState(keys);
+  keys[VK_CONTROL] = ctrl ? 0x80 : 0;
+  keys[VK_LCONTROL] = keys[VK_CONTROL];
+  ::SetKeyboardState(keys);
+  const UINT scan = ::MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
+  ::SendMessageW(Item(id), WM_KEYDOWN, key, 1 | (scan << 16));
+  ::SendMessageW(Item(id), WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000);
+  keys[VK_CONTROL] = keys[VK_LCONTROL] = 0;
+  ::SetKeyboardState(keys);
+  ::AttachThreadInput(self, m_uiThreadId, FALSE);
+}
+
+void DialogHarness::PostKey(int id, WORD key) {
+  const UINT scan = ::MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
+  ::PostMessageW(Item(id), WM_KEYDOWN, key, 1 | (scan << 16));
+  ::PostMessageW(Item(id), WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000);
+}
+
+void DialogHarness::PostCloseBox() { ::PostMessageW(m_dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void DialogHarness::RecordProgress() {
+  {
+    std::lock_guard<std::mutex> lock(g_progressMutex);
+    g_progress.clear();
+  }
+  if (g_progressProc != nullptr) return;
+  // Replacing the procedure of another thread's window is allowed within a process.
+  g_progressProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+      Item(IDC_PROGRESS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordingProgressProc)));
+}
+
+std::vector<int> DialogHarness::ProgressPositions() const {
+  std::lock_guard<std::mutex> lock(g_progressMutex);
+  return g_progress;
+}
+
+INT_PTR DialogHarness::WaitForEnd(DWORD timeoutMs) {
+  if (!WaitUntil([this] { return m_ended.load(); }, timeoutMs)) return 0;
+  return m_result;
+}
+
+}  // namespace app_test

@@ -1,0 +1,90 @@
+#pragma once
+// Runs the real CLumoDictGenDlg on a thread of its own and drives it from the test's
+// thread with the messages a user's clicks and keys produce. Message boxes and choosers
+// are found as the user sees them: top-level "#32770" windows of the process.
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/lumo_app.h"
+#include "tests/support/test_support.h"
+
+namespace app_test {
+
+// What a message box showed.
+struct BoxSeen {
+  bool found = false;
+  std::wstring caption;
+  std::wstring text;
+  bool warningIcon = false;
+};
+
+// Waits up to timeoutMs for a message box with the caption "提示", reads it and presses
+// its OK button.
+BoxSeen AnswerBox(DWORD timeoutMs);
+
+// Waits for a top-level dialog window other than `except` and message boxes, owned by
+// owner; null when none came.
+HWND WaitForChooser(HWND owner, DWORD timeoutMs);
+
+// The chooser's file-name box.
+HWND ChooserFileNameBox(HWND chooser);
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+class DialogHarness {
+ public:
+  // withSettings: LumoDict's settings file exists (with an empty dictionary list).
+  explicit DialogHarness(bool withSettings);
+  ~DialogHarness();
+
+  HWND Dialog() const { return m_dialog; }
+  HWND Item(int id) const { return ::GetDlgItem(m_dialog, id); }
+  std::wstring Text(int id) const;
+  bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
+  bool Visible(int id) const { return ::IsWindowVisible(Item(id)) != FALSE; }
+
+  // Replaces a box's text as a user does: select all, then type the characters.
+  void Type(int id, const std::wstring& text);
+  // A click on a button; returns when its handler has returned.
+  void Click(int id);
+  // A click whose handler shows a message box: the box is read and answered.
+  BoxSeen ClickExpectingBox(int id, DWORD timeoutMs = 10000);
+  // Drops files on the dialog as the file manager does.
+  void Drop(const std::vector<std::wstring>& paths);
+  // Key down and up on a control, with Ctrl held when ctrl is set.
+  void PressKey(int id, WORD key, bool ctrl);
+  // Posts a key press to a control; the dialog's own message loop sees it.
+  void PostKey(int id, WORD key);
+  // The close box of the caption.
+  void PostCloseBox();
+
+  // Records every position given to the progress bar.
+  void RecordProgress();
+  std::vector<int> ProgressPositions() const;
+
+  // Waits for the dialog to end; its result, or 0 when it did not end in time.
+  INT_PTR WaitForEnd(DWORD timeoutMs);
+  bool Ended() const { return m_ended; }
+
+  const lumo_test::TempDir& Temp() const { return m_temp; }
+  const std::wstring& SettingsPath() const { return m_settings; }
+
+ private:
+  lumo_test::TempDir m_temp;
+  std::wstring m_settings;
+  CLumoDictGen m_app;
+  std::thread m_ui;
+  std::atomic<DWORD> m_uiThreadId{0};
+  std::atomic<bool> m_ended{false};
+  std::atomic<INT_PTR> m_result{0};
+  HWND m_dialog = nullptr;
+};
+
+}  // namespace app_test

@@ -1,0 +1,367 @@
+// The dialog as the user meets it: its resources and layout, the initial state, the
+// prompt and colours, Ctrl+A, the choosers, dropped files and every validation message.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "app/framework.h"
+#include "app/main_dialog.h"
+#include "app/resource.h"
+#include "common/user_messages.h"
+#include "tests/app/dialog_harness.h"
+
+using app_test::BoxSeen;
+using app_test::DialogHarness;
+using lumo_test::FileExists;
+using lumo_test::WriteBytes;
+
+namespace {
+
+const wchar_t* Msg(UserMessage id) { return UserMessageText(id); }
+
+std::wstring CurrentDirectory() {
+  wchar_t buffer[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, buffer);
+  return buffer;
+}
+
+}  // namespace
+
+TEST(AppResources, StringTableHoldsEveryUserMessage) {
+  for (int id = static_cast<int>(UserMessage::kCaption); id <= static_cast<int>(UserMessage::kTitle);
+       ++id) {
+    const auto message = static_cast<UserMessage>(id);
+    const wchar_t* resource = nullptr;
+    const int length = ::LoadStringW(::GetModuleHandleW(nullptr), static_cast<UINT>(id),
+                                     reinterpret_cast<LPWSTR>(&resource), 0);
+    ASSERT_GT(length, 0) << "string " << id << " missing";
+    EXPECT_EQ(std::wstring(resource, length), UserMessageText(message)) << "string " << id;
+  }
+}
+
+TEST(DeriveFromInputPath, SavePathAndNameFollowTheLastDotAndBackslash) {
+  struct Case {
+    const wchar_t* input;
+    const wchar_t* save;
+    const wchar_t* name;
+  };
+  const Case cases[] = {
+      {L"D:\\words\\english.txt", L"D:\\words\\english.ldic", L"english"},
+      {L"C:\\data.old\\list", L"C:\\data.ldic", L""},  // the only "." is in a folder
+      {L"C:\\words\\list", L".ldic", L""},             // no "." at all
+      {L"C:\\words\\.txt", L"C:\\words\\.ldic", L""},  // nothing before the "."
+      {L"list.a.csv", L"list.a.ldic", L"list.a"},      // no backslash
+  };
+  for (const Case& c : cases) {
+    const DerivedNames names = DeriveFromInputPath(c.input);
+    EXPECT_EQ(names.savePath, c.save) << c.input;
+    EXPECT_EQ(names.name, c.name) << c.input;
+  }
+}
+
+TEST(DialogTemplate, ControlsTextsPlacesAndTabOrder) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  struct Control {
+    int id;
+    const wchar_t* cls;
+    const wchar_t* text;  // null: not checked
+    RECT units;           // left, top, width, height in dialog units
+  };
+  const Control controls[] = {
+      {IDC_GROUP_INPUT, L"Button", L"导入文件", {7, 7, 247, 37}},
+      {IDC_EDIT_INPUT, L"Edit", nullptr, {20, 20, 170, 13}},
+      {IDC_BUTTON_IMPORT, L"Button", L"导入...", {195, 20, 50, 13}},
+      {IDC_GROUP_FACTS, L"Button", L"填写相关信息", {7, 48, 247, 71}},
+      {IDC_LABEL_NAME, L"Static", L"名称", {15, 64, 17, 8}},
+      {IDC_EDIT_NAME, L"Edit", L"", {40, 61, 85, 14}},
+      {IDC_REQUIRED, L"Static", L"(必填)", {130, 63, 22, 8}},
+      {IDC_LABEL_AUTHOR, L"Static", L"作者", {15, 82, 17, 8}},
+      {IDC_EDIT_AUTHOR, L"Edit", L"", {40, 79, 85, 14}},
+      {IDC_LABEL_NUMBER, L"Static", L"Lumo", {15, 100, 17, 8}},
+      {IDC_EDIT_NUMBER, L"Edit", L"", {40, 97, 85, 14}},
+      {IDC_LABEL_VERSION, L"Static", L"版本", {135, 82, 17, 8}},
+      {IDC_EDIT_VERSION, L"Edit", L"", {160, 79, 85, 14}},
+      {IDC_LABEL_DATE, L"Static", L"时间", {135, 100, 17, 8}},
+      {IDC_DATE, L"SysDateTimePick32", nullptr, {160, 96, 85, 15}},
+      {IDC_GROUP_SAVE, L"Button", L"保存路径", {7, 123, 247, 35}},
+      {IDC_EDIT_SAVE, L"Edit", L"", {20, 136, 170, 13}},
+      {IDC_BUTTON_SAVEAS, L"Button", L"另存为...", {195, 136, 50, 13}},
+      {IDC_CHECK_REGISTER, L"Button", L"转换后添加到Lumo词典", {7, 165, 91, 10}},
+      {IDOK, L"Button", L"转换", {150, 176, 50, 14}},
+      {IDCANCEL, L"Button", L"退出", {204, 176, 50, 14}},
+      {IDC_STATUS, L"Static", nullptr, {7, 198, 175, 8}},
+      {IDC_PROGRESS, L"msctls_progress32", nullptr, {190, 197, 64, 10}},
+  };
+  for (const Control& c : controls) {
+    HWND item = h.Item(c.id);
+    ASSERT_NE(item, nullptr) << c.id;
+    wchar_t cls[64] = {};
+    ::GetClassNameW(item, cls, 64);
+    EXPECT_EQ(std::wstring(cls), c.cls) << c.id;
+    if (c.text != nullptr) EXPECT_EQ(h.Text(c.id), c.text) << c.id;
+    // Each of position and size is converted on its own, as the dialog manager does.
+    RECT expected = c.units;
+    ::MapDialogRect(h.Dialog(), &expected);
+    expected.right += expected.left;
+    expected.bottom += expected.top;
+    RECT actual;
+    ::GetWindowRect(item, &actual);
+    ::MapWindowPoints(nullptr, h.Dialog(), reinterpret_cast<POINT*>(&actual), 2);
+    EXPECT_EQ(actual.left, expected.left) << c.id;
+    EXPECT_EQ(actual.top, expected.top) << c.id;
+    EXPECT_EQ(actual.right, expected.right) << c.id;
+    EXPECT_EQ(actual.bottom, expected.bottom) << c.id;
+  }
+  EXPECT_EQ(ui::GetText(h.Dialog()), L"Lumo词典格式转换助手");
+  const LONG style = ::GetWindowLongW(h.Dialog(), GWL_STYLE);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_EQ(::GetWindowLongW(h.Item(IDC_DATE), GWL_STYLE) & (DTS_LONGDATEFORMAT | DTS_RIGHTALIGN),
+            DTS_LONGDATEFORMAT | DTS_RIGHTALIGN);
+  EXPECT_TRUE(::GetWindowLongW(h.Item(IDC_PROGRESS), GWL_STYLE) & PBS_SMOOTH);
+  EXPECT_NE(::SendMessageW(h.Item(IDOK), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON, 0);
+
+  std::vector<int> tabOrder;
+  for (HWND child = ::GetWindow(h.Dialog(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+    if (::GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) tabOrder.push_back(::GetDlgCtrlID(child));
+  const std::vector<int> expectedOrder = {IDOK, IDCANCEL, IDC_CHECK_REGISTER, IDC_BUTTON_IMPORT,
+                                          IDC_BUTTON_SAVEAS, IDC_EDIT_SAVE, IDC_EDIT_INPUT,
+                                          IDC_EDIT_NAME, IDC_EDIT_AUTHOR, IDC_EDIT_NUMBER,
+                                          IDC_EDIT_VERSION, IDC_DATE};
+  EXPECT_EQ(tabOrder, expectedOrder);
+
+  // The empty bar along the bottom, 20 pixels high at 96 dots per inch.
+  HWND bar = ::GetDlgItem(h.Dialog(), IDW_STATUS_BAR);
+  ASSERT_NE(bar, nullptr);
+  RECT client, barRect;
+  ::GetClientRect(h.Dialog(), &client);
+  ::GetWindowRect(bar, &barRect);
+  ::MapWindowPoints(nullptr, h.Dialog(), reinterpret_cast<POINT*>(&barRect), 2);
+  const int height = ::MulDiv(20, static_cast<int>(::GetDpiForWindow(h.Dialog())), 96);
+  EXPECT_EQ(barRect.top, client.bottom - height);
+  EXPECT_EQ(barRect.right - barRect.left, client.right);
+}
+
+TEST(DialogStart, RegistrationBoxFollowsTheSettingsFile) {
+  for (bool withSettings : {false, true}) {
+    SCOPED_TRACE(withSettings ? "settings file present" : "no settings file");
+    DialogHarness h(withSettings);
+    ASSERT_NE(h.Dialog(), nullptr);
+    EXPECT_EQ(h.Enabled(IDC_CHECK_REGISTER), withSettings);
+    EXPECT_EQ(::SendMessageW(h.Item(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0),
+              withSettings ? BST_CHECKED : BST_UNCHECKED);
+    EXPECT_EQ(h.Text(IDC_STATUS), withSettings ? L"" : Msg(UserMessage::kNoSettingsFile));
+    EXPECT_EQ(h.Text(IDC_EDIT_INPUT), Msg(UserMessage::kInputPrompt));
+    EXPECT_FALSE(h.Enabled(IDOK));
+    EXPECT_FALSE(h.Visible(IDC_PROGRESS));
+    EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+    EXPECT_EQ(h.Text(IDC_EDIT_SAVE), L"");
+    // Start-up never creates LumoDict's settings.
+    EXPECT_EQ(FileExists(h.SettingsPath()), withSettings);
+
+    h.Click(IDCANCEL);  // Exit with no run closes the program
+    EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
+  }
+}
+
+TEST(DialogPrompt, PromptReturnsInGreyWhenTheInputBoxIsEmptied) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  const auto inputColour = [&] {
+    ::SetTextColor(dc, RGB(1, 2, 3));
+    ::SendMessageW(h.Dialog(), WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                   reinterpret_cast<LPARAM>(h.Item(IDC_EDIT_INPUT)));
+    return ::GetTextColor(dc);
+  };
+
+  EXPECT_EQ(inputColour(), ::GetSysColor(COLOR_GRAYTEXT));
+  h.Type(IDC_EDIT_INPUT, L"C:\\x");  // typing over the selected prompt
+  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), L"C:\\x");
+  EXPECT_EQ(inputColour(), ::GetSysColor(COLOR_WINDOWTEXT));
+  h.Type(IDC_EDIT_INPUT, L"");  // select all, Backspace
+  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), Msg(UserMessage::kInputPrompt));
+  EXPECT_EQ(inputColour(), ::GetSysColor(COLOR_GRAYTEXT));
+
+  // The required mark is red; other labels keep the system colour.
+  ::SendMessageW(h.Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                 reinterpret_cast<LPARAM>(h.Item(IDC_REQUIRED)));
+  EXPECT_EQ(::GetTextColor(dc), RGB(255, 0, 0));
+  ::SendMessageW(h.Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                 reinterpret_cast<LPARAM>(h.Item(IDC_LABEL_NAME)));
+  EXPECT_NE(::GetTextColor(dc), RGB(255, 0, 0));
+  ::DeleteDC(dc);
+}
+
+namespace {
+
+// The selection messages an edit box receives while it handles a key; the edit control
+// may also select all on its own, so the test looks for the dialog's own requests.
+std::vector<UINT> g_selectionMessages;
+WNDPROC g_editProc = nullptr;
+
+LRESULT CALLBACK SelectionRecorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if ((message == EM_SETSEL && wParam == 0 && static_cast<int>(lParam) == -1) ||
+      message == EM_SCROLLCARET)
+    g_selectionMessages.push_back(message);
+  return ::CallWindowProcW(g_editProc, window, message, wParam, lParam);
+}
+
+std::vector<UINT> SelectionRequests(DialogHarness& h, int id, bool ctrl) {
+  g_selectionMessages.clear();
+  g_editProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+      h.Item(id), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SelectionRecorder)));
+  h.PressKey(id, 'A', ctrl);
+  ::SetWindowLongPtrW(h.Item(id), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_editProc));
+  return g_selectionMessages;
+}
+
+}  // namespace
+
+TEST(DialogKeys, CtrlASelectsAllInEveryEditBox) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  for (int id : {IDC_EDIT_INPUT, IDC_EDIT_SAVE, IDC_EDIT_NAME, IDC_EDIT_AUTHOR, IDC_EDIT_NUMBER,
+                 IDC_EDIT_VERSION}) {
+    SCOPED_TRACE(id);
+    h.Type(id, L"abc def");
+    ::SendMessageW(h.Item(id), EM_SETSEL, 2, 2);
+    h.PressKey(id, 'A', false);  // A alone changes no selection
+    DWORD start = 0, end = 0;
+    ::SendMessageW(h.Item(id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 2u);
+    EXPECT_EQ(end, 2u);
+    h.PressKey(id, 'A', true);
+    ::SendMessageW(h.Item(id), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 7u);
+    EXPECT_EQ(h.Text(id), L"abc def");  // the key selected, it did not type
+
+    EXPECT_EQ(SelectionRequests(h, id, true), (std::vector<UINT>{EM_SETSEL, EM_SCROLLCARET}));
+    EXPECT_TRUE(SelectionRequests(h, id, false).empty());
+  }
+}
+
+TEST(DialogChoosers, ChoosingFilesThroughTheRealChoosers) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"english.txt");
+  WriteBytes(list, "apple\tfruit\n");
+
+  // Save-as with an empty save box proposes LumoDict.ldic; cancelling changes nothing.
+  ::PostMessageW(h.Item(IDC_BUTTON_SAVEAS), BM_CLICK, 0, 0);
+  HWND chooser = app_test::WaitForChooser(h.Dialog(), 10000);
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_EQ(ui::GetText(app_test::ChooserFileNameBox(chooser)), L"LumoDict.ldic");
+  ::PostMessageW(::GetDlgItem(chooser, IDCANCEL), BM_CLICK, 0, 0);
+  ASSERT_TRUE(app_test::WaitUntil([&] { return !::IsWindow(chooser); }, 5000));
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), L"");
+
+  // Import: the user types the word list's path into the chooser and opens it.
+  ::PostMessageW(h.Item(IDC_BUTTON_IMPORT), BM_CLICK, 0, 0);
+  chooser = app_test::WaitForChooser(h.Dialog(), 10000);
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_EQ(ui::GetText(app_test::ChooserFileNameBox(chooser)), L"*.txt");
+  ::SendMessageW(app_test::ChooserFileNameBox(chooser), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(list.c_str()));
+  ::PostMessageW(::GetDlgItem(chooser, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(app_test::WaitUntil([&] { return !::IsWindow(chooser); }, 5000));
+  ASSERT_TRUE(app_test::WaitUntil([&] { return h.Text(IDC_EDIT_INPUT) == list; }, 5000));
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"english.ldic"));
+  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"english");
+  EXPECT_TRUE(h.Enabled(IDOK));
+
+  // Save-as proposes the save box's base name; the chosen path replaces the box.
+  ::PostMessageW(h.Item(IDC_BUTTON_SAVEAS), BM_CLICK, 0, 0);
+  chooser = app_test::WaitForChooser(h.Dialog(), 10000);
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_EQ(ui::GetText(app_test::ChooserFileNameBox(chooser)), L"english.ldic");
+  const std::wstring chosen = h.Temp().File(L"other.ldic");
+  ::SendMessageW(app_test::ChooserFileNameBox(chooser), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(chosen.c_str()));
+  ::PostMessageW(::GetDlgItem(chooser, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(app_test::WaitUntil([&] { return h.Text(IDC_EDIT_SAVE) == chosen; }, 5000));
+}
+
+TEST(DialogDrop, OneDroppedFileIsChosenOtherDropsAreIgnored) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring folder = h.Temp().File(L"data.old");
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring list = folder + L"\\list";
+  const std::wstring second = h.Temp().File(L"b.txt");
+  WriteBytes(list, "a\tb\n");
+  WriteBytes(second, "a\tb\n");
+
+  h.Drop({list, second});  // two files: not a choice
+  h.Drop({folder});        // a folder: not a word list
+  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), Msg(UserMessage::kInputPrompt));
+  EXPECT_FALSE(h.Enabled(IDOK));
+
+  h.Drop({list});
+  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), list);
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"data.ldic"));
+  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"");
+  EXPECT_TRUE(h.Enabled(IDOK));
+}
+
+TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"words.txt");
+  WriteBytes(list, "apple\tfruit\n");
+  h.Drop({list});
+  ASSERT_TRUE(h.Enabled(IDOK));
+
+  const std::wstring prompt = Msg(UserMessage::kInputPrompt);
+  std::wstring upperList = list;
+  for (wchar_t& c : upperList) c = static_cast<wchar_t>(::towupper(c));
+  struct Case {
+    const char* what;
+    std::wstring input;
+    std::wstring save;
+    std::wstring name;
+    UserMessage message;
+  };
+  const Case cases[] = {
+      {"prompt still shown", prompt, h.Temp().File(L"out.ldic"), L"n", UserMessage::kInputMissing},
+      {"no input, save without folder", h.Temp().File(L"none.txt"), L"out.ldic", L"n",
+       UserMessage::kBothPathsWrong},
+      {"missing save folder", list, h.Temp().File(L"missing\\out.ldic"), L"n",
+       UserMessage::kSavePathWrong},
+      {"save path is the word list", list, list, L"n", UserMessage::kSaveIsInput},
+      {"save path is the word list in capitals", list, upperList, L"n", UserMessage::kSaveIsInput},
+      {"empty name", list, h.Temp().File(L"out.ldic"), L"", UserMessage::kNameEmpty},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::SetCurrentDirectoryW(L"C:\\");
+    if (c.input == prompt)
+      h.Type(IDC_EDIT_INPUT, L"");
+    else
+      h.Type(IDC_EDIT_INPUT, c.input);
+    h.Type(IDC_EDIT_SAVE, c.save);
+    h.Type(IDC_EDIT_NAME, c.name);
+    const BoxSeen box = h.ClickExpectingBox(IDOK);
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text, Msg(c.message));
+    EXPECT_EQ(box.caption, L"提示");
+    EXPECT_TRUE(box.warningIcon);
+    EXPECT_FALSE(h.Visible(IDC_PROGRESS));
+    EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+    EXPECT_TRUE(h.Enabled(IDOK));
+    EXPECT_FALSE(FileExists(h.Temp().File(L"out.ldic")));
+    EXPECT_FALSE(FileExists(h.Temp().File(L"LumoDictTemp.des")));
+  }
+  // The folder test of the last case succeeded and left the save folder current; the
+  // empty name was caught after progress 5.
+  EXPECT_EQ(::CompareStringOrdinal(CurrentDirectory().c_str(), -1, h.Temp().Path().c_str(), -1,
+                                   TRUE),
+            CSTR_EQUAL);
+  EXPECT_EQ(::SendMessageW(h.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 5);
+}

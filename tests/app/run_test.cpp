@@ -1,0 +1,240 @@
+// Conversion runs driven through the dialog: a complete run with its progress and the
+// package read back, registration into a settings file, cancelling by the Exit button,
+// Esc and the close box, a package that cannot be created and a worker that cannot start.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/framework.h"
+#include "app/main_dialog.h"
+#include "app/resource.h"
+#include "common/user_messages.h"
+#include "package/package_reader.h"
+#include "tests/app/dialog_harness.h"
+
+using app_test::BoxSeen;
+using app_test::DialogHarness;
+using app_test::WaitUntil;
+using lumo_test::FileExists;
+using lumo_test::ReadBytes;
+using lumo_test::WriteBytes;
+
+namespace {
+
+const wchar_t* Msg(UserMessage id) { return UserMessageText(id); }
+
+constexpr char kWordList[] =
+    "apple\tA round fruit.\n"
+    "Banana\tA long yellow fruit.\n"
+    "cherry,A small red fruit.\n"
+    "\xe8\x8b\xb9\xe6\x9e\x9c\t\xe4\xb8\x80\xe7\xa7\x8d\xe6\xb0\xb4\xe6\x9e\x9c\n";  // 苹果
+
+// A word list long enough that its reading is still going on when the test cancels.
+const std::string& LongWordList() {
+  static const std::string text = [] {
+    std::string s;
+    s.reserve(48u << 20);
+    for (int i = 0; s.size() < (48u << 20); ++i)
+      s += "headword" + std::to_string(i) + "\tan explanation of some length, number " +
+           std::to_string(i * 7919 % 100003) + "\n";
+    return s;
+  }();
+  return text;
+}
+
+std::wstring ProfileString(const std::wstring& ini, const wchar_t* key) {
+  wchar_t value[1024] = {};
+  ::GetPrivateProfileStringW(L"Dictionary", key, L"", value, 1024, ini.c_str());
+  return value;
+}
+
+bool NoTempFiles(const DialogHarness& h) {
+  return !FileExists(h.Temp().File(L"LumoDictTemp.des")) &&
+         !FileExists(h.Temp().File(L"LumoDictTemp.des.dz"));
+}
+
+// Chooses the word list by dropping it, and fills in the name.
+void Prepare(DialogHarness& h, const std::wstring& list, const std::wstring& name) {
+  h.Drop({list});
+  h.Type(IDC_EDIT_NAME, name);
+}
+
+bool WaitForStatus(const DialogHarness& h, UserMessage status, DWORD timeoutMs) {
+  return WaitUntil([&] { return h.Text(IDC_STATUS) == Msg(status); }, timeoutMs);
+}
+
+}  // namespace
+
+TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"fruit.txt");
+  WriteBytes(list, kWordList);
+  Prepare(h, list, L"Ab");
+  h.Type(IDC_EDIT_AUTHOR, L"C");
+  const std::wstring date = h.Text(IDC_DATE);
+  ASSERT_FALSE(date.empty());
+  h.RecordProgress();
+
+  // Two runs in a row: the second reaps the first one's worker and writes again.
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    h.RecordProgress();
+    h.Click(IDOK);
+    ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 30000)) << "status: "
+                                                                     << h.Text(IDC_STATUS).size();
+    EXPECT_EQ(h.ProgressPositions(), (std::vector<int>{5, 30, 50, 80, 85, 90, 97, 100}));
+    EXPECT_FALSE(h.Visible(IDC_PROGRESS));
+    EXPECT_TRUE(h.Enabled(IDOK));
+    EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+    EXPECT_TRUE(NoTempFiles(h));
+  }
+
+  CPackageReader reader;
+  ASSERT_TRUE(reader.Open(h.Temp().File(L"fruit.ldic")));
+  EXPECT_TRUE(reader.VerifyContents());
+  EXPECT_EQ(reader.EntryCount(), 4u);
+  EXPECT_EQ(reader.MetadataBlock(), u"N=Ab" + std::u16string(1, u'\0') + u"A=C" +
+                                        std::u16string(1, u'\0') + u"DP=" +
+                                        std::u16string(date.begin(), date.end()));
+  const std::vector<size_t> found = reader.Lookup("\xe8\x8b\xb9\xe6\x9e\x9c");
+  ASSERT_EQ(found.size(), 1u);
+  std::string explanation;
+  EXPECT_EQ(reader.ReadExplanation(found[0], &explanation), PackageError::kNone);
+  EXPECT_EQ(explanation, "\xe4\xb8\x80\xe7\xa7\x8d\xe6\xb0\xb4\xe6\x9e\x9c");
+
+  h.Click(IDCANCEL);
+  EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
+}
+
+TEST(DialogRun, TickedBoxRegistersThePackageInTheSettingsFile) {
+  DialogHarness h(true);
+  ASSERT_NE(h.Dialog(), nullptr);
+  ASSERT_EQ(::SendMessageW(h.Item(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0), BST_CHECKED);
+  const std::wstring list = h.Temp().File(L"fruit.txt");
+  WriteBytes(list, kWordList);
+  Prepare(h, list, L"fruit");
+
+  const BoxSeen box = h.ClickExpectingBox(IDOK, 30000);
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, Msg(UserMessage::kRegistered));
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
+  EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryDictNum"), L"1");
+  EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryFileName0"), h.Temp().File(L"fruit.ldic"));
+  EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryChecked0"), L"1");
+
+  // The same path again replaces its entry instead of adding a second one.
+  const BoxSeen again = h.ClickExpectingBox(IDOK, 30000);
+  ASSERT_TRUE(again.found);
+  EXPECT_EQ(again.text, Msg(UserMessage::kRegistered));
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
+  EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryDictNum"), L"1");
+
+  // Unticked: no registration.
+  h.Click(IDC_CHECK_REGISTER);
+  const std::string before = ReadBytes(h.SettingsPath());
+  h.Type(IDC_EDIT_SAVE, h.Temp().File(L"second.ldic"));
+  h.Click(IDOK);
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 30000));
+  EXPECT_TRUE(FileExists(h.Temp().File(L"second.ldic")));
+  EXPECT_EQ(ReadBytes(h.SettingsPath()), before);
+}
+
+TEST(DialogRun, CancelByExitEscOrCloseBoxStopsTheRunAndKeepsTheSavePathFile) {
+  enum class Way { kExitButton, kEscape, kCloseBox };
+  for (Way way : {Way::kExitButton, Way::kEscape, Way::kCloseBox}) {
+    SCOPED_TRACE(static_cast<int>(way));
+    DialogHarness h(true);
+    ASSERT_NE(h.Dialog(), nullptr);
+    const std::wstring list = h.Temp().File(L"long.txt");
+    WriteBytes(list, LongWordList());
+    Prepare(h, list, L"long");
+    const std::wstring package = h.Temp().File(L"long.ldic");
+    WriteBytes(package, "an earlier file the run must not remove");
+    const std::string settings = ReadBytes(h.SettingsPath());
+
+    h.Click(IDOK);
+    EXPECT_EQ(h.Text(IDC_STATUS), Msg(UserMessage::kConverting));
+    EXPECT_EQ(h.Text(IDCANCEL), L"取消");
+    EXPECT_TRUE(h.Visible(IDC_PROGRESS));
+    EXPECT_FALSE(h.Enabled(IDOK));
+    // Choosing another word list during the run does not enable Convert.
+    h.Drop({list});
+    EXPECT_FALSE(h.Enabled(IDOK));
+
+    switch (way) {
+      case Way::kExitButton:
+        ::PostMessageW(h.Item(IDCANCEL), BM_CLICK, 0, 0);
+        break;
+      case Way::kEscape:
+        h.PostKey(IDC_EDIT_NAME, VK_ESCAPE);
+        break;
+      case Way::kCloseBox:
+        h.PostCloseBox();
+        break;
+    }
+    ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertCancelled, 10000));
+    EXPECT_FALSE(h.Ended());  // the first press cancels, it does not close
+    EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+    EXPECT_TRUE(h.Enabled(IDOK));
+    EXPECT_FALSE(h.Visible(IDC_PROGRESS));
+    // Whatever the worker was doing, no package appears, the earlier file stays, the
+    // temporary files go and nothing is registered.
+    EXPECT_TRUE(WaitUntil([&] { return NoTempFiles(h); }, 20000));
+    ::Sleep(300);
+    EXPECT_EQ(h.Text(IDC_STATUS), Msg(UserMessage::kConvertCancelled));
+    EXPECT_EQ(ReadBytes(package), "an earlier file the run must not remove");
+    EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
+
+    // Now the same press closes the program.
+    h.Click(IDCANCEL);
+    EXPECT_EQ(h.WaitForEnd(30000), IDCANCEL);
+  }
+}
+
+TEST(DialogRun, PackageThatCannotBeCreatedIsReportedAndNotRegistered) {
+  DialogHarness h(true);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"long.txt");
+  WriteBytes(list, LongWordList());
+  Prepare(h, list, L"long");
+  const std::string settings = ReadBytes(h.SettingsPath());
+
+  auto box = std::async(std::launch::async, [] { return app_test::AnswerBox(120000); });
+  h.Click(IDOK);
+  // The save box is read again at completion: the folder named now does not exist.
+  h.Type(IDC_EDIT_SAVE, h.Temp().File(L"gone\\long.ldic"));
+  const BoxSeen seen = box.get();
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.text, Msg(UserMessage::kPackageCreateFailed));
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertFailedStatus, 10000));
+  EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+  EXPECT_TRUE(h.Enabled(IDOK));
+  EXPECT_TRUE(NoTempFiles(h));
+  EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
+}
+
+TEST(DialogRun, WorkerThatCannotStartIsReportedAndTheDialogReturnsToIdle) {
+  CLumoDictGenDlg::SetThreadStarterForTesting([](CConvertJob*) -> HANDLE { return nullptr; });
+  {
+    DialogHarness h(false);
+    ASSERT_NE(h.Dialog(), nullptr);
+    const std::wstring list = h.Temp().File(L"fruit.txt");
+    WriteBytes(list, kWordList);
+    Prepare(h, list, L"fruit");
+    const BoxSeen box = h.ClickExpectingBox(IDOK);
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text, Msg(UserMessage::kConvertFailed));
+    EXPECT_EQ(h.Text(IDC_STATUS), Msg(UserMessage::kConvertFailedStatus));
+    EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+    EXPECT_TRUE(h.Enabled(IDOK));
+    EXPECT_FALSE(h.Visible(IDC_PROGRESS));
+    h.Click(IDCANCEL);
+    EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
+  }
+  CLumoDictGenDlg::SetThreadStarterForTesting(nullptr);
+}

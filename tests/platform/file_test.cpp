@@ -1,0 +1,282 @@
+// CFile (the word list: read-only, unshared, block reads) and CBinaryFile (the checked
+// stream of the data and package files).
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using platform::CBinaryFile;
+using platform::CFile;
+using lumo_test::ReadBytes;
+using lumo_test::TempDir;
+using lumo_test::WriteBytes;
+
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 256) & 0xFF);
+  return bytes;
+}
+
+// Reads the whole file in blocks of blockSize and records how many bytes each call gave.
+std::string ReadAllInBlocks(CFile& file, size_t blockSize, std::vector<std::ptrdiff_t>* calls) {
+  std::string all;
+  std::vector<char> block(blockSize);
+  for (;;) {
+    const std::ptrdiff_t got = file.Read(block.data(), block.size());
+    calls->push_back(got);
+    if (got <= 0) break;
+    all.append(block.data(), static_cast<size_t>(got));
+  }
+  return all;
+}
+
+TEST(CFileTest, OpenFailsForMissingFileAndFolder) {
+  TempDir dir;
+  CFile file;
+  EXPECT_FALSE(file.Open(dir.File(L"missing.txt")));
+  EXPECT_FALSE(file.IsOpen());
+  char byte;
+  EXPECT_EQ(file.Read(&byte, 1), -1);
+  EXPECT_FALSE(file.Seek(0));
+  EXPECT_FALSE(file.Open(L""));
+}
+
+struct BlockCase {
+  size_t fileSize;
+  std::vector<std::ptrdiff_t> calls;  // what each Read of 1024 bytes returns
+};
+
+class CFileBlockTest : public testing::TestWithParam<BlockCase> {};
+
+TEST_P(CFileBlockTest, ReadsWholeBlocksThenRemainderThenZeroAtEnd) {
+  const BlockCase& c = GetParam();
+  TempDir dir;
+  const std::string content = Pattern(c.fileSize);
+  WriteBytes(dir.File(L"list.txt"), content);
+
+  CFile file;
+  ASSERT_TRUE(file.Open(dir.File(L"list.txt")));
+  std::vector<std::ptrdiff_t> calls;
+  EXPECT_EQ(ReadAllInBlocks(file, 1024, &calls), content);
+  EXPECT_EQ(calls, c.calls);
+  // Reading at the end keeps returning 0, not an error.
+  char byte;
+  EXPECT_EQ(file.Read(&byte, 1), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockBoundaries, CFileBlockTest,
+                         testing::Values(BlockCase{0, {0}}, BlockCase{1, {1, 0}},
+                                         BlockCase{1023, {1023, 0}},
+                                         BlockCase{1024, {1024, 0}},
+                                         BlockCase{1025, {1024, 1, 0}},
+                                         BlockCase{2500, {1024, 1024, 452, 0}}));
+
+TEST(CFileTest, SeekRepositionsReads) {
+  TempDir dir;
+  const std::string content = Pattern(5000);
+  WriteBytes(dir.File(L"list.txt"), content);
+  CFile file;
+  ASSERT_TRUE(file.Open(dir.File(L"list.txt")));
+
+  char buffer[16];
+  ASSERT_TRUE(file.Seek(4000));
+  ASSERT_EQ(file.Read(buffer, sizeof buffer), 16);
+  EXPECT_EQ(std::string(buffer, 16), content.substr(4000, 16));
+
+  ASSERT_TRUE(file.Seek(0));
+  ASSERT_EQ(file.Read(buffer, sizeof buffer), 16);
+  EXPECT_EQ(std::string(buffer, 16), content.substr(0, 16));
+
+  ASSERT_TRUE(file.Seek(4995));
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 5);
+
+  // Past the end is a valid position; there is simply nothing to read there.
+  ASSERT_TRUE(file.Seek(10000));
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 0);
+}
+
+TEST(CFileTest, CloseThenReopenAnotherFile) {
+  TempDir dir;
+  WriteBytes(dir.File(L"a.txt"), "first");
+  WriteBytes(dir.File(L"b.txt"), "second");
+  CFile file;
+  ASSERT_TRUE(file.Open(dir.File(L"a.txt")));
+  file.Close();
+  EXPECT_FALSE(file.IsOpen());
+  file.Close();  // closing twice is harmless
+
+  ASSERT_TRUE(file.Open(dir.File(L"b.txt")));
+  char buffer[16];
+  ASSERT_EQ(file.Read(buffer, sizeof buffer), 6);
+  EXPECT_EQ(std::string(buffer, 6), "second");
+}
+
+TEST(CFileTest, OpensPathWithChineseAndAccentedCharacters) {
+  TempDir dir;
+  const std::wstring path = dir.File(L"\u8bcd\u5e93 \u00fc\u00e9.txt");  // 词库 üé.txt
+  {
+    CBinaryFile out;
+    ASSERT_TRUE(out.Open(path, CBinaryFile::Mode::kCreateWrite));
+    ASSERT_TRUE(out.Write("abc", 3));
+    ASSERT_TRUE(out.Close());
+  }
+  CFile file;
+  ASSERT_TRUE(file.Open(path));
+  char buffer[8];
+  ASSERT_EQ(file.Read(buffer, sizeof buffer), 3);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+}
+
+#ifdef _WIN32
+// The word list is opened with share mode 0: while a conversion reads it, no other open
+// of it succeeds, for reading or for writing.
+TEST(CFileTest, OpenFileIsNotShared) {
+  TempDir dir;
+  const std::wstring path = dir.File(L"list.txt");
+  WriteBytes(path, "word\texplanation\n");
+
+  CFile first;
+  ASSERT_TRUE(first.Open(path));
+  CFile second;
+  EXPECT_FALSE(second.Open(path));
+  CBinaryFile reader;
+  EXPECT_FALSE(reader.Open(path, CBinaryFile::Mode::kRead));
+  CBinaryFile writer;
+  EXPECT_FALSE(writer.Open(path, CBinaryFile::Mode::kCreateWrite));
+
+  // The failed opens did not disturb the file, and once it is closed it opens again.
+  first.Close();
+  ASSERT_TRUE(second.Open(path));
+  char buffer[32];
+  ASSERT_EQ(second.Read(buffer, sizeof buffer), 17);
+  EXPECT_EQ(std::string(buffer, 17), "word\texplanation\n");
+}
+#endif
+
+// Every test leaves the write-fault hook switched off, whatever happens inside it.
+class CBinaryFileTest : public testing::Test {
+ protected:
+  void TearDown() override { platform::SetWriteFaultAfter(-1); }
+  TempDir m_dir;
+};
+
+TEST_F(CBinaryFileTest, WriteThenReadBack) {
+  const std::wstring path = m_dir.File(L"data.bin");
+  const std::string content = Pattern(70000);
+  {
+    CBinaryFile out;
+    ASSERT_TRUE(out.Open(path, CBinaryFile::Mode::kCreateWrite));
+    EXPECT_EQ(out.Size(), 0);
+    ASSERT_TRUE(out.Write(content.data(), 30000));
+    ASSERT_TRUE(out.Write(content.data() + 30000, content.size() - 30000));
+    EXPECT_TRUE(out.Write(nullptr, 0));
+    EXPECT_EQ(out.Size(), 70000);
+    ASSERT_TRUE(out.Close());
+  }
+  EXPECT_EQ(ReadBytes(path), content);
+
+  CBinaryFile in;
+  ASSERT_TRUE(in.Open(path, CBinaryFile::Mode::kRead));
+  EXPECT_EQ(in.Size(), 70000);
+  std::string back(content.size() + 10, '\0');
+  // A short count without an error means the end of the file.
+  ASSERT_EQ(in.Read(back.data(), back.size()), 70000);
+  back.resize(70000);
+  EXPECT_EQ(back, content);
+
+  ASSERT_TRUE(in.Seek(69990));
+  char tail[32];
+  ASSERT_EQ(in.Read(tail, sizeof tail), 10);
+  EXPECT_EQ(std::string(tail, 10), content.substr(69990));
+  EXPECT_TRUE(in.Close());
+}
+
+TEST_F(CBinaryFileTest, CreateTruncatesExistingFile) {
+  const std::wstring path = m_dir.File(L"data.bin");
+  WriteBytes(path, Pattern(5000));
+  CBinaryFile out;
+  ASSERT_TRUE(out.Open(path, CBinaryFile::Mode::kCreateWrite));
+  ASSERT_TRUE(out.Write("xy", 2));
+  ASSERT_TRUE(out.Close());
+  EXPECT_EQ(ReadBytes(path), "xy");
+}
+
+TEST_F(CBinaryFileTest, OperationsOnUnopenedOrMissingFileFail) {
+  CBinaryFile file;
+  EXPECT_FALSE(file.Open(m_dir.File(L"missing.bin"), CBinaryFile::Mode::kRead));
+  EXPECT_FALSE(file.IsOpen());
+  char byte = 0;
+  EXPECT_FALSE(file.Write(&byte, 1));
+  EXPECT_EQ(file.Read(&byte, 1), -1);
+  EXPECT_FALSE(file.Seek(0));
+  EXPECT_EQ(file.Size(), -1);
+  EXPECT_FALSE(file.Open(m_dir.File(L"no-such-folder") + L"/x.bin",
+                         CBinaryFile::Mode::kCreateWrite));
+}
+
+TEST_F(CBinaryFileTest, MoveTransfersTheOpenFile) {
+  const std::wstring path = m_dir.File(L"data.bin");
+  CBinaryFile first;
+  ASSERT_TRUE(first.Open(path, CBinaryFile::Mode::kCreateWrite));
+  CBinaryFile second(std::move(first));
+  EXPECT_FALSE(first.IsOpen());
+  ASSERT_TRUE(second.Write("ab", 2));
+  CBinaryFile third;
+  third = std::move(second);
+  EXPECT_FALSE(second.IsOpen());
+  ASSERT_TRUE(third.Write("cd", 2));
+  ASSERT_TRUE(third.Close());
+  EXPECT_EQ(ReadBytes(path), "abcd");
+}
+
+struct FaultCase {
+  const char* name;
+  int64_t budget;
+  std::vector<size_t> writes;
+  std::vector<bool> expected;
+};
+
+class CBinaryFileFaultTest : public CBinaryFileTest,
+                             public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(CBinaryFileFaultTest, WritesFailOnceTheBudgetIsSpent) {
+  const FaultCase& c = GetParam();
+  CBinaryFile out;
+  ASSERT_TRUE(out.Open(m_dir.File(L"data.bin"), CBinaryFile::Mode::kCreateWrite));
+  platform::SetWriteFaultAfter(c.budget);
+  std::vector<bool> results;
+  for (size_t size : c.writes) {
+    const std::string bytes(size, 'x');
+    results.push_back(out.Write(bytes.data(), bytes.size()));
+  }
+  EXPECT_EQ(results, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Budgets, CBinaryFileFaultTest,
+    testing::Values(FaultCase{"Off", -1, {4096, 4096}, {true, true}},
+                    FaultCase{"Zero", 0, {1}, {false}},
+                    FaultCase{"ExactlySpent", 8, {8, 1}, {true, false}},
+                    FaultCase{"OneShort", 8, {4, 5}, {true, false}},
+                    // Once the disk is "full" it stays full, also for smaller writes.
+                    FaultCase{"StaysFull", 10, {6, 6, 1}, {true, false, false}}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CBinaryFileTest, FaultHookSwitchedOffAgainAllowsWrites) {
+  CBinaryFile out;
+  ASSERT_TRUE(out.Open(m_dir.File(L"data.bin"), CBinaryFile::Mode::kCreateWrite));
+  platform::SetWriteFaultAfter(0);
+  EXPECT_FALSE(out.Write("a", 1));
+  platform::SetWriteFaultAfter(-1);
+  EXPECT_TRUE(out.Write("b", 1));
+  EXPECT_TRUE(out.Close());
+  EXPECT_EQ(ReadBytes(m_dir.File(L"data.bin")), "b");
+}
+
+}  // namespace
