@@ -34,14 +34,18 @@ struct SortKey {
 
 }  // namespace
 
-int CompareHeadwords(std::string_view a, std::string_view b) {
+int CompareHeadwordsIgnoringCase(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     const unsigned char x = FoldAscii(static_cast<unsigned char>(a[i]));
     const unsigned char y = FoldAscii(static_cast<unsigned char>(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+int CompareHeadwords(std::string_view a, std::string_view b) {
+  if (const int folded = CompareHeadwordsIgnoringCase(a, b); folded != 0) return folded;
   // Equal without regard to case: the plain bytes decide, so upper case comes first.
   const int plain = a.compare(b);
   return plain < 0 ? -1 : (plain > 0 ? 1 : 0);

@@ -10,6 +10,10 @@
 // Negative, zero or positive as a sorts before, with or after b.
 int CompareHeadwords(std::string_view a, std::string_view b);
 
+// The first key of that order alone: ASCII letters compared without regard to case,
+// every other byte as an unsigned value, a shorter headword first.
+int CompareHeadwordsIgnoringCase(std::string_view a, std::string_view b);
+
 bool EntryLess(const DictEntry& a, const DictEntry& b);
 
 // Sorts into index order, in place. Entries with byte-identical headwords keep their

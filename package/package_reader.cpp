@@ -32,21 +32,6 @@ uint32_t GetLe32(const unsigned char* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-unsigned char FoldAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
-}
-
-// The first key of the index order alone: ASCII letters without regard to case.
-int CompareFolded(std::string_view a, std::string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char x = FoldAscii(static_cast<unsigned char>(a[i]));
-    const unsigned char y = FoldAscii(static_cast<unsigned char>(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 std::string Quoted(std::string_view word) {
   std::string out = "\"";
   out.append(word.substr(0, 60));
@@ -427,13 +412,13 @@ std::vector<size_t> CPackageReader::Lookup(std::string_view word) const {
   size_t lo = 0, hi = m_records.size();
   while (lo < hi) {
     const size_t mid = lo + (hi - lo) / 2;
-    if (CompareFolded(headword(mid), word) < 0) lo = mid + 1; else hi = mid;
+    if (CompareHeadwordsIgnoringCase(headword(mid), word) < 0) lo = mid + 1; else hi = mid;
   }
   const size_t first = lo;
   hi = m_records.size();
   while (lo < hi) {
     const size_t mid = lo + (hi - lo) / 2;
-    if (CompareFolded(headword(mid), word) <= 0) lo = mid + 1; else hi = mid;
+    if (CompareHeadwordsIgnoringCase(headword(mid), word) <= 0) lo = mid + 1; else hi = mid;
   }
   const size_t last = lo;
 

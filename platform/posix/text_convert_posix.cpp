@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/utf.h"
@@ -79,6 +80,25 @@ class Converter {
   iconv_t m_cd;
 };
 
+// The calling thread's converter between the ANSI code page in force and UTF-8, made
+// again when the code page changes.
+Converter& CachedConverter(bool toAnsi) {
+  struct Cache {
+    unsigned codePage = 0;
+    std::unique_ptr<Converter> converter;
+  };
+  thread_local Cache caches[2];
+  Cache& cache = caches[toAnsi ? 1 : 0];
+  const unsigned current = AnsiCodePage();
+  if (!cache.converter || cache.codePage != current) {
+    const char* ansi = IconvName(current);
+    cache.converter = toAnsi ? std::make_unique<Converter>(ansi, "UTF-8")
+                             : std::make_unique<Converter>("UTF-8", ansi);
+    cache.codePage = current;
+  }
+  return *cache.converter;
+}
+
 }  // namespace
 
 unsigned AnsiCodePage() {
@@ -90,14 +110,7 @@ unsigned AnsiCodePage() {
 }
 
 std::wstring AnsiToWide(std::string_view text) {
-  thread_local unsigned codePage = 0;
-  thread_local Converter* converter = nullptr;
-  const unsigned current = AnsiCodePage();
-  if (!converter || codePage != current) {
-    delete converter;
-    converter = new Converter("UTF-8", IconvName(current));
-    codePage = current;
-  }
+  Converter* const converter = &CachedConverter(false);
   std::string utf8;
   if (!converter->Ok()) {
     for (unsigned char c : text) AppendUtf8(&utf8, c < 0x80 ? c : kReplacementChar);
@@ -116,14 +129,7 @@ std::wstring AnsiToWide(std::string_view text) {
 }
 
 std::string WideToAnsi(std::wstring_view text) {
-  thread_local unsigned codePage = 0;
-  thread_local Converter* converter = nullptr;
-  const unsigned current = AnsiCodePage();
-  if (!converter || codePage != current) {
-    delete converter;
-    converter = new Converter(IconvName(current), "UTF-8");
-    codePage = current;
-  }
+  Converter* const converter = &CachedConverter(true);
   std::string out;
   for (wchar_t w : text) {
     // Character by character, so that one that the code page lacks becomes "?".
