@@ -73,8 +73,11 @@ native_test() {
 }
 
 windows_test() {
-  # One test at a time: they share the tree's Wine prefix and its desktop.
-  ctest --test-dir "$windows_dir" --output-on-failure -j 1
+  # One test at a time: they share the tree's Wine prefix and its desktop. Wine's desktop
+  # has been seen, rarely, not to show a dialog within its time limit; a test that fails
+  # gets two more runs (ctest reports each failed run) so that such a hiccup does not fail
+  # the whole run, while a real fault, which fails every time, still does.
+  ctest --test-dir "$windows_dir" --output-on-failure -j 1 --repeat until-pass:3
 }
 
 # The same word list and metadata must give the same package bytes from both builds.
