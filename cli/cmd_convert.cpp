@@ -2,6 +2,7 @@
 // thread exactly as in the dialog; this thread waits for its end and then writes the
 // package, as the dialog's completion handler does.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -90,6 +91,16 @@ class CliObserver : public IConvertObserver {
   bool m_done = false;
   bool m_success = false;
 };
+
+// Ctrl+C stops the reading phase as the dialog's cancel does; whatever the worker has
+// done by then, no package is written and the temporary files are removed.
+std::atomic<bool> g_interrupted{false};
+std::atomic<CConvertJob*> g_runningJob{nullptr};
+
+void OnInterrupt() {
+  g_interrupted = true;
+  if (CConvertJob* job = g_runningJob.load()) job->m_running = false;
+}
 
 struct ConvertOptions {
   std::string wordList;
@@ -196,14 +207,21 @@ int RunConvertCommand(int argc, char** argv) {
   job.m_threads = options.threads;
   job.OpenInput(PathToWide(wordList));
   job.m_running = true;
+  g_runningJob = &job;
+  platform::SetInterruptHandler(&OnInterrupt);
   observer.ShowProgress(5);
   std::thread worker(ConvertThreadProc, &job);
   const bool converted = observer.Wait();
   worker.join();
+  g_runningJob = nullptr;
   job.m_running = false;
 
   int status = 0;
-  if (converted) {
+  if (g_interrupted) {
+    observer.EndProgressLine();
+    PrintError(UserMessageUtf8(UserMessage::kConvertCancelled));
+    status = 130;
+  } else if (converted) {
     const auto start = std::chrono::steady_clock::now();
     const PackageResult result = WritePackage(
         job, PathToWide(package), metaBlock, [&observer](int percent) { observer.ShowProgress(percent); });

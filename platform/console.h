@@ -14,6 +14,11 @@ std::vector<std::wstring> CommandLineArguments(int argc, char** argv);
 
 bool StderrIsTerminal();
 
+// Calls handler when the user interrupts the program (Ctrl+C, or a termination request),
+// instead of ending the process at once. The handler may run on another thread or inside
+// a signal handler: it may only store to lock-free atomics.
+void SetInterruptHandler(void (*handler)());
+
 // Today's local date in the user's long date format (what a long-format date picker
 // shows), e.g. "2026年12月7日" for a Chinese user.
 std::wstring TodayLongDate();

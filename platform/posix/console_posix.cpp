@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +17,26 @@ std::vector<std::wstring> CommandLineArguments(int argc, char** argv) {
 }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+namespace {
+
+void (*g_interruptHandler)() = nullptr;
+
+void OnSignal(int) {
+  if (g_interruptHandler) g_interruptHandler();
+}
+
+}  // namespace
+
+void SetInterruptHandler(void (*handler)()) {
+  g_interruptHandler = handler;
+  struct sigaction action {};
+  action.sa_handler = &OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
 
 namespace {
 

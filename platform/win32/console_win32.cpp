@@ -25,6 +25,24 @@ std::vector<std::wstring> CommandLineArguments(int, char**) {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+namespace {
+
+void (*g_interruptHandler)() = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+    return FALSE;
+  if (g_interruptHandler) g_interruptHandler();
+  return TRUE;
+}
+
+}  // namespace
+
+void SetInterruptHandler(void (*handler)()) {
+  g_interruptHandler = handler;
+  SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+}
+
 std::wstring TodayLongDate() {
   wchar_t buffer[128] = {};
   if (GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_LONGDATE, nullptr, nullptr, buffer, 128,
