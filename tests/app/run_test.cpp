@@ -38,7 +38,7 @@ const std::string& LongWordList() {
   static const std::string text = [] {
     std::string s;
     s.reserve(48u << 20);
-    for (int i = 0; s.size() < (48u << 20); ++i)
+    for (long long i = 0; s.size() < (48u << 20); ++i)
       s += "headword" + std::to_string(i) + "\tan explanation of some length, number " +
            std::to_string(i * 7919 % 100003) + "\n";
     return s;

@@ -23,7 +23,7 @@ using lumo_test::TempDir;
 TEST(LdicInterrupt, NoPackageAndNoTemporaryFilesRemain) {
   TempDir dir;
   std::string list;
-  for (int i = 0; i < 300000; ++i)
+  for (long long i = 0; i < 300000; ++i)
     list += "word" + std::to_string(i * 7919 % 300007) + "\tan explanation of some length, number " +
             std::to_string(i) + "\n";
   lumo_test::WriteBytes(dir.File(L"w.txt"), list);
