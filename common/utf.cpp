@@ -1,5 +1,6 @@
 #include "common/utf.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -140,11 +141,16 @@ bool IsValidUtf8(std::string_view s) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
   const unsigned char* const end = p + s.size();
   while (p < end) {
-    // Runs of ASCII are skipped eight bytes at a time.
+    // ASCII is skipped eight bytes at a time, up to the first byte with its high bit set
+    // (the lowest set bit of a little-endian load is the earliest byte).
     while (end - p >= 8) {
       uint64_t word;
       std::memcpy(&word, p, 8);
-      if (word & 0x8080808080808080ull) break;
+      if (const uint64_t high = word & 0x8080808080808080ull; high != 0) {
+        if constexpr (std::endian::native == std::endian::little)
+          p += std::countr_zero(high) / 8;
+        break;
+      }
       p += 8;
     }
     if (p == end) break;
@@ -155,10 +161,9 @@ bool IsValidUtf8(std::string_view s) {
     }
     const std::ptrdiff_t left = end - p;
     int length;
-    if (b >= 0xE0 && b <= 0xEF) {  // the common case for CJK text first
-      if (left < 3 || !IsContinuation(p[1]) || !IsContinuation(p[2]) ||
-          (b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] > 0x9F))
-        return false;  // truncated, overlong or a surrogate
+    if (left >= 3 && (b & 0xF0) == 0xE0 && IsContinuation(p[1]) && IsContinuation(p[2])) {
+      // The common case for CJK text first: three bytes, not overlong, not a surrogate.
+      if ((b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] > 0x9F)) return false;
       length = 3;
     } else if (b >= 0xC2 && b <= 0xDF) {
       if (left < 2 || !IsContinuation(p[1])) return false;
@@ -169,7 +174,7 @@ bool IsValidUtf8(std::string_view s) {
         return false;  // truncated, overlong or past U+10FFFF
       length = 4;
     } else {
-      return false;
+      return false;  // a stray continuation, an invalid lead or a truncated sequence
     }
     p += length;
   }

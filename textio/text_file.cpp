@@ -10,6 +10,25 @@ namespace {
 constexpr unsigned char kCr = 13;
 constexpr unsigned char kLf = 10;
 
+// What a byte means to line assembly, looked up rather than tested byte by byte.
+constexpr unsigned kLineEnd = 1;      // CR or LF
+constexpr unsigned kHasNul = 2;       // removed from lines
+constexpr unsigned kHasHighByte = 4;  // part of a multi-byte character: UTF-8 to be checked
+
+struct ByteKinds {
+  unsigned char kind[256];
+};
+
+constexpr ByteKinds MakeByteKinds() {
+  ByteKinds kinds{};
+  for (int b = 0x80; b < 256; ++b) kinds.kind[b] = kHasHighByte;
+  kinds.kind[0] = kHasNul;
+  kinds.kind[kCr] = kinds.kind[kLf] = kLineEnd;
+  return kinds;
+}
+
+constexpr ByteKinds kByteKinds = MakeByteKinds();
+
 // Score at which the examined start of a file without a mark counts as UTF-8.
 constexpr int kUtf8Certain = 100;
 
@@ -127,14 +146,15 @@ void CTextFileRead::ReadLine8(std::string& line) {
     m_pendingLf = false;
     if (Fill() && m_buffer[m_bufferPos] == kLf) ++m_bufferPos;
   }
-  bool clean = true;  // no NUL and no byte of 0x80 or above seen
+  unsigned seen = 0;  // kHasNul and kHasHighByte of the bytes collected
   for (;;) {
     if (!Fill()) break;  // end of file: the line ends here
     const unsigned char* const begin = m_buffer.data() + m_bufferPos;
     const unsigned char* const end = m_buffer.data() + m_bufferFill;
     const unsigned char* p = begin;
-    while (p < end && *p != kCr && *p != kLf) {
-      if (*p == 0 || *p >= 0x80) clean = false;
+    unsigned kind = 0;
+    while (p < end && !((kind = kByteKinds.kind[*p]) & kLineEnd)) {
+      seen |= kind;
       ++p;
     }
     line.append(reinterpret_cast<const char*>(begin), p - begin);
@@ -145,9 +165,9 @@ void CTextFileRead::ReadLine8(std::string& line) {
       break;
     }
   }
-  if (clean) return;
-  line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());
-  if (m_encoding == TextEncoding::Utf8 && !IsValidUtf8(line)) line = SanitizeUtf8(line);
+  if (seen & kHasNul) line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());
+  if ((seen & kHasHighByte) && m_encoding == TextEncoding::Utf8 && !IsValidUtf8(line))
+    line = SanitizeUtf8(line);
 }
 
 bool CTextFileRead::ReadUnit16(char16_t* unit) {
