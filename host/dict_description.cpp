@@ -7,17 +7,12 @@
 #include "common/utf.h"
 #include "host/stardict_info.h"
 #include "platform/file.h"
+#include "common/byte_order.h"
 #include "platform/file_system.h"
 
 const wchar_t kHostDictionaryWebsite[] = L"http://dict.norvane.com/";
 
 namespace {
-
-uint32_t HeaderField(const unsigned char* header, size_t offset) {
-  return static_cast<uint32_t>(header[offset]) | static_cast<uint32_t>(header[offset + 1]) << 8 |
-         static_cast<uint32_t>(header[offset + 2]) << 16 |
-         static_cast<uint32_t>(header[offset + 3]) << 24;
-}
 
 constexpr size_t kIndexOffsetField = 8;
 constexpr size_t kIndexSizeField = 12;
@@ -59,7 +54,7 @@ bool ReadPackageInfo(const std::wstring& path, unsigned char header[kPackageHead
     return false;
 
   // The metadata block lies between the header and the index.
-  const uint32_t length = HeaderField(header, kIndexOffsetField) - kPackageHeaderLength;
+  const uint32_t length = GetLe32(header + kIndexOffsetField) - kPackageHeaderLength;
   if (length == 0 || length > kMaxPackageMetadataLength) return false;
   std::string block(length, '\0');
   if (file.Read(block.data(), length) != static_cast<std::ptrdiff_t>(length)) return false;
@@ -108,9 +103,9 @@ bool DictDescription::Describe(const std::wstring& entryPath) {
     unsigned char header[kPackageHeaderLength];
     std::map<std::wstring, std::wstring> metadata;
     if (!ReadPackageInfo(entryPath, header, &metadata)) return false;
-    indexSize = static_cast<int32_t>(HeaderField(header, kIndexSizeField));
-    wordCount = static_cast<int32_t>(HeaderField(header, kEntryCountField));
-    checksum = HeaderField(header, kChecksumField);
+    indexSize = static_cast<int32_t>(GetLe32(header + kIndexSizeField));
+    wordCount = static_cast<int32_t>(GetLe32(header + kEntryCountField));
+    checksum = GetLe32(header + kChecksumField);
     const auto found = metadata.find(L"N");
     if (found != metadata.end()) name = found->second;
     return true;

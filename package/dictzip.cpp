@@ -26,73 +26,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/byte_order.h"
+#include "package/chunk_deflater.h"
 #include "platform/file.h"
 
 namespace {
 
-// 58315 input bytes never compress to more than this, so every chunk fits both the
-// buffer and its 16-bit table slot.
-constexpr uint32_t kOutputBufferSize = 65535;
 constexpr uint32_t kMaxChunkCount = 0xFFFF;
-
-// Owns a raw deflate stream with the layout's parameters.
-class CDeflater {
- public:
-  CDeflater() = default;
-  ~CDeflater() {
-    if (m_ready) deflateEnd(&m_stream);
-  }
-  CDeflater(const CDeflater&) = delete;
-  CDeflater& operator=(const CDeflater&) = delete;
-
-  bool Init() {
-    std::memset(&m_stream, 0, sizeof(m_stream));
-    m_ready = deflateInit2(&m_stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9,
-                           Z_DEFAULT_STRATEGY) == Z_OK;
-    return m_ready;
-  }
-
-  bool Reset() { return deflateReset(&m_stream) == Z_OK; }
-
-  // Compresses one chunk and ends it with a full flush; the chunk's bytes go to out.
-  // False when deflate reports an error or did not finish the flush in the buffer.
-  bool CompressChunk(const unsigned char* in, uint32_t inSize, unsigned char* out,
-                     uint32_t* outSize) {
-    m_stream.next_in = const_cast<unsigned char*>(in);
-    m_stream.avail_in = inSize;
-    m_stream.next_out = out;
-    m_stream.avail_out = kOutputBufferSize;
-    const int result = deflate(&m_stream, Z_FULL_FLUSH);
-    // With no output space left, zlib may still hold part of the flush.
-    if (result != Z_OK || m_stream.avail_in != 0 || m_stream.avail_out == 0) return false;
-    *outSize = kOutputBufferSize - m_stream.avail_out;
-    return true;
-  }
-
-  // Ends the stream with its empty final block.
-  bool Finish(unsigned char* out, uint32_t* outSize) {
-    m_stream.next_in = nullptr;
-    m_stream.avail_in = 0;
-    m_stream.next_out = out;
-    m_stream.avail_out = kOutputBufferSize;
-    if (deflate(&m_stream, Z_FINISH) != Z_STREAM_END) return false;
-    *outSize = kOutputBufferSize - m_stream.avail_out;
-    return true;
-  }
-
- private:
-  z_stream m_stream{};
-  bool m_ready = false;
-};
-
-void PutLe16(unsigned char* at, uint32_t value) {
-  at[0] = static_cast<unsigned char>(value & 0xFF);
-  at[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
-}
-
-void PutLe32(unsigned char* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
-}
 
 // The destination as it is written: the table placeholder first, then the chunks in
 // order, then the finishing bytes and trailer, and at last the real table over the
@@ -161,10 +101,10 @@ class CChunkReader {
 };
 
 bool CompressSingleStream(CChunkReader& reader, CLayoutWriter& writer, uint32_t inputSize) {
-  CDeflater deflater;
+  CChunkDeflater deflater;
   if (!deflater.Init()) return false;
   std::vector<unsigned char> in(kChunkLength);
-  std::vector<unsigned char> out(kOutputBufferSize);
+  std::vector<unsigned char> out(kChunkOutputSize);
   uLong crc = crc32(0L, Z_NULL, 0);
   for (;;) {
     uint32_t got = 0;
@@ -191,7 +131,7 @@ class CChunkPipeline {
   explicit CChunkPipeline(size_t slots) : m_slots(slots) {
     for (Slot& slot : m_slots) {
       slot.in.resize(kChunkLength);
-      slot.out.resize(kOutputBufferSize);
+      slot.out.resize(kChunkOutputSize);
     }
   }
 
@@ -247,9 +187,9 @@ class CChunkPipeline {
     }
     // A fresh stream finishing at once gives the same empty final block as the single
     // stream does after its last full flush.
-    CDeflater finisher;
+    CChunkDeflater finisher;
     unsigned char finishing[16];
-    std::vector<unsigned char> out(kOutputBufferSize);
+    std::vector<unsigned char> out(kChunkOutputSize);
     uint32_t finishSize = 0;
     if (!finisher.Init() || !finisher.Finish(out.data(), &finishSize) ||
         finishSize > sizeof(finishing)) {
@@ -293,7 +233,7 @@ class CChunkPipeline {
   }
 
   void WorkerLoop() {
-    CDeflater deflater;
+    CChunkDeflater deflater;
     const bool ready = deflater.Init();
     for (;;) {
       Slot* slot = nullptr;

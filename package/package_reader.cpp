@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/utf.h"
+#include "common/byte_order.h"
 #include "core/entry_order.h"
 #include "core/line_parse.h"
 #include "package/dictzip.h"
@@ -24,13 +25,6 @@ constexpr unsigned char kFinishingBytes[kFinishingLength] = {0x03, 0x00};
 // Reported problems of one kind beyond this many are only counted, so that a badly
 // damaged package gives a readable report.
 constexpr int kDetailsPerKind = 5;
-
-uint16_t GetLe16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t GetLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 std::string Quoted(std::string_view word) {
   std::string out = "\"";

@@ -6,19 +6,11 @@
 #include <limits>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "core/convert_job.h"
 #include "platform/file_system.h"
 
 namespace {
-
-void PutLe16(unsigned char* p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void PutLe32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 uint32_t Crc32(uint32_t crc, const void* data, size_t count) {
   const Bytef* p = static_cast<const Bytef*>(data);
@@ -32,6 +24,16 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t count) {
 }
 
 constexpr size_t kCopyBufferSize = 1 << 20;
+
+// The temporary file whose bytes become the data section.
+const std::wstring& DataTempPath(const CConvertJob& job) {
+  return job.m_compress ? job.m_dzPath : job.m_desPath;
+}
+
+// Its size, which the header states.
+uint32_t DataSectionSize(const CConvertJob& job) {
+  return job.m_compress ? job.m_compressedSize : job.m_dataSize;
+}
 
 }  // namespace
 
@@ -79,7 +81,7 @@ bool WritePackageHeader(const CConvertJob& job, CPackageStream& stream,
   PutLe32(&header[8], static_cast<uint32_t>(metadataEnd));
   PutLe32(&header[12], job.m_indexSize);
   PutLe32(&header[16], static_cast<uint32_t>(dataOffset));
-  PutLe32(&header[20], job.m_compress ? job.m_compressedSize : job.m_dataSize);
+  PutLe32(&header[20], DataSectionSize(job));
   PutLe32(&header[24], static_cast<uint32_t>(job.m_entries.size()));
   PutLe32(&header[28], 0);
   if (!stream.Write(header.data(), header.size())) return false;
@@ -108,9 +110,9 @@ bool WritePackageIndex(CPackageStream& stream, const CConvertJob& job) {
 
 bool CopyPackageData(const CConvertJob& job, CPackageStream& stream) {
   platform::CBinaryFile data;
-  if (!data.Open(job.m_compress ? job.m_dzPath : job.m_desPath, platform::CBinaryFile::Mode::kRead))
+  if (!data.Open(DataTempPath(job), platform::CBinaryFile::Mode::kRead))
     return false;
-  const uint64_t expected = job.m_compress ? job.m_compressedSize : job.m_dataSize;
+  const uint64_t expected = DataSectionSize(job);
   std::vector<unsigned char> buffer(kCopyBufferSize);
   uint64_t copied = 0;
   for (;;) {
@@ -134,7 +136,7 @@ PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
   };
   // The data must be there before anything is created: a package without its data is
   // never produced.
-  if (!platform::PathExists(job.m_compress ? job.m_dzPath : job.m_desPath))
+  if (!platform::PathExists(DataTempPath(job)))
     return PackageResult::kDataMissing;
 
   const std::wstring partial = path + L".part";
@@ -148,7 +150,7 @@ PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
     result = PackageResult::kWriteFailed;
   report(90);
   if (result == PackageResult::kWritten && !CopyPackageData(job, stream))
-    result = platform::PathExists(job.m_compress ? job.m_dzPath : job.m_desPath)
+    result = platform::PathExists(DataTempPath(job))
                  ? PackageResult::kWriteFailed
                  : PackageResult::kDataMissing;
   report(97);

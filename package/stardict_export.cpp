@@ -9,25 +9,14 @@
 
 #include "common/utf.h"
 #include "core/entry_order.h"
+#include "common/byte_order.h"
+#include "package/chunk_deflater.h"
 #include "package/dictzip.h"
 #include "package/package_reader.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 
 namespace {
-
-// 58315 input bytes never deflate to more than 65535; the rest is headroom so that a
-// full flush always completes in one call.
-constexpr size_t kOutputBufferSize = 70000;
-
-void PutLe16(unsigned char* at, uint32_t v) {
-  at[0] = static_cast<unsigned char>(v);
-  at[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void PutLe32(unsigned char* at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 void PutBe32(std::string* out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<char>(v >> shift));
@@ -52,8 +41,7 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 
 struct CDictzipWriter::State {
   platform::CBinaryFile file;
-  z_stream stream{};
-  bool streamReady = false;
+  CChunkDeflater deflater;
   uint64_t total = 0;
   uint64_t received = 0;
   uint32_t chunkCount = 0;
@@ -86,12 +74,9 @@ struct CDictzipWriter::State {
   }
 };
 
-CDictzipWriter::CDictzipWriter() : m_state(new State) {}
+CDictzipWriter::CDictzipWriter() : m_state(std::make_unique<State>()) {}
 
-CDictzipWriter::~CDictzipWriter() {
-  if (m_state->streamReady) deflateEnd(&m_state->stream);
-  delete m_state;
-}
+CDictzipWriter::~CDictzipWriter() = default;
 
 bool CDictzipWriter::Begin(const std::wstring& path, uint64_t totalSize) {
   State& s = *m_state;
@@ -105,15 +90,9 @@ bool CDictzipWriter::Begin(const std::wstring& path, uint64_t totalSize) {
   s.sizes.reserve(s.chunkCount);
   s.input.clear();
   s.input.reserve(kChunkLength);
-  s.output.resize(kOutputBufferSize);
+  s.output.resize(kChunkOutputSize);
   s.crc = crc32(0L, Z_NULL, 0);
-  if (!s.streamReady) {
-    s.streamReady = deflateInit2(&s.stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9,
-                                 Z_DEFAULT_STRATEGY) == Z_OK;
-    if (!s.streamReady) return false;
-  } else if (deflateReset(&s.stream) != Z_OK) {
-    return false;
-  }
+  if (!s.deflater.Init()) return false;
   if (!s.file.Open(path, platform::CBinaryFile::Mode::kCreateWrite)) return false;
   // A placeholder of the final header's size; the sizes are filled in by Finish.
   const std::vector<unsigned char> header = s.Header();
@@ -123,16 +102,11 @@ bool CDictzipWriter::Begin(const std::wstring& path, uint64_t totalSize) {
 
 bool CDictzipWriter::FlushChunk() {
   State& s = *m_state;
-  s.stream.next_in = s.input.data();
-  s.stream.avail_in = static_cast<uInt>(s.input.size());
-  s.stream.next_out = s.output.data();
-  s.stream.avail_out = static_cast<uInt>(s.output.size());
-  if (deflate(&s.stream, Z_FULL_FLUSH) != Z_OK || s.stream.avail_in != 0 ||
-      s.stream.avail_out == 0) {
+  uint32_t produced = 0;
+  if (!s.deflater.CompressChunk(s.input.data(), static_cast<uint32_t>(s.input.size()),
+                                s.output.data(), &produced) ||
+      s.sizes.size() >= s.chunkCount)
     return false;
-  }
-  const size_t produced = s.output.size() - s.stream.avail_out;
-  if (produced > 0xFFFF || s.sizes.size() >= s.chunkCount) return false;
   s.sizes.push_back(static_cast<uint16_t>(produced));
   s.input.clear();
   return s.file.Write(s.output.data(), produced);
@@ -163,12 +137,9 @@ bool CDictzipWriter::Finish() {
   bool ok = s.input.empty() || FlushChunk();
   // The empty final block stays outside every chunk, so that no chunk ends the stream
   // and each one inflates alone as readers expect.
-  s.stream.next_in = nullptr;
-  s.stream.avail_in = 0;
-  s.stream.next_out = s.output.data();
-  s.stream.avail_out = static_cast<uInt>(s.output.size());
-  ok = ok && s.sizes.size() == s.chunkCount && deflate(&s.stream, Z_FINISH) == Z_STREAM_END;
-  ok = ok && s.file.Write(s.output.data(), s.output.size() - s.stream.avail_out);
+  uint32_t finishing = 0;
+  ok = ok && s.sizes.size() == s.chunkCount && s.deflater.Finish(s.output.data(), &finishing);
+  ok = ok && s.file.Write(s.output.data(), finishing);
   unsigned char trailer[8];
   PutLe32(trailer, static_cast<uint32_t>(s.crc));
   PutLe32(trailer + 4, static_cast<uint32_t>(s.total));  // ISIZE is the size modulo 2^32

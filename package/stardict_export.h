@@ -10,6 +10,7 @@
 // size), each chunk ended by a full flush so that a reader inflates it alone.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CPackageReader;
@@ -37,7 +38,7 @@ class CDictzipWriter {
   bool FlushChunk();
 
   struct State;
-  State* m_state;
+  std::unique_ptr<State> m_state;
 };
 
 enum class StarDictExportResult {
