@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "common/text_arena.h"
 #include "common/utf.h"
 
@@ -30,6 +33,60 @@ TEST(Utf8, ValidAndInvalidSequences) {
     EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.bytes;
     EXPECT_EQ(SanitizeUtf8(c.bytes), c.sanitized) << c.bytes;
   }
+}
+
+// Well-formed UTF-8 straight from the table of well-formed byte sequences.
+bool WellFormed(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) length = 2;
+    else if (b == 0xE0) length = 3, low = 0xA0;
+    else if (b == 0xED) length = 3, high = 0x9F;
+    else if (b >= 0xE1 && b <= 0xEF) length = 3;
+    else if (b == 0xF0) length = 4, low = 0x90;
+    else if (b == 0xF4) length = 4, high = 0x8F;
+    else if (b >= 0xF1 && b <= 0xF3) length = 4;
+    else return false;
+    if (i + length > s.size()) return false;
+    const unsigned char second = static_cast<unsigned char>(s[i + 1]);
+    if (second < low || second > high) return false;
+    for (size_t k = 2; k < length; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
+  }
+  return true;
+}
+
+// Long texts are checked many bytes at a time: mostly valid text of every length around
+// the block sizes, with one damaged or boundary byte at every kind of place, must get the
+// verdict of the table.
+TEST(Utf8, LongTextsGetTheVerdictOfTheTable) {
+  const std::string pieces[] = {"a", "\n", "\xC3\xA9", "\xE4\xBD\xA0", "\xF0\x9F\x98\x80",
+                                "\xED\x9F\xBF", "\xEE\x80\x80", "\xF4\x8F\xBF\xBF"};
+  const unsigned char odd[] = {0x80, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0,
+                               0xF4, 0xF5, 0xF8, 0xFF, 0xA0, 0x90, 0x8F, 0x00};
+  std::mt19937 random(2026);
+  int invalid = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const size_t target = random() % 200;
+    while (text.size() < target) text += pieces[random() % std::size(pieces)];
+    if (round % 4 != 0 && !text.empty()) text[random() % text.size()] = static_cast<char>(odd[random() % std::size(odd)]);
+    if (round % 7 == 0 && !text.empty()) text.pop_back();  // maybe cut a sequence short
+    const bool expected = WellFormed(text);
+    invalid += !expected;
+    ASSERT_EQ(IsValidUtf8(text), expected) << "round " << round << ", " << text.size() << " bytes";
+  }
+  EXPECT_GT(invalid, 5000);  // both verdicts were exercised
+  EXPECT_LT(invalid, 19000);
 }
 
 TEST(Utf8, RoundTripsThroughUtf16AndWide) {
