@@ -1,6 +1,10 @@
 #include "core/entry_order.h"
 
+#include "common/prefetch.h"
+
 #include <algorithm>
+#include <array>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -9,14 +13,15 @@ inline unsigned char FoldAscii(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
 }
 
-// The first eight case-folded bytes of a headword as one number whose order is the order
-// of those bytes. Headwords hold no NUL bytes, so the zero padding of a short headword
-// puts it before its longer relatives.
-uint64_t FoldedPrefix(std::string_view word) {
+// Eight case-folded bytes of a headword from position from on, as one number whose order
+// is the order of those bytes. Headwords hold no NUL bytes, so the zero padding of a short
+// headword puts it before its longer relatives.
+uint64_t FoldedBytes(std::string_view word, size_t from, size_t count) {
   uint64_t key = 0;
-  const size_t n = std::min<size_t>(word.size(), 8);
+  const size_t n = word.size() > from ? std::min(word.size() - from, count) : 0;
   for (size_t i = 0; i < n; ++i)
-    key |= static_cast<uint64_t>(FoldAscii(static_cast<unsigned char>(word[i]))) << (56 - 8 * i);
+    key |= static_cast<uint64_t>(FoldAscii(static_cast<unsigned char>(word[from + i])))
+           << (8 * (count - 1 - i));
   return key;
 }
 
@@ -34,14 +39,77 @@ uint8_t UpperCaseMask(std::string_view word) {
 
 // Sorting 16-byte keys that decide on their own is several times faster than sorting the
 // entries, whose headwords lie elsewhere in memory: the headwords are read only when two
-// keys share their first eight folded bytes and one headword is longer than that.
+// keys share their first ten folded bytes and one headword is longer than eight.
 struct SortKey {
-  uint64_t folded;
-  uint32_t index;  // position in the word list: identical headwords keep their order
+  uint64_t folded;  // folded bytes 0 to 7
+  uint32_t index;   // position in the word list: identical headwords keep their order
+  uint16_t next;    // folded bytes 8 and 9
   uint8_t upperCase;
   uint8_t isLong;
 };
 static_assert(sizeof(SortKey) == 16);
+
+// Ranges this short are sorted by comparison.
+constexpr size_t kSmallRange = 64;
+
+// The folded bytes a key holds.
+constexpr int kKeyBytes = 10;
+
+inline unsigned KeyByte(const SortKey& key, int depth) {
+  if (depth < 8) return static_cast<unsigned>(key.folded >> (56 - 8 * depth)) & 0xFF;
+  return static_cast<unsigned>(key.next >> (8 * (9 - depth))) & 0xFF;
+}
+
+// Moves the keys of [begin, end) into 256 buckets by the folded byte at depth, in place
+// (each key is swapped straight to its bucket); bounds[b] .. bounds[b + 1] is bucket b,
+// counted from begin.
+void SplitByByte(SortKey* begin, SortKey* end, int depth, std::array<size_t, 257>* bounds) {
+  std::array<size_t, 256> count{};
+  for (const SortKey* k = begin; k < end; ++k) ++count[KeyByte(*k, depth)];
+  std::array<size_t, 256> next{};
+  (*bounds)[0] = 0;
+  for (size_t b = 0; b < 256; ++b) {
+    next[b] = (*bounds)[b];
+    (*bounds)[b + 1] = (*bounds)[b] + count[b];
+  }
+  for (size_t b = 0; b < 256; ++b) {
+    while (next[b] < (*bounds)[b + 1]) {
+      SortKey carried = begin[next[b]];
+      unsigned target = KeyByte(carried, depth);
+      while (target != b) {
+        std::swap(carried, begin[next[target]++]);
+        target = KeyByte(carried, depth);
+      }
+      begin[next[b]++] = carried;
+    }
+  }
+}
+
+// Sorts keys whose folded bytes before depth are all equal: bucket by bucket on the
+// next byte, by comparison once a range is short or the key's folded bytes are used up.
+template <typename Less>
+void SortFromByte(SortKey* begin, SortKey* end, int depth, const Less& less) {
+  for (;;) {
+    const size_t size = static_cast<size_t>(end - begin);
+    if (size < 2) return;
+    if (size < kSmallRange || depth == kKeyBytes) {
+      std::sort(begin, end, less);
+      return;
+    }
+    std::array<size_t, 257> bounds;
+    SplitByByte(begin, end, depth, &bounds);
+    ++depth;
+    // One bucket holding everything needs no recursion: go on with the next byte.
+    size_t full = 256;
+    for (size_t b = 0; b < 256; ++b) {
+      if (bounds[b + 1] - bounds[b] == size) full = b;
+    }
+    if (full != 256) continue;
+    for (size_t b = 0; b < 256; ++b)
+      SortFromByte(begin + bounds[b], begin + bounds[b + 1], depth, less);
+    return;
+  }
+}
 
 }  // namespace
 
@@ -69,12 +137,16 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
 void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   std::vector<DictEntry>& list = *entries;
   std::vector<SortKey> keys(list.size());
-  for (size_t i = 0; i < list.size(); ++i)
-    keys[i] = SortKey{FoldedPrefix(list[i].word), static_cast<uint32_t>(i),
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (i + 8 < list.size()) PrefetchText(list[i + 8].word.data());
+    keys[i] = SortKey{FoldedBytes(list[i].word, 0, 8), static_cast<uint32_t>(i),
+                      static_cast<uint16_t>(FoldedBytes(list[i].word, 8, 2)),
                       UpperCaseMask(list[i].word), list[i].word.size() > 8};
+  }
 
   const auto less = [&list](const SortKey& x, const SortKey& y) {
     if (x.folded != y.folded) return x.folded < y.folded;
+    if (x.next != y.next) return x.next < y.next;
     if (x.isLong | y.isLong) {
       const int order = CompareHeadwords(list[x.index].word, list[y.index].word);
       if (order != 0) return order < 0;
@@ -84,33 +156,69 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     return x.index < y.index;
   };
 
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  if (threads >= 2 && keys.size() >= 65536) {
-    // Two halves sorted at once, then merged; the result is the same as one sort's.
-    const auto middle = keys.begin() + static_cast<std::ptrdiff_t>(keys.size() / 2);
-    std::thread half([&] { std::sort(keys.begin(), middle, less); });
-    std::sort(middle, keys.end(), less);
-    half.join();
-    std::inplace_merge(keys.begin(), middle, keys.end(), less);
+  // The first byte splits the keys into buckets that are then finished independently; with
+  // two threads each takes the buckets of about half the keys.
+  SortKey* const begin = keys.data();
+  SortKey* const end = begin + keys.size();
+  std::array<size_t, 257> bounds{};
+  if (keys.size() < kSmallRange) {
+    std::sort(begin, end, less);
   } else {
-    std::sort(keys.begin(), keys.end(), less);
+    SplitByByte(begin, end, 0, &bounds);
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    size_t split = 256;  // buckets [0, split) go to the other thread
+    if (threads >= 2) {
+      split = 0;
+      while (split < 256 && bounds[split + 1] <= keys.size() / 2) ++split;
+    }
+    const auto finish = [&](size_t first, size_t last) {
+      for (size_t b = first; b < last; ++b)
+        SortFromByte(begin + bounds[b], begin + bounds[b + 1], 1, less);
+    };
+    std::thread other;
+    if (split > 0 && split < 256) {
+      try {
+        other = std::thread(finish, size_t{0}, split);
+      } catch (const std::system_error&) {
+        split = 256;  // no second thread: this one does it all
+      }
+    }
+    if (other.joinable()) {
+      finish(split, 256);
+      other.join();
+    } else {
+      finish(0, 256);
+    }
   }
 
-  // Apply the permutation in place, one cycle at a time, marking placed keys.
-  constexpr uint32_t kPlaced = UINT32_MAX;
-  for (size_t start = 0; start < keys.size(); ++start) {
-    if (keys[start].index == kPlaced || keys[start].index == start) continue;
+  // Where each place's entry comes from, in a small array of its own: following a cycle
+  // then reads only this array to find the next place, so the loads of the 40-byte entries
+  // do not wait for each other.
+  std::vector<uint32_t> from(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) from[i] = keys[i].index;
+  std::vector<SortKey>().swap(keys);
+
+  // Apply the permutation in place, one cycle at a time; a placed entry points at itself.
+  // The small array tells where the cycle goes next, so the entry some steps ahead is
+  // asked for early (a wrong guess at the cycle's end costs nothing).
+  constexpr int kAhead = 8;
+  for (size_t start = 0; start < from.size(); ++start) {
+    if (from[start] == start) continue;
+    size_t ahead = start;
+    for (int k = 0; k < kAhead; ++k) ahead = from[ahead];
     DictEntry carried = list[start];
     size_t at = start;
     for (;;) {
-      const size_t from = keys[at].index;
-      keys[at].index = kPlaced;
-      if (from == start) {
+      PrefetchText(&list[ahead]);
+      ahead = from[ahead];
+      const size_t source = from[at];
+      from[at] = static_cast<uint32_t>(at);
+      if (source == start) {
         list[at] = carried;
         break;
       }
-      list[at] = list[from];
-      at = from;
+      list[at] = list[source];
+      at = source;
     }
   }
 }
