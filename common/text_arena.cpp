@@ -24,3 +24,18 @@ std::string_view CTextArena::Store(std::string_view text) {
   m_left -= text.size();
   return stored;
 }
+
+char* CTextArena::Allocate(size_t size) {
+  m_blocks.push_back(std::unique_ptr<char[]>(new char[size]));
+  m_capacity += size;
+  return m_blocks.back().get();
+}
+
+void CTextArena::Adopt(CTextArena&& other) {
+  for (auto& block : other.m_blocks) m_blocks.push_back(std::move(block));
+  m_capacity += other.m_capacity;
+  other.m_blocks.clear();
+  other.m_next = nullptr;
+  other.m_left = 0;
+  other.m_capacity = 0;
+}

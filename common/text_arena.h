@@ -15,6 +15,13 @@ class CTextArena {
   // Copies text into the arena and returns a view of the copy.
   std::string_view Store(std::string_view text);
 
+  // A block of its own, of size bytes, for the caller to fill; it lives as long as the
+  // arena.
+  char* Allocate(size_t size);
+
+  // Takes over other's texts, which stay where they are.
+  void Adopt(CTextArena&& other);
+
   // Bytes held in blocks, used or not.
   size_t Capacity() const { return m_capacity; }
 

@@ -4,7 +4,10 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 
+#include "common/prefetch.h"
 #include "common/utf.h"
 #include "core/entry_order.h"
 #include "core/line_parse.h"
@@ -24,6 +27,16 @@ constexpr size_t kEstimateAfter = 4096;
 
 // The data file is written through a buffer of this size.
 constexpr size_t kWriteBufferSize = 1 << 20;
+
+// How many entries ahead the data file's writer asks for an explanation.
+constexpr size_t kLookAhead = 8;
+
+// A UTF-8 list up to this size is read whole; a larger one cannot be converted, and is
+// read line by line until that is certain.
+constexpr uint64_t kWholeFileLimit = 1ull << 31;
+
+// Below this size a second parsing thread costs more than it saves.
+constexpr size_t kParallelParseFrom = 1 << 20;
 
 // Seconds since start; restarts the clock.
 double Lap(std::chrono::steady_clock::time_point* start) {
@@ -84,22 +97,179 @@ bool CConvertJob::Convert() {
   return WriteOutput();
 }
 
-// Once the first lines have shown how long a line is, the list is given room for the whole
-// file at once: growing it by doubling would hold two copies at the end.
-void CConvertJob::ReserveForWholeFile(uint64_t bytesRead) {
-  if (bytesRead == 0 || m_inputSize <= bytesRead) return;
-  const double perEntry = static_cast<double>(bytesRead) / static_cast<double>(m_entries.size());
-  const double estimate = static_cast<double>(m_inputSize) / perEntry * 1.05 + 1024;
-  if (estimate < 1e9) m_entries.reserve(static_cast<size_t>(estimate));
+namespace {
+
+// Entries as they are parsed, with the sizes of the index and data they will make.
+class CEntryCollector {
+ public:
+  // list receives the entries; once the first few have shown how long a line is, it is
+  // given room for expectedBytes of text at once (growing by doubling would hold two
+  // copies at the end).
+  CEntryCollector(std::vector<DictEntry>* list, uint64_t expectedBytes)
+      : m_list(list), m_expectedBytes(expectedBytes) {}
+
+  // Adds an entry of stored texts; false once the list has grown too big to convert.
+  bool Add(std::string_view word, std::string_view explanation, uint64_t bytesSoFar) {
+    m_indexSize += word.size() + 9;
+    m_dataSize += explanation.size();
+    if (m_indexSize > kMaxIndexSize || m_dataSize > kMaxCompressibleSize) {
+      m_tooBig = true;
+      return false;
+    }
+    if (m_list->size() == kEstimateAfter) Reserve(bytesSoFar);
+    m_list->push_back(DictEntry{word, explanation, 0, static_cast<uint32_t>(explanation.size())});
+    return true;
+  }
+
+  // Takes over another collector's entries, which follow this one's.
+  void Append(const CEntryCollector& other) {
+    m_list->insert(m_list->end(), other.m_list->begin(), other.m_list->end());
+    m_indexSize += other.m_indexSize;
+    m_dataSize += other.m_dataSize;
+    m_tooBig = m_tooBig || other.m_tooBig || m_indexSize > kMaxIndexSize ||
+               m_dataSize > kMaxCompressibleSize;
+  }
+
+  bool TooBig() const { return m_tooBig; }
+  uint64_t IndexSize() const { return m_indexSize; }
+  uint64_t DataSize() const { return m_dataSize; }
+
+ private:
+  void Reserve(uint64_t bytesSoFar) {
+    if (bytesSoFar == 0 || m_expectedBytes <= bytesSoFar) return;
+    const double perEntry = static_cast<double>(bytesSoFar) / static_cast<double>(m_list->size());
+    const double estimate = static_cast<double>(m_expectedBytes) / perEntry * 1.05 + 1024;
+    if (estimate < 1e9) m_list->reserve(static_cast<size_t>(estimate));
+  }
+
+  std::vector<DictEntry>* m_list;
+  uint64_t m_expectedBytes;
+  uint64_t m_indexSize = 0;
+  uint64_t m_dataSize = 0;
+  bool m_tooBig = false;
+};
+
+// A second thread that is always joined, also when the first one leaves by an exception.
+class CThreadJoiner {
+ public:
+  CThreadJoiner() = default;
+  ~CThreadJoiner() { Join(); }
+  CThreadJoiner(const CThreadJoiner&) = delete;
+  CThreadJoiner& operator=(const CThreadJoiner&) = delete;
+
+  // Runs work on a new thread; when no thread can be started, Started() stays false.
+  template <typename Work>
+  void Start(Work work) {
+    try {
+      m_thread = std::thread(std::move(work));
+    } catch (const std::system_error&) {
+    }
+  }
+  bool Started() const { return m_thread.joinable(); }
+  void Join() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  std::thread m_thread;
+};
+
+// Parses UTF-8 text held in memory. Entries view the text itself, or, for a line that
+// had to be cleaned, copies in cleaned. Stops early when running is cleared or the list
+// grows too big.
+void ParseUtf8Text(std::string_view text, CEntryCollector* out, CTextArena* cleaned,
+                   const std::atomic<bool>& running) {
+  CUtf8Lines lines(text);
+  std::string_view line;
+  std::string scratch;
+  uint64_t count = 0;
+  while (lines.Next(&line, &scratch)) {
+    // Cancelling is noticed within a few milliseconds.
+    if ((++count & 0xFFF) == 0 && !running.load(std::memory_order_relaxed)) return;
+    LineFields fields;
+    if (!SplitLine(line, &fields)) continue;
+    const std::string_view word = TrimFieldChars(fields.first);
+    // A line without a headword has nothing to index.
+    if (word.empty()) continue;
+    const std::string_view explanation = TrimFieldChars(fields.second);
+    const bool cleanedLine = !scratch.empty() && line.data() == scratch.data();
+    if (!out->Add(cleanedLine ? cleaned->Store(word) : word,
+                  cleanedLine ? cleaned->Store(explanation) : explanation, lines.Consumed()))
+      return;
+  }
 }
+
+}  // namespace
 
 bool CConvertJob::ReadWordList() {
   CTextFileRead reader(&m_inputFile);
-  const bool utf8Lines = reader.LinesAreUtf8();
-  uint64_t indexSize = 0;
-  uint64_t dataSize = 0;
-  bool tooBig = false;
+  const bool whole = reader.GetEncoding() == TextEncoding::Utf8 && m_inputSize > 0 &&
+                     m_inputSize <= kWholeFileLimit;
+  const bool read = whole ? ReadWholeUtf8List(reader) : ReadListByLines(reader);
+  const bool readError = reader.HadReadError();
+  reader.Close();
+  m_inputFile.Close();
+  if (!read) return Fail(ConvertOutcome::kTooBig, true);
+  if (readError) return Fail(ConvertOutcome::kInputUnreadable, true);
+  return true;
+}
 
+// A UTF-8 list is read whole into the text arena, and the entries view it where it lies:
+// nothing is copied line by line. With two threads, the first half of the file is parsed
+// while the second half is read, and then the second half is parsed beside it.
+bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
+  const size_t size = static_cast<size_t>(m_inputSize);
+  char* const text = m_text.Allocate(size);
+  // Sized for the whole text, so that the second half's entries join without moving it.
+  CEntryCollector first(&m_entries, size);
+  const unsigned threads =
+      m_threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : m_threads;
+
+  // A file that grows meanwhile is read as it was when it was opened.
+  size_t head = size;
+  if (threads >= 2 && size >= kParallelParseFrom) head = size / 2;
+  const std::ptrdiff_t headRead = reader.ReadRemainder(text, head);
+  if (headRead < 0) return true;  // the read error is reported by the caller
+  const std::string_view headText(text, static_cast<size_t>(headRead));
+
+  // The first part ends with the head's last line break.
+  size_t cut = 0;
+  CThreadJoiner other;
+  if (head < size) {
+    const size_t lastBreak = headText.find_last_of("\r\n");
+    if (lastBreak != std::string_view::npos) {
+      cut = lastBreak + 1;
+      other.Start([this, &first, part = headText.substr(0, cut)] {
+        ParseUtf8Text(part, &first, &m_text, m_running);
+      });
+      if (!other.Started()) cut = 0;  // no second thread: this one parses everything
+    }
+  }
+  std::ptrdiff_t tailRead = 0;
+  if (head < size) tailRead = reader.ReadRemainder(text + headRead, size - head);
+  if (tailRead < 0) return true;
+  const std::string_view rest(text + cut, static_cast<size_t>(headRead + tailRead) - cut);
+
+  if (!other.Started()) {
+    ParseUtf8Text(rest, &first, &m_text, m_running);
+  } else {
+    std::vector<DictEntry> secondEntries;
+    CEntryCollector second(&secondEntries, rest.size());
+    CTextArena secondCleaned(1 << 16);
+    ParseUtf8Text(rest, &second, &secondCleaned, m_running);
+    other.Join();
+    if (!first.TooBig()) first.Append(second);
+    m_text.Adopt(std::move(secondCleaned));
+  }
+  if (first.TooBig()) return false;
+  m_indexSize = static_cast<uint32_t>(first.IndexSize());
+  m_dataSize = static_cast<uint32_t>(first.DataSize());
+  return true;
+}
+
+bool CConvertJob::ReadListByLines(CTextFileRead& reader) {
+  const bool utf8Lines = reader.LinesAreUtf8();
+  CEntryCollector collector(&m_entries, m_inputSize);
   std::string line;
   std::string word;
   std::string explanation;
@@ -111,35 +281,22 @@ bool CConvertJob::ReadWordList() {
     if (!SplitLine(line, &fields)) continue;
     // A line without a headword has nothing to index.
     if (fields.first.empty()) continue;
-
-    DictEntry entry;
+    std::string_view wordText;
+    std::string_view explanationText;
     if (utf8Lines) {
-      entry.word = m_text.Store(TrimFieldChars(fields.first));
-      entry.explanation = m_text.Store(TrimFieldChars(fields.second));
+      wordText = TrimFieldChars(fields.first);
+      explanationText = TrimFieldChars(fields.second);
     } else {
       if (!AnsiToUtf8(fields.first, &word)) continue;
       AnsiToUtf8(fields.second, &explanation);  // an empty explanation stays empty
-      entry.word = m_text.Store(TrimFieldChars(word));
-      entry.explanation = m_text.Store(TrimFieldChars(explanation));
+      wordText = TrimFieldChars(word);
+      explanationText = TrimFieldChars(explanation);
     }
-    indexSize += entry.word.size() + 9;
-    dataSize += entry.explanation.size();
-    if (indexSize > kMaxIndexSize || dataSize > kMaxCompressibleSize) {
-      tooBig = true;
-      break;
-    }
-    entry.size = static_cast<uint32_t>(entry.explanation.size());
-    if (m_entries.size() == kEstimateAfter) ReserveForWholeFile(bytesRead);
-    m_entries.push_back(entry);
+    if (!collector.Add(m_text.Store(wordText), m_text.Store(explanationText), bytesRead))
+      return false;
   }
-  const bool readError = reader.HadReadError();
-  reader.Close();
-  m_inputFile.Close();
-
-  if (tooBig) return Fail(ConvertOutcome::kTooBig, true);
-  if (readError) return Fail(ConvertOutcome::kInputUnreadable, true);
-  m_indexSize = static_cast<uint32_t>(indexSize);
-  m_dataSize = static_cast<uint32_t>(dataSize);
+  m_indexSize = static_cast<uint32_t>(collector.IndexSize());
+  m_dataSize = static_cast<uint32_t>(collector.DataSize());
   return true;
 }
 
@@ -156,7 +313,10 @@ bool CConvertJob::WriteOutput() {
   std::string buffer;
   buffer.reserve(kWriteBufferSize);
   bool written = true;
-  for (const DictEntry& e : m_entries) {
+  for (size_t i = 0; i < m_entries.size(); ++i) {
+    const DictEntry& e = m_entries[i];
+    // The explanations lie in word-list order: ask for one a few entries ahead.
+    if (i + kLookAhead < m_entries.size()) PrefetchText(m_entries[i + kLookAhead].explanation.data());
     if (buffer.size() + e.explanation.size() > kWriteBufferSize) {
       written = written && data.Write(buffer.data(), buffer.size());
       buffer.clear();

@@ -16,6 +16,7 @@
 #include "common/text_arena.h"
 #include "common/user_messages.h"
 #include "platform/file.h"
+#include "textio/text_file.h"
 
 class CConvertJob;
 
@@ -90,7 +91,9 @@ class CConvertJob {
 
  private:
   bool ReadWordList();
-  void ReserveForWholeFile(uint64_t bytesRead);
+  // Both true unless the list is too big; a read error is left for ReadWordList.
+  bool ReadWholeUtf8List(CTextFileRead& reader);
+  bool ReadListByLines(CTextFileRead& reader);
   bool WriteOutput();
   bool Fail(ConvertOutcome outcome, bool tellUser);
   void Progress(int percent);

@@ -3,10 +3,12 @@
 #include <zlib.h>
 
 #include <array>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/prefetch.h"
 #include "core/convert_job.h"
 #include "platform/file_system.h"
 
@@ -24,6 +26,9 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t count) {
 }
 
 constexpr size_t kCopyBufferSize = 1 << 20;
+
+// How many entries ahead the index asks for a headword.
+constexpr size_t kLookAhead = 8;
 
 // The temporary file whose bytes become the data section.
 const std::wstring& DataTempPath(const CConvertJob& job) {
@@ -92,20 +97,29 @@ bool WritePackageHeader(const CConvertJob& job, CPackageStream& stream,
 }
 
 bool WritePackageIndex(CPackageStream& stream, const CConvertJob& job) {
-  std::vector<unsigned char> buffer;
-  buffer.reserve(kCopyBufferSize + 4096);
-  for (const DictEntry& e : job.m_entries) {
-    buffer.insert(buffer.end(), e.word.begin(), e.word.end());
-    unsigned char tail[9] = {0};
-    PutLe32(&tail[1], e.offset);
-    PutLe32(&tail[5], e.size);
-    buffer.insert(buffer.end(), tail, tail + sizeof tail);
-    if (buffer.size() >= kCopyBufferSize) {
-      if (!stream.Write(buffer.data(), buffer.size())) return false;
-      buffer.clear();
+  const std::vector<DictEntry>& entries = job.m_entries;
+  std::vector<unsigned char> buffer(kCopyBufferSize);
+  size_t used = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const DictEntry& e = entries[i];
+    // The headwords lie in word-list order, scattered over the text: ask for one a few
+    // entries ahead while this one is copied.
+    if (i + kLookAhead < entries.size()) PrefetchText(entries[i + kLookAhead].word.data());
+    const size_t size = e.word.size() + 9;
+    if (buffer.size() - used < size) {
+      if (!stream.Write(buffer.data(), used)) return false;
+      used = 0;
+      if (buffer.size() < size) buffer.resize(size);
     }
+    unsigned char* out = buffer.data() + used;
+    std::memcpy(out, e.word.data(), e.word.size());
+    out += e.word.size();
+    *out = 0;
+    PutLe32(out + 1, e.offset);
+    PutLe32(out + 5, e.size);
+    used += size;
   }
-  return stream.Write(buffer.data(), buffer.size());
+  return stream.Write(buffer.data(), used);
 }
 
 bool CopyPackageData(const CConvertJob& job, CPackageStream& stream) {

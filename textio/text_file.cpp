@@ -1,6 +1,7 @@
 #include "textio/text_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "common/utf.h"
@@ -28,6 +29,11 @@ constexpr ByteKinds MakeByteKinds() {
 }
 
 constexpr ByteKinds kByteKinds = MakeByteKinds();
+
+// Eight bytes at a time: nonzero when one of them is zero (exact as a yes or no).
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+inline uint64_t ZeroByteFlags(uint64_t word) { return (word - kOnes) & ~word & kHighBits; }
 
 // Score at which the examined start of a file without a mark counts as UTF-8.
 constexpr int kUtf8Certain = 100;
@@ -196,4 +202,69 @@ void CTextFileRead::ReadLine16(std::string& line) {
   if (have) m_pendingLf = (unit == kCr);
   if (!have) m_endOfFile = true;
   line = Utf16ToUtf8(units);
+}
+
+std::ptrdiff_t CTextFileRead::ReadRemainder(char* out, size_t size) {
+  size_t total = std::min(size, m_bufferFill - m_bufferPos);
+  std::memcpy(out, m_buffer.data() + m_bufferPos, total);
+  m_bufferPos += total;
+  while (total < size && !m_endOfFile) {
+    const std::ptrdiff_t got = m_file->Read(out + total, size - total);
+    if (got < 0) {
+      m_readError = true;
+      return -1;
+    }
+    if (got == 0) m_endOfFile = true;
+    total += static_cast<size_t>(got);
+  }
+  return static_cast<std::ptrdiff_t>(total);
+}
+
+bool CUtf8Lines::Next(std::string_view* line, std::string* scratch) {
+  if (m_next >= m_end) return false;
+  const unsigned char* const begin = m_next;
+  const unsigned char* p = begin;
+  unsigned seen = 0;  // kHasNul and kHasHighByte of the line's bytes
+  for (;;) {
+    // Plain text goes eight bytes at a time, up to a block with a CR, LF or NUL in it.
+    while (m_end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (ZeroByteFlags(word) | ZeroByteFlags(word ^ (kOnes * kCr)) |
+          ZeroByteFlags(word ^ (kOnes * kLf)))
+        break;
+      if (word & kHighBits) seen |= kHasHighByte;
+      p += 8;
+    }
+    // Then byte by byte through that block, to the line's end or the next block.
+    const unsigned char* const stop = std::min(p + 8, m_end);
+    unsigned kind = 0;
+    while (p < stop && !((kind = kByteKinds.kind[*p]) & kLineEnd)) {
+      seen |= kind;
+      ++p;
+    }
+    if (p == m_end || (kind & kLineEnd)) break;
+  }
+  *line = std::string_view(reinterpret_cast<const char*>(begin), static_cast<size_t>(p - begin));
+  // Past the break; a CR LF is one break.
+  if (p < m_end) p += (*p == kCr && p + 1 < m_end && p[1] == kLf) ? 2 : 1;
+  m_next = p;
+
+  if (seen & kHasNul) {
+    scratch->assign(*line);
+    scratch->erase(std::remove(scratch->begin(), scratch->end(), '\0'), scratch->end());
+    *line = *scratch;
+  }
+  if ((seen & kHasHighByte) && !m_allValid && !IsValidUtf8(*line)) {
+    *scratch = SanitizeUtf8(*line);
+    *line = *scratch;
+  }
+  return true;
+}
+
+size_t LineBoundaryAfter(std::string_view text, size_t at) {
+  const size_t found = at < text.size() ? text.find_first_of("\r\n", at) : std::string_view::npos;
+  if (found == std::string_view::npos) return text.size();
+  const bool crLf = text[found] == '\r' && found + 1 < text.size() && text[found + 1] == '\n';
+  return found + (crLf ? 2 : 1);
 }

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "common/utf.h"
 #include "platform/file.h"
 
 enum class TextEncoding : int32_t {
@@ -61,6 +63,11 @@ class CTextFileRead : public CTextFileBase {
   // and a lone LF each end one line; the text after the last break is one more line.
   bool ReadLine(std::string& line);
 
+  // For a file read whole rather than by lines: the bytes not yet handed out (after the
+  // byte-order mark), at most size of them, into out. Returns how many, or -1 when a read
+  // failed.
+  std::ptrdiff_t ReadRemainder(char* out, size_t size);
+
  private:
   void DetectEncoding();
   // Reads one UTF-16 code unit; false at the end of the file.
@@ -72,3 +79,33 @@ class CTextFileRead : public CTextFileBase {
   bool m_havePendingUnit = false;
   char16_t m_pendingUnit = 0;
 };
+
+// The lines of UTF-8 text held in memory, cut and cleaned exactly as CTextFileRead cuts
+// and cleans the lines of a UTF-8 file.
+class CUtf8Lines {
+ public:
+  explicit CUtf8Lines(std::string_view text)
+      : m_begin(reinterpret_cast<const unsigned char*>(text.data())),
+        m_next(m_begin),
+        m_end(m_begin + text.size()),
+        // Line breaks are ASCII, so the lines of valid text are valid: one fast check of
+        // the whole text spares checking line by line.
+        m_allValid(IsValidUtf8(text)) {}
+
+  // The next line; false after the last. The line views the text itself unless it had to
+  // be cleaned (NUL characters, invalid UTF-8): then it views *scratch.
+  bool Next(std::string_view* line, std::string* scratch);
+
+  // Bytes of the text cut into lines so far, breaks included.
+  size_t Consumed() const { return static_cast<size_t>(m_next - m_begin); }
+
+ private:
+  const unsigned char* m_begin;
+  const unsigned char* m_next;
+  const unsigned char* m_end;
+  bool m_allValid;
+};
+
+// Where text can be cut in two without cutting a line: just past the first line break
+// at or after position at (a CR LF stays whole); text.size() when no break follows.
+size_t LineBoundaryAfter(std::string_view text, size_t at);

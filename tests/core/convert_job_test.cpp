@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <thread>
 
 #include "core/convert_job.h"
+#include "core/entry_order.h"
+#include "core/line_parse.h"
 #include "package/temp_files.h"
 #include "platform/file.h"
 #include "platform/text_convert.h"
@@ -99,6 +103,63 @@ TEST(ConvertJob, AnsiWordListIsConvertedThroughTheCodePage) {
 #ifndef _WIN32
   unsetenv("LC_ALL");
 #endif
+}
+
+// A UTF-8 list of a few megabytes is read whole and parsed by one or two threads: both
+// give exactly the entries of reading it line by line, in the same order, and the same
+// data files.
+TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
+  std::string list = "\xEF\xBB\xBF";
+  std::mt19937 random(99);
+  const char* const breaks[] = {"\n", "\r\n", "\r", "\n\n"};
+  const char* const words[] = {"apple", "Apple", "\xE4\xBD\xA0\xE5\xA5\xBD", "\"a,b\"", " pad ", "zebra"};
+  for (int i = 0; list.size() < (3u << 20); ++i) {
+    list += words[random() % std::size(words)] + std::to_string(random() % 5000);
+    list += (i % 3 == 0) ? "," : "\t";
+    list += std::string(random() % 80, "xy \xE6\x96\x87"[random() % 6]);
+    if (i % 997 == 0) list += std::string(1, '\0') + "nul";
+    if (i % 1009 == 0) list += "\xFF\xE4\xBD";  // invalid: cleaned to U+FFFD
+    list += breaks[random() % std::size(breaks)];
+  }
+
+  // The reference: the file reader's lines, split, trimmed and stably sorted.
+  TempDir dir;
+  WriteBytes(dir.File(L"w.txt"), list);
+  std::vector<std::string> texts;
+  {
+    platform::CFile file;
+    ASSERT_TRUE(file.Open(dir.File(L"w.txt")));
+    CTextFileRead reader(&file);
+    std::string line;
+    while (!reader.IsEndOfFile() && reader.ReadLine(line)) {
+      LineFields fields;
+      if (!SplitLine(line, &fields) || fields.first.empty()) continue;
+      texts.emplace_back(TrimFieldChars(fields.first));
+      texts.emplace_back(TrimFieldChars(fields.second));
+    }
+  }
+  std::vector<DictEntry> expected;
+  for (size_t i = 0; i < texts.size(); i += 2) expected.push_back({texts[i], texts[i + 1], 0, 0});
+  std::stable_sort(expected.begin(), expected.end(), EntryLess);
+
+  std::string firstData;
+  for (unsigned threads : {1u, 2u}) {
+    TempDir work;
+    CConvertJob job(work.Path());
+    job.m_threads = threads;
+    job.OpenInput(dir.File(L"w.txt"));
+    job.m_running = true;
+    ASSERT_TRUE(job.Convert());
+    ASSERT_EQ(job.m_entries.size(), expected.size()) << "threads " << threads;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      ASSERT_EQ(job.m_entries[i].word, expected[i].word) << "threads " << threads << " at " << i;
+      ASSERT_EQ(job.m_entries[i].explanation, expected[i].explanation) << "at " << i;
+    }
+    const std::string data = ReadBytes(job.m_desPath) + ReadBytes(job.m_dzPath);
+    if (threads == 1) firstData = data;
+    EXPECT_EQ(data, firstData);
+    DeleteTempFiles(job);
+  }
 }
 
 TEST(ConvertJob, CancelWhileReadingWritesNothing) {

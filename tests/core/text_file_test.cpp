@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,44 @@ TEST(TextFileRead, LongLinesAndBlockBoundaries) {
     EXPECT_EQ(r.lines[0], longLine);
     EXPECT_EQ(r.lines[1], sequence);  // no sequence is split at a block boundary
   }
+}
+
+// A list read whole is cut into the very lines the file reader gives, cleaned alike: every
+// kind of break, NUL characters, invalid UTF-8, and texts long enough for the fast path.
+TEST(Utf8Lines, SameLinesAsTheFileReader) {
+  const std::string pieces[] = {"word", " ", "\t", ",", "\r", "\n", "\r\n", std::string(1, '\0'),
+                                "\xE4\xBD\xA0", "\xC3\xA9", "\xFF", "\xE4\xBD", "\x80", "\"q,\""};
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    const size_t length = round < 290 ? random() % 120 : 200000;
+    // Most rounds keep to valid text, so that a whole-text check passes and is relied on.
+    const size_t kinds = round % 3 == 0 ? std::size(pieces) : std::size(pieces) - 4;
+    while (text.size() < length) text += pieces[random() % kinds];
+
+    std::vector<std::string> expected = ReadAll("\xEF\xBB\xBF" + text, 64).lines;
+    // After a final break the file reader gives one more, empty line; it holds no entry.
+    if (text.empty() || text.back() == '\r' || text.back() == '\n') {
+      ASSERT_TRUE(!expected.empty() && expected.back().empty());
+      expected.pop_back();
+    }
+
+    std::vector<std::string> got;
+    CUtf8Lines lines(text);
+    std::string_view line;
+    std::string scratch;
+    while (lines.Next(&line, &scratch)) got.emplace_back(line);
+    ASSERT_EQ(got, expected) << "round " << round;
+    EXPECT_EQ(lines.Consumed(), text.size());
+  }
+}
+
+TEST(Utf8Lines, CutAfterABreak) {
+  EXPECT_EQ(LineBoundaryAfter("ab\r\ncd", 0), 4u);  // a CR LF stays whole
+  EXPECT_EQ(LineBoundaryAfter("ab\r\ncd", 3), 4u);
+  EXPECT_EQ(LineBoundaryAfter("ab\rcd\n", 3), 6u);
+  EXPECT_EQ(LineBoundaryAfter("abcd", 1), 4u);
+  EXPECT_EQ(LineBoundaryAfter("", 0), 0u);
 }
 
 TEST(TextFileRead, NoFile) {
