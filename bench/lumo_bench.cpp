@@ -9,7 +9,8 @@
 //       memory.
 //   lumo_bench phases WORDLIST [--threads N] [--work DIR] [--keep-data FILE]
 //       runs the real conversion pipeline (CConvertJob, then WritePackage) on this thread
-//       and times each phase by the progress positions the pipeline reports; then times
+//       and times each phase by the progress positions the pipeline reports (reading and
+//       sorting by the job's own clock, as both end at one position); then times
 //       the compression floor: the layout's chunked level-9 compression of the very same
 //       explanations (the job's uncompressed data file), from memory, single-threaded.
 //       Prints one TAB-separated line per figure: name, seconds, MB/s, bytes, peak MiB.
@@ -145,23 +146,6 @@ std::string ReadWholeFile(const fs::path& path) {
 
 // Reads and parses the word list as the job does (UTF-8 lists only), so that the sort
 // can be timed on entries in word-list order.
-bool ReadEntries(const fs::path& wordList, std::vector<DictEntry>* entries) {
-  platform::CFile file;
-  if (!file.Open(wordList.wstring())) return false;
-  CTextFileRead reader(&file);
-  std::string line;
-  while (!reader.IsEndOfFile() && reader.ReadLine(line)) {
-    LineFields fields;
-    if (!SplitLine(line, &fields) || fields.first.empty()) continue;
-    DictEntry entry;
-    entry.word = TrimFieldChars(fields.first);
-    entry.explanation = TrimFieldChars(fields.second);
-    entry.size = static_cast<uint32_t>(entry.explanation.size());
-    entries->push_back(std::move(entry));
-  }
-  return !reader.HadReadError();
-}
-
 int Generate(int argc, char** argv) {
   if (argc != 4) return 2;
   const uint64_t lines = std::strtoull(argv[2], nullptr, 10);
@@ -195,22 +179,6 @@ int Phases(int argc, char** argv) {
       return 2;
   }
   const uint64_t listBytes = fs::file_size(wordList);
-
-  // Read and sort on their own: inside the job both end at the same position.
-  {
-    ResetPeak();
-    std::vector<DictEntry> entries;
-    Clock::time_point start = Clock::now();
-    if (!ReadEntries(wordList, &entries)) {
-      std::fprintf(stderr, "lumo_bench: cannot read %s\n", wordList.string().c_str());
-      return 1;
-    }
-    Report("read+parse (alone)", Seconds(start, Clock::now()), listBytes, PeakKiB());
-    ResetPeak();
-    start = Clock::now();
-    SortEntries(&entries);
-    Report("sort (alone)", Seconds(start, Clock::now()), listBytes, PeakKiB());
-  }
 
   ResetPeak();
   const Clock::time_point start = Clock::now();
@@ -250,6 +218,9 @@ int Phases(int argc, char** argv) {
       {90, "package index", job.m_indexSize}, {97, "package data copy", job.m_compressedSize},
       {100, "checksum stamp", packageBytes},
   };
+  // Reading and sorting end at the same position; the job times them apart.
+  Report("read+parse", job.PhaseTimes().read, listBytes, -1);
+  Report("sort", job.PhaseTimes().sort, listBytes, -1);
   double compressSeconds = 0;
   for (const CPhaseClock::Phase& phase : clock.Marks()) {
     for (const Named& n : names) {

@@ -131,7 +131,7 @@ for lines in $lines_list; do
   fi
   echo "."
   echo
-  echo "Phases (lumo_bench phases, one run each; read and sort also timed alone, outside the job):"
+  echo "Phases (lumo_bench phases, one run each; read+parse and sort are parts of read+parse+sort):"
   echo
   echo "| phase | s (1 thread) | MB/s | peak MiB | s (default) | MB/s | peak MiB |"
   echo "|---|---:|---:|---:|---:|---:|---:|"
