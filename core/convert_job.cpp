@@ -107,6 +107,8 @@ class CEntryCollector {
   // copies at the end).
   CEntryCollector(std::vector<DictEntry>* list, uint64_t expectedBytes)
       : m_list(list), m_expectedBytes(expectedBytes) {}
+  // The entries are kept in blocks, for another collector to take over by Append.
+  CEntryCollector() = default;
 
   // Adds an entry of stored texts; false once the list has grown too big to convert.
   bool Add(std::string_view word, std::string_view explanation, uint64_t bytesSoFar) {
@@ -116,14 +118,28 @@ class CEntryCollector {
       m_tooBig = true;
       return false;
     }
+    const DictEntry entry{word, explanation, 0, static_cast<uint32_t>(explanation.size())};
+    if (!m_list) {
+      if (m_blocks.empty() || m_blocks.back().size() == kBlockEntries) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(kBlockEntries);
+      }
+      m_blocks.back().push_back(entry);
+      return true;
+    }
     if (m_list->size() == kEstimateAfter) Reserve(bytesSoFar);
-    m_list->push_back(DictEntry{word, explanation, 0, static_cast<uint32_t>(explanation.size())});
+    m_list->push_back(entry);
     return true;
   }
 
-  // Takes over another collector's entries, which follow this one's.
-  void Append(const CEntryCollector& other) {
-    m_list->insert(m_list->end(), other.m_list->begin(), other.m_list->end());
+  // Takes over the entries of a collector that keeps blocks; they follow this one's. Each
+  // block is released as soon as it has been moved, so the entries are held twice only
+  // one block at a time.
+  void Append(CEntryCollector&& other) {
+    for (std::vector<DictEntry>& block : other.m_blocks) {
+      m_list->insert(m_list->end(), block.begin(), block.end());
+      std::vector<DictEntry>().swap(block);
+    }
     m_indexSize += other.m_indexSize;
     m_dataSize += other.m_dataSize;
     m_tooBig = m_tooBig || other.m_tooBig || m_indexSize > kMaxIndexSize ||
@@ -135,6 +151,8 @@ class CEntryCollector {
   uint64_t DataSize() const { return m_dataSize; }
 
  private:
+  static constexpr size_t kBlockEntries = 1 << 16;
+
   void Reserve(uint64_t bytesSoFar) {
     if (bytesSoFar == 0 || m_expectedBytes <= bytesSoFar) return;
     const double perEntry = static_cast<double>(bytesSoFar) / static_cast<double>(m_list->size());
@@ -142,8 +160,9 @@ class CEntryCollector {
     if (estimate < 1e9) m_list->reserve(static_cast<size_t>(estimate));
   }
 
-  std::vector<DictEntry>* m_list;
-  uint64_t m_expectedBytes;
+  std::vector<DictEntry>* m_list = nullptr;
+  std::vector<std::vector<DictEntry>> m_blocks;
+  uint64_t m_expectedBytes = 0;
   uint64_t m_indexSize = 0;
   uint64_t m_dataSize = 0;
   bool m_tooBig = false;
@@ -253,12 +272,11 @@ bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
   if (!other.Started()) {
     ParseUtf8Text(rest, &first, &m_text, m_running);
   } else {
-    std::vector<DictEntry> secondEntries;
-    CEntryCollector second(&secondEntries, rest.size());
+    CEntryCollector second;
     CTextArena secondCleaned(1 << 16);
     ParseUtf8Text(rest, &second, &secondCleaned, m_running);
     other.Join();
-    if (!first.TooBig()) first.Append(second);
+    if (!first.TooBig()) first.Append(std::move(second));
     m_text.Adopt(std::move(secondCleaned));
   }
   if (first.TooBig()) return false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -52,63 +53,153 @@ static_assert(sizeof(SortKey) == 16);
 // Ranges this short are sorted by comparison.
 constexpr size_t kSmallRange = 64;
 
-// The folded bytes a key holds.
+// The folded bytes a key holds; a key's digit at this depth is its case mask.
 constexpr int kKeyBytes = 10;
 
+// The key's byte at depth: a folded byte, or past them the case mask, inverted so that
+// upper case comes first.
 inline unsigned KeyByte(const SortKey& key, int depth) {
   if (depth < 8) return static_cast<unsigned>(key.folded >> (56 - 8 * depth)) & 0xFF;
-  return static_cast<unsigned>(key.next >> (8 * (9 - depth))) & 0xFF;
+  if (depth < kKeyBytes) return static_cast<unsigned>(key.next >> (8 * (9 - depth))) & 0xFF;
+  return 0xFFu - key.upperCase;
 }
 
-// Moves the keys of [begin, end) into 256 buckets by the folded byte at depth, in place
-// (each key is swapped straight to its bucket); bounds[b] .. bounds[b + 1] is bucket b,
-// counted from begin.
-void SplitByByte(SortKey* begin, SortKey* end, int depth, std::array<size_t, 257>* bounds) {
-  std::array<size_t, 256> count{};
-  for (const SortKey* k = begin; k < end; ++k) ++count[KeyByte(*k, depth)];
-  std::array<size_t, 256> next{};
-  (*bounds)[0] = 0;
-  for (size_t b = 0; b < 256; ++b) {
-    next[b] = (*bounds)[b];
-    (*bounds)[b + 1] = (*bounds)[b] + count[b];
-  }
-  for (size_t b = 0; b < 256; ++b) {
-    while (next[b] < (*bounds)[b + 1]) {
-      SortKey carried = begin[next[b]];
-      unsigned target = KeyByte(carried, depth);
-      while (target != b) {
-        std::swap(carried, begin[next[target]++]);
-        target = KeyByte(carried, depth);
-      }
-      begin[next[b]++] = carried;
+// The order of two keys; headwords are read only when the keys cannot tell.
+class CKeyLess {
+ public:
+  explicit CKeyLess(const std::vector<DictEntry>& list) : m_list(list) {}
+
+  bool operator()(const SortKey& x, const SortKey& y) const {
+    if (x.folded != y.folded) return x.folded < y.folded;
+    if (x.next != y.next) return x.next < y.next;
+    if (x.isLong | y.isLong) {
+      const int order = CompareHeadwords(m_list[x.index].word, m_list[y.index].word);
+      if (order != 0) return order < 0;
+    } else if (x.upperCase != y.upperCase) {
+      return x.upperCase > y.upperCase;
     }
+    return x.index < y.index;
   }
-}
 
-// Sorts keys whose folded bytes before depth are all equal: bucket by bucket on the
-// next byte, by comparison once a range is short or the key's folded bytes are used up.
-template <typename Less>
-void SortFromByte(SortKey* begin, SortKey* end, int depth, const Less& less) {
-  for (;;) {
+ private:
+  const std::vector<DictEntry>& m_list;
+};
+
+// Sorts ranges of keys whose folded bytes before some depth are equal. A range that fits
+// the scratch space is sorted by its remaining bytes, least significant first, each pass
+// stable; a larger one is split in place by its next byte and its parts sorted in turn.
+class CKeySorter {
+ public:
+  CKeySorter(const CKeyLess& less, size_t scratch) : m_less(less), m_scratch(scratch) {}
+
+  // inOrder: the range still lists equal keys in word-list order.
+  void Sort(SortKey* begin, SortKey* end, int depth, bool inOrder) {
     const size_t size = static_cast<size_t>(end - begin);
     if (size < 2) return;
     if (size < kSmallRange || depth == kKeyBytes) {
-      std::sort(begin, end, less);
-      return;
+      std::sort(begin, end, m_less);
+    } else if (size <= m_scratch.size()) {
+      SortByDigits(begin, end, depth);
+      SettleTies(begin, end, inOrder);
+    } else {
+      std::array<size_t, 257> bounds;
+      SplitByByte(begin, end, depth, &bounds);
+      for (size_t b = 0; b < 256; ++b)
+        Sort(begin + bounds[b], begin + bounds[b + 1], depth + 1, false);
     }
-    std::array<size_t, 257> bounds;
-    SplitByByte(begin, end, depth, &bounds);
-    ++depth;
-    // One bucket holding everything needs no recursion: go on with the next byte.
-    size_t full = 256;
-    for (size_t b = 0; b < 256; ++b) {
-      if (bounds[b + 1] - bounds[b] == size) full = b;
-    }
-    if (full != 256) continue;
-    for (size_t b = 0; b < 256; ++b)
-      SortFromByte(begin + bounds[b], begin + bounds[b + 1], depth, less);
-    return;
   }
+
+ private:
+  // Stable counting passes over the bytes from the case mask back to depth; a byte that
+  // all keys share costs one counting pass and no move.
+  void SortByDigits(SortKey* begin, SortKey* end, int depth) {
+    const size_t size = static_cast<size_t>(end - begin);
+    SortKey* from = begin;
+    SortKey* to = m_scratch.data();
+    for (int d = kKeyBytes; d >= depth; --d) {
+      std::array<size_t, 256> count{};
+      for (const SortKey* k = from; k < from + size; ++k) ++count[KeyByte(*k, d)];
+      if (count[KeyByte(*from, d)] == size) continue;
+      size_t at = 0;
+      for (size_t& c : count) {
+        const size_t n = c;
+        c = at;
+        at += n;
+      }
+      for (const SortKey* k = from; k < from + size; ++k) to[count[KeyByte(*k, d)]++] = *k;
+      std::swap(from, to);
+    }
+    if (from != begin) std::copy(from, from + size, begin);
+  }
+
+  // Keys with equal folded bytes are in order already (case mask, then word-list order)
+  // unless one headword is longer than eight bytes, which the keys cannot fully tell
+  // apart, or the range was split in place before: those runs are put right by
+  // comparison.
+  void SettleTies(SortKey* begin, SortKey* end, bool inOrder) {
+    for (SortKey* run = begin; run < end;) {
+      SortKey* last = run + 1;
+      bool anyLong = run->isLong;
+      while (last < end && last->folded == run->folded && last->next == run->next) {
+        anyLong |= last->isLong;
+        ++last;
+      }
+      if (last - run > 1 && (anyLong || !inOrder)) std::sort(run, last, m_less);
+      run = last;
+    }
+  }
+
+  // Moves the keys of [begin, end) into 256 buckets by their byte at depth, in place
+  // (each key is swapped straight to its bucket); bounds[b] .. bounds[b + 1] is bucket b,
+  // counted from begin.
+  static void SplitByByte(SortKey* begin, SortKey* end, int depth,
+                          std::array<size_t, 257>* bounds) {
+    std::array<size_t, 256> count{};
+    for (const SortKey* k = begin; k < end; ++k) ++count[KeyByte(*k, depth)];
+    std::array<size_t, 256> next{};
+    (*bounds)[0] = 0;
+    for (size_t b = 0; b < 256; ++b) {
+      next[b] = (*bounds)[b];
+      (*bounds)[b + 1] = (*bounds)[b] + count[b];
+    }
+    for (size_t b = 0; b < 256; ++b) {
+      while (next[b] < (*bounds)[b + 1]) {
+        SortKey carried = begin[next[b]];
+        unsigned target = KeyByte(carried, depth);
+        while (target != b) {
+          std::swap(carried, begin[next[target]++]);
+          target = KeyByte(carried, depth);
+        }
+        begin[next[b]++] = carried;
+      }
+    }
+  }
+
+  const CKeyLess& m_less;
+  std::vector<SortKey> m_scratch;
+};
+
+// An array of 32-bit positions laid over the bytes of sorted keys; position i occupies
+// bytes 4i to 4i + 3, which belong to keys already read when it is written.
+class CPositions {
+ public:
+  explicit CPositions(SortKey* keys) : m_bytes(reinterpret_cast<unsigned char*>(keys)) {}
+  uint32_t Get(size_t i) const {
+    uint32_t value;
+    std::memcpy(&value, m_bytes + 4 * i, sizeof value);
+    return value;
+  }
+  void Set(size_t i, uint32_t value) { std::memcpy(m_bytes + 4 * i, &value, sizeof value); }
+
+ private:
+  unsigned char* m_bytes;
+};
+static_assert(sizeof(SortKey) == 4 * sizeof(uint32_t));
+
+SortKey MakeKey(std::string_view word, size_t index) {
+  return SortKey{FoldedBytes(word, 0, 8), static_cast<uint32_t>(index),
+                 static_cast<uint16_t>(FoldedBytes(word, 8, 2)), UpperCaseMask(word),
+                 word.size() > 8};
 }
 
 }  // namespace
@@ -136,83 +227,64 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
 
 void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   std::vector<DictEntry>& list = *entries;
-  std::vector<SortKey> keys(list.size());
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (i + 8 < list.size()) PrefetchText(list[i + 8].word.data());
-    keys[i] = SortKey{FoldedBytes(list[i].word, 0, 8), static_cast<uint32_t>(i),
-                      static_cast<uint16_t>(FoldedBytes(list[i].word, 8, 2)),
-                      UpperCaseMask(list[i].word), list[i].word.size() > 8};
-  }
+  const CKeyLess less(list);
 
-  const auto less = [&list](const SortKey& x, const SortKey& y) {
-    if (x.folded != y.folded) return x.folded < y.folded;
-    if (x.next != y.next) return x.next < y.next;
-    if (x.isLong | y.isLong) {
-      const int order = CompareHeadwords(list[x.index].word, list[y.index].word);
-      if (order != 0) return order < 0;
-    } else if (x.upperCase != y.upperCase) {
-      return x.upperCase > y.upperCase;
-    }
-    return x.index < y.index;
-  };
-
-  // The first byte splits the keys into buckets that are then finished independently; with
-  // two threads each takes the buckets of about half the keys.
-  SortKey* const begin = keys.data();
-  SortKey* const end = begin + keys.size();
+  // The keys are laid out by their first folded byte straight away, in word-list order
+  // within each byte: 256 buckets, each ready for stable sorting.
   std::array<size_t, 257> bounds{};
-  if (keys.size() < kSmallRange) {
-    std::sort(begin, end, less);
-  } else {
-    SplitByByte(begin, end, 0, &bounds);
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    size_t split = 256;  // buckets [0, split) go to the other thread
-    if (threads >= 2) {
-      split = 0;
-      while (split < 256 && bounds[split + 1] <= keys.size() / 2) ++split;
-    }
-    const auto finish = [&](size_t first, size_t last) {
-      for (size_t b = first; b < last; ++b)
-        SortFromByte(begin + bounds[b], begin + bounds[b + 1], 1, less);
-    };
-    std::thread other;
-    if (split > 0 && split < 256) {
-      try {
-        other = std::thread(finish, size_t{0}, split);
-      } catch (const std::system_error&) {
-        split = 256;  // no second thread: this one does it all
-      }
-    }
-    if (other.joinable()) {
-      finish(split, 256);
-      other.join();
-    } else {
-      finish(0, 256);
+  for (const DictEntry& e : list)
+    ++bounds[1 + (e.word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(e.word[0])))];
+  for (size_t b = 1; b <= 256; ++b) bounds[b] += bounds[b - 1];
+  std::vector<SortKey> keys(list.size());
+  {
+    std::array<size_t, 256> next;
+    std::copy(bounds.begin(), bounds.end() - 1, next.begin());
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (i + 8 < list.size()) PrefetchText(list[i + 8].word.data());
+      const SortKey key = MakeKey(list[i].word, i);
+      keys[next[KeyByte(key, 0)]++] = key;
     }
   }
 
-  // Where each place's entry comes from, in a small array of its own: following a cycle
-  // then reads only this array to find the next place, so the loads of the 40-byte entries
-  // do not wait for each other.
-  std::vector<uint32_t> from(keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) from[i] = keys[i].index;
-  std::vector<SortKey>().swap(keys);
+  // The buckets are finished independently; with two threads each takes the buckets of
+  // about half the keys. Each thread has scratch space for a sixteenth of the keys.
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  size_t split = 0;  // buckets [0, split) go to the other thread
+  if (threads >= 2 && keys.size() >= 65536) {
+    while (split < 256 && bounds[split + 1] <= keys.size() / 2) ++split;
+  }
+  const size_t scratch = std::max<size_t>(4096, keys.size() / 16);
+  SortKey* const begin = keys.data();
+  const auto finish = [&](size_t first, size_t last) {
+    CKeySorter sorter(less, scratch);
+    for (size_t b = first; b < last; ++b)
+      sorter.Sort(begin + bounds[b], begin + bounds[b + 1], 1, true);
+  };
+  std::thread other;
+  if (split > 0) {
+    try {
+      other = std::thread(finish, size_t{0}, split);
+    } catch (const std::system_error&) {
+      split = 0;  // no second thread: this one does it all
+    }
+  }
+  finish(split, 256);
+  if (other.joinable()) other.join();
+
+  // Where each place's entry comes from, written over the keys themselves (a key is as
+  // wide as four positions): following a cycle then reads only this small array to find
+  // the next place, so the loads of the 40-byte entries do not wait for each other.
+  CPositions from(keys.data());
+  for (size_t i = 0; i < keys.size(); ++i) from.Set(i, keys[i].index);
 
   // Apply the permutation in place, one cycle at a time; a placed entry points at itself.
-  // The small array tells where the cycle goes next, so the entry some steps ahead is
-  // asked for early (a wrong guess at the cycle's end costs nothing).
-  constexpr int kAhead = 8;
-  for (size_t start = 0; start < from.size(); ++start) {
-    if (from[start] == start) continue;
-    size_t ahead = start;
-    for (int k = 0; k < kAhead; ++k) ahead = from[ahead];
+  for (size_t start = 0; start < list.size(); ++start) {
+    if (from.Get(start) == start) continue;
     DictEntry carried = list[start];
     size_t at = start;
     for (;;) {
-      PrefetchText(&list[ahead]);
-      ahead = from[ahead];
-      const size_t source = from[at];
-      from[at] = static_cast<uint32_t>(at);
+      const size_t source = from.Get(at);
+      from.Set(at, static_cast<uint32_t>(at));
       if (source == start) {
         list[at] = carried;
         break;
