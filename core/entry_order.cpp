@@ -14,28 +14,21 @@ inline unsigned char FoldAscii(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
 }
 
-// Eight case-folded bytes of a headword from position from on, as one number whose order
-// is the order of those bytes. Headwords hold no NUL bytes, so the zero padding of a short
-// headword puts it before its longer relatives.
-uint64_t FoldedBytes(std::string_view word, size_t from, size_t count) {
-  uint64_t key = 0;
-  const size_t n = word.size() > from ? std::min(word.size() - from, count) : 0;
-  for (size_t i = 0; i < n; ++i)
-    key |= static_cast<uint64_t>(FoldAscii(static_cast<unsigned char>(word[from + i])))
-           << (8 * (count - 1 - i));
-  return key;
+// Eight bytes as one number, the first byte highest, so that numbers order as the bytes.
+uint64_t BigEndianWord(const unsigned char* bytes) {
+  uint64_t word = 0;
+  for (int i = 0; i < 8; ++i) word |= static_cast<uint64_t>(bytes[i]) << (56 - 8 * i);
+  return word;
 }
 
-// One bit per byte of the first eight, the first byte highest, set for an upper-case
-// letter. Two headwords equal without regard to case differ first where their masks do,
-// and there the upper-case letter (the smaller byte) comes first: the larger mask sorts
-// first.
-uint8_t UpperCaseMask(std::string_view word) {
-  uint8_t mask = 0;
-  const size_t n = std::min<size_t>(word.size(), 8);
-  for (size_t i = 0; i < n; ++i)
-    if (word[i] >= 'A' && word[i] <= 'Z') mask |= static_cast<uint8_t>(0x80 >> i);
-  return mask;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+inline constexpr uint64_t EachByte(unsigned char b) { return 0x0101010101010101ull * b; }
+
+// The high bit of every byte of word that is an upper-case ASCII letter.
+uint64_t UpperCaseLetters(uint64_t word) {
+  const uint64_t atLeastA = (word | kHighBits) - EachByte('A');
+  const uint64_t pastZ = (word | kHighBits) - EachByte('Z' + 1);
+  return atLeastA & ~pastZ & ~word & kHighBits;
 }
 
 // Sorting 16-byte keys that decide on their own is several times faster than sorting the
@@ -196,9 +189,44 @@ class CPositions {
 };
 static_assert(sizeof(SortKey) == 4 * sizeof(uint32_t));
 
+// The key of a headword: its first ten bytes folded (the zero padding of a short headword
+// puts it before its longer relatives, as headwords hold no NUL bytes) and, for the first
+// eight, one bit per upper-case letter, the first byte highest. Two headwords equal
+// without regard to case differ first where their masks do, and there the upper-case
+// letter (the smaller byte) comes first: the larger mask sorts first.
+// Runs side on a second thread while this one runs here, and returns when both are done.
+// Without a second thread (not wanted, or none to be had) both run here, one after the
+// other.
+template <typename Side, typename Here>
+void RunSideBySide(bool wanted, const Side& side, const Here& here) {
+  std::thread other;
+  if (wanted) {
+    try {
+      other = std::thread(side);
+    } catch (const std::system_error&) {
+    }
+  }
+  struct Joiner {
+    std::thread& thread;
+    ~Joiner() {
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{other};
+  if (!other.joinable()) side();
+  here();
+}
+
 SortKey MakeKey(std::string_view word, size_t index) {
-  return SortKey{FoldedBytes(word, 0, 8), static_cast<uint32_t>(index),
-                 static_cast<uint16_t>(FoldedBytes(word, 8, 2)), UpperCaseMask(word),
+  unsigned char bytes[16] = {};
+  std::memcpy(bytes, word.data(), std::min<size_t>(word.size(), 10));
+  const uint64_t head = BigEndianWord(bytes);
+  const uint64_t tail = BigEndianWord(bytes + 8);
+  const uint64_t upper = UpperCaseLetters(head);
+  // A letter's high bit moved down to 0x20 turns it into lower case; the eight high bits
+  // gathered into the top byte make the mask.
+  return SortKey{head | (upper >> 2), static_cast<uint32_t>(index),
+                 static_cast<uint16_t>((tail | (UpperCaseLetters(tail) >> 2)) >> 48),
+                 static_cast<uint8_t>(((upper >> 7) * 0x0102040810204080ull) >> 56),
                  word.size() > 8};
 }
 
@@ -228,29 +256,49 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
 void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   std::vector<DictEntry>& list = *entries;
   const CKeyLess less(list);
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  const bool twoThreads = threads >= 2 && list.size() >= 65536;
 
   // The keys are laid out by their first folded byte straight away, in word-list order
-  // within each byte: 256 buckets, each ready for stable sorting.
+  // within each byte: 256 buckets, each ready for stable sorting. With two threads each
+  // lays out half of the list, the second half's keys after the first half's in every
+  // bucket.
+  const size_t middle = twoThreads ? list.size() / 2 : list.size();
+  const size_t partBegin[2] = {0, middle};
+  const size_t partEnd[2] = {middle, list.size()};
+  std::array<size_t, 256> next[2] = {};
+  const auto count = [&](int part) {
+    for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
+      const std::string_view word = list[i].word;
+      ++next[part][word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(word[0]))];
+    }
+  };
+  RunSideBySide(twoThreads, [&] { count(1); }, [&] { count(0); });
   std::array<size_t, 257> bounds{};
-  for (const DictEntry& e : list)
-    ++bounds[1 + (e.word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(e.word[0])))];
-  for (size_t b = 1; b <= 256; ++b) bounds[b] += bounds[b - 1];
-  std::vector<SortKey> keys(list.size());
-  {
-    std::array<size_t, 256> next;
-    std::copy(bounds.begin(), bounds.end() - 1, next.begin());
-    for (size_t i = 0; i < list.size(); ++i) {
-      if (i + 8 < list.size()) PrefetchText(list[i + 8].word.data());
-      const SortKey key = MakeKey(list[i].word, i);
-      keys[next[KeyByte(key, 0)]++] = key;
+  for (size_t b = 0, at = 0; b < 256; ++b) {
+    bounds[b] = at;
+    for (auto& part : next) {
+      const size_t n = part[b];
+      part[b] = at;
+      at += n;
     }
   }
+  bounds[256] = list.size();
+
+  std::vector<SortKey> keys(list.size());
+  const auto layOut = [&](int part) {
+    for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
+      if (i + 8 < partEnd[part]) PrefetchText(list[i + 8].word.data());
+      const SortKey key = MakeKey(list[i].word, i);
+      keys[next[part][KeyByte(key, 0)]++] = key;
+    }
+  };
+  RunSideBySide(twoThreads, [&] { layOut(1); }, [&] { layOut(0); });
 
   // The buckets are finished independently; with two threads each takes the buckets of
   // about half the keys. Each thread has scratch space for a sixteenth of the keys.
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   size_t split = 0;  // buckets [0, split) go to the other thread
-  if (threads >= 2 && keys.size() >= 65536) {
+  if (twoThreads) {
     while (split < 256 && bounds[split + 1] <= keys.size() / 2) ++split;
   }
   const size_t scratch = std::max<size_t>(4096, keys.size() / 16);
@@ -260,16 +308,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     for (size_t b = first; b < last; ++b)
       sorter.Sort(begin + bounds[b], begin + bounds[b + 1], 1, true);
   };
-  std::thread other;
-  if (split > 0) {
-    try {
-      other = std::thread(finish, size_t{0}, split);
-    } catch (const std::system_error&) {
-      split = 0;  // no second thread: this one does it all
-    }
-  }
-  finish(split, 256);
-  if (other.joinable()) other.join();
+  RunSideBySide(split > 0, [&] { finish(0, split); }, [&] { finish(split, 256); });
 
   // Where each place's entry comes from, written over the keys themselves (a key is as
   // wide as four positions): following a cycle then reads only this small array to find
