@@ -84,6 +84,9 @@ for lines in $lines_list; do
   for ((r = 1; r <= repeat; r++)); do
     # lumo_bench floor prints the compression time alone; its peak is not of interest.
     "$lb" floor "$data" 2>/dev/null | awk '{ print $1, 0, $2 }' >>"$work/floor.times"
+    # Every tool writes fresh files: replacing an existing file costs a flush on some file
+    # systems (ext4 forces the new data out before a rename over an old file).
+    rm -f "$work/out-1.ldic" "$work/out-n.ldic"
     timed ldic1 "$ldic" convert "$list" -o "$work/out-1.ldic" --threads 1 --date bench
     timed ldicN "$ldic" convert "$list" -o "$work/out-n.ldic" --date bench
     cmp -s "$work/out-1.ldic" "$work/out-n.ldic" || { echo "run.sh: packages differ by thread count" >&2; exit 1; }
