@@ -4,8 +4,10 @@
 // runs ConvertThreadProc on a thread of its own; the job reports through its observer.
 //
 // Threads: while the worker runs, the only field both threads touch is m_running, which
-// the front end clears to cancel. The worker polls it between lines while it reads the
-// word list; once reading is over it is not consulted again.
+// the front end clears to cancel. The worker polls it while it reads the word list (at
+// least every few thousand lines); once reading is over it is not consulted again. A
+// UTF-8 list may be parsed by a helper thread of the job's own, joined before reading
+// ends.
 
 #include <atomic>
 #include <cstdint>
