@@ -74,6 +74,14 @@ class CKeyLess {
     return x.index < y.index;
   }
 
+  // Whether the keys of [begin, end) all stand for one headword, byte for byte.
+  bool SameHeadword(const SortKey* begin, const SortKey* end) const {
+    const std::string_view first = m_list[begin->index].word;
+    for (const SortKey* k = begin + 1; k < end; ++k)
+      if (m_list[k->index].word != first) return false;
+    return true;
+  }
+
  private:
   const std::vector<DictEntry>& m_list;
 };
@@ -104,43 +112,53 @@ class CKeySorter {
 
  private:
   // Stable counting passes over the bytes from the case mask back to depth; a byte that
-  // all keys share costs one counting pass and no move.
+  // all keys share costs no pass. One reading of the range counts every byte at once.
   void SortByDigits(SortKey* begin, SortKey* end, int depth) {
     const size_t size = static_cast<size_t>(end - begin);
+    const int digits = kKeyBytes + 1 - depth;
+    for (int d = 0; d < digits; ++d) m_counts[d].fill(0);
+    for (const SortKey* k = begin; k < end; ++k)
+      for (int d = 0; d < digits; ++d) ++m_counts[d][KeyByte(*k, depth + d)];
     SortKey* from = begin;
     SortKey* to = m_scratch.data();
-    for (int d = kKeyBytes; d >= depth; --d) {
-      std::array<size_t, 256> count{};
-      for (const SortKey* k = from; k < from + size; ++k) ++count[KeyByte(*k, d)];
-      if (count[KeyByte(*from, d)] == size) continue;
-      size_t at = 0;
-      for (size_t& c : count) {
-        const size_t n = c;
+    for (int d = digits - 1; d >= 0; --d) {
+      std::array<uint32_t, 256>& count = m_counts[d];
+      if (count[KeyByte(*from, depth + d)] == size) continue;
+      uint32_t at = 0;
+      for (uint32_t& c : count) {
+        const uint32_t n = c;
         c = at;
         at += n;
       }
-      for (const SortKey* k = from; k < from + size; ++k) to[count[KeyByte(*k, d)]++] = *k;
+      for (const SortKey* k = from; k < from + size; ++k)
+        to[count[KeyByte(*k, depth + d)]++] = *k;
       std::swap(from, to);
     }
     if (from != begin) std::copy(from, from + size, begin);
   }
 
   // Keys with equal folded bytes are in order already (case mask, then word-list order)
-  // unless one headword is longer than eight bytes, which the keys cannot fully tell
-  // apart, or the range was split in place before: those runs are put right by
-  // comparison.
+  // unless their headwords are longer than eight bytes, which the keys cannot fully tell
+  // apart, or the range was split in place before: those runs are put right. A run of
+  // one repeated headword needs only word-list order; others are sorted by comparison.
   void SettleTies(SortKey* begin, SortKey* end, bool inOrder) {
     for (SortKey* run = begin; run < end;) {
       SortKey* last = run + 1;
-      bool anyLong = run->isLong;
-      while (last < end && last->folded == run->folded && last->next == run->next) {
-        anyLong |= last->isLong;
-        ++last;
+      while (last < end && last->folded == run->folded && last->next == run->next) ++last;
+      // Headwords of nine bytes or more have a folded byte 8, shorter ones do not: a run
+      // holds only long headwords or only short ones.
+      if (last - run > 1 && run->isLong) {
+        if (!m_less.SameHeadword(run, last))
+          std::sort(run, last, m_less);
+        else if (!inOrder)
+          std::sort(run, last, [](const SortKey& x, const SortKey& y) { return x.index < y.index; });
+      } else if (last - run > 1 && !inOrder) {
+        std::sort(run, last, m_less);
       }
-      if (last - run > 1 && (anyLong || !inOrder)) std::sort(run, last, m_less);
       run = last;
     }
   }
+
 
   // Moves the keys of [begin, end) into 256 buckets by their byte at depth, in place
   // (each key is swapped straight to its bucket); bounds[b] .. bounds[b + 1] is bucket b,
@@ -170,6 +188,7 @@ class CKeySorter {
 
   const CKeyLess& m_less;
   std::vector<SortKey> m_scratch;
+  std::array<std::array<uint32_t, 256>, kKeyBytes + 1> m_counts;
 };
 
 // An array of 32-bit positions laid over the bytes of sorted keys; position i occupies
