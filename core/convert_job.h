@@ -18,9 +18,9 @@
 #include "common/text_arena.h"
 #include "common/user_messages.h"
 #include "platform/file.h"
-#include "textio/text_file.h"
 
 class CConvertJob;
+class CTextFileRead;
 
 // How a job tells its front end what happens. The dialog turns these calls into
 // WM_CONVERT_PROGRESS (sent), WM_CONVERT_DONE (posted) and a message box.

@@ -1,12 +1,12 @@
 #include "core/entry_order.h"
 
-#include "common/prefetch.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <system_error>
 #include <thread>
+
+#include "common/prefetch.h"
 
 namespace {
 
@@ -159,7 +159,6 @@ class CKeySorter {
     }
   }
 
-
   // Moves the keys of [begin, end) into 256 buckets by their byte at depth, in place
   // (each key is swapped straight to its bucket); bounds[b] .. bounds[b + 1] is bucket b,
   // counted from begin.
@@ -208,11 +207,6 @@ class CPositions {
 };
 static_assert(sizeof(SortKey) == 4 * sizeof(uint32_t));
 
-// The key of a headword: its first ten bytes folded (the zero padding of a short headword
-// puts it before its longer relatives, as headwords hold no NUL bytes) and, for the first
-// eight, one bit per upper-case letter, the first byte highest. Two headwords equal
-// without regard to case differ first where their masks do, and there the upper-case
-// letter (the smaller byte) comes first: the larger mask sorts first.
 // Runs side on a second thread while this one runs here, and returns when both are done.
 // Without a second thread (not wanted, or none to be had) both run here, one after the
 // other.
@@ -235,6 +229,11 @@ void RunSideBySide(bool wanted, const Side& side, const Here& here) {
   here();
 }
 
+// The key of a headword: its first ten bytes folded (the zero padding of a short headword
+// puts it before its longer relatives, as headwords hold no NUL bytes) and, for the first
+// eight, one bit per upper-case letter, the first byte highest. Two headwords equal
+// without regard to case differ first where their masks do, and there the upper-case
+// letter (the smaller byte) comes first: the larger mask sorts first.
 SortKey MakeKey(std::string_view word, size_t index) {
   unsigned char bytes[16] = {};
   std::memcpy(bytes, word.data(), std::min<size_t>(word.size(), 10));

@@ -15,6 +15,7 @@
 #include "platform/file.h"
 #include "platform/text_convert.h"
 #include "tests/support/test_support.h"
+#include "textio/text_file.h"
 
 namespace {
 
