@@ -14,6 +14,8 @@ char32_t DecodeUtf8(std::string_view s, size_t* pos);
 
 // Appends the UTF-8 form of c (a surrogate code point is written as U+FFFD).
 void AppendUtf8(std::string* out, char32_t c);
+// The same into out, which has room for four bytes; returns the end of what was written.
+char* EncodeUtf8(char* out, char32_t c);
 
 std::u32string Utf8ToUtf32(std::string_view s);
 std::string Utf32ToUtf8(std::u32string_view s);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -88,13 +89,19 @@ bool CConvertJob::Fail(ConvertOutcome outcome, bool tellUser) {
 
 bool CConvertJob::Convert() {
   if (!m_inputOpened || !m_inputFile.IsOpen()) return Fail(ConvertOutcome::kInputUnreadable, true);
-  auto start = std::chrono::steady_clock::now();
-  const bool read = ReadWordList();
-  m_times.read = Lap(&start);
-  if (!read) return false;
-  // A cancel while the lines were read ends the run here, before anything is written.
-  if (!m_running) return Fail(ConvertOutcome::kCancelled, false);
-  return WriteOutput();
+  // A list larger than the memory can hold is too big to convert; nothing is thrown
+  // across the worker thread's boundary.
+  try {
+    auto start = std::chrono::steady_clock::now();
+    const bool read = ReadWordList();
+    m_times.read = Lap(&start);
+    if (!read) return false;
+    // A cancel while the lines were read ends the run here, before anything is written.
+    if (!m_running) return Fail(ConvertOutcome::kCancelled, false);
+    return WriteOutput();
+  } catch (const std::bad_alloc&) {
+    return Fail(ConvertOutcome::kTooBig, true);
+  }
 }
 
 namespace {
@@ -218,13 +225,42 @@ void ParseUtf8Text(std::string_view text, CEntryCollector* out, CTextArena* clea
   }
 }
 
+// Parses rest on this thread while other, when started, parses the text before it into
+// first; then hands rest's entries to first, after its own.
+void ParseRestBeside(std::string_view rest, CEntryCollector* first, CThreadJoiner* other,
+                     CTextArena* text, const std::atomic<bool>& running) {
+  if (!other->Started()) {
+    ParseUtf8Text(rest, first, text, running);
+    return;
+  }
+  CEntryCollector second;
+  CTextArena secondCleaned(1 << 16);
+  ParseUtf8Text(rest, &second, &secondCleaned, running);
+  other->Join();
+  if (!first->TooBig()) first->Append(std::move(second));
+  text->Adopt(std::move(secondCleaned));
+}
+
 }  // namespace
 
 bool CConvertJob::ReadWordList() {
   CTextFileRead reader(&m_inputFile);
-  const bool whole = reader.GetEncoding() == TextEncoding::Utf8 && m_inputSize > 0 &&
+  const TextEncoding encoding = reader.GetEncoding();
+  const bool whole = encoding != TextEncoding::Ansi && m_inputSize > 0 &&
                      m_inputSize <= kWholeFileLimit;
-  const bool read = whole ? ReadWholeUtf8List(reader) : ReadListByLines(reader);
+  bool read = false;
+  bool readByLines = !whole;
+  if (whole) {
+    try {
+      read = encoding == TextEncoding::Utf8 ? ReadWholeUtf8List(reader)
+                                            : ReadWholeUtf16List(reader);
+    } catch (const std::bad_alloc&) {
+      // No room for the whole list: line by line needs less, as nothing was read yet.
+      readByLines = m_entries.empty() && m_text.Capacity() == 0;
+      if (!readByLines) throw;
+    }
+  }
+  if (readByLines) read = ReadListByLines(reader);
   const bool readError = reader.HadReadError();
   reader.Close();
   m_inputFile.Close();
@@ -241,12 +277,10 @@ bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
   char* const text = m_text.Allocate(size);
   // Sized for the whole text, so that the second half's entries join without moving it.
   CEntryCollector first(&m_entries, size);
-  const unsigned threads =
-      m_threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : m_threads;
 
   // A file that grows meanwhile is read as it was when it was opened.
   size_t head = size;
-  if (threads >= 2 && size >= kParallelParseFrom) head = size / 2;
+  if (ParsingThreads() >= 2 && size >= kParallelParseFrom) head = size / 2;
   const std::ptrdiff_t headRead = reader.ReadRemainder(text, head);
   if (headRead < 0) return true;  // the read error is reported by the caller
   const std::string_view headText(text, static_cast<size_t>(headRead));
@@ -268,21 +302,43 @@ bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
   if (head < size) tailRead = reader.ReadRemainder(text + headRead, size - head);
   if (tailRead < 0) return true;
   const std::string_view rest(text + cut, static_cast<size_t>(headRead + tailRead) - cut);
+  ParseRestBeside(rest, &first, &other, &m_text, m_running);
+  return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
+}
 
-  if (!other.Started()) {
-    ParseUtf8Text(rest, &first, &m_text, m_running);
-  } else {
-    CEntryCollector second;
-    CTextArena secondCleaned(1 << 16);
-    ParseUtf8Text(rest, &second, &secondCleaned, m_running);
-    other.Join();
-    if (!first.TooBig()) first.Append(std::move(second));
-    m_text.Adopt(std::move(secondCleaned));
+// A UTF-16 list is converted whole into UTF-8 in the text arena, then parsed there as a
+// UTF-8 list is, by two threads when there are cores for it.
+bool CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
+  const size_t size = static_cast<size_t>(m_inputSize);
+  char* const text = m_text.Allocate(CTextFileRead::Utf8Room(size));
+  const std::ptrdiff_t converted = reader.ReadRemainderAsUtf8(text, size);
+  if (converted < 0) return true;  // the read error is reported by the caller
+  const std::string_view all(text, static_cast<size_t>(converted));
+
+  CEntryCollector first(&m_entries, all.size());
+  size_t cut = 0;
+  CThreadJoiner other;
+  if (ParsingThreads() >= 2 && all.size() >= kParallelParseFrom) {
+    cut = LineBoundaryAfter(all, all.size() / 2);
+    if (cut < all.size()) {
+      other.Start([this, &first, part = all.substr(0, cut)] {
+        ParseUtf8Text(part, &first, &m_text, m_running);
+      });
+    }
+    if (!other.Started()) cut = 0;
   }
-  if (first.TooBig()) return false;
-  m_indexSize = static_cast<uint32_t>(first.IndexSize());
-  m_dataSize = static_cast<uint32_t>(first.DataSize());
-  return true;
+  ParseRestBeside(all.substr(cut), &first, &other, &m_text, m_running);
+  return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
+}
+
+unsigned CConvertJob::ParsingThreads() const {
+  return m_threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : m_threads;
+}
+
+bool CConvertJob::RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize) {
+  m_indexSize = static_cast<uint32_t>(indexSize);
+  m_dataSize = static_cast<uint32_t>(dataSize);
+  return !tooBig;
 }
 
 bool CConvertJob::ReadListByLines(CTextFileRead& reader) {
@@ -313,9 +369,7 @@ bool CConvertJob::ReadListByLines(CTextFileRead& reader) {
     if (!collector.Add(m_text.Store(wordText), m_text.Store(explanationText), bytesRead))
       return false;
   }
-  m_indexSize = static_cast<uint32_t>(collector.IndexSize());
-  m_dataSize = static_cast<uint32_t>(collector.DataSize());
-  return true;
+  return RecordSizes(collector.TooBig(), collector.IndexSize(), collector.DataSize());
 }
 
 bool CConvertJob::WriteOutput() {

@@ -93,9 +93,14 @@ class CConvertJob {
 
  private:
   bool ReadWordList();
-  // Both true unless the list is too big; a read error is left for ReadWordList.
+  // Each true unless the list is too big; a read error is left for ReadWordList.
   bool ReadWholeUtf8List(CTextFileRead& reader);
+  bool ReadWholeUtf16List(CTextFileRead& reader);
   bool ReadListByLines(CTextFileRead& reader);
+  // Threads that may parse a list read whole.
+  unsigned ParsingThreads() const;
+  // Keeps the totals of a finished reading; false when the list is too big.
+  bool RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize);
   bool WriteOutput();
   bool Fail(ConvertOutcome outcome, bool tellUser);
   void Progress(int percent);

@@ -284,6 +284,48 @@ const unsigned char* CUtf8Lines::FindLineEnd(const unsigned char* p, unsigned* s
   }
 }
 
+std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
+  const bool little = m_encoding == TextEncoding::Utf16LE;
+  std::vector<char> block(std::min<size_t>(maxBytes, 1 << 20) + 2);
+  char* o = out;
+  size_t left = maxBytes;  // file bytes still to read
+  size_t carried = 0;      // the odd byte at the end of the last block
+  char32_t high = 0;       // a high surrogate waiting for its partner
+  for (;;) {
+    const std::ptrdiff_t got =
+        ReadRemainder(block.data() + carried, std::min(left, block.size() - carried));
+    if (got < 0) return -1;
+    left -= static_cast<size_t>(got);
+    const size_t have = carried + static_cast<size_t>(got);
+    const size_t whole = have & ~size_t{1};
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
+    for (size_t i = 0; i < whole; i += 2) {
+      const char32_t unit = little ? (bytes[i] | bytes[i + 1] << 8) : (bytes[i] << 8 | bytes[i + 1]);
+      // A NUL unit is kept as a NUL byte, for the line to drop as ReadLine does (so it
+      // still parts CR from LF); a surrogate pair around it is joined all the same.
+      if (unit == 0) {
+        *o++ = '\0';
+        continue;
+      }
+      if (high != 0) {
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        o = EncodeUtf8(o, low ? 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00) : kReplacementChar);
+        high = 0;
+        if (low) continue;
+      }
+      if (unit >= 0xD800 && unit <= 0xDBFF)
+        high = unit;
+      else
+        o = EncodeUtf8(o, unit);  // a lone low surrogate becomes U+FFFD
+    }
+    if (got == 0 || left == 0) break;
+    carried = have - whole;
+    if (carried) block[0] = block[whole];
+  }
+  if (high != 0) o = EncodeUtf8(o, kReplacementChar);
+  return o - out;
+}
+
 bool CUtf8Lines::Next(std::string_view* line, std::string* scratch) {
   if (m_next >= m_end) return false;
   const unsigned char* const begin = m_next;

@@ -68,6 +68,15 @@ class CTextFileRead : public CTextFileBase {
   // failed.
   std::ptrdiff_t ReadRemainder(char* out, size_t size);
 
+  // For a UTF-16 file read whole: the code units not yet handed out, from at most
+  // maxBytes bytes of the file, as UTF-8 into out, which must have room for
+  // Utf8Room(maxBytes) bytes. Cut by CUtf8Lines, the text gives exactly the lines of
+  // ReadLine: a lone surrogate becomes U+FFFD, an odd last byte is dropped, and NUL units
+  // stay as NUL bytes for the lines to drop. Returns the bytes written, or -1 when a read
+  // failed.
+  std::ptrdiff_t ReadRemainderAsUtf8(char* out, size_t maxBytes);
+  static size_t Utf8Room(size_t utf16Bytes) { return utf16Bytes / 2 * 3; }
+
  private:
   void DetectEncoding();
   // Reads one UTF-16 code unit; false at the end of the file.

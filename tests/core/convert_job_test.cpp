@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "common/utf.h"
 #include "core/convert_job.h"
 #include "core/entry_order.h"
 #include "core/line_parse.h"
@@ -108,7 +109,7 @@ TEST(ConvertJob, AnsiWordListIsConvertedThroughTheCodePage) {
 
 // A UTF-8 list of a few megabytes (over 100,000 lines) is read whole and parsed by one or
 // two threads: both give exactly the entries of reading it line by line, in the same
-// order, and the same data files.
+// order, and the same data files. So do the same list's UTF-16 forms, converted whole.
 TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
   std::string list = "\xEF\xBB\xBF";
   std::mt19937 random(99);
@@ -143,23 +144,37 @@ TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
   for (size_t i = 0; i < texts.size(); i += 2) expected.push_back({texts[i], texts[i + 1], 0, 0});
   std::stable_sort(expected.begin(), expected.end(), EntryLess);
 
+  // The same text in UTF-16 of both byte orders; invalid bytes became U+FFFD in it.
+  const std::u16string units = Utf8ToUtf16(std::string_view(list).substr(3));
+  std::string little = "\xFF\xFE";
+  std::string big = "\xFE\xFF";
+  for (const char16_t unit : units) {
+    little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+  }
+  WriteBytes(dir.File(L"w16le.txt"), little);
+  WriteBytes(dir.File(L"w16be.txt"), big);
+
   std::string firstData;
-  for (unsigned threads : {1u, 2u}) {
-    TempDir work;
-    CConvertJob job(work.Path());
-    job.m_threads = threads;
-    job.OpenInput(dir.File(L"w.txt"));
-    job.m_running = true;
-    ASSERT_TRUE(job.Convert());
-    ASSERT_EQ(job.m_entries.size(), expected.size()) << "threads " << threads;
-    for (size_t i = 0; i < expected.size(); ++i) {
-      ASSERT_EQ(job.m_entries[i].word, expected[i].word) << "threads " << threads << " at " << i;
-      ASSERT_EQ(job.m_entries[i].explanation, expected[i].explanation) << "at " << i;
+  for (const wchar_t* name : {L"w.txt", L"w16le.txt", L"w16be.txt"}) {
+    for (unsigned threads : {1u, 2u}) {
+      SCOPED_TRACE(testing::Message() << "threads " << threads);
+      TempDir work;
+      CConvertJob job(work.Path());
+      job.m_threads = threads;
+      job.OpenInput(dir.File(name));
+      job.m_running = true;
+      ASSERT_TRUE(job.Convert());
+      ASSERT_EQ(job.m_entries.size(), expected.size());
+      for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(job.m_entries[i].word, expected[i].word) << "at " << i;
+        ASSERT_EQ(job.m_entries[i].explanation, expected[i].explanation) << "at " << i;
+      }
+      const std::string data = ReadBytes(job.m_desPath) + ReadBytes(job.m_dzPath);
+      if (firstData.empty()) firstData = data;
+      EXPECT_EQ(data, firstData);
+      DeleteTempFiles(job);
     }
-    const std::string data = ReadBytes(job.m_desPath) + ReadBytes(job.m_dzPath);
-    if (threads == 1) firstData = data;
-    EXPECT_EQ(data, firstData);
-    DeleteTempFiles(job);
   }
 }
 

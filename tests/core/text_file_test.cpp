@@ -152,6 +152,60 @@ TEST(Utf8Lines, SameLinesAsTheFileReader) {
   }
 }
 
+// A UTF-16 list converted whole gives, cut into lines, the lines of the file reader:
+// surrogate pairs, lone surrogates, NUL units (also between the halves of a pair), every
+// kind of break and an odd last byte, in both byte orders, across block boundaries.
+TEST(Utf8Lines, Utf16ConvertedWholeGivesTheReadersLines) {
+  const std::u16string pieces[] = {u"a", u"\t", u"\r", u"\n", u"\r\n", std::u16string(1, u'\0'),
+                                   u"\u4F60", u"\u00E9", u"\U0001F600", std::u16string(1, char16_t{0xD83D}),
+                                   std::u16string(1, char16_t{0xDE00}),
+                                   std::u16string{char16_t{0xD83D}, 0, char16_t{0xDE00}}};
+  std::mt19937 random(16);
+  for (int round = 0; round < 200; ++round) {
+    std::u16string units;
+    // The last rounds pass a 1 MiB block, with longer lines (breaks are pieces 2 to 4).
+    const bool big = round >= 197;
+    const size_t length = big ? 700000 : random() % 100;
+    while (units.size() < length) {
+      const size_t piece = random() % std::size(pieces);
+      if (!big || piece < 2 || piece > 4 || random() % 16 == 0) units += pieces[piece];
+    }
+    const bool little = round % 2 == 0;
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : units) {
+      const char low = static_cast<char>(unit & 0xFF);
+      const char high = static_cast<char>(unit >> 8);
+      bytes += little ? std::string{low, high} : std::string{high, low};
+    }
+    if (round % 5 == 0) bytes += 'x';  // an odd last byte
+
+    std::vector<std::string> expected = ReadAll(bytes).lines;
+
+    lumo_test::TempDir dir;
+    lumo_test::WriteBytes(dir.File(L"list.txt"), bytes);
+    platform::CFile file;
+    ASSERT_TRUE(file.Open(dir.File(L"list.txt")));
+    CTextFileRead reader(&file);
+    std::string text(CTextFileRead::Utf8Room(bytes.size()), '\0');
+    const std::ptrdiff_t size = reader.ReadRemainderAsUtf8(text.data(), bytes.size());
+    ASSERT_GE(size, 0);
+    text.resize(static_cast<size_t>(size));
+    EXPECT_TRUE(IsValidUtf8(text));
+
+    // After a final break the file reader gives one more, empty line; it holds no entry.
+    if (text.empty() || text.back() == '\r' || text.back() == '\n') {
+      ASSERT_TRUE(!expected.empty() && expected.back().empty());
+      expected.pop_back();
+    }
+    std::vector<std::string> got;
+    CUtf8Lines lines(text);
+    std::string_view line;
+    std::string scratch;
+    while (lines.Next(&line, &scratch)) got.emplace_back(line);
+    ASSERT_EQ(got, expected) << "round " << round;
+  }
+}
+
 TEST(Utf8Lines, CutAfterABreak) {
   EXPECT_EQ(LineBoundaryAfter("ab\r\ncd", 0), 4u);  // a CR LF stays whole
   EXPECT_EQ(LineBoundaryAfter("ab\r\ncd", 3), 4u);
