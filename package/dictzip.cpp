@@ -28,6 +28,7 @@
 
 #include "common/byte_order.h"
 #include "package/chunk_deflater.h"
+#include "package/crc32.h"
 #include "platform/file.h"
 
 namespace {
@@ -105,12 +106,12 @@ bool CompressSingleStream(CChunkReader& reader, CLayoutWriter& writer, uint32_t 
   if (!deflater.Init()) return false;
   std::vector<unsigned char> in(kChunkLength);
   std::vector<unsigned char> out(kChunkOutputSize);
-  uLong crc = crc32(0L, Z_NULL, 0);
+  uint32_t crc = 0;
   for (;;) {
     uint32_t got = 0;
     if (!reader.Next(in.data(), &got)) return false;
     if (got == 0) break;
-    crc = crc32(crc, in.data(), got);
+    crc = Crc32(crc, in.data(), got);
     uint32_t outSize = 0;
     if (!deflater.CompressChunk(in.data(), got, out.data(), &outSize) ||
         !writer.WriteChunk(out.data(), outSize)) {
@@ -246,7 +247,7 @@ class CChunkPipeline {
         m_queue.pop_front();
       }
       // Only this thread touches a queued slot until it is marked done.
-      slot->crc = crc32(crc32(0L, Z_NULL, 0), slot->in.data(), slot->inSize);
+      slot->crc = Crc32(0, slot->in.data(), slot->inSize);
       slot->ok = ready && deflater.Reset() &&
                  deflater.CompressChunk(slot->in.data(), slot->inSize, slot->out.data(),
                                         &slot->outSize);

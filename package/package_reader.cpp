@@ -11,6 +11,7 @@
 #include "core/entry_order.h"
 #include "core/line_parse.h"
 #include "package/dictzip.h"
+#include "package/crc32.h"
 #include "package/package_writer.h"
 
 namespace {
@@ -449,7 +450,7 @@ bool CPackageReader::VerifyFileChecksum() {
          i < std::min<uint64_t>(pos + n, kChecksumOffset + 4); ++i) {
       block[i - pos] = '\0';
     }
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(n));
+    crc = Crc32(static_cast<uint32_t>(crc), block.data(), n);
     pos += n;
   }
   if (crc != m_header.checksum) {
@@ -516,8 +517,7 @@ bool CPackageReader::VerifyContents() {
         }
         continue;
       }
-      crc = crc32(crc, reinterpret_cast<const Bytef*>(m_chunk.data()),
-                  static_cast<uInt>(m_chunk.size()));
+      crc = Crc32(static_cast<uint32_t>(crc), m_chunk.data(), m_chunk.size());
     }
     if (corrupt > kDetailsPerKind) {
       Note(PackageError::kChunkCorrupt, std::to_string(corrupt) + " chunks in all");

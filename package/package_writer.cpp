@@ -10,20 +10,10 @@
 #include "common/byte_order.h"
 #include "common/prefetch.h"
 #include "core/convert_job.h"
+#include "package/crc32.h"
 #include "platform/file_system.h"
 
 namespace {
-
-uint32_t Crc32(uint32_t crc, const void* data, size_t count) {
-  const Bytef* p = static_cast<const Bytef*>(data);
-  while (count > 0) {
-    const uInt n = count > (1u << 30) ? (1u << 30) : static_cast<uInt>(count);
-    crc = static_cast<uint32_t>(crc32(crc, p, n));
-    p += n;
-    count -= n;
-  }
-  return crc;
-}
 
 constexpr size_t kCopyBufferSize = 1 << 20;
 

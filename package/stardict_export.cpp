@@ -11,6 +11,7 @@
 #include "core/entry_order.h"
 #include "common/byte_order.h"
 #include "package/chunk_deflater.h"
+#include "package/crc32.h"
 #include "package/dictzip.h"
 #include "package/package_reader.h"
 #include "platform/file.h"
@@ -115,7 +116,7 @@ bool CDictzipWriter::FlushChunk() {
 bool CDictzipWriter::Add(const void* data, size_t count) {
   State& s = *m_state;
   if (!s.ok || count > s.total - s.received) return s.ok = false;
-  s.crc = crc32(s.crc, static_cast<const Bytef*>(data), static_cast<uInt>(count));
+  s.crc = Crc32(static_cast<uint32_t>(s.crc), data, count);
   s.received += count;
   const auto* p = static_cast<const unsigned char*>(data);
   while (count > 0) {

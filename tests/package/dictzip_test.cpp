@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "package/crc32.h"
 #include "platform/file.h"
 #include "tests/support/test_support.h"
 
@@ -201,6 +202,27 @@ INSTANTIATE_TEST_SUITE_P(Inputs, DictzipLayoutTest, ::testing::ValuesIn(Inputs()
                          [](const ::testing::TestParamInfo<InputCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// The checksum folds 64 bytes at a time where it can: it must agree with zlib's for every
+// length around the folding's steps, at every alignment, from any running value, and
+// when a long input is fed in pieces.
+TEST(Crc32Test, AgreesWithZlib) {
+  const std::string bytes = RandomBytes(1 << 16, 32);
+  const auto* p = reinterpret_cast<const Bytef*>(bytes.data());
+  for (size_t length = 0; length < 300; ++length) {
+    for (size_t offset = 0; offset < 4; ++offset) {
+      for (const uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u}) {
+        ASSERT_EQ(Crc32(start, p + offset, length),
+                  crc32(start, p + offset, static_cast<uInt>(length)))
+            << length << " bytes at " << offset;
+      }
+    }
+  }
+  uint32_t pieces = 0;
+  for (size_t at = 0; at < bytes.size(); at += 1000)
+    pieces = Crc32(pieces, p + at, std::min<size_t>(1000, bytes.size() - at));
+  EXPECT_EQ(pieces, crc32(0, p, static_cast<uInt>(bytes.size())));
+}
 
 TEST(DictzipTest, EmptyInputIsTheFourteenByteLayout) {
   TempDir dir;
