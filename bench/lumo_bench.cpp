@@ -37,6 +37,7 @@
 #include "core/convert_job.h"
 #include "core/entry_order.h"
 #include "core/line_parse.h"
+#include "package/crc32.h"
 #include "package/dictzip.h"
 #include "package/metadata.h"
 #include "package/package_writer.h"
@@ -113,11 +114,12 @@ uint64_t CompressFloor(const std::string& data, uLong* crcOut) {
   if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return 0;
   std::vector<unsigned char> out(65535);
   uint64_t total = 0;
-  uLong crc = crc32(0L, Z_NULL, 0);
+  // The layout's checksum, computed as the compressor computes it.
+  uint32_t crc = 0;
   for (size_t at = 0; at < data.size(); at += kChunkLength) {
     const uInt size = static_cast<uInt>(std::min<size_t>(kChunkLength, data.size() - at));
     const Bytef* in = reinterpret_cast<const Bytef*>(data.data() + at);
-    crc = crc32(crc, in, size);
+    crc = Crc32(crc, in, size);
     stream.next_in = const_cast<Bytef*>(in);
     stream.avail_in = size;
     stream.next_out = out.data();
