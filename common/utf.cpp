@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "common/cpu_features.h"
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define LUMO_UTF8_SIMD 1
@@ -109,11 +111,6 @@ LUMO_AVX2 bool IsValid(const unsigned char* p, size_t size) {
   std::memcpy(last, p + at, size - at);
   errors = _mm256_or_si256(errors, BlockErrors(Load(last), previous));
   return _mm256_testz_si256(errors, errors) != 0;
-}
-
-bool Available() {
-  static const bool available = __builtin_cpu_supports("avx2");
-  return available;
 }
 
 }  // namespace simd
@@ -261,7 +258,7 @@ std::wstring Utf16ToWide(std::u16string_view s) {
 
 bool IsValidUtf8(std::string_view s) {
 #ifdef LUMO_UTF8_SIMD
-  if (s.size() >= kSimdFrom && simd::Available())
+  if (s.size() >= kSimdFrom && CpuHasAvx2())
     return simd::IsValid(reinterpret_cast<const unsigned char*>(s.data()), s.size());
 #endif
   return IsValidUtf8Bytewise(s);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/cpu_features.h"
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define LUMO_CRC_FOLD 1
@@ -72,11 +74,6 @@ LUMO_CLMUL uint32_t Fold(const unsigned char* p, size_t size, uint32_t crc) {
   q = _mm_clmulepi64_si128(_mm_and_si128(q, low32), poly, 0x00);
   return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x1, q), 1));
 }
-
-bool CanFold() {
-  static const bool can = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-  return can;
-}
 #endif
 
 }  // namespace
@@ -84,7 +81,7 @@ bool CanFold() {
 uint32_t Crc32(uint32_t crc, const void* data, size_t size) {
   const auto* p = static_cast<const unsigned char*>(data);
 #ifdef LUMO_CRC_FOLD
-  if (size >= 64 && CanFold()) {
+  if (size >= 64 && CpuHasCarrylessMultiply()) {
     const size_t folded = size & ~size_t{15};
     crc = ~Fold(p, folded, ~crc);
     p += folded;

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "common/cpu_features.h"
 #include "common/utf.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -57,11 +58,6 @@ __attribute__((target("avx2"))) const unsigned char* FindLineStop(const unsigned
   }
   while (p < end && *p != kCr && *p != kLf && *p != 0) ++p;
   return p;
-}
-
-bool HaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
 }
 #endif
 
@@ -253,7 +249,7 @@ std::ptrdiff_t CTextFileRead::ReadRemainder(char* out, size_t size) {
 const unsigned char* CUtf8Lines::FindLineEnd(const unsigned char* p, unsigned* seen) const {
 #ifdef LUMO_LINES_AVX2
   // In text known to be valid the high bytes need no tracking: only the stops are sought.
-  if (m_allValid && HaveAvx2()) {
+  if (m_allValid && CpuHasAvx2()) {
     for (;;) {
       p = FindLineStop(p, m_end);
       if (p == m_end || *p != 0) return p;
