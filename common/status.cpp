@@ -1,0 +1,23 @@
+#include "common/status.h"
+
+#include "common/utf.h"
+
+std::string Status::Where() const {
+  std::string text = WideToUtf8(m_path);
+  if (!m_reason.empty()) {
+    if (!text.empty()) text += ": ";
+    text += m_reason;
+  }
+  return text;
+}
+
+UserMessage MessageOfKind(StatusKind kind) {
+  switch (kind) {
+    case StatusKind::kCancelled: return UserMessage::kConvertCancelled;
+    case StatusKind::kInputUnreadable: return UserMessage::kInputOpenFailed;
+    case StatusKind::kTooBig: return UserMessage::kWordListTooBig;
+    case StatusKind::kPackageCreateFailed: return UserMessage::kPackageCreateFailed;
+    case StatusKind::kTempFileMissing: return UserMessage::kTempFileMissing;
+    default: return UserMessage::kConvertFailed;
+  }
+}

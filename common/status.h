@@ -1,0 +1,81 @@
+#pragma once
+// The outcome of an operation that can fail for a reason the user should hear: what went
+// wrong (the kind), on which file, and the operating system's own code and words for it.
+// The platform layer makes these from errno or GetLastError; the layers above pass them
+// up unchanged or re-kind them, and each front end turns the kind into its fixed message
+// and adds the path and the reason where it can show them.
+//
+//   Status s = file.Open(path, ...);
+//   if (!s.ok()) return s.WithKind(StatusKind::kPackageCreateFailed);
+
+#include <string>
+#include <utility>
+
+#include "common/user_messages.h"
+
+enum class StatusKind {
+  kOk,
+  // Generic kinds, as the platform layer reports them.
+  kIoError,          // the system refused an open, read, write, rename or delete
+  kNotFound,         // the file or folder is not there
+  kCorrupt,          // the bytes are not what the format says
+  kInvalidArgument,  // a value the operation cannot take
+  // Kinds of a conversion, each shown with its own fixed message.
+  kCancelled,           // the user stopped the run
+  kInputUnreadable,     // "无法打开导入文件，..."
+  kTooBig,              // "词库过大，无法转换。"
+  kWriteFailed,         // "转换失败，请您重新转换"
+  kPackageCreateFailed, // "无法创建词库文件，请检查保存路径。"
+  kTempFileMissing,     // "临时文件丢失，请重新转换"
+};
+
+class Status {
+ public:
+  // Success.
+  Status() = default;
+  static Status Ok() { return Status(); }
+
+  // A failure with the system's error code and its text (UTF-8; may be empty).
+  static Status Error(StatusKind kind, std::wstring path = {}, int osError = 0,
+                      std::string reason = {}) {
+    Status s;
+    s.m_kind = kind;
+    s.m_path = std::move(path);
+    s.m_osError = osError;
+    s.m_reason = std::move(reason);
+    return s;
+  }
+
+  bool ok() const { return m_kind == StatusKind::kOk; }
+  StatusKind Kind() const { return m_kind; }
+  const std::wstring& Path() const { return m_path; }
+  int OsError() const { return m_osError; }
+  const std::string& Reason() const { return m_reason; }
+
+  // The same failure under another kind, keeping path and reason; success stays success.
+  Status WithKind(StatusKind kind) const& {
+    Status s = *this;
+    if (!s.ok()) s.m_kind = kind;
+    return s;
+  }
+  // The same failure naming path when it names none yet.
+  Status WithPath(std::wstring path) const& {
+    Status s = *this;
+    if (!s.ok() && s.m_path.empty()) s.m_path = std::move(path);
+    return s;
+  }
+
+  // "path: reason", "path", "reason" or "" as far as they are known (UTF-8), for a line
+  // after the fixed message.
+  std::string Where() const;
+
+ private:
+  StatusKind m_kind = StatusKind::kOk;
+  std::wstring m_path;
+  int m_osError = 0;
+  std::string m_reason;
+};
+
+// The fixed message the user is shown for a failure of this kind (kConvertFailed for the
+// generic kinds).
+UserMessage MessageOfKind(StatusKind kind);
