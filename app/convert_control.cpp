@@ -2,7 +2,7 @@
 //
 // How it works. Convert, on the dialog's thread, creates a CConvertJob (whose temporary
 // files go to the save folder, the current directory after validation), opens the word
-// list into it, sets the job's m_running flag and starts one worker thread on
+// list into it, starts the job and starts one worker thread on
 // ConvertThreadProc. The dialog is the job's observer, and the worker reaches it only
 // through three calls that never touch a control:
 //   progress 30, 50, 80  -> SendMessageW(WM_CONVERT_PROGRESS, percent): the worker waits
@@ -14,9 +14,9 @@
 // (85, 90, 97, 100 through the same progress message), registers it when the box is
 // ticked, deletes the temporary files and returns to idle.
 //
-// Cancel clears m_running, which the worker polls between word-list lines, and waits up
-// to a second for it. A worker past its reading phase runs on; its late completion is
-// recognised (m_running is already false) and only removes the temporary files it may
+// Cancel clears the job's keep-running flag, which the worker polls between word-list
+// lines, and waits up to a second for it. A worker past its reading phase runs on; its
+// late completion is recognised (the job is already cancelled) and only removes the temporary files it may
 // have left. The package is written only at completion, so a cancel has no package to
 // remove, and the file at the save path is never touched.
 //
@@ -60,7 +60,7 @@ CLumoDictGenDlg::~CLumoDictGenDlg() {
 }
 
 void CLumoDictGenDlg::OnDestroy() {
-  if (m_job != nullptr) m_job->m_running = false;
+  if (m_job != nullptr) m_job->Cancel();
   FinishWorker();
   if (CLumoDictGen* app = CLumoDictGen::Current()) {
     if (app->MainWindow() == m_hWnd) app->SetMainWindow(nullptr);
@@ -82,8 +82,8 @@ void CLumoDictGenDlg::FinishWorker() {
   MSG msg;
   while (::PeekMessageW(&msg, m_hWnd, WM_CONVERT_DONE, WM_CONVERT_DONE, PM_REMOVE)) {
     if (m_job != nullptr && reinterpret_cast<CConvertJob*>(msg.lParam) == m_job.get() &&
-        !m_job->m_running)
-      DeleteTempFiles(*m_job);
+        m_job->IsCancelled())
+      DeleteTempFiles(m_job->Result());
   }
 }
 
@@ -101,16 +101,18 @@ void CLumoDictGenDlg::StartRun(const std::wstring& inputPath) {
   SetItemText(IDC_STATUS, ui::LoadText(UserMessage::kConverting));
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_CANCEL));
 
-  m_job->m_running = true;
+  m_job->Start();
+  m_runActive = true;
   m_thread = g_startThread(m_job.get());
   if (m_thread == nullptr) {
-    m_job->m_running = false;
+    m_job->Cancel();
     ui::ShowWarning(m_hWnd, UserMessage::kConvertFailed);
     ShowIdle(UserMessage::kConvertFailedStatus);
   }
 }
 
 void CLumoDictGenDlg::ShowIdle(UserMessage status) {
+  m_runActive = false;
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
   ::EnableWindow(GetDlgItem(IDOK), TRUE);
   SetItemText(IDC_STATUS, ui::LoadText(status));
@@ -141,10 +143,10 @@ LRESULT CLumoDictGenDlg::OnConvertProgress(WPARAM wParam, LPARAM) {
 LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
   // Only the completion of the current job counts.
   if (m_job == nullptr || reinterpret_cast<CConvertJob*>(lParam) != m_job.get()) return 0;
-  if (!m_job->m_running) {
+  if (m_job->IsCancelled()) {
     // The user cancelled before the worker ended: the dialog is idle already and shows
     // "转换取消。"; nothing is written and nothing is said.
-    DeleteTempFiles(*m_job);
+    DeleteTempFiles(m_job->Result());
     return 0;
   }
 
@@ -155,7 +157,7 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
     if (IsSameFile(m_runInput, savePath)) {
       ui::ShowWarning(m_hWnd, UserMessage::kSaveIsInput);
     } else {
-      const PackageResult result = WritePackage(*m_job, savePath, m_metaBlock, [this](int percent) {
+      const PackageResult result = WritePackage(m_job->Result(), savePath, m_metaBlock, [this](int percent) {
         ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, static_cast<WPARAM>(percent), 0);
       });
       written = result == PackageResult::kWritten;
@@ -166,9 +168,9 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
       RegisterWithHost(savePath);
   }
 
-  if (!DeleteTempFiles(*m_job)) ui::ShowWarning(m_hWnd, UserMessage::kTempDeleteFailed);
+  if (!DeleteTempFiles(m_job->Result())) ui::ShowWarning(m_hWnd, UserMessage::kTempDeleteFailed);
   ShowIdle(written ? UserMessage::kConvertDone : UserMessage::kConvertFailedStatus);
-  m_job->m_running = false;
+  m_job->Cancel();  // its completion has been handled
   return 0;
 }
 
@@ -184,7 +186,7 @@ void CLumoDictGenDlg::OnExitOrCancel() {
     EndDialog(IDCANCEL);
     return;
   }
-  m_job->m_running = false;
+  m_job->Cancel();
   // A worker that does not stop within a second keeps its handle, so that the next run
   // and the dialog's end can still wait for it.
   if (m_thread != nullptr && ui::WaitForThread(m_thread, 1000)) {
@@ -192,5 +194,5 @@ void CLumoDictGenDlg::OnExitOrCancel() {
     m_thread = nullptr;
   }
   ShowIdle(UserMessage::kConvertCancelled);
-  DeleteTempFiles(*m_job);
+  DeleteTempFiles(m_job->Result());
 }

@@ -66,7 +66,7 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver, privat
 
   // A word list chosen by the chooser or dropped on the dialog.
   void UseInputPath(const std::wstring& path);
-  bool IsRunning() const { return m_job != nullptr && m_job->m_running; }
+  bool IsRunning() const { return m_runActive; }
   void StartRun(const std::wstring& inputPath);
   // Waits for the last run's worker to end, however long it takes, and forgets it.
   void FinishWorker();
@@ -85,6 +85,8 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver, privat
   ui::CMyEdit m_editNumber;
   ui::CMyEdit m_editVersion;
   HANDLE m_thread = nullptr;
+  // From Convert's start until the dialog is idle again (done, failed or cancelled).
+  bool m_runActive = false;
   bool m_promptShown = true;
   // The word list of the current run, so that completion never writes over it.
   std::wstring m_runInput;

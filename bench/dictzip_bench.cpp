@@ -14,7 +14,7 @@
 #include <string>
 
 #include "bench/wordlist_gen.h"
-#include "package/dictzip.h"
+#include "package/chunked_data.h"
 
 namespace fs = std::filesystem;
 

@@ -35,10 +35,10 @@
 
 #include "bench/wordlist_gen.h"
 #include "core/convert_job.h"
-#include "core/entry_order.h"
-#include "core/line_parse.h"
+#include "package/index_order.h"
+#include "textio/line_parse.h"
 #include "package/crc32.h"
-#include "package/dictzip.h"
+#include "package/chunked_data.h"
 #include "package/metadata.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
@@ -187,24 +187,24 @@ int Phases(int argc, char** argv) {
   CPhaseClock clock(start);
   CConvertJob job(work.wstring());
   job.SetObserver(&clock);
-  job.m_threads = threads;
+  job.SetThreads(threads);
   job.OpenInput(wordList.wstring());
-  job.m_running = true;
+  job.Start();
   if (!job.Convert()) {
     std::fprintf(stderr, "lumo_bench: the conversion failed\n");
-    DeleteTempFiles(job);
+    DeleteTempFiles(job.Result());
     return 1;
   }
   const fs::path package = work / "lumo_bench_out.ldic";
   PackageFacts facts;
   facts.name = L"bench";
   facts.date = L"2026-01-01";
-  const PackageResult written = WritePackage(job, package.wstring(), BuildMetadataBlock(facts),
+  const PackageResult written = WritePackage(job.Result(), package.wstring(), BuildMetadataBlock(facts),
                                              [&clock](int percent) { clock.Mark(percent); });
   const double total = Seconds(start, Clock::now());
   if (written != PackageResult::kWritten) {
     std::fprintf(stderr, "lumo_bench: the package could not be written\n");
-    DeleteTempFiles(job);
+    DeleteTempFiles(job.Result());
     return 1;
   }
   const uint64_t packageBytes = fs::file_size(package);
@@ -215,9 +215,9 @@ int Phases(int argc, char** argv) {
     uint64_t bytes;
   };
   const Named names[] = {
-      {30, "read+parse+sort", listBytes},    {50, "write data file", job.m_dataSize},
-      {80, "compress", job.m_dataSize},      {85, "package header", packageBytes},
-      {90, "package index", job.m_indexSize}, {97, "package data copy", job.m_compressedSize},
+      {30, "read+parse+sort", listBytes},    {50, "write data file", job.Result().dataSize},
+      {80, "compress", job.Result().dataSize},      {85, "package header", packageBytes},
+      {90, "package index", job.Result().indexSize}, {97, "package data copy", job.Result().compressedSize},
       {100, "checksum stamp", packageBytes},
   };
   // Reading and sorting end at the same position; the job times them apart.
@@ -236,7 +236,7 @@ int Phases(int argc, char** argv) {
   Report("pipeline total", total, listBytes, usage.ru_maxrss);
 
   // The floor, on the same explanations the job compressed.
-  const std::string data = ReadWholeFile(fs::path(job.m_desPath));
+  const std::string data = ReadWholeFile(fs::path(job.Result().temp.data));
   const std::string packageData = ReadWholeFile(package);
   Clock::time_point floorStart = Clock::now();
   uLong dataCrc = 0;
@@ -254,8 +254,8 @@ int Phases(int argc, char** argv) {
                floorSeconds > 0 ? compressSeconds / floorSeconds : 0.0);
 
   std::error_code ec;
-  if (!keepData.empty()) fs::copy_file(job.m_desPath, keepData, fs::copy_options::overwrite_existing, ec);
-  DeleteTempFiles(job);
+  if (!keepData.empty()) fs::copy_file(job.Result().temp.data, keepData, fs::copy_options::overwrite_existing, ec);
+  DeleteTempFiles(job.Result());
   fs::remove(package, ec);
   return 0;
 }

@@ -99,7 +99,7 @@ std::atomic<CConvertJob*> g_runningJob{nullptr};
 
 void OnInterrupt() {
   g_interrupted = true;
-  if (CConvertJob* job = g_runningJob.load()) job->m_running = false;
+  if (CConvertJob* job = g_runningJob.load()) job->Cancel();
 }
 
 struct ConvertOptions {
@@ -204,9 +204,9 @@ int RunConvertCommand(int argc, char** argv) {
   CliObserver observer(platform::StderrIsTerminal());
   CConvertJob job(PathToWide(folder));
   job.SetObserver(&observer);
-  job.m_threads = options.threads;
+  job.SetThreads(options.threads);
   job.OpenInput(PathToWide(wordList));
-  job.m_running = true;
+  job.Start();
   g_runningJob = &job;
   platform::SetInterruptHandler(&OnInterrupt);
   observer.ShowProgress(5);
@@ -214,7 +214,6 @@ int RunConvertCommand(int argc, char** argv) {
   const bool converted = observer.Wait();
   worker.join();
   g_runningJob = nullptr;
-  job.m_running = false;
 
   int status = 0;
   if (g_interrupted) {
@@ -224,7 +223,7 @@ int RunConvertCommand(int argc, char** argv) {
   } else if (converted) {
     const auto start = std::chrono::steady_clock::now();
     const PackageResult result = WritePackage(
-        job, PathToWide(package), metaBlock, [&observer](int percent) { observer.ShowProgress(percent); });
+        job.Result(), PathToWide(package), metaBlock, [&observer](int percent) { observer.ShowProgress(percent); });
     if (options.timings) {
       const ConvertPhaseTimes& t = job.PhaseTimes();
       const double write = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -240,11 +239,11 @@ int RunConvertCommand(int argc, char** argv) {
   } else {
     status = 1;  // the worker has told the user why
   }
-  const bool cleaned = DeleteTempFiles(job);
+  const bool cleaned = DeleteTempFiles(job.Result());
   observer.EndProgressLine();
   if (!cleaned) PrintError(UserMessageUtf8(UserMessage::kTempDeleteFailed));
   if (status != 0) return status;
-  std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.m_entries.size());
+  std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.Result().entries.size());
   // Only a complete package is registered, after its temporary files are gone.
   if (options.registerPackage)
     status = RegisterConvertedPackage(PathToWide(package),

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/reader_commands.h"
 #include "package/package_reader.h"
+#include "textio/line_parse.h"
 #include "package/stardict_export.h"
 #include "platform/file.h"
 #include "platform/file_system.h"

@@ -10,9 +10,9 @@
 
 #include "common/prefetch.h"
 #include "common/utf.h"
-#include "core/entry_order.h"
-#include "core/line_parse.h"
-#include "package/dictzip.h"
+#include "package/index_order.h"
+#include "textio/line_parse.h"
+#include "package/chunked_data.h"
 #include "package/temp_files.h"
 #include "platform/file_system.h"
 #include "textio/text_file.h"
@@ -51,13 +51,7 @@ double Lap(std::chrono::steady_clock::time_point* start) {
 
 CConvertJob::CConvertJob() : CConvertJob(platform::CurrentDirectory()) {}
 
-CConvertJob::CConvertJob(std::wstring folder) : m_curDir(std::move(folder)) {
-  // Plain concatenation: a root folder gives two separators in a row, which the file
-  // functions accept.
-  const std::wstring base = m_curDir + platform::kPathSeparator + kTempBaseName;
-  m_desPath = base + kDataExtension;
-  m_dzPath = base + kCompressedExtension;
-}
+CConvertJob::CConvertJob(const std::wstring& folder) { m_result.temp = TempFilesIn(folder); }
 
 void CConvertJob::OpenInput(const std::wstring& path) {
   m_inputOpened = m_inputFile.Open(path);
@@ -256,7 +250,7 @@ bool CConvertJob::ReadWordList() {
                                             : ReadWholeUtf16List(reader);
     } catch (const std::bad_alloc&) {
       // No room for the whole list: line by line needs less, as nothing was read yet.
-      readByLines = m_entries.empty() && m_text.Capacity() == 0;
+      readByLines = m_result.entries.empty() && m_text.Capacity() == 0;
       if (!readByLines) throw;
     }
   }
@@ -276,7 +270,7 @@ bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
   const size_t size = static_cast<size_t>(m_inputSize);
   char* const text = m_text.Allocate(size);
   // Sized for the whole text, so that the second half's entries join without moving it.
-  CEntryCollector first(&m_entries, size);
+  CEntryCollector first(&m_result.entries, size);
 
   // A file that grows meanwhile is read as it was when it was opened.
   size_t head = size;
@@ -315,7 +309,7 @@ bool CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
   if (converted < 0) return true;  // the read error is reported by the caller
   const std::string_view all(text, static_cast<size_t>(converted));
 
-  CEntryCollector first(&m_entries, all.size());
+  CEntryCollector first(&m_result.entries, all.size());
   size_t cut = 0;
   CThreadJoiner other;
   if (ParsingThreads() >= 2 && all.size() >= kParallelParseFrom) {
@@ -336,14 +330,14 @@ unsigned CConvertJob::ParsingThreads() const {
 }
 
 bool CConvertJob::RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize) {
-  m_indexSize = static_cast<uint32_t>(indexSize);
-  m_dataSize = static_cast<uint32_t>(dataSize);
+  m_result.indexSize = static_cast<uint32_t>(indexSize);
+  m_result.dataSize = static_cast<uint32_t>(dataSize);
   return !tooBig;
 }
 
 bool CConvertJob::ReadListByLines(CTextFileRead& reader) {
   const bool utf8Lines = reader.LinesAreUtf8();
-  CEntryCollector collector(&m_entries, m_inputSize);
+  CEntryCollector collector(&m_result.entries, m_inputSize);
   std::string line;
   std::string word;
   std::string explanation;
@@ -374,21 +368,21 @@ bool CConvertJob::ReadListByLines(CTextFileRead& reader) {
 
 bool CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
-  SortEntries(&m_entries, m_threads);
-  AssignOffsets(&m_entries);
+  SortEntries(&m_result.entries, m_threads);
+  AssignOffsets(&m_result.entries);
   m_times.sort = Lap(&start);
   Progress(30);
 
   platform::CBinaryFile data;
-  if (!data.Open(m_desPath, platform::CBinaryFile::Mode::kCreateWrite))
+  if (!data.Open(m_result.temp.data, platform::CBinaryFile::Mode::kCreateWrite))
     return Fail(ConvertOutcome::kWriteFailed, true);
   std::string buffer;
   buffer.reserve(kWriteBufferSize);
   bool written = true;
-  for (size_t i = 0; i < m_entries.size(); ++i) {
-    const DictEntry& e = m_entries[i];
+  for (size_t i = 0; i < m_result.entries.size(); ++i) {
+    const DictEntry& e = m_result.entries[i];
     // The explanations lie in word-list order: ask for one a few entries ahead.
-    if (i + kLookAhead < m_entries.size()) PrefetchText(m_entries[i + kLookAhead].explanation.data());
+    if (i + kLookAhead < m_result.entries.size()) PrefetchText(m_result.entries[i + kLookAhead].explanation.data());
     if (buffer.size() + e.explanation.size() > kWriteBufferSize) {
       written = written && data.Write(buffer.data(), buffer.size());
       buffer.clear();
@@ -404,14 +398,14 @@ bool CConvertJob::WriteOutput() {
   m_times.writeData = Lap(&start);
   if (!written) return Fail(ConvertOutcome::kWriteFailed, true);
 
-  if (m_compress) {
-    if (!CompressDataFile(m_desPath, m_dzPath, m_threads))
+  if (m_result.compress) {
+    if (!CompressDataFile(m_result.temp.data, m_result.temp.compressed, m_threads))
       return Fail(ConvertOutcome::kWriteFailed, true);
     platform::FileStatus status;
-    if (!platform::QueryFileStatus(m_dzPath, &status) ||
+    if (!platform::QueryFileStatus(m_result.temp.compressed, &status) ||
         status.size > std::numeric_limits<uint32_t>::max())
       return Fail(ConvertOutcome::kWriteFailed, true);
-    m_compressedSize = static_cast<uint32_t>(status.size);
+    m_result.compressedSize = static_cast<uint32_t>(status.size);
     m_times.compress = Lap(&start);
   }
   Progress(80);

@@ -1,13 +1,13 @@
 #pragma once
 // One conversion, from the word list to the two temporary data files the package is
-// made from. The front end creates a job, opens the word list into it, sets m_running and
-// runs ConvertThreadProc on a thread of its own; the job reports through its observer.
+// made from. The front end creates a job, opens the word list into it, calls Start and
+// runs ConvertThreadProc on a thread of its own; the job reports through its observer and
+// leaves its product in Result().
 //
-// Threads: while the worker runs, the only field both threads touch is m_running, which
-// the front end clears to cancel. The worker polls it while it reads the word list (at
-// least every few thousand lines); once reading is over it is not consulted again. A
-// UTF-8 list may be parsed by a helper thread of the job's own, joined before reading
-// ends.
+// Threads: while the worker runs, the only state both threads touch is the keep-running
+// flag, which Cancel clears. The worker polls it while it reads the word list (at least
+// every few thousand lines); once reading is over it is not consulted again. A UTF-8 list
+// may be parsed by a helper thread of the job's own, joined before reading ends.
 
 #include <atomic>
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include "common/dict_entry.h"
 #include "common/text_arena.h"
 #include "common/user_messages.h"
+#include "package/convert_result.h"
 #include "platform/file.h"
 
 class CConvertJob;
@@ -60,36 +61,34 @@ class CConvertJob {
   // The temporary files go to the process's current directory as it is now.
   CConvertJob();
   // The temporary files go to folder.
-  explicit CConvertJob(std::wstring folder);
+  explicit CConvertJob(const std::wstring& folder);
   CConvertJob(const CConvertJob&) = delete;
   CConvertJob& operator=(const CConvertJob&) = delete;
 
   void SetObserver(IConvertObserver* observer) { m_observer = observer; }
   IConvertObserver* Observer() const { return m_observer; }
+  // Threads used to parse, sort and compress; 0 means one per core. The result is the
+  // same for every count.
+  void SetThreads(unsigned threads) { m_threads = threads; }
 
   // Opens the word list read-only and without sharing. A failure is noted here and
   // reported by Convert.
   void OpenInput(const std::wstring& path);
 
+  // Marks the job as running; called on the front end's thread before the worker starts.
+  void Start() { m_running = true; }
+  // Asks a running job to stop; safe from any thread.
+  void Cancel() { m_running = false; }
+  // True once Cancel was called (and before Start).
+  bool IsCancelled() const { return !m_running; }
+
   // Reads, sorts, writes and compresses; true on success.
   bool Convert();
   ConvertOutcome Outcome() const { return m_outcome; }
   const ConvertPhaseTimes& PhaseTimes() const { return m_times; }
-
-  // Holds the texts that the entries view; declared first so that it outlives them.
-  CTextArena m_text;
-  std::vector<DictEntry> m_entries;
-  platform::CFile m_inputFile;
-  uint32_t m_indexSize = 0;
-  uint32_t m_dataSize = 0;
-  uint32_t m_compressedSize = 0;
-  std::wstring m_curDir;
-  std::wstring m_desPath;
-  std::wstring m_dzPath;
-  bool m_compress = true;
-  std::atomic<bool> m_running{false};
-  // Threads used to compress the data; 0 means one per core.
-  unsigned m_threads = 0;
+  // The product of a successful Convert; its entries view the job's texts, so it is
+  // valid as long as the job.
+  const ConvertResult& Result() const { return m_result; }
 
  private:
   bool ReadWordList();
@@ -105,6 +104,12 @@ class CConvertJob {
   bool Fail(ConvertOutcome outcome, bool tellUser);
   void Progress(int percent);
 
+  // Holds the texts that the entries view; declared first so that it outlives them.
+  CTextArena m_text;
+  ConvertResult m_result;
+  platform::CFile m_inputFile;
+  std::atomic<bool> m_running{false};
+  unsigned m_threads = 0;
   IConvertObserver* m_observer = nullptr;
   ConvertOutcome m_outcome = ConvertOutcome::kNotRun;
   ConvertPhaseTimes m_times;

@@ -5,7 +5,7 @@
 
 #include "common/paths.h"
 #include "common/utf.h"
-#include "host/stardict_info.h"
+#include "package/stardict_info.h"
 #include "platform/file.h"
 #include "common/byte_order.h"
 #include "platform/file_system.h"

@@ -1,20 +1,35 @@
 #pragma once
-// The chunked compressed layout of the dictionary data: the input cut into chunks of
-// 58315 bytes, each ending with a full flush so that it inflates on its own, a table of
-// the chunks' compressed sizes in front, and the CRC-32 and size of the input behind:
-//
-//   u16 chunk length (58315) | u16 N | N x u16 compressed sizes | chunks | 03 00 |
-//   u32 CRC-32 of the input | u32 input size          (all little-endian)
+// Writing a dictzip file: a gzip member whose header carries the "RA" random-access field
+// (version 1, chunk length, chunk count, each chunk's compressed size), each chunk ended
+// by a full flush so that a reader inflates it alone. StarDict readers open such a
+// .dict.dz at any offset.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-constexpr uint32_t kChunkLength = 58315;
-// The layout keeps the input size as a signed 32-bit number.
-constexpr uint64_t kMaxCompressibleSize = 0x7FFFFFFF;
+// Writes a dictzip file from a stream of data of known total size. Add the data in any
+// pieces, then Finish; every step reports failure.
+class CDictzipWriter {
+ public:
+  // The RA field's 16-bit length limits the chunk count.
+  static constexpr uint32_t kMaxChunks = (0xFFFF - 10) / 2;
 
-// Compresses source into destination; false when a file could not be opened, read or
-// written, or deflate failed (the destination is then incomplete). threads = 0 uses one
-// thread per core; the output is the same for every thread count.
-bool CompressDataFile(const std::wstring& source, const std::wstring& destination,
-                      unsigned threads = 1);
+  CDictzipWriter();
+  ~CDictzipWriter();
+  CDictzipWriter(const CDictzipWriter&) = delete;
+  CDictzipWriter& operator=(const CDictzipWriter&) = delete;
+
+  // False when the file cannot be created or totalSize needs more than kMaxChunks.
+  bool Begin(const std::wstring& path, uint64_t totalSize);
+  bool Add(const void* data, size_t count);
+  // Ends the stream, writes the trailer and the chunk table; false on any failure,
+  // including data that did not add up to totalSize.
+  bool Finish();
+
+ private:
+  bool FlushChunk();
+
+  struct State;
+  std::unique_ptr<State> m_state;
+};

@@ -8,9 +8,8 @@
 
 #include "common/utf.h"
 #include "common/byte_order.h"
-#include "core/entry_order.h"
-#include "core/line_parse.h"
-#include "package/dictzip.h"
+#include "package/index_order.h"
+#include "package/chunked_data.h"
 #include "package/crc32.h"
 #include "package/package_writer.h"
 
@@ -546,45 +545,4 @@ std::vector<PackageProblem> VerifyPackage(const std::wstring& path) {
     reader.VerifyContents();
   }
   return reader.Problems();
-}
-
-namespace {
-
-// What the word-list reader and parser make of one line of a UTF-8 file.
-bool ReadsBackAs(const std::string& line, std::string_view headword,
-                 std::string_view explanation) {
-  LineFields fields;
-  if (!SplitLine(line, &fields) || fields.first.empty()) return false;
-  return TrimFieldChars(fields.first) == headword && TrimFieldChars(fields.second) == explanation;
-}
-
-std::string Printable(std::string_view field) {
-  std::string out;
-  for (char c : field) {
-    if (c == '\0') continue;
-    out.push_back(c == '\r' || c == '\n' ? ' ' : c);
-  }
-  return out;
-}
-
-}  // namespace
-
-bool FormatWordListLine(std::string_view headword, std::string_view explanation,
-                        std::string* line) {
-  const std::string word = Printable(headword);
-  const std::string text = Printable(explanation);
-  const bool clean = word == headword && text == explanation &&
-                     IsValidUtf8(headword) && IsValidUtf8(explanation);
-  const bool oddQuotes = std::count(word.begin(), word.end(), '"') % 2 != 0;
-  const std::string closing = oddQuotes ? "\"" : "";
-  const std::string candidates[] = {word, word + closing, "\"" + word + "\"" + closing};
-  for (const std::string& field : candidates) {
-    std::string candidate = field + '\t' + text;
-    if (ReadsBackAs(candidate, word, text)) {
-      *line = std::move(candidate);
-      return clean;
-    }
-  }
-  *line = word + '\t' + text;
-  return false;
 }

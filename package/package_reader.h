@@ -169,13 +169,3 @@ class CPackageReader {
 
 // Opens and checks a package completely; the problems found, none for a sound package.
 std::vector<PackageProblem> VerifyPackage(const std::wstring& path);
-
-// One line of a UTF-8 word list (without its line break) that the word-list parser reads
-// back as exactly this headword and explanation: a headword holding a TAB, a comma or a
-// double quote is put between double quotes, with one more quote at its end when it
-// holds an odd number of them. False when no such line exists (a line break, a NUL or
-// an invalid UTF-8 sequence in a field, an empty headword, quotes, apostrophes or blanks
-// at a field's ends that trimming would take); the line is then the nearest one, with
-// line breaks turned into spaces and NULs left out.
-bool FormatWordListLine(std::string_view headword, std::string_view explanation,
-                        std::string* line);

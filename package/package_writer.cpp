@@ -9,7 +9,7 @@
 
 #include "common/byte_order.h"
 #include "common/prefetch.h"
-#include "core/convert_job.h"
+#include "package/convert_result.h"
 #include "package/crc32.h"
 #include "platform/file_system.h"
 
@@ -19,16 +19,6 @@ constexpr size_t kCopyBufferSize = 1 << 20;
 
 // How many entries ahead the index asks for a headword.
 constexpr size_t kLookAhead = 8;
-
-// The temporary file whose bytes become the data section.
-const std::wstring& DataTempPath(const CConvertJob& job) {
-  return job.m_compress ? job.m_dzPath : job.m_desPath;
-}
-
-// Its size, which the header states.
-uint32_t DataSectionSize(const CConvertJob& job) {
-  return job.m_compress ? job.m_compressedSize : job.m_dataSize;
-}
 
 }  // namespace
 
@@ -63,21 +53,21 @@ bool CPackageStream::Close() {
   return m_ok && closed;
 }
 
-bool WritePackageHeader(const CConvertJob& job, CPackageStream& stream,
+bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
                         std::u16string_view metaBlock) {
   const uint64_t metadataEnd = kPackageHeaderSize + 2ull * metaBlock.size();
-  const uint64_t dataOffset = metadataEnd + job.m_indexSize;
+  const uint64_t dataOffset = metadataEnd + result.indexSize;
   if (dataOffset > std::numeric_limits<uint32_t>::max()) return false;
 
   std::array<unsigned char, kPackageHeaderSize> header{};
   PutLe32(&header[0], static_cast<uint32_t>(metadataEnd));
   PutLe16(&header[4], kPackageFormatVersion);
-  PutLe16(&header[6], job.m_compress ? 1 : 0);
+  PutLe16(&header[6], result.compress ? 1 : 0);
   PutLe32(&header[8], static_cast<uint32_t>(metadataEnd));
-  PutLe32(&header[12], job.m_indexSize);
+  PutLe32(&header[12], result.indexSize);
   PutLe32(&header[16], static_cast<uint32_t>(dataOffset));
-  PutLe32(&header[20], DataSectionSize(job));
-  PutLe32(&header[24], static_cast<uint32_t>(job.m_entries.size()));
+  PutLe32(&header[20], result.DataSectionSize());
+  PutLe32(&header[24], static_cast<uint32_t>(result.entries.size()));
   PutLe32(&header[28], 0);
   if (!stream.Write(header.data(), header.size())) return false;
 
@@ -86,8 +76,8 @@ bool WritePackageHeader(const CConvertJob& job, CPackageStream& stream,
   return stream.Write(meta.data(), meta.size());
 }
 
-bool WritePackageIndex(CPackageStream& stream, const CConvertJob& job) {
-  const std::vector<DictEntry>& entries = job.m_entries;
+bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result) {
+  const std::vector<DictEntry>& entries = result.entries;
   std::vector<unsigned char> buffer(kCopyBufferSize);
   size_t used = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -112,11 +102,11 @@ bool WritePackageIndex(CPackageStream& stream, const CConvertJob& job) {
   return stream.Write(buffer.data(), used);
 }
 
-bool CopyPackageData(const CConvertJob& job, CPackageStream& stream) {
+bool CopyPackageData(const ConvertResult& result, CPackageStream& stream) {
   platform::CBinaryFile data;
-  if (!data.Open(DataTempPath(job), platform::CBinaryFile::Mode::kRead))
+  if (!data.Open(result.DataPath(), platform::CBinaryFile::Mode::kRead))
     return false;
-  const uint64_t expected = DataSectionSize(job);
+  const uint64_t expected = result.DataSectionSize();
   std::vector<unsigned char> buffer(kCopyBufferSize);
   uint64_t copied = 0;
   for (;;) {
@@ -132,7 +122,7 @@ bool CopyPackageData(const CConvertJob& job, CPackageStream& stream) {
 
 bool StampPackageChecksum(CPackageStream& stream) { return stream.StampChecksum(); }
 
-PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
+PackageResult WritePackage(const ConvertResult& content, const std::wstring& path,
                            std::u16string_view metaBlock,
                            const std::function<void(int)>& progress) {
   const auto report = [&progress](int percent) {
@@ -140,7 +130,7 @@ PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
   };
   // The data must be there before anything is created: a package without its data is
   // never produced.
-  if (!platform::PathExists(DataTempPath(job)))
+  if (!platform::PathExists(content.DataPath()))
     return PackageResult::kDataMissing;
 
   const std::wstring partial = path + L".part";
@@ -148,13 +138,13 @@ PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
   if (!stream.Create(partial)) return PackageResult::kCreateFailed;
 
   PackageResult result = PackageResult::kWritten;
-  if (!WritePackageHeader(job, stream, metaBlock)) result = PackageResult::kWriteFailed;
+  if (!WritePackageHeader(content, stream, metaBlock)) result = PackageResult::kWriteFailed;
   report(85);
-  if (result == PackageResult::kWritten && !WritePackageIndex(stream, job))
+  if (result == PackageResult::kWritten && !WritePackageIndex(stream, content))
     result = PackageResult::kWriteFailed;
   report(90);
-  if (result == PackageResult::kWritten && !CopyPackageData(job, stream))
-    result = platform::PathExists(DataTempPath(job))
+  if (result == PackageResult::kWritten && !CopyPackageData(content, stream))
+    result = platform::PathExists(content.DataPath())
                  ? PackageResult::kWriteFailed
                  : PackageResult::kDataMissing;
   report(97);

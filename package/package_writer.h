@@ -19,7 +19,7 @@
 #include "common/user_messages.h"
 #include "platform/file.h"
 
-class CConvertJob;
+struct ConvertResult;
 
 constexpr uint32_t kPackageHeaderSize = 32;
 constexpr uint16_t kPackageFormatVersion = 1;
@@ -42,11 +42,11 @@ class CPackageStream {
   bool m_ok = true;
 };
 
-bool WritePackageHeader(const CConvertJob& job, CPackageStream& stream,
+bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
                         std::u16string_view metaBlock);
-bool WritePackageIndex(CPackageStream& stream, const CConvertJob& job);
+bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result);
 // False when the data temporary file cannot be opened or copied.
-bool CopyPackageData(const CConvertJob& job, CPackageStream& stream);
+bool CopyPackageData(const ConvertResult& result, CPackageStream& stream);
 bool StampPackageChecksum(CPackageStream& stream);
 
 enum class PackageResult {
@@ -56,10 +56,10 @@ enum class PackageResult {
   kWriteFailed,   // "转换失败，请您重新转换"
 };
 
-// Writes the whole package for a finished job: into a temporary file beside path, then
+// Writes the whole package of a finished conversion: into a temporary file beside path, then
 // moved into place, so that a failed write leaves no partial package and an earlier file
 // at path as it was. progress is called with 85, 90, 97 and 100 after the four steps.
-PackageResult WritePackage(const CConvertJob& job, const std::wstring& path,
+PackageResult WritePackage(const ConvertResult& result, const std::wstring& path,
                            std::u16string_view metaBlock,
                            const std::function<void(int)>& progress = {});
 

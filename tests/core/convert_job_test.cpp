@@ -10,8 +10,8 @@
 
 #include "common/utf.h"
 #include "core/convert_job.h"
-#include "core/entry_order.h"
-#include "core/line_parse.h"
+#include "package/index_order.h"
+#include "textio/line_parse.h"
 #include "package/temp_files.h"
 #include "platform/file.h"
 #include "platform/text_convert.h"
@@ -32,7 +32,7 @@ TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
   RecordingObserver observer;
   job.SetObserver(&observer);
   job.OpenInput(dir.File(L"w.txt"));
-  job.m_running = true;
+  job.Start();
   std::thread worker(ConvertThreadProc, &job);
   worker.join();
 
@@ -43,19 +43,19 @@ TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
   EXPECT_EQ(job.Outcome(), ConvertOutcome::kSuccess);
 
   // ",orphan" has no headword and is dropped; "empty\t" keeps an empty explanation.
-  ASSERT_EQ(job.m_entries.size(), 3u);
-  EXPECT_EQ(job.m_entries[0].word, "apple");
-  EXPECT_EQ(job.m_entries[1].word, "bee");
-  EXPECT_EQ(job.m_entries[2].word, "empty");
-  EXPECT_EQ(job.m_entries[1].offset, 9u);
-  EXPECT_EQ(job.m_entries[2].offset, 15u);
-  EXPECT_EQ(job.m_entries[2].size, 0u);
-  EXPECT_EQ(job.m_indexSize, (5 + 9) + (3 + 9) + (5 + 9u));
-  EXPECT_EQ(job.m_dataSize, 15u);
-  EXPECT_EQ(ReadBytes(job.m_desPath), "red fruitinsect");
-  EXPECT_EQ(ReadBytes(job.m_dzPath).size(), job.m_compressedSize);
-  EXPECT_EQ(job.m_desPath, dir.File(L"LumoDictTemp.des"));
-  EXPECT_EQ(job.m_dzPath, dir.File(L"LumoDictTemp.des.dz"));
+  ASSERT_EQ(job.Result().entries.size(), 3u);
+  EXPECT_EQ(job.Result().entries[0].word, "apple");
+  EXPECT_EQ(job.Result().entries[1].word, "bee");
+  EXPECT_EQ(job.Result().entries[2].word, "empty");
+  EXPECT_EQ(job.Result().entries[1].offset, 9u);
+  EXPECT_EQ(job.Result().entries[2].offset, 15u);
+  EXPECT_EQ(job.Result().entries[2].size, 0u);
+  EXPECT_EQ(job.Result().indexSize, (5 + 9) + (3 + 9) + (5 + 9u));
+  EXPECT_EQ(job.Result().dataSize, 15u);
+  EXPECT_EQ(ReadBytes(job.Result().temp.data), "red fruitinsect");
+  EXPECT_EQ(ReadBytes(job.Result().temp.compressed).size(), job.Result().compressedSize);
+  EXPECT_EQ(job.Result().temp.data, dir.File(L"LumoDictTemp.des"));
+  EXPECT_EQ(job.Result().temp.compressed, dir.File(L"LumoDictTemp.des.dz"));
 }
 
 TEST(ConvertJob, EmptyWordListGivesAnEmptyDictionary) {
@@ -64,11 +64,11 @@ TEST(ConvertJob, EmptyWordListGivesAnEmptyDictionary) {
   CConvertJob job(dir.Path());
   RecordingObserver observer;
   EXPECT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
-  EXPECT_TRUE(job.m_entries.empty());
-  EXPECT_EQ(job.m_indexSize, 0u);
-  EXPECT_EQ(job.m_dataSize, 0u);
-  EXPECT_EQ(ReadBytes(job.m_desPath), "");
-  EXPECT_EQ(ReadBytes(job.m_dzPath), std::string("\xCB\xE3\0\0\x03\0\0\0\0\0\0\0\0\0", 14));
+  EXPECT_TRUE(job.Result().entries.empty());
+  EXPECT_EQ(job.Result().indexSize, 0u);
+  EXPECT_EQ(job.Result().dataSize, 0u);
+  EXPECT_EQ(ReadBytes(job.Result().temp.data), "");
+  EXPECT_EQ(ReadBytes(job.Result().temp.compressed), std::string("\xCB\xE3\0\0\x03\0\0\0\0\0\0\0\0\0", 14));
 }
 
 TEST(ConvertJob, UnicodeWordListsLoseNothing) {
@@ -82,10 +82,10 @@ TEST(ConvertJob, UnicodeWordListsLoseNothing) {
   CConvertJob job(dir.Path());
   RecordingObserver observer;
   ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
-  ASSERT_EQ(job.m_entries.size(), 2u);
-  EXPECT_EQ(job.m_entries[0].word, "\xE4\xBD\xA0\xE5\xA5\xBD");
-  EXPECT_EQ(job.m_entries[1].word, "\xF0\x9F\x98\x80");  // sorts by code point
-  EXPECT_EQ(job.m_entries[0].explanation, "\xC3\xA9t\xC3\xA9 \xD0\x96");
+  ASSERT_EQ(job.Result().entries.size(), 2u);
+  EXPECT_EQ(job.Result().entries[0].word, "\xE4\xBD\xA0\xE5\xA5\xBD");
+  EXPECT_EQ(job.Result().entries[1].word, "\xF0\x9F\x98\x80");  // sorts by code point
+  EXPECT_EQ(job.Result().entries[0].explanation, "\xC3\xA9t\xC3\xA9 \xD0\x96");
 }
 
 TEST(ConvertJob, AnsiWordListIsConvertedThroughTheCodePage) {
@@ -99,9 +99,9 @@ TEST(ConvertJob, AnsiWordListIsConvertedThroughTheCodePage) {
   CConvertJob job(dir.Path());
   RecordingObserver observer;
   ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
-  ASSERT_EQ(job.m_entries.size(), 2u);
-  EXPECT_EQ(job.m_entries[1].word, "\xE4\xB8\xAD\xE6\x96\x87");  // two characters, 6 bytes
-  EXPECT_EQ(job.m_indexSize, (5 + 9) + (6 + 9u));
+  ASSERT_EQ(job.Result().entries.size(), 2u);
+  EXPECT_EQ(job.Result().entries[1].word, "\xE4\xB8\xAD\xE6\x96\x87");  // two characters, 6 bytes
+  EXPECT_EQ(job.Result().indexSize, (5 + 9) + (6 + 9u));
 #ifndef _WIN32
   unsetenv("LC_ALL");
 #endif
@@ -161,19 +161,19 @@ TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
       SCOPED_TRACE(testing::Message() << "threads " << threads);
       TempDir work;
       CConvertJob job(work.Path());
-      job.m_threads = threads;
+      job.SetThreads(threads);
       job.OpenInput(dir.File(name));
-      job.m_running = true;
+      job.Start();
       ASSERT_TRUE(job.Convert());
-      ASSERT_EQ(job.m_entries.size(), expected.size());
+      ASSERT_EQ(job.Result().entries.size(), expected.size());
       for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_EQ(job.m_entries[i].word, expected[i].word) << "at " << i;
-        ASSERT_EQ(job.m_entries[i].explanation, expected[i].explanation) << "at " << i;
+        ASSERT_EQ(job.Result().entries[i].word, expected[i].word) << "at " << i;
+        ASSERT_EQ(job.Result().entries[i].explanation, expected[i].explanation) << "at " << i;
       }
-      const std::string data = ReadBytes(job.m_desPath) + ReadBytes(job.m_dzPath);
+      const std::string data = ReadBytes(job.Result().temp.data) + ReadBytes(job.Result().temp.compressed);
       if (firstData.empty()) firstData = data;
       EXPECT_EQ(data, firstData);
-      DeleteTempFiles(job);
+      DeleteTempFiles(job.Result());
     }
   }
 }
@@ -185,11 +185,11 @@ TEST(ConvertJob, CancelWhileReadingWritesNothing) {
   RecordingObserver observer;
   job.SetObserver(&observer);
   job.OpenInput(dir.File(L"w.txt"));
-  job.m_running = false;  // cleared before the first line
+  job.Cancel();  // cleared before the first line
   EXPECT_FALSE(job.Convert());
   EXPECT_EQ(job.Outcome(), ConvertOutcome::kCancelled);
   EXPECT_TRUE(observer.Warnings().empty());
-  EXPECT_FALSE(lumo_test::FileExists(job.m_desPath));
+  EXPECT_FALSE(lumo_test::FileExists(job.Result().temp.data));
 }
 
 TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
@@ -201,7 +201,7 @@ TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
     RecordingObserver observer;
     EXPECT_FALSE(lumo_test::RunJob(job, dir.File(L"missing.txt"), &observer));
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kInputOpenFailed});
-    EXPECT_FALSE(lumo_test::FileExists(job.m_desPath));
+    EXPECT_FALSE(lumo_test::FileExists(job.Result().temp.data));
   }
   {
     // A folder that does not exist: the data file cannot be created.
@@ -223,7 +223,7 @@ TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
     platform::SetWriteFaultAfter(-1);
     EXPECT_FALSE(ok) << budget;
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kConvertFailed});
-    DeleteTempFiles(job);
+    DeleteTempFiles(job.Result());
   }
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/entry_order.h"
+#include "package/index_order.h"
 
 namespace {
 

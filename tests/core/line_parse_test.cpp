@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "core/line_parse.h"
+#include "textio/line_parse.h"
 
 namespace {
 

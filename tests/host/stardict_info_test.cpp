@@ -1,4 +1,4 @@
-#include "host/stardict_info.h"
+#include "package/stardict_info.h"
 
 #include <gtest/gtest.h>
 

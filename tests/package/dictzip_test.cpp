@@ -1,4 +1,4 @@
-#include "package/dictzip.h"
+#include "package/chunked_data.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -38,20 +38,20 @@ std::string ConvertWithThreads(const TempDir& dir, const std::string& list, cons
                                unsigned threads, std::vector<int>* progress = nullptr) {
   WriteBytes(dir.File(L"w.txt"), list);
   CConvertJob job(dir.Path());
-  job.m_threads = threads;
+  job.SetThreads(threads);
   RecordingObserver observer;
   EXPECT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
   std::vector<int> steps;
-  EXPECT_EQ(WritePackage(job, dir.File(L"w.ldic"), BuildMetadataBlock(facts),
+  EXPECT_EQ(WritePackage(job.Result(), dir.File(L"w.ldic"), BuildMetadataBlock(facts),
                          [&steps](int p) { steps.push_back(p); }),
             PackageResult::kWritten);
   if (progress) *progress = steps;
   // Every package the pipeline writes passes the reader's complete check.
   for (const PackageProblem& problem : VerifyPackage(dir.File(L"w.ldic")))
     ADD_FAILURE() << DescribeProblem(problem);
-  EXPECT_TRUE(DeleteTempFiles(job));
-  EXPECT_FALSE(lumo_test::FileExists(job.m_desPath));
-  EXPECT_FALSE(lumo_test::FileExists(job.m_dzPath));
+  EXPECT_TRUE(DeleteTempFiles(job.Result()));
+  EXPECT_FALSE(lumo_test::FileExists(job.Result().temp.data));
+  EXPECT_FALSE(lumo_test::FileExists(job.Result().temp.compressed));
   return ReadBytes(dir.File(L"w.ldic"));
 }
 
@@ -150,19 +150,19 @@ TEST(PackageWriter, FailuresLeaveNoPartialPackage) {
   for (int64_t budget : {0, 10, 40, 60}) {
     WriteBytes(target, "earlier");
     platform::SetWriteFaultAfter(budget);
-    const PackageResult result = WritePackage(job, target, meta);
+    const PackageResult result = WritePackage(job.Result(), target, meta);
     platform::SetWriteFaultAfter(-1);
     EXPECT_EQ(result, PackageResult::kWriteFailed) << budget;
     EXPECT_EQ(ReadBytes(target), "earlier");
     EXPECT_FALSE(lumo_test::FileExists(target + L".part"));
   }
   // A folder that does not exist.
-  EXPECT_EQ(WritePackage(job, dir.File(L"nowhere") + L"/x.ldic", meta), PackageResult::kCreateFailed);
+  EXPECT_EQ(WritePackage(job.Result(), dir.File(L"nowhere") + L"/x.ldic", meta), PackageResult::kCreateFailed);
 
   // The compressed data file is gone: no package at all.
-  ASSERT_TRUE(DeleteTempFiles(job));
-  EXPECT_TRUE(DeleteTempFiles(job));  // nothing left to delete counts as deleted
-  EXPECT_EQ(WritePackage(job, target, meta), PackageResult::kDataMissing);
+  ASSERT_TRUE(DeleteTempFiles(job.Result()));
+  EXPECT_TRUE(DeleteTempFiles(job.Result()));  // nothing left to delete counts as deleted
+  EXPECT_EQ(WritePackage(job.Result(), target, meta), PackageResult::kDataMissing);
   EXPECT_EQ(ReadBytes(target), "earlier");
   EXPECT_EQ(PackageResultMessage(PackageResult::kDataMissing), UserMessage::kTempFileMissing);
 }

@@ -10,6 +10,7 @@
 #include "cli/reader_commands.h"
 #include "common/utf.h"
 #include "package/package_reader.h"
+#include "textio/line_parse.h"
 #include "tests/reader/reader_fixtures.h"
 
 // The commands report errors through ldic's PrintError; here it records them.

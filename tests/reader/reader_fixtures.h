@@ -25,8 +25,8 @@ inline std::wstring MakePackage(const lumo_test::TempDir& dir, const std::string
   CConvertJob job(dir.Path());
   lumo_test::RecordingObserver observer;
   EXPECT_TRUE(lumo_test::RunJob(job, listPath, &observer));
-  EXPECT_EQ(WritePackage(job, dir.File(name), BuildMetadataBlock(facts)), PackageResult::kWritten);
-  DeleteTempFiles(job);
+  EXPECT_EQ(WritePackage(job.Result(), dir.File(name), BuildMetadataBlock(facts)), PackageResult::kWritten);
+  DeleteTempFiles(job.Result());
   return dir.File(name);
 }
 

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "package/dictzip.h"
+#include "package/chunked_data.h"
 #include "package/package_reader.h"
+#include "package/dictzip.h"
 #include "package/stardict_export.h"
 #include "tests/reader/reader_fixtures.h"
 

@@ -119,7 +119,7 @@ bool RecordingObserver::DoneSuccess() const {
 bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* observer) {
   job.SetObserver(observer);
   job.OpenInput(wordList);
-  job.m_running = true;
+  job.Start();
   return job.Convert();
 }
 

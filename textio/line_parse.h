@@ -24,3 +24,13 @@ inline constexpr std::string_view kTrimChars = "\"'\t ";
 // Trims the characters of trimSet off both ends; a field made only of them stays whole.
 std::string_view TrimFieldChars(std::string_view field, std::string_view trimSet = kTrimChars);
 void TrimFieldChars(std::string* field, std::string_view trimSet = kTrimChars);
+
+// One line of a UTF-8 word list (without its line break) that the word-list parser reads
+// back as exactly this headword and explanation: a headword holding a TAB, a comma or a
+// double quote is put between double quotes, with one more quote at its end when it
+// holds an odd number of them. False when no such line exists (a line break, a NUL or
+// an invalid UTF-8 sequence in a field, an empty headword, quotes, apostrophes or blanks
+// at a field's ends that trimming would take); the line is then the nearest one, with
+// line breaks turned into spaces and NULs left out.
+bool FormatWordListLine(std::string_view headword, std::string_view explanation,
+                        std::string* line);

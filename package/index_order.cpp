@@ -1,4 +1,4 @@
-#include "core/entry_order.h"
+#include "package/index_order.h"
 
 #include <algorithm>
 #include <array>

@@ -1,0 +1,88 @@
+#include "textio/line_parse.h"
+
+#include <algorithm>
+
+#include "common/utf.h"
+#include "platform/text_convert.h"
+
+bool SplitLine(std::string_view line, LineFields* fields) {
+  size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == '"') {
+      // A quoted stretch hides separators; without its closing quote the line has none.
+      const size_t close = line.find('"', i + 1);
+      if (close == std::string_view::npos) return false;
+      i = close + 1;
+      continue;
+    }
+    if (c == '\t' || c == ',') {
+      fields->first = line.substr(0, i);
+      fields->second = line.substr(i + 1);
+      return true;
+    }
+    ++i;
+  }
+  return false;
+}
+
+bool AnsiToUtf8(std::string_view field, std::string* out) {
+  out->clear();
+  if (field.empty()) return false;
+  *out = WideToUtf8(platform::AnsiToWide(field));
+  return !out->empty();
+}
+
+std::string_view TrimFieldChars(std::string_view field, std::string_view trimSet) {
+  const size_t last = field.find_last_not_of(trimSet);
+  if (last == std::string_view::npos) return field;  // empty, or trim characters only
+  const size_t first = field.find_first_not_of(trimSet);
+  return field.substr(first, last - first + 1);
+}
+
+void TrimFieldChars(std::string* field, std::string_view trimSet) {
+  const std::string_view trimmed = TrimFieldChars(std::string_view(*field), trimSet);
+  if (trimmed.size() == field->size()) return;
+  *field = std::string(trimmed);
+}
+
+namespace {
+
+// What the word-list reader and parser make of one line of a UTF-8 file.
+bool ReadsBackAs(const std::string& line, std::string_view headword,
+                 std::string_view explanation) {
+  LineFields fields;
+  if (!SplitLine(line, &fields) || fields.first.empty()) return false;
+  return TrimFieldChars(fields.first) == headword && TrimFieldChars(fields.second) == explanation;
+}
+
+std::string Printable(std::string_view field) {
+  std::string out;
+  for (char c : field) {
+    if (c == '\0') continue;
+    out.push_back(c == '\r' || c == '\n' ? ' ' : c);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool FormatWordListLine(std::string_view headword, std::string_view explanation,
+                        std::string* line) {
+  const std::string word = Printable(headword);
+  const std::string text = Printable(explanation);
+  const bool clean = word == headword && text == explanation &&
+                     IsValidUtf8(headword) && IsValidUtf8(explanation);
+  const bool oddQuotes = std::count(word.begin(), word.end(), '"') % 2 != 0;
+  const std::string closing = oddQuotes ? "\"" : "";
+  const std::string candidates[] = {word, word + closing, "\"" + word + "\"" + closing};
+  for (const std::string& field : candidates) {
+    std::string candidate = field + '\t' + text;
+    if (ReadsBackAs(candidate, word, text)) {
+      *line = std::move(candidate);
+      return clean;
+    }
+  }
+  *line = word + '\t' + text;
+  return false;
+}
