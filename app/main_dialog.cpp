@@ -15,7 +15,7 @@
 #include "app/resource.h"
 #include "common/paths.h"
 #include "common/window_messages.h"
-#include "package/metadata.h"
+#include "package/format.h"
 
 namespace {
 

@@ -39,7 +39,7 @@
 #include "textio/line_parse.h"
 #include "package/crc32.h"
 #include "package/chunked_data.h"
-#include "package/metadata.h"
+#include "package/format.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
 #include "textio/text_file.h"

@@ -17,7 +17,7 @@
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "core/convert_job.h"
-#include "package/metadata.h"
+#include "package/format.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
 #include "platform/console.h"

@@ -190,7 +190,8 @@ int RunInfoCommand(int argc, char** argv) {
   add("Entries:       ", std::to_string(reader.EntryCount()));
   add("Format:        ", "version " + std::to_string(h.formatVersion) +
                              (reader.IsCompressed() ? ", compressed" : ", uncompressed"));
-  add("Metadata:      ", std::to_string(h.indexOffset - 32) + " bytes at offset 32");
+  add("Metadata:      ", std::to_string(h.indexOffset - kPackageHeaderSize) + " bytes at offset " +
+                            std::to_string(kPackageHeaderSize));
   add("Index:         ", std::to_string(h.indexSize) + " bytes at offset " +
                              std::to_string(h.indexOffset));
   add("Data:          ", std::to_string(h.dataSize) + " bytes at offset " +

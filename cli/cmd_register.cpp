@@ -62,9 +62,9 @@ int RegisterConvertedPackage(const std::wstring& packagePath, const std::wstring
   // The dialog registers the package it has just written; from the command line any path
   // can come, and an entry that is no readable package would be dropped by the next
   // registration anyway, so it is refused here.
-  unsigned char header[kPackageHeaderLength];
+  PackageHeader header;
   std::map<std::wstring, std::wstring> metadata;
-  if (PathExtension(packagePath) != L"ldic" || !ReadPackageInfo(packagePath, header, &metadata)) {
+  if (PathExtension(packagePath) != L"ldic" || !ReadPackageInfo(packagePath, &header, &metadata)) {
     PrintError(("not a readable .ldic package: " + WideToUtf8(packagePath)).c_str());
     return 1;
   }

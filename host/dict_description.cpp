@@ -7,17 +7,11 @@
 #include "common/utf.h"
 #include "package/stardict_info.h"
 #include "platform/file.h"
-#include "common/byte_order.h"
 #include "platform/file_system.h"
 
 const wchar_t kHostDictionaryWebsite[] = L"http://dict.norvane.com/";
 
 namespace {
-
-constexpr size_t kIndexOffsetField = 8;
-constexpr size_t kIndexSizeField = 12;
-constexpr size_t kEntryCountField = 24;
-constexpr size_t kChecksumField = 28;
 
 // The host names its dictionaries like "简明英汉词典": the language direction stands at
 // positions 2 and 3 of the name.
@@ -25,55 +19,29 @@ std::wstring LanguageOfName(const std::wstring& name) {
   return name.size() < 3 ? std::wstring() : name.substr(2, 2);
 }
 
-// One metadata item counts when cutting it at its "=" signs leaves exactly two non-empty
-// pieces, key and value; "N=" or "A=b=c" are ignored.
-void AddMetadataItem(std::u16string_view item, std::map<std::wstring, std::wstring>* metadata) {
-  std::vector<std::u16string_view> pieces;
-  size_t start = 0;
-  for (;;) {
-    const size_t equals = item.find(u'=', start);
-    const std::u16string_view piece = item.substr(start, equals == item.npos ? item.npos : equals - start);
-    if (!piece.empty()) pieces.push_back(piece);
-    if (equals == item.npos) break;
-    start = equals + 1;
-  }
-  if (pieces.size() == 2) (*metadata)[Utf16ToWide(pieces[0])] = Utf16ToWide(pieces[1]);
-}
-
 }  // namespace
 
-std::wstring Utf8ToWide(const std::string& text) { return Utf8ToWideText(text); }
-
-bool ReadPackageInfo(const std::wstring& path, unsigned char header[kPackageHeaderLength],
+bool ReadPackageInfo(const std::wstring& path, PackageHeader* header,
                      std::map<std::wstring, std::wstring>* metadata) {
   platform::FileStatus status;
   if (!platform::QueryFileStatus(path, &status) || status.isDirectory) return false;
   platform::CBinaryFile file;
   if (!file.Open(path, platform::CBinaryFile::Mode::kRead)) return false;
-  if (file.Read(header, kPackageHeaderLength) != static_cast<std::ptrdiff_t>(kPackageHeaderLength))
-    return false;
+  unsigned char bytes[kPackageHeaderSize];
+  if (file.Read(bytes, sizeof bytes) != static_cast<std::ptrdiff_t>(sizeof bytes)) return false;
+  *header = PackageHeader::DecodeFrom(bytes);
 
-  // The metadata block lies between the header and the index.
-  const uint32_t length = GetLe32(header + kIndexOffsetField) - kPackageHeaderLength;
-  if (length == 0 || length > kMaxPackageMetadataLength) return false;
+  // The metadata block lies between the header and the index; an offset inside the
+  // header wraps round to a length far over the limit.
+  const uint32_t length = header->indexOffset - kPackageHeaderSize;
+  if (length == 0 || length > kMaxHostMetadataLength) return false;
   std::string block(length, '\0');
   if (file.Read(block.data(), length) != static_cast<std::ptrdiff_t>(length)) return false;
 
+  std::vector<MetadataItem> items;
+  DecodeMetadataItems(DecodeMetadataBytes(block), MetadataRules::kLenient, &items);
   metadata->clear();
-  std::u16string units;
-  for (size_t i = 0; i + 1 < block.size(); i += 2)
-    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(block[i]) |
-                                          static_cast<unsigned char>(block[i + 1]) << 8));
-  // Items are separated by U+0000; the writer leaves the last one unterminated.
-  size_t start = 0;
-  for (;;) {
-    const size_t end = units.find(u'\0', start);
-    const std::u16string_view item =
-        std::u16string_view(units).substr(start, end == units.npos ? units.npos : end - start);
-    if (!item.empty()) AddMetadataItem(item, metadata);
-    if (end == units.npos) break;
-    start = end + 1;
-  }
+  for (const MetadataItem& item : items) (*metadata)[Utf16ToWide(item.key)] = Utf16ToWide(item.value);
   return true;
 }
 
@@ -100,12 +68,12 @@ bool DictDescription::Describe(const std::wstring& entryPath) {
   }
 
   if (ext == L"ldic") {
-    unsigned char header[kPackageHeaderLength];
+    PackageHeader header;
     std::map<std::wstring, std::wstring> metadata;
-    if (!ReadPackageInfo(entryPath, header, &metadata)) return false;
-    indexSize = static_cast<int32_t>(GetLe32(header + kIndexSizeField));
-    wordCount = static_cast<int32_t>(GetLe32(header + kEntryCountField));
-    checksum = GetLe32(header + kChecksumField);
+    if (!ReadPackageInfo(entryPath, &header, &metadata)) return false;
+    indexSize = static_cast<int32_t>(header.indexSize);
+    wordCount = static_cast<int32_t>(header.entryCount);
+    checksum = header.checksum;
     const auto found = metadata.find(L"N");
     if (found != metadata.end()) name = found->second;
     return true;
@@ -122,13 +90,13 @@ bool DictDescription::Describe(const std::wstring& entryPath) {
   if (!info.Load(entryPath)) return false;
   totalSize = static_cast<int32_t>(info.m_totalFileSize);
   modifiedTime = info.m_idxModifiedTime;
-  name = Utf8ToWide(info.m_bookName);
+  name = Utf8ToWideText(info.m_bookName);
   language = LanguageOfName(name);
-  author = Utf8ToWide(info.m_author);
-  description = Utf8ToWide(info.m_description);
-  website = Utf8ToWide(info.m_website);
-  date = Utf8ToWide(info.m_date);
-  email = Utf8ToWide(info.m_email);
+  author = Utf8ToWideText(info.m_author);
+  description = Utf8ToWideText(info.m_description);
+  website = Utf8ToWideText(info.m_website);
+  date = Utf8ToWideText(info.m_date);
+  email = Utf8ToWideText(info.m_email);
   wordCount = info.m_wordCount;
   indexSize = info.m_idxFileSize;
   return true;

@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+#include "package/format.h"
+
 struct DictDescription {
   std::wstring path;
   std::wstring name;
@@ -36,17 +38,12 @@ struct DictDescription {
   bool Describe(const std::wstring& entryPath);
 };
 
-constexpr size_t kPackageHeaderLength = 32;
-constexpr uint32_t kMaxPackageMetadataLength = 1024;
-
-// Reads a package's 32-byte header and its metadata block (UTF-16LE "key=value" items
-// separated by U+0000) into metadata. False when the file is missing or unreadable, the
-// header is short, or the block is empty, longer than 1024 bytes or cut short.
-bool ReadPackageInfo(const std::wstring& path, unsigned char header[kPackageHeaderLength],
+// Reads a package's header and its metadata block, as LumoDict reads them (the lenient
+// rules of format.h, the last item of a key counting). False when the file is missing or
+// unreadable, the header is short, or the block is empty, longer than
+// kMaxHostMetadataLength bytes or cut short.
+bool ReadPackageInfo(const std::wstring& path, PackageHeader* header,
                      std::map<std::wstring, std::wstring>* metadata);
-
-// UTF-8 to wide text; malformed sequences become U+FFFD, so it never fails on content.
-std::wstring Utf8ToWide(const std::string& text);
 
 // The web address given to LumoDict's own dictionary files.
 extern const wchar_t kHostDictionaryWebsite[];

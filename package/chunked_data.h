@@ -1,17 +1,12 @@
 #pragma once
-// The chunked compressed layout of the dictionary data: the input cut into chunks of
-// 58315 bytes, each ending with a full flush so that it inflates on its own, a table of
-// the chunks' compressed sizes in front, and the CRC-32 and size of the input behind:
-//
-//   u16 chunk length (58315) | u16 N | N x u16 compressed sizes | chunks | 03 00 |
-//   u32 CRC-32 of the input | u32 input size          (all little-endian)
+// Compressing the dictionary data into the chunked layout of the package's data section
+// (format.h): chunks of kChunkLength bytes, each ending with a full flush so that it
+// inflates on its own, their table in front, the CRC-32 and size of the input behind.
 
 #include <cstdint>
 #include <string>
 
-constexpr uint32_t kChunkLength = 58315;
-// The layout keeps the input size as a signed 32-bit number.
-constexpr uint64_t kMaxCompressibleSize = 0x7FFFFFFF;
+#include "package/format.h"
 
 // Compresses source into destination; false when a file could not be opened, read or
 // written, or deflate failed (the destination is then incomplete). threads = 0 uses one

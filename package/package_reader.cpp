@@ -11,16 +11,8 @@
 #include "package/index_order.h"
 #include "package/chunked_data.h"
 #include "package/crc32.h"
-#include "package/package_writer.h"
 
 namespace {
-
-// The chunked layout's fixed parts: the two u16 fields in front, the finishing bytes
-// (an empty final deflate block) and the trailer (u32 CRC-32, u32 size) behind.
-constexpr uint32_t kChunkTableHead = 4;
-constexpr uint32_t kFinishingLength = 2;
-constexpr uint32_t kTrailerLength = 8;
-constexpr unsigned char kFinishingBytes[kFinishingLength] = {0x03, 0x00};
 
 // Reported problems of one kind beyond this many are only counted, so that a badly
 // damaged package gives a readable report.
@@ -135,15 +127,7 @@ bool CPackageReader::ReadHeader() {
                 "the file holds " + std::to_string(m_fileLength) + " bytes");
   }
   if (!ReadAt(0, h, sizeof h)) return Fail(PackageError::kReadFailed, "header");
-  m_header.metadataEnd = GetLe32(h + 0);
-  m_header.formatVersion = GetLe16(h + 4);
-  m_header.compressed = GetLe16(h + 6);
-  m_header.indexOffset = GetLe32(h + 8);
-  m_header.indexSize = GetLe32(h + 12);
-  m_header.dataOffset = GetLe32(h + 16);
-  m_header.dataSize = GetLe32(h + 20);
-  m_header.entryCount = GetLe32(h + 24);
-  m_header.checksum = GetLe32(h + 28);
+  m_header = PackageHeader::DecodeFrom(h);
 
   const PackageHeader& hd = m_header;
   if (hd.formatVersion != kPackageFormatVersion) {
@@ -190,31 +174,14 @@ bool CPackageReader::ReadMetadata() {
   if (!ReadAt(kPackageHeaderSize, bytes.data(), length)) {
     return Fail(PackageError::kReadFailed, "metadata");
   }
-  m_metadataBlock.clear();
-  m_metadataBlock.reserve(length / 2);
-  for (uint32_t i = 0; i < length; i += 2) {
-    m_metadataBlock.push_back(static_cast<char16_t>(
-        GetLe16(reinterpret_cast<const unsigned char*>(bytes.data()) + i)));
-  }
+  m_metadataBlock = DecodeMetadataBytes(bytes);
+  std::vector<MetadataItem> items;
+  std::string problem;
+  const bool wellFormed = DecodeMetadataItems(m_metadataBlock, MetadataRules::kStrict, &items, &problem);
   m_metadata.clear();
-  size_t start = 0;
-  while (start <= m_metadataBlock.size()) {
-    size_t end = m_metadataBlock.find(u'\0', start);
-    if (end == std::u16string::npos) end = m_metadataBlock.size();
-    const std::u16string_view item(m_metadataBlock.data() + start, end - start);
-    const size_t eq = item.find(u'=');
-    // Every item is key=value; a value may itself hold "=", a key may not be empty.
-    if (eq == std::u16string_view::npos || eq == 0) {
-      return Fail(PackageError::kMetadataMalformed,
-                  "item " + std::to_string(m_metadata.size() + 1) + " \"" +
-                      Utf16ToUtf8(item.substr(0, 40)) + "\" has no key=value form");
-    }
-    m_metadata.emplace_back(Utf16ToUtf8(item.substr(0, eq)), Utf16ToUtf8(item.substr(eq + 1)));
-    start = end + 1;
-  }
-  if (m_metadata.front().first != "N") {
-    return Fail(PackageError::kMetadataMalformed, "the first item is not the name (N=)");
-  }
+  for (const MetadataItem& item : items)
+    m_metadata.emplace_back(Utf16ToUtf8(item.key), Utf16ToUtf8(item.value));
+  if (!wellFormed) return Fail(PackageError::kMetadataMalformed, problem);
   return true;
 }
 
@@ -225,25 +192,25 @@ bool CPackageReader::ReadIndex() {
     return Fail(PackageError::kReadFailed, "index");
   }
   m_records.clear();
-  m_records.reserve(std::min<size_t>(m_header.entryCount, m_index.size() / 9));
-  const auto* bytes = reinterpret_cast<const unsigned char*>(m_index.data());
+  m_records.reserve(std::min<size_t>(m_header.entryCount, m_index.size() / kIndexRecordOverhead));
   size_t pos = 0;
   while (pos < m_index.size()) {
-    const void* zero = std::memchr(bytes + pos, 0, m_index.size() - pos);
-    if (!zero) {
-      return Fail(PackageError::kIndexUnterminated,
-                  "record " + std::to_string(m_records.size()) + " at index byte " +
-                      std::to_string(pos));
+    const size_t start = pos;
+    IndexRecord record;
+    switch (DecodeIndexRecord(m_index, &pos, &record)) {
+      case IndexRecordFault::kUnterminated:
+        return Fail(PackageError::kIndexUnterminated,
+                    "record " + std::to_string(m_records.size()) + " at index byte " +
+                        std::to_string(start));
+      case IndexRecordFault::kTruncated:
+        return Fail(PackageError::kIndexRecordTruncated,
+                    "record " + std::to_string(m_records.size()) + " " +
+                        Quoted(std::string_view(m_index).substr(start, m_index.find('\0', start) - start)));
+      case IndexRecordFault::kNone:
+        break;
     }
-    const size_t end = static_cast<const unsigned char*>(zero) - bytes;
-    if (m_index.size() - end - 1 < 8) {
-      return Fail(PackageError::kIndexRecordTruncated,
-                  "record " + std::to_string(m_records.size()) + " " +
-                      Quoted(std::string_view(m_index).substr(pos, end - pos)));
-    }
-    m_records.push_back({static_cast<uint32_t>(pos), static_cast<uint32_t>(end - pos),
-                         GetLe32(bytes + end + 1), GetLe32(bytes + end + 5)});
-    pos = end + 9;
+    m_records.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(record.word.size()),
+                         record.offset, record.size});
   }
   if (m_records.size() != m_header.entryCount) {
     Note(PackageError::kEntryCountMismatch, "header says " + std::to_string(m_header.entryCount) +
@@ -256,47 +223,48 @@ bool CPackageReader::ReadIndex() {
 bool CPackageReader::ReadChunkTable() {
   const uint64_t start = m_header.dataOffset;
   const uint32_t size = m_header.dataSize;
-  unsigned char head[kChunkTableHead];
-  if (size < kChunkTableHead + kFinishingLength + kTrailerLength) {
+  unsigned char head[kChunkTableHeadSize];
+  if (size < kChunkTableHeadSize + kFinishingSize + kChunkTrailerSize) {
     return Fail(PackageError::kChunkTableTruncated,
                 "data section of " + std::to_string(size) + " bytes");
   }
   if (!ReadAt(start, head, sizeof head)) return Fail(PackageError::kReadFailed, "chunk table");
   m_chunkLength = GetLe16(head);
   const uint32_t count = GetLe16(head + 2);
-  const uint64_t tableEnd = kChunkTableHead + 2ull * count;
-  if (tableEnd + kFinishingLength + kTrailerLength > size) {
+  const uint64_t tableEnd = kChunkTableHeadSize + uint64_t{kChunkTableSlotSize} * count;
+  if (tableEnd + kFinishingSize + kChunkTrailerSize > size) {
     return Fail(PackageError::kChunkTableTruncated,
                 std::to_string(count) + " chunks in a data section of " + std::to_string(size) +
                     " bytes");
   }
   if (m_chunkLength == 0) return Fail(PackageError::kBadChunkLength, "0");
 
-  std::string table(2 * count, '\0');
-  if (!ReadAt(start + kChunkTableHead, table.data(), table.size())) {
+  std::string table(kChunkTableSlotSize * count, '\0');
+  if (!ReadAt(start + kChunkTableHeadSize, table.data(), table.size())) {
     return Fail(PackageError::kReadFailed, "chunk table");
   }
   m_chunkSizes.resize(count);
   m_chunkStarts.resize(count);
   uint64_t pos = start + tableEnd;
   for (uint32_t i = 0; i < count; ++i) {
-    m_chunkSizes[i] = GetLe16(reinterpret_cast<const unsigned char*>(table.data()) + 2 * i);
+    m_chunkSizes[i] = GetLe16(reinterpret_cast<const unsigned char*>(table.data()) + kChunkTableSlotSize * i);
     m_chunkStarts[i] = pos;
     pos += m_chunkSizes[i];
   }
-  const uint64_t expectedSize = pos - start + kFinishingLength + kTrailerLength;
+  const uint64_t expectedSize = pos - start + kFinishingSize + kChunkTrailerSize;
   if (expectedSize != size) {
     return Fail(PackageError::kChunkTableMismatch,
                 "table and chunks need " + std::to_string(expectedSize) +
                     " bytes, the data section holds " + std::to_string(size));
   }
   m_finishingPos = pos;
-  unsigned char trailer[kTrailerLength];
-  if (!ReadAt(pos + kFinishingLength, trailer, sizeof trailer)) {
+  unsigned char trailer[kChunkTrailerSize];
+  if (!ReadAt(pos + kFinishingSize, trailer, sizeof trailer)) {
     return Fail(PackageError::kReadFailed, "trailer");
   }
   m_dataCrc = GetLe32(trailer);
   m_dataLength = GetLe32(trailer + 4);
+  // The table states its own chunk length; a wrong one is reported by VerifyContents.
   const uint64_t needed = (m_dataLength + m_chunkLength - 1) / m_chunkLength;
   if (needed != count) {
     return Fail(PackageError::kChunkCountMismatch,
@@ -445,8 +413,8 @@ bool CPackageReader::VerifyFileChecksum() {
       return false;
     }
     // The checksum is computed with its own field set to zero.
-    for (uint64_t i = std::max<uint64_t>(pos, kChecksumOffset);
-         i < std::min<uint64_t>(pos + n, kChecksumOffset + 4); ++i) {
+    for (uint64_t i = std::max<uint64_t>(pos, kChecksumField);
+         i < std::min<uint64_t>(pos + n, kChecksumField + 4); ++i) {
       block[i - pos] = '\0';
     }
     crc = Crc32(static_cast<uint32_t>(crc), block.data(), n);
@@ -521,7 +489,7 @@ bool CPackageReader::VerifyContents() {
     if (corrupt > kDetailsPerKind) {
       Note(PackageError::kChunkCorrupt, std::to_string(corrupt) + " chunks in all");
     }
-    unsigned char finishing[kFinishingLength];
+    unsigned char finishing[kFinishingSize];
     if (!ReadAt(m_finishingPos, finishing, sizeof finishing)) {
       Note(PackageError::kReadFailed, "finishing bytes");
     } else if (std::memcmp(finishing, kFinishingBytes, sizeof finishing) != 0) {

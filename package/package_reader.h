@@ -1,7 +1,6 @@
 #pragma once
 // Reading a package (.ldic) back: its header, metadata, index and explanations, and a
-// complete check of everything the writer promises (layout in package_writer.h, the data
-// section's chunked layout in dictzip.h).
+// complete check of everything the writer promises (layout in format.h).
 //
 // The reader trusts nothing in the file. Every size and offset is checked against the
 // file's length before it is used, nothing is allocated from a size field that the file
@@ -14,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "package/format.h"
 #include "platform/file.h"
 
 struct z_stream_s;
@@ -60,18 +60,6 @@ struct PackageProblem {
 
 // "text: detail" or just the text.
 std::string DescribeProblem(const PackageProblem& problem);
-
-struct PackageHeader {
-  uint32_t metadataEnd = 0;
-  uint16_t formatVersion = 0;
-  uint16_t compressed = 0;
-  uint32_t indexOffset = 0;
-  uint32_t indexSize = 0;
-  uint32_t dataOffset = 0;
-  uint32_t dataSize = 0;
-  uint32_t entryCount = 0;
-  uint32_t checksum = 0;
-};
 
 class CPackageReader {
  public:

@@ -2,7 +2,6 @@
 
 #include <zlib.h>
 
-#include <array>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -44,7 +43,7 @@ bool CPackageStream::StampChecksum() {
   // checksum field.
   unsigned char bytes[4];
   PutLe32(bytes, m_crc);
-  m_ok = m_ok && m_file.Seek(kChecksumOffset) && m_file.Write(bytes, sizeof bytes);
+  m_ok = m_ok && m_file.Seek(kChecksumField) && m_file.Write(bytes, sizeof bytes);
   return m_ok;
 }
 
@@ -59,20 +58,20 @@ bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
   const uint64_t dataOffset = metadataEnd + result.indexSize;
   if (dataOffset > std::numeric_limits<uint32_t>::max()) return false;
 
-  std::array<unsigned char, kPackageHeaderSize> header{};
-  PutLe32(&header[0], static_cast<uint32_t>(metadataEnd));
-  PutLe16(&header[4], kPackageFormatVersion);
-  PutLe16(&header[6], result.compress ? 1 : 0);
-  PutLe32(&header[8], static_cast<uint32_t>(metadataEnd));
-  PutLe32(&header[12], result.indexSize);
-  PutLe32(&header[16], static_cast<uint32_t>(dataOffset));
-  PutLe32(&header[20], result.DataSectionSize());
-  PutLe32(&header[24], static_cast<uint32_t>(result.entries.size()));
-  PutLe32(&header[28], 0);
-  if (!stream.Write(header.data(), header.size())) return false;
-
-  std::vector<unsigned char> meta(2 * metaBlock.size());
-  for (size_t i = 0; i < metaBlock.size(); ++i) PutLe16(&meta[2 * i], metaBlock[i]);
+  PackageHeader header;
+  header.metadataEnd = static_cast<uint32_t>(metadataEnd);
+  header.formatVersion = kPackageFormatVersion;
+  header.compressed = result.compress ? 1 : 0;
+  header.indexOffset = static_cast<uint32_t>(metadataEnd);
+  header.indexSize = result.indexSize;
+  header.dataOffset = static_cast<uint32_t>(dataOffset);
+  header.dataSize = result.DataSectionSize();
+  header.entryCount = static_cast<uint32_t>(result.entries.size());
+  header.checksum = 0;  // stamped at the end
+  unsigned char bytes[kPackageHeaderSize];
+  header.EncodeTo(bytes);
+  if (!stream.Write(bytes, sizeof bytes)) return false;
+  const std::string meta = EncodeMetadataBytes(metaBlock);
   return stream.Write(meta.data(), meta.size());
 }
 
@@ -85,18 +84,13 @@ bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result) {
     // The headwords lie in word-list order, scattered over the text: ask for one a few
     // entries ahead while this one is copied.
     if (i + kLookAhead < entries.size()) PrefetchText(entries[i + kLookAhead].word.data());
-    const size_t size = e.word.size() + 9;
+    const size_t size = e.word.size() + kIndexRecordOverhead;
     if (buffer.size() - used < size) {
       if (!stream.Write(buffer.data(), used)) return false;
       used = 0;
       if (buffer.size() < size) buffer.resize(size);
     }
-    unsigned char* out = buffer.data() + used;
-    std::memcpy(out, e.word.data(), e.word.size());
-    out += e.word.size();
-    *out = 0;
-    PutLe32(out + 1, e.offset);
-    PutLe32(out + 5, e.size);
+    EncodeIndexRecord(buffer.data() + used, e.word, e.offset, e.size);
     used += size;
   }
   return stream.Write(buffer.data(), used);

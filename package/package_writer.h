@@ -1,15 +1,7 @@
 #pragma once
-// The package (.ldic) writer. Layout, all integers little-endian:
-//
-//   header (32 bytes)   u32 metadataEnd, u16 formatVersion 1, u16 compressed,
-//                       u32 indexOffset, u32 indexSize, u32 dataOffset, u32 dataSize,
-//                       u32 entryCount, u32 checksum (CRC-32 of the file with this 0)
-//   metadata block      UTF-16LE items separated by U+0000, no terminator
-//   index               per entry: headword bytes, 0x00, u32 offset, u32 size
-//   data                the compressed data file, byte for byte
-//
-// The four steps write to a CPackageStream, which keeps a running CRC-32 of everything
-// written, so the checksum needs no second pass over the file.
+// The package (.ldic) writer; the layout is in format.h. The four steps write to a
+// CPackageStream, which keeps a running CRC-32 of everything written, so the checksum
+// needs no second pass over the file.
 
 #include <cstdint>
 #include <functional>
@@ -17,13 +9,10 @@
 #include <string_view>
 
 #include "common/user_messages.h"
+#include "package/format.h"
 #include "platform/file.h"
 
 struct ConvertResult;
-
-constexpr uint32_t kPackageHeaderSize = 32;
-constexpr uint16_t kPackageFormatVersion = 1;
-constexpr uint32_t kChecksumOffset = 28;
 
 class CPackageStream {
  public:

@@ -4,7 +4,7 @@
 
 #include "common/utf.h"
 #include "core/convert_job.h"
-#include "package/metadata.h"
+#include "package/format.h"
 #include "package/package_writer.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"

@@ -5,7 +5,7 @@
 #include <zlib.h>
 
 #include "core/convert_job.h"
-#include "package/metadata.h"
+#include "package/format.h"
 #include "package/package_reader.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/convert_job.h"
-#include "package/metadata.h"
+#include "package/format.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
 #include "tests/support/test_support.h"
