@@ -80,31 +80,25 @@ LRESULT CALLBACK RecordingProgressProc(HWND window, UINT message, WPARAM wParam,
   return ::CallWindowProcW(g_progressProc, window, message, wParam, lParam);
 }
 
-// Reads a dialog template's fields in order. A read past the end gives zeros and marks
-// the reader bad, so that a cut-short template yields no controls rather than garbage.
-class CTemplateReader {
- public:
-  CTemplateReader(const BYTE* data, size_t size) : m_data(data), m_size(size) {}
+// Walks a dialog template's fields in order. Reads past its end give zeros, and the
+// template counts as cut short.
+struct TemplateReader {
+  const BYTE* data;
+  size_t size;
+  size_t pos = 0;
+
+  bool CutShort() const { return pos > size; }
+  void Skip(size_t bytes) { pos += bytes; }
+  // Controls start on a DWORD boundary, counted from the template's start.
+  void AlignToDword() { pos = (pos + 3) & ~size_t{3}; }
 
   template <class T>
   T Get() {
     T value{};
-    if (m_bad || m_size - m_pos < sizeof(T)) {
-      m_bad = true;
-      return value;
-    }
-    std::memcpy(&value, m_data + m_pos, sizeof(T));
-    m_pos += sizeof(T);
+    if (pos + sizeof(T) <= size) std::memcpy(&value, data + pos, sizeof(T));
+    pos += sizeof(T);
     return value;
   }
-
-  void Skip(size_t bytes) {
-    if (m_size - m_pos < bytes) m_bad = true;
-    m_pos = m_bad ? m_size : m_pos + bytes;
-  }
-
-  // Controls start on a DWORD boundary, counted from the template's start.
-  void AlignToDword() { Skip((4 - m_pos % 4) % 4); }
 
   // x, y, cx, cy as left, top, width, height.
   RECT Units() {
@@ -114,33 +108,24 @@ class CTemplateReader {
 
   // A field that is empty (0), a number (0xFFFF, then the number) or a string ending in 0.
   std::wstring NameOrNumber(WORD* number = nullptr) {
-    std::wstring name;
     WORD first = Get<WORD>();
     if (first == 0xFFFF) {
       const WORD value = Get<WORD>();
       if (number != nullptr) *number = value;
-      return name;
+      return {};
     }
-    for (; first != 0 && !m_bad; first = Get<WORD>()) name.push_back(static_cast<wchar_t>(first));
+    std::wstring name;
+    for (; first != 0; first = Get<WORD>()) name.push_back(static_cast<wchar_t>(first));
     return name;
   }
-
-  bool Bad() const { return m_bad; }
-
- private:
-  const BYTE* m_data;
-  size_t m_size;
-  size_t m_pos = 0;
-  bool m_bad = false;
 };
 
 // The classes a template names by number, from 0x0080 on.
 std::wstring PredefinedClass(WORD number) {
   static const wchar_t* const kNames[] = {L"Button",  L"Edit",      L"Static",
                                           L"ListBox", L"ScrollBar", L"ComboBox"};
-  const size_t index = number - 0x0080u;
-  if (number < 0x0080 || index >= std::size(kNames)) return L"#" + std::to_wstring(number);
-  return kNames[index];
+  const size_t index = number - 0x0080u;  // wraps around below 0x0080
+  return index < std::size(kNames) ? kNames[index] : L"#" + std::to_wstring(number);
 }
 
 }  // namespace
@@ -152,7 +137,7 @@ DialogTemplate LoadDialogTemplate(int id) {
   const HGLOBAL loaded = found != nullptr ? ::LoadResource(module, found) : nullptr;
   const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
   if (data == nullptr) return result;
-  CTemplateReader in(static_cast<const BYTE*>(data), ::SizeofResource(module, found));
+  TemplateReader in{static_cast<const BYTE*>(data), ::SizeofResource(module, found)};
 
   // The extended header: version 1 and 0xFFFF, help id, extended style, style, the
   // number of controls, the dialog's place; then menu, class, title and, with
@@ -184,7 +169,7 @@ DialogTemplate LoadDialogTemplate(int id) {
     control.text = in.NameOrNumber();
     in.Skip(in.Get<WORD>());
   }
-  if (!in.Bad()) result.controls = std::move(controls);
+  if (!in.CutShort()) result.controls = std::move(controls);
   return result;
 }
 
