@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include "app/main_dialog.h"
@@ -78,7 +80,98 @@ LRESULT CALLBACK RecordingProgressProc(HWND window, UINT message, WPARAM wParam,
   return ::CallWindowProcW(g_progressProc, window, message, wParam, lParam);
 }
 
+// Walks a dialog template's fields in order. Reads past its end give zeros, and the
+// template counts as cut short.
+struct TemplateReader {
+  const BYTE* data;
+  size_t size;
+  size_t pos = 0;
+
+  bool CutShort() const { return pos > size; }
+  void Skip(size_t bytes) { pos += bytes; }
+  // Controls start on a DWORD boundary, counted from the template's start.
+  void AlignToDword() { pos = (pos + 3) & ~size_t{3}; }
+
+  template <class T>
+  T Get() {
+    T value{};
+    if (pos + sizeof(T) <= size) std::memcpy(&value, data + pos, sizeof(T));
+    pos += sizeof(T);
+    return value;
+  }
+
+  // x, y, cx, cy as left, top, width, height.
+  RECT Units() {
+    const short x = Get<short>(), y = Get<short>(), cx = Get<short>(), cy = Get<short>();
+    return {x, y, cx, cy};
+  }
+
+  // A field that is empty (0), a number (0xFFFF, then the number) or a string ending in 0.
+  std::wstring NameOrNumber(WORD* number = nullptr) {
+    WORD first = Get<WORD>();
+    if (first == 0xFFFF) {
+      const WORD value = Get<WORD>();
+      if (number != nullptr) *number = value;
+      return {};
+    }
+    std::wstring name;
+    for (; first != 0; first = Get<WORD>()) name.push_back(static_cast<wchar_t>(first));
+    return name;
+  }
+};
+
+// The classes a template names by number, from 0x0080 on.
+std::wstring PredefinedClass(WORD number) {
+  static const wchar_t* const kNames[] = {L"Button",  L"Edit",      L"Static",
+                                          L"ListBox", L"ScrollBar", L"ComboBox"};
+  const size_t index = number - 0x0080u;  // wraps around below 0x0080
+  return index < std::size(kNames) ? kNames[index] : L"#" + std::to_wstring(number);
+}
+
 }  // namespace
+
+DialogTemplate LoadDialogTemplate(int id) {
+  DialogTemplate result;
+  const HMODULE module = ::GetModuleHandleW(nullptr);
+  const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), RT_DIALOG);
+  const HGLOBAL loaded = found != nullptr ? ::LoadResource(module, found) : nullptr;
+  const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  if (data == nullptr) return result;
+  TemplateReader in{static_cast<const BYTE*>(data), ::SizeofResource(module, found)};
+
+  // The extended header: version 1 and 0xFFFF, help id, extended style, style, the
+  // number of controls, the dialog's place; then menu, class, title and, with
+  // DS_SETFONT, the font's size, weight, italic flag, character set and face name.
+  if (in.Get<WORD>() != 1 || in.Get<WORD>() != 0xFFFF) return result;
+  in.Skip(2 * sizeof(DWORD));
+  const DWORD style = in.Get<DWORD>();
+  const WORD count = in.Get<WORD>();
+  result.units = in.Units();
+  in.NameOrNumber();
+  in.NameOrNumber();
+  in.NameOrNumber();
+  if (style & DS_SETFONT) {
+    in.Skip(2 * sizeof(WORD) + 2 * sizeof(BYTE));
+    in.NameOrNumber();
+  }
+
+  // Each control: help id, extended style, style, place, id, class, text, and the size
+  // of the creation data that follows.
+  std::vector<TemplateControl> controls(count);
+  for (TemplateControl& control : controls) {
+    in.AlignToDword();
+    in.Skip(3 * sizeof(DWORD));
+    control.units = in.Units();
+    control.id = static_cast<int>(in.Get<DWORD>());
+    WORD number = 0;
+    control.cls = in.NameOrNumber(&number);
+    if (control.cls.empty()) control.cls = PredefinedClass(number);
+    control.text = in.NameOrNumber();
+    in.Skip(in.Get<WORD>());
+  }
+  if (!in.CutShort()) result.controls = std::move(controls);
+  return result;
+}
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   const ULONGLONG end = ::GetTickCount64() + timeoutMs;

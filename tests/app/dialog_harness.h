@@ -38,6 +38,23 @@ HWND ChooserFileNameBox(HWND chooser);
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
+// One control of a dialog template as the program's built resources hold it.
+struct TemplateControl {
+  int id = 0;
+  RECT units{};       // left, top, width, height in dialog units
+  std::wstring cls;   // the predefined classes by name: "Button", "Edit", "Static", ...
+  std::wstring text;  // empty when the template gives a resource number instead
+};
+
+struct DialogTemplate {
+  RECT units{};  // left, top, width, height in dialog units; the size is the client area's
+  std::vector<TemplateControl> controls;  // in template order
+};
+
+// The extended dialog template `id` of the program's resources; no controls when it is
+// missing, of the older kind or cut short.
+DialogTemplate LoadDialogTemplate(int id);
+
 class DialogHarness {
  public:
   // withSettings: LumoDict's settings file exists (with an empty dictionary list).

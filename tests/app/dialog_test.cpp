@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <set>
+
 #include "app/framework.h"
 #include "app/main_dialog.h"
 #include "app/resource.h"
@@ -20,6 +23,16 @@ using lumo_test::WriteBytes;
 namespace {
 
 const wchar_t* Msg(UserMessage id) { return UserMessageText(id); }
+
+// Left, top, right, bottom.
+std::array<LONG, 4> Corners(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+// A template's left, top, width and height in the dialog's client pixels. Position and
+// size are converted each on its own, as the dialog manager does.
+std::array<LONG, 4> InPixels(HWND dialog, RECT units) {
+  ::MapDialogRect(dialog, &units);
+  return {units.left, units.top, units.left + units.right, units.top + units.bottom};
+}
 
 std::wstring CurrentDirectory() {
   wchar_t buffer[MAX_PATH] = {};
@@ -61,59 +74,34 @@ TEST(DeriveFromInputPath, SavePathAndNameFollowTheLastDotAndBackslash) {
   }
 }
 
-TEST(DialogTemplate, ControlsTextsPlacesAndTabOrder) {
+TEST(DialogTemplate, LiveControlsAreTheBuiltTemplatesAndKeepTheirPlaces) {
   DialogHarness h(false);
   ASSERT_NE(h.Dialog(), nullptr);
-  struct Control {
-    int id;
-    const wchar_t* cls;
-    const wchar_t* text;  // null: not checked
-    RECT units;           // left, top, width, height in dialog units
-  };
-  const Control controls[] = {
-      {IDC_GROUP_INPUT, L"Button", L"导入文件", {7, 7, 247, 37}},
-      {IDC_EDIT_INPUT, L"Edit", nullptr, {20, 20, 170, 13}},
-      {IDC_BUTTON_IMPORT, L"Button", L"导入...", {195, 20, 50, 13}},
-      {IDC_GROUP_FACTS, L"Button", L"填写相关信息", {7, 48, 247, 71}},
-      {IDC_LABEL_NAME, L"Static", L"名称", {15, 64, 17, 8}},
-      {IDC_EDIT_NAME, L"Edit", L"", {40, 61, 85, 14}},
-      {IDC_REQUIRED, L"Static", L"(必填)", {130, 63, 22, 8}},
-      {IDC_LABEL_AUTHOR, L"Static", L"作者", {15, 82, 17, 8}},
-      {IDC_EDIT_AUTHOR, L"Edit", L"", {40, 79, 85, 14}},
-      {IDC_LABEL_NUMBER, L"Static", L"Lumo", {15, 100, 17, 8}},
-      {IDC_EDIT_NUMBER, L"Edit", L"", {40, 97, 85, 14}},
-      {IDC_LABEL_VERSION, L"Static", L"版本", {135, 82, 17, 8}},
-      {IDC_EDIT_VERSION, L"Edit", L"", {160, 79, 85, 14}},
-      {IDC_LABEL_DATE, L"Static", L"时间", {135, 100, 17, 8}},
-      {IDC_DATE, L"SysDateTimePick32", nullptr, {160, 96, 85, 15}},
-      {IDC_GROUP_SAVE, L"Button", L"保存路径", {7, 123, 247, 35}},
-      {IDC_EDIT_SAVE, L"Edit", L"", {20, 136, 170, 13}},
-      {IDC_BUTTON_SAVEAS, L"Button", L"另存为...", {195, 136, 50, 13}},
-      {IDC_CHECK_REGISTER, L"Button", L"转换后添加到Lumo词典", {7, 165, 91, 10}},
-      {IDOK, L"Button", L"转换", {150, 176, 50, 14}},
-      {IDCANCEL, L"Button", L"退出", {204, 176, 50, 14}},
-      {IDC_STATUS, L"Static", nullptr, {7, 198, 175, 8}},
-      {IDC_PROGRESS, L"msctls_progress32", nullptr, {190, 197, 64, 10}},
-  };
-  for (const Control& c : controls) {
+  const app_test::DialogTemplate layout = app_test::LoadDialogTemplate(IDD_LUMODICTGEN_DIALOG);
+  ASSERT_FALSE(layout.controls.empty());
+  RECT client;
+  ::GetClientRect(h.Dialog(), &client);
+  EXPECT_EQ(Corners(client), InPixels(h.Dialog(), {0, 0, layout.units.right, layout.units.bottom}));
+
+  // The dialog fills these in at start; DialogStart checks what they show.
+  const std::set<int> filledAtStart = {IDC_EDIT_INPUT, IDC_DATE, IDC_STATUS};
+  std::set<int> templateIds = {IDW_STATUS_BAR};
+  for (const app_test::TemplateControl& c : layout.controls) {
+    SCOPED_TRACE(c.id);
+    templateIds.insert(c.id);
     HWND item = h.Item(c.id);
-    ASSERT_NE(item, nullptr) << c.id;
+    ASSERT_NE(item, nullptr);
     wchar_t cls[64] = {};
     ::GetClassNameW(item, cls, 64);
-    EXPECT_EQ(std::wstring(cls), c.cls) << c.id;
-    if (c.text != nullptr) EXPECT_EQ(h.Text(c.id), c.text) << c.id;
-    // Each of position and size is converted on its own, as the dialog manager does.
-    RECT expected = c.units;
-    ::MapDialogRect(h.Dialog(), &expected);
-    expected.right += expected.left;
-    expected.bottom += expected.top;
+    // The resource compiler writes class names in capitals; Windows ignores their case.
+    EXPECT_EQ(::CompareStringOrdinal(cls, -1, c.cls.c_str(), -1, TRUE), CSTR_EQUAL) << cls;
+    if (filledAtStart.count(c.id) == 0) {
+      EXPECT_EQ(h.Text(c.id), c.text);
+    }
     RECT actual;
     ::GetWindowRect(item, &actual);
     ::MapWindowPoints(nullptr, h.Dialog(), reinterpret_cast<POINT*>(&actual), 2);
-    EXPECT_EQ(actual.left, expected.left) << c.id;
-    EXPECT_EQ(actual.top, expected.top) << c.id;
-    EXPECT_EQ(actual.right, expected.right) << c.id;
-    EXPECT_EQ(actual.bottom, expected.bottom) << c.id;
+    EXPECT_EQ(Corners(actual), InPixels(h.Dialog(), c.units));
   }
   EXPECT_EQ(ui::GetText(h.Dialog()), L"Lumo词典格式转换助手");
   const LONG style = ::GetWindowLongW(h.Dialog(), GWL_STYLE);
@@ -125,8 +113,13 @@ TEST(DialogTemplate, ControlsTextsPlacesAndTabOrder) {
   EXPECT_NE(::SendMessageW(h.Item(IDOK), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON, 0);
 
   std::vector<int> tabOrder;
-  for (HWND child = ::GetWindow(h.Dialog(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+  std::set<int> liveIds;
+  for (HWND child = ::GetWindow(h.Dialog(), GW_CHILD); child;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    liveIds.insert(::GetDlgCtrlID(child));
     if (::GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) tabOrder.push_back(::GetDlgCtrlID(child));
+  }
+  EXPECT_EQ(liveIds, templateIds);  // the template's controls and the status bar, no more
   const std::vector<int> expectedOrder = {IDOK, IDCANCEL, IDC_CHECK_REGISTER, IDC_BUTTON_IMPORT,
                                           IDC_BUTTON_SAVEAS, IDC_EDIT_SAVE, IDC_EDIT_INPUT,
                                           IDC_EDIT_NAME, IDC_EDIT_AUTHOR, IDC_EDIT_NUMBER,
@@ -136,8 +129,7 @@ TEST(DialogTemplate, ControlsTextsPlacesAndTabOrder) {
   // The empty bar along the bottom, 20 pixels high at 96 dots per inch.
   HWND bar = ::GetDlgItem(h.Dialog(), IDW_STATUS_BAR);
   ASSERT_NE(bar, nullptr);
-  RECT client, barRect;
-  ::GetClientRect(h.Dialog(), &client);
+  RECT barRect;
   ::GetWindowRect(bar, &barRect);
   ::MapWindowPoints(nullptr, h.Dialog(), reinterpret_cast<POINT*>(&barRect), 2);
   const int height = ::MulDiv(20, static_cast<int>(::GetDpiForWindow(h.Dialog())), 96);
