@@ -1,9 +1,9 @@
 // Running a conversion from the dialog.
 //
-// How it works. Convert, on the dialog's thread, creates a CConvertJob (whose temporary
-// files go to the save folder, the current directory after validation), opens the word
-// list into it, starts the job and starts one worker thread on
-// ConvertThreadProc. The dialog is the job's observer, and the worker reaches it only
+// How it works. Convert, on the dialog's thread, checks the request and has the
+// conversion service prepare a CConvertJob (whose temporary files go to the save folder,
+// the current directory after validation, and whose word list is open), then starts one
+// worker thread on ConvertThreadProc. The dialog is the job's observer, and the worker reaches it only
 // through three calls that never touch a control:
 //   progress 30, 50, 80  -> SendMessageW(WM_CONVERT_PROGRESS, percent): the worker waits
 //                           until the dialog's thread has moved the bar;
@@ -11,8 +11,8 @@
 //   the end              -> PostMessageW(WM_CONVERT_DONE, 0 success / 1 failure, job),
 //                           the worker's last action.
 // The dialog's thread does everything else: on WM_CONVERT_DONE it writes the package
-// (85, 90, 97, 100 through the same progress message), registers it when the box is
-// ticked, deletes the temporary files and returns to idle.
+// (85, 90, 97, 100 through the same progress message), deletes the temporary files,
+// registers the package when the box is ticked and returns to idle.
 //
 // Cancel clears the job's keep-running flag, which the worker polls between word-list
 // lines, and waits up to a second for it. A worker past its reading phase runs on; its
@@ -32,9 +32,8 @@
 #include "app/main_dialog.h"
 #include "app/resource.h"
 #include "common/window_messages.h"
-#include "package/package_writer.h"
 #include "package/temp_files.h"
-#include "platform/profile.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -87,21 +86,18 @@ void CLumoDictGenDlg::FinishWorker() {
   }
 }
 
-void CLumoDictGenDlg::StartRun(const std::wstring& inputPath) {
+void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
   // The last run's worker, if a cancel left one running, must be gone before its job is
   // released and before a new worker writes the same temporary files.
   FinishWorker();
 
-  m_job = std::make_unique<CConvertJob>();
-  m_job->SetObserver(static_cast<IConvertObserver*>(this));
-  m_job->OpenInput(inputPath);
-  m_runInput = inputPath;
+  m_job = PrepareConversion(request, this);
+  m_runInput = request.wordList;
 
   ::EnableWindow(GetDlgItem(IDOK), FALSE);
   SetItemText(IDC_STATUS, ui::LoadText(UserMessage::kConverting));
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_CANCEL));
 
-  m_job->Start();
   m_runActive = true;
   m_thread = g_startThread(m_job.get());
   if (m_thread == nullptr) {
@@ -129,11 +125,12 @@ void CLumoDictGenDlg::OnConvertDone(bool success, CConvertJob* job) {
   ::PostMessageW(m_hWnd, WM_CONVERT_DONE, success ? 0 : 1, reinterpret_cast<LPARAM>(job));
 }
 
-void CLumoDictGenDlg::OnConvertWarning(UserMessage message) { ui::ShowWarning(m_hWnd, message); }
+void CLumoDictGenDlg::ShowWarning(UserMessage message, const Status&) {
+  // The dialog shows its fixed texts only, as it always has.
+  ui::ShowWarning(m_hWnd, message);
+}
 
 // ---- Dialog side ----
-
-void CLumoDictGenDlg::ShowWarning(UserMessage message) { ui::ShowWarning(m_hWnd, message); }
 
 LRESULT CLumoDictGenDlg::OnConvertProgress(WPARAM wParam, LPARAM) {
   ::SendMessageW(GetDlgItem(IDC_PROGRESS), PBM_SETPOS, wParam, 0);
@@ -150,35 +147,35 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
     return 0;
   }
 
-  bool written = false;
-  if (wParam == 0) {
-    // The save box is read now: the user may have changed it during the run.
-    const std::wstring savePath = GetItemText(IDC_EDIT_SAVE);
-    if (IsSameFile(m_runInput, savePath)) {
-      ui::ShowWarning(m_hWnd, UserMessage::kSaveIsInput);
-    } else {
-      const PackageResult result = WritePackage(m_job->Result(), savePath, m_metaBlock, [this](int percent) {
-        ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, static_cast<WPARAM>(percent), 0);
-      });
-      written = result == PackageResult::kWritten;
-      if (!written) ui::ShowWarning(m_hWnd, PackageResultMessage(result));
-    }
-    if (written &&
-        ::SendMessageW(GetDlgItem(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0) == BST_CHECKED)
-      RegisterWithHost(savePath);
+  // The save box is read now: the user may have changed it during the run.
+  const std::wstring savePath = GetItemText(IDC_EDIT_SAVE);
+  bool converted = wParam == 0;
+  if (converted && platform::IsSameFile(m_runInput, savePath)) {
+    ui::ShowWarning(m_hWnd, UserMessage::kSaveIsInput);
+    converted = false;
   }
-
-  if (!DeleteTempFiles(m_job->Result())) ui::ShowWarning(m_hWnd, UserMessage::kTempDeleteFailed);
+  const bool written =
+      FinishConversion(*m_job, converted, savePath, m_metaBlock, [this](int percent) {
+        ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, static_cast<WPARAM>(percent), 0);
+      }, *this);
+  const CLumoDictGen* app = CLumoDictGen::Current();
+  if (written && app != nullptr &&
+      ::SendMessageW(GetDlgItem(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0) == BST_CHECKED)
+    RegisterWithHost(savePath, app->ProfileName(), *this);
   ShowIdle(written ? UserMessage::kConvertDone : UserMessage::kConvertFailedStatus);
   m_job->Cancel();  // its completion has been handled
   return 0;
 }
 
-void CLumoDictGenDlg::RegisterWithHost(const std::wstring& packagePath) {
-  const CLumoDictGen* app = CLumoDictGen::Current();
-  if (app == nullptr) return;
-  platform::CProfileStore settings(app->ProfileName());
-  RegisterPackage(*this, packagePath, settings);
+void CLumoDictGenDlg::OnHandlerFailed() {
+  // Whatever failed, a run in progress does not end well: it stops, as on cancel, and the
+  // dialog goes back to idle with the failure shown.
+  if (IsRunning()) {
+    m_job->Cancel();
+    DeleteTempFiles(m_job->Result());
+    ShowIdle(UserMessage::kConvertFailedStatus);
+  }
+  ui::ShowWarning(m_hWnd, UserMessage::kConvertFailed);
 }
 
 void CLumoDictGenDlg::OnExitOrCancel() {

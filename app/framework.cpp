@@ -72,6 +72,8 @@ INT_PTR CDialogBase::DoModal() {
                            &CDialogBase::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
+void CDialogBase::OnHandlerFailed() { ShowWarning(m_hWnd, UserMessage::kConvertFailed); }
+
 void CDialogBase::EndDialog(INT_PTR result) {
   if (m_hWnd != nullptr) ::EndDialog(m_hWnd, result);
 }
@@ -89,12 +91,17 @@ INT_PTR CALLBACK CDialogBase::DialogProc(HWND window, UINT message, WPARAM wPara
   if (self == nullptr) return FALSE;
 
   INT_PTR result = FALSE;
-  // An exception must never unwind into the system's code that called us.
+  // An exception must never unwind into the system's code that called us; the dialog
+  // is told instead, so that a run does not stay "running" forever.
   try {
     bool handled = false;
     result = self->Dispatch(message, wParam, lParam, &handled);
   } catch (...) {
     result = FALSE;
+    try {
+      self->OnHandlerFailed();
+    } catch (...) {
+    }
   }
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(window, DWLP_USER, 0);

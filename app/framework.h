@@ -95,6 +95,9 @@ class CDialogBase {
   virtual BOOL OnInitDialog() { return TRUE; }
   // Called for WM_DESTROY while the window still exists.
   virtual void OnDestroy() {}
+  // Called when a handler threw: the exception stops at the dialog procedure, so the user
+  // must be told here. Shows "转换失败，请您重新转换" unless overridden.
+  virtual void OnHandlerFailed();
 
   HWND m_hWnd = nullptr;
   HWND m_parent = nullptr;

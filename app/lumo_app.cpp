@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/framework.h"
 #include "app/main_dialog.h"
 #include "platform/settings_location.h"
 
@@ -31,7 +32,11 @@ BOOL CLumoDictGen::InitInstance() {
   m_profileName = platform::LumoDictSettingsPath();
 
   CLumoDictGenDlg dialog;
-  dialog.DoModal();
+  const INT_PTR result = dialog.DoModal();
   m_mainWnd = nullptr;
+  if (result == -1) {
+    ui::ShowWarning(nullptr, UserMessage::kWindowFailed);
+    m_exitCode = 1;
+  }
   return FALSE;
 }

@@ -21,6 +21,9 @@ class CLumoDictGen {
   const std::wstring& ProfileName() const { return m_profileName; }
   void SetProfileName(std::wstring path) { m_profileName = std::move(path); }
 
+  // The process's exit status: 1 when the dialog could not be shown, else 0.
+  int ExitCode() const { return m_exitCode; }
+
   // The main window while the dialog runs; null otherwise.
   HWND MainWindow() const { return m_mainWnd; }
   void SetMainWindow(HWND window) { m_mainWnd = window; }
@@ -33,6 +36,7 @@ class CLumoDictGen {
   std::wstring m_profileName;
   HWND m_mainWnd = nullptr;
   CLumoDictGen* m_previous = nullptr;
+  int m_exitCode = 0;
 };
 
 // Registers the window classes of the common controls the dialog uses.

@@ -7,5 +7,5 @@ CLumoDictGen theApp;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   theApp.InitInstance();
-  return 0;
+  return theApp.ExitCode();
 }

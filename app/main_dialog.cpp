@@ -17,28 +17,6 @@
 #include "common/window_messages.h"
 #include "package/format.h"
 
-namespace {
-
-std::wstring FullPath(const std::wstring& path) {
-  DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  DWORD written = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  full.resize(written < needed ? written : 0);
-  return full.empty() ? path : full;
-}
-
-bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE file = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool ok = ::GetFileInformationByHandle(file, info) != FALSE;
-  ::CloseHandle(file);
-  return ok;
-}
-
-}  // namespace
-
 DerivedNames DeriveFromInputPath(std::wstring_view path) {
   const auto lastIndex = [&](wchar_t c) -> long long {
     size_t i = path.rfind(c);
@@ -53,19 +31,6 @@ DerivedNames DeriveFromInputPath(std::wstring_view path) {
   if (nameLength > 0) names.name.assign(path.substr(static_cast<size_t>(slash + 1),
                                                     static_cast<size_t>(nameLength)));
   return names;
-}
-
-bool IsSameFile(const std::wstring& a, const std::wstring& b) {
-  if (a.empty() || b.empty()) return false;
-  const std::wstring fullA = FullPath(a);
-  const std::wstring fullB = FullPath(b);
-  if (::CompareStringOrdinal(fullA.c_str(), static_cast<int>(fullA.size()), fullB.c_str(),
-                             static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL)
-    return true;
-  BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
-  return FileIdentity(a, &infoA) && FileIdentity(b, &infoB) &&
-         infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
 }
 
 CLumoDictGenDlg::CLumoDictGenDlg() : CDialogBase(IDD_LUMODICTGEN_DIALOG) {
@@ -116,7 +81,12 @@ BOOL CLumoDictGenDlg::OnInitDialog() {
   ::SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   ::ShowWindow(progress, SW_HIDE);
 
-  if (!m_statusBar.Create(m_hWnd, IDW_STATUS_BAR)) return FALSE;
+  // A dialog without its status bar is not the program's window: it ends at once, and the
+  // application tells the user.
+  if (!m_statusBar.Create(m_hWnd, IDW_STATUS_BAR)) {
+    EndDialog(-1);
+    return TRUE;
+  }
   // 20 pixels at 96 dots per inch, scaled for the window's screen.
   m_statusBar.DockBottom(::MulDiv(20, static_cast<int>(::GetDpiForWindow(m_hWnd)), 96));
 
@@ -222,32 +192,23 @@ void CLumoDictGenDlg::OnSaveAs() {
 }
 
 void CLumoDictGenDlg::OnConvert() {
-  const std::wstring input = GetItemText(IDC_EDIT_INPUT);
-  const std::wstring save = GetItemText(IDC_EDIT_SAVE);
+  ConvertRequest request;
+  request.wordList = GetItemText(IDC_EDIT_INPUT);
+  request.package = GetItemText(IDC_EDIT_SAVE);
 
   // Testing the save folder makes it the current directory: the job created below puts
-  // its temporary files there, next to the package.
-  const std::wstring folder = PathDirectory(save);
-  const bool folderOk = !folder.empty() && ::_wchdir(folder.c_str()) == 0;
-  const bool inputExists = ::PathFileExistsW(input.c_str()) != FALSE;
-
-  UserMessage problem = UserMessage::kCaption;  // none
-  if (!inputExists && !folderOk)
-    problem = UserMessage::kBothPathsWrong;
-  else if (!inputExists)
-    problem = UserMessage::kInputMissing;
-  else if (!folderOk)
-    problem = UserMessage::kSavePathWrong;
-  else if (IsSameFile(input, save))
-    problem = UserMessage::kSaveIsInput;  // the package would replace the word list
-  if (problem != UserMessage::kCaption) {
-    ui::ShowWarning(m_hWnd, problem);
+  // its temporary files there, next to the package. A folder that cannot be entered is
+  // no folder for the checks.
+  const std::wstring folder = PathDirectory(request.package);
+  if (!folder.empty() && ::_wchdir(folder.c_str()) == 0) request.folder = folder;
+  if (const std::optional<UserMessage> problem = CheckConvertPaths(request)) {
+    ui::ShowWarning(m_hWnd, *problem);
     return;
   }
 
   ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, 5, 0);
 
-  PackageFacts facts;
+  PackageFacts& facts = request.facts;
   facts.name = GetItemText(IDC_EDIT_NAME);
   facts.author = GetItemText(IDC_EDIT_AUTHOR);
   facts.lumo = GetItemText(IDC_EDIT_NUMBER);
@@ -262,13 +223,13 @@ void CLumoDictGenDlg::OnConvert() {
       facts.date = text;
   }
 
-  if (facts.name.empty()) {
-    ui::ShowWarning(m_hWnd, UserMessage::kNameEmpty);
+  if (const std::optional<UserMessage> problem = CheckConvertFacts(request)) {
+    ui::ShowWarning(m_hWnd, *problem);
     return;
   }
 
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_SHOW);
   m_metaBlock = BuildMetadataBlock(facts);
   m_metaLength = static_cast<int>(m_metaBlock.size());
-  StartRun(input);
+  StartRun(request);
 }

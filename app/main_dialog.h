@@ -10,8 +10,7 @@
 #include <string_view>
 
 #include "app/framework.h"
-#include "core/convert_job.h"
-#include "host/registration.h"
+#include "service/conversion_service.h"
 
 // The save path and dictionary name proposed for a chosen word list: the path up to its
 // last "." followed by ".ldic", and the text between the last "\" and the last ".".
@@ -21,11 +20,7 @@ struct DerivedNames {
 };
 DerivedNames DeriveFromInputPath(std::wstring_view inputPath);
 
-// True when the two paths name the same file (letter case, relative parts and links
-// aside).
-bool IsSameFile(const std::wstring& a, const std::wstring& b);
-
-class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver, private IWarningSink {
+class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
  public:
   CLumoDictGenDlg();
   ~CLumoDictGenDlg() override;
@@ -41,6 +36,7 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver, privat
   MessageMap GetMessageMap() const override;
   BOOL OnInitDialog() override;
   void OnDestroy() override;
+  void OnHandlerFailed() override;
 
  private:
   // Message handlers, on the dialog's thread.
@@ -56,22 +52,19 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver, privat
   LRESULT OnConvertProgress(WPARAM wParam, LPARAM lParam);
   LRESULT OnConvertDone(WPARAM wParam, LPARAM lParam);
 
-  // IConvertObserver, on the worker thread.
+  // IConvertObserver, on the worker thread; ShowWarning also on the dialog's thread, for
+  // completion and registration.
   void OnConvertProgress(int percent) override;
   void OnConvertDone(bool success, CConvertJob* job) override;
-  void OnConvertWarning(UserMessage message) override;
-
-  // IWarningSink: registration's messages, owned by the dialog.
-  void ShowWarning(UserMessage message) override;
+  void ShowWarning(UserMessage message, const Status& cause) override;
 
   // A word list chosen by the chooser or dropped on the dialog.
   void UseInputPath(const std::wstring& path);
   bool IsRunning() const { return m_runActive; }
-  void StartRun(const std::wstring& inputPath);
+  void StartRun(const ConvertRequest& request);
   // Waits for the last run's worker to end, however long it takes, and forgets it.
   void FinishWorker();
   void ShowIdle(UserMessage status);
-  void RegisterWithHost(const std::wstring& packagePath);
 
   HICON m_hIcon = nullptr;
   int m_metaLength = 0;

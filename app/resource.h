@@ -49,6 +49,7 @@
 #define IDS_CONVERT_FAILED_STATUS 219
 #define IDS_INPUT_PROMPT 220
 #define IDS_TITLE 221
+#define IDS_WINDOW_FAILED 222
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

@@ -83,7 +83,7 @@ class CPhaseClock : public IConvertObserver {
 
   void OnConvertProgress(int percent) override { Mark(percent); }
   void OnConvertDone(bool, CConvertJob*) override {}
-  void OnConvertWarning(UserMessage) override { m_warned = true; }
+  void ShowWarning(UserMessage, const Status&) override { m_warned = true; }
 
   // Ends the phase that the position closes.
   void Mark(int percent) {
@@ -199,10 +199,10 @@ int Phases(int argc, char** argv) {
   PackageFacts facts;
   facts.name = L"bench";
   facts.date = L"2026-01-01";
-  const PackageResult written = WritePackage(job.Result(), package.wstring(), BuildMetadataBlock(facts),
+  const Status written = WritePackage(job.Result(), package.wstring(), BuildMetadataBlock(facts),
                                              [&clock](int percent) { clock.Mark(percent); });
   const double total = Seconds(start, Clock::now());
-  if (written != PackageResult::kWritten) {
+  if (!written) {
     std::fprintf(stderr, "lumo_bench: the package could not be written\n");
     DeleteTempFiles(job.Result());
     return 1;

@@ -16,11 +16,9 @@
 #include "cli/commands.h"
 #include "common/user_messages.h"
 #include "common/utf.h"
-#include "core/convert_job.h"
-#include "package/format.h"
-#include "package/package_writer.h"
-#include "package/temp_files.h"
 #include "platform/console.h"
+#include "platform/settings_location.h"
+#include "service/conversion_service.h"
 
 namespace fs = std::filesystem;
 
@@ -60,9 +58,9 @@ class CliObserver : public IConvertObserver {
     m_cv.notify_all();
   }
 
-  void OnConvertWarning(UserMessage message) override {
+  void ShowWarning(UserMessage message, const Status& cause) override {
     EndProgressLine();
-    PrintError(UserMessageUtf8(message));
+    PrintFailure(message, cause);
   }
 
   bool Wait() {
@@ -185,68 +183,55 @@ int RunConvertCommand(int argc, char** argv) {
   fs::path package = options.package.empty() ? fs::path(wordList).replace_extension(".ldic")
                                              : PathFromUtf8(options.package);
   package = fs::absolute(package, ec);
-  const fs::path folder = package.parent_path();
 
-  // The same checks, and messages, as the dialog's.
-  const bool inputExists = fs::exists(wordList, ec) && !fs::is_directory(wordList, ec);
-  const bool folderOk = fs::is_directory(folder, ec);
-  if (!inputExists && !folderOk) return PrintError(UserMessageUtf8(UserMessage::kBothPathsWrong)), 1;
-  if (!inputExists) return PrintError(UserMessageUtf8(UserMessage::kInputMissing)), 1;
-  if (!folderOk) return PrintError(UserMessageUtf8(UserMessage::kSavePathWrong)), 1;
-  if (fs::equivalent(wordList, package, ec))
-    return PrintError(UserMessageUtf8(UserMessage::kSaveIsInput)), 1;
-
-  if (!options.haveName) options.facts.name = PathToWide(wordList.stem());
-  if (options.facts.name.empty()) return PrintError(UserMessageUtf8(UserMessage::kNameEmpty)), 1;
-  if (!options.haveDate) options.facts.date = platform::TodayLongDate();
-  const std::u16string metaBlock = BuildMetadataBlock(options.facts);
+  ConvertRequest request;
+  request.wordList = PathToWide(wordList);
+  request.package = PathToWide(package);
+  request.folder = PathToWide(package.parent_path());
+  request.facts = options.facts;
+  if (!options.haveName) request.facts.name = PathToWide(wordList.stem());
+  if (!options.haveDate) request.facts.date = platform::TodayLongDate();
+  request.threads = options.threads;
+  for (const auto& check : {CheckConvertPaths, CheckConvertFacts}) {
+    if (const std::optional<UserMessage> problem = check(request)) {
+      PrintFailure(*problem);
+      return 1;
+    }
+  }
+  const std::u16string metaBlock = BuildMetadataBlock(request.facts);
 
   CliObserver observer(platform::StderrIsTerminal());
-  CConvertJob job(PathToWide(folder));
-  job.SetObserver(&observer);
-  job.SetThreads(options.threads);
-  job.OpenInput(PathToWide(wordList));
-  job.Start();
-  g_runningJob = &job;
+  const std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+  g_runningJob = job.get();
   platform::SetInterruptHandler(&OnInterrupt);
   observer.ShowProgress(5);
-  std::thread worker(ConvertThreadProc, &job);
-  const bool converted = observer.Wait();
+  std::thread worker(ConvertThreadProc, job.get());
+  bool converted = observer.Wait();
   worker.join();
   g_runningJob = nullptr;
+  // Ctrl+C after the reading phase: the run goes on to its end, but nothing is written.
+  if (g_interrupted) converted = false;
 
-  int status = 0;
-  if (g_interrupted) {
-    observer.EndProgressLine();
-    PrintError(UserMessageUtf8(UserMessage::kConvertCancelled));
-    status = 130;
-  } else if (converted) {
-    const auto start = std::chrono::steady_clock::now();
-    const PackageResult result = WritePackage(
-        job.Result(), PathToWide(package), metaBlock, [&observer](int percent) { observer.ShowProgress(percent); });
-    if (options.timings) {
-      const ConvertPhaseTimes& t = job.PhaseTimes();
-      const double write = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      observer.EndProgressLine();
-      std::fprintf(stderr, "phase read %.3f\nphase sort %.3f\nphase write-data %.3f\nphase compress %.3f\n"
-                   "phase write-package %.3f\n", t.read, t.sort, t.writeData, t.compress, write);
-    }
-    if (result != PackageResult::kWritten) {
-      observer.EndProgressLine();
-      PrintError(UserMessageUtf8(PackageResultMessage(result)));
-      status = 1;
-    }
-  } else {
-    status = 1;  // the worker has told the user why
-  }
-  const bool cleaned = DeleteTempFiles(job.Result());
+  const auto start = std::chrono::steady_clock::now();
+  const bool written = FinishConversion(*job, converted, request.package, metaBlock,
+                                        [&observer](int percent) { observer.ShowProgress(percent); },
+                                        observer);
   observer.EndProgressLine();
-  if (!cleaned) PrintError(UserMessageUtf8(UserMessage::kTempDeleteFailed));
-  if (status != 0) return status;
-  std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.Result().entries.size());
+  if (options.timings && written) {
+    const ConvertPhaseTimes& t = job->PhaseTimes();
+    const double write = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "phase read %.3f\nphase sort %.3f\nphase write-data %.3f\nphase compress %.3f\n"
+                 "phase write-package %.3f\n", t.read, t.sort, t.writeData, t.compress, write);
+  }
+  if (g_interrupted) {
+    PrintFailure(UserMessage::kConvertCancelled);
+    return 130;
+  }
+  if (!written) return 1;  // the user has been told why
+  std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job->Result().entries.size());
   // Only a complete package is registered, after its temporary files are gone.
-  if (options.registerPackage)
-    status = RegisterConvertedPackage(PathToWide(package),
-                                      options.ini.empty() ? std::wstring() : PathToWide(PathFromUtf8(options.ini)));
-  return status;
+  if (!options.registerPackage) return 0;
+  const std::wstring settings =
+      options.ini.empty() ? platform::LumoDictSettingsPath() : PathToWide(PathFromUtf8(options.ini));
+  return RegisterWithHost(request.package, settings, observer) == RegisterOutcome::kRegistered ? 0 : 1;
 }

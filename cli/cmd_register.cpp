@@ -13,10 +13,8 @@
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "host/dict_description.h"
-#include "host/registration.h"
-#include "platform/file_system.h"
-#include "platform/profile.h"
 #include "platform/settings_location.h"
+#include "service/conversion_service.h"
 
 namespace fs = std::filesystem;
 
@@ -35,30 +33,9 @@ constexpr char kRegisterUsage[] =
     "Exit status: 0 registered, 1 refused or not written, 2 wrong arguments.\n"
     "Example: ldic register words.ldic --ini ~/LumoDict.ini\n";
 
-// The dialog shows the outcome in a message box; here it is one line.
-class CConsoleWarningSink : public IWarningSink {
- public:
-  void ShowWarning(UserMessage message) override {
-    if (message == UserMessage::kRegistered)
-      std::printf("%s\n", UserMessageUtf8(message));
-    else
-      PrintError(UserMessageUtf8(message));
-  }
-};
-
-}  // namespace
-
-int RegisterConvertedPackage(const std::wstring& packagePath, const std::wstring& iniPath) {
-  const std::wstring settings = iniPath.empty() ? platform::LumoDictSettingsPath() : iniPath;
-  // Like the dialog, which offers registration only when LumoDict's settings exist: a
-  // mistyped --ini must not leave a new settings file somewhere.
-  platform::FileStatus status;
-  if (settings.empty() || !platform::QueryFileStatus(settings, &status) || status.isDirectory) {
-    PrintError((std::string(UserMessageUtf8(UserMessage::kNoSettingsFile)) + " (" +
-                WideToUtf8(settings) + ")")
-                   .c_str());
-    return 1;
-  }
+// Registers the package at packagePath; iniPath empty means LumoDict's own settings file.
+// Returns the exit status: 0 registered, 1 refused or not written.
+int RegisterPackageFile(const std::wstring& packagePath, const std::wstring& iniPath) {
   // The dialog registers the package it has just written; from the command line any path
   // can come, and an entry that is no readable package would be dropped by the next
   // registration anyway, so it is refused here.
@@ -68,11 +45,12 @@ int RegisterConvertedPackage(const std::wstring& packagePath, const std::wstring
     PrintError(("not a readable .ldic package: " + WideToUtf8(packagePath)).c_str());
     return 1;
   }
-
-  platform::CProfileStore profile(settings);
+  const std::wstring settings = iniPath.empty() ? platform::LumoDictSettingsPath() : iniPath;
   CConsoleWarningSink sink;
-  return RegisterPackage(sink, packagePath, profile) == RegisterOutcome::kRegistered ? 0 : 1;
+  return RegisterWithHost(packagePath, settings, sink) == RegisterOutcome::kRegistered ? 0 : 1;
 }
+
+}  // namespace
 
 int RunRegisterCommand(int argc, char** argv) {
   std::string package;
@@ -110,5 +88,5 @@ int RunRegisterCommand(int argc, char** argv) {
   std::error_code ec;
   const fs::path packagePath = fs::absolute(PathFromUtf8(package), ec).lexically_normal();
   const fs::path iniPath = haveIni ? fs::absolute(PathFromUtf8(ini), ec) : fs::path();
-  return RegisterConvertedPackage(PathToWide(packagePath), haveIni ? PathToWide(iniPath) : L"");
+  return RegisterPackageFile(PathToWide(packagePath), haveIni ? PathToWide(iniPath) : L"");
 }

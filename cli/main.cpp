@@ -43,7 +43,7 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-void PrintError(const char* utf8Message) { std::fprintf(stderr, "ldic: %s\n", utf8Message); }
+
 
 int main(int argc, char** argv) {
   // Arguments as UTF-8 on every system, whatever the console's code page.

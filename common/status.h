@@ -47,6 +47,8 @@ class Status {
   }
 
   bool ok() const { return m_kind == StatusKind::kOk; }
+  // As ok(), so that `if (!file.Open(...))` reads as it always has.
+  explicit operator bool() const { return ok(); }
   StatusKind Kind() const { return m_kind; }
   const std::wstring& Path() const { return m_path; }
   int OsError() const { return m_osError; }
@@ -58,10 +60,11 @@ class Status {
     if (!s.ok()) s.m_kind = kind;
     return s;
   }
-  // The same failure naming path when it names none yet.
+  // The same failure told of path (the file the user knows, say, rather than a
+  // temporary one beside it); success stays success.
   Status WithPath(std::wstring path) const& {
     Status s = *this;
-    if (!s.ok() && s.m_path.empty()) s.m_path = std::move(path);
+    if (!s.ok()) s.m_path = std::move(path);
     return s;
   }
 

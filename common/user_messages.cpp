@@ -35,6 +35,7 @@ constexpr Text kTexts[] = {
     T(kConvertFailedStatus, "转换失败。"),
     T(kInputPrompt, "请选择要转换的文件(格式为: .csv, .txt)"),
     T(kTitle, "Lumo词典格式转换助手"),
+    T(kWindowFailed, "无法打开程序窗口，请重新启动程序。"),
 };
 
 #undef T

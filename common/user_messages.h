@@ -26,6 +26,7 @@ enum class UserMessage : int {
   kConvertFailedStatus = 219,
   kInputPrompt = 220,
   kTitle = 221,
+  kWindowFailed = 222,         // the program's window could not be made
 };
 
 // The text of a message; never null.

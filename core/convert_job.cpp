@@ -54,7 +54,7 @@ CConvertJob::CConvertJob() : CConvertJob(platform::CurrentDirectory()) {}
 CConvertJob::CConvertJob(const std::wstring& folder) { m_result.temp = TempFilesIn(folder); }
 
 void CConvertJob::OpenInput(const std::wstring& path) {
-  m_inputOpened = m_inputFile.Open(path);
+  m_inputOpened = m_inputFile.Open(path).WithKind(StatusKind::kInputUnreadable);
   platform::FileStatus status;
   if (m_inputOpened && platform::QueryFileStatus(path, &status)) m_inputSize = status.size;
 }
@@ -63,38 +63,35 @@ void CConvertJob::Progress(int percent) {
   if (m_observer) m_observer->OnConvertProgress(percent);
 }
 
-bool CConvertJob::Fail(ConvertOutcome outcome, bool tellUser) {
-  m_outcome = outcome;
-  if (tellUser && m_observer) {
-    switch (outcome) {
-      case ConvertOutcome::kInputUnreadable:
-        m_observer->OnConvertWarning(UserMessage::kInputOpenFailed);
-        break;
-      case ConvertOutcome::kTooBig:
-        m_observer->OnConvertWarning(UserMessage::kWordListTooBig);
-        break;
-      default:
-        m_observer->OnConvertWarning(UserMessage::kConvertFailed);
-        break;
-    }
-  }
+bool CConvertJob::Fail(Status failure) {
+  m_outcome = std::move(failure);
+  if (m_outcome.Kind() != StatusKind::kCancelled && m_observer)
+    m_observer->ShowWarning(MessageOfKind(m_outcome.Kind()), m_outcome);
   return false;
 }
 
+Status CConvertJob::ReadFailure() const {
+  return m_inputFile.LastError().WithKind(StatusKind::kInputUnreadable);
+}
+
 bool CConvertJob::Convert() {
-  if (!m_inputOpened || !m_inputFile.IsOpen()) return Fail(ConvertOutcome::kInputUnreadable, true);
-  // A list larger than the memory can hold is too big to convert; nothing is thrown
-  // across the worker thread's boundary.
+  if (!m_inputOpened) return Fail(m_inputOpened);
+  // Nothing is thrown across the worker thread's boundary: a list larger than the memory
+  // can hold is too big to convert, and anything else unexpected fails the run.
   try {
     auto start = std::chrono::steady_clock::now();
-    const bool read = ReadWordList();
+    Status read = ReadWordList();
     m_times.read = Lap(&start);
-    if (!read) return false;
+    if (!read) return Fail(std::move(read));
     // A cancel while the lines were read ends the run here, before anything is written.
-    if (!m_running) return Fail(ConvertOutcome::kCancelled, false);
-    return WriteOutput();
+    if (!m_running) return Fail(Status::Error(StatusKind::kCancelled));
+    if (Status written = WriteOutput(); !written) return Fail(std::move(written));
+    m_outcome = Status();
+    return true;
   } catch (const std::bad_alloc&) {
-    return Fail(ConvertOutcome::kTooBig, true);
+    return Fail(Status::Error(StatusKind::kTooBig, {}, 0, "out of memory"));
+  } catch (const std::exception& e) {
+    return Fail(Status::Error(StatusKind::kWriteFailed, {}, 0, e.what()));
   }
 }
 
@@ -237,12 +234,12 @@ void ParseRestBeside(std::string_view rest, CEntryCollector* first, CThreadJoine
 
 }  // namespace
 
-bool CConvertJob::ReadWordList() {
+Status CConvertJob::ReadWordList() {
   CTextFileRead reader(&m_inputFile);
   const TextEncoding encoding = reader.GetEncoding();
   const bool whole = encoding != TextEncoding::Ansi && m_inputSize > 0 &&
                      m_inputSize <= kWholeFileLimit;
-  bool read = false;
+  Status read;
   bool readByLines = !whole;
   if (whole) {
     try {
@@ -255,18 +252,17 @@ bool CConvertJob::ReadWordList() {
     }
   }
   if (readByLines) read = ReadListByLines(reader);
-  const bool readError = reader.HadReadError();
+  // A read error may also have ended the line-by-line reading early.
+  if (read && reader.HadReadError()) read = ReadFailure();
   reader.Close();
   m_inputFile.Close();
-  if (!read) return Fail(ConvertOutcome::kTooBig, true);
-  if (readError) return Fail(ConvertOutcome::kInputUnreadable, true);
-  return true;
+  return read;
 }
 
 // A UTF-8 list is read whole into the text arena, and the entries view it where it lies:
 // nothing is copied line by line. With two threads, the first half of the file is parsed
 // while the second half is read, and then the second half is parsed beside it.
-bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
+Status CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
   const size_t size = static_cast<size_t>(m_inputSize);
   char* const text = m_text.Allocate(size);
   // Sized for the whole text, so that the second half's entries join without moving it.
@@ -276,7 +272,7 @@ bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
   size_t head = size;
   if (ParsingThreads() >= 2 && size >= kParallelParseFrom) head = size / 2;
   const std::ptrdiff_t headRead = reader.ReadRemainder(text, head);
-  if (headRead < 0) return true;  // the read error is reported by the caller
+  if (headRead < 0) return ReadFailure();
   const std::string_view headText(text, static_cast<size_t>(headRead));
 
   // The first part ends with the head's last line break.
@@ -294,7 +290,7 @@ bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
   }
   std::ptrdiff_t tailRead = 0;
   if (head < size) tailRead = reader.ReadRemainder(text + headRead, size - head);
-  if (tailRead < 0) return true;
+  if (tailRead < 0) return ReadFailure();
   const std::string_view rest(text + cut, static_cast<size_t>(headRead + tailRead) - cut);
   ParseRestBeside(rest, &first, &other, &m_text, m_running);
   return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
@@ -302,11 +298,11 @@ bool CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
 
 // A UTF-16 list is converted whole into UTF-8 in the text arena, then parsed there as a
 // UTF-8 list is, by two threads when there are cores for it.
-bool CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
+Status CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
   const size_t size = static_cast<size_t>(m_inputSize);
   char* const text = m_text.Allocate(CTextFileRead::Utf8Room(size));
   const std::ptrdiff_t converted = reader.ReadRemainderAsUtf8(text, size);
-  if (converted < 0) return true;  // the read error is reported by the caller
+  if (converted < 0) return ReadFailure();
   const std::string_view all(text, static_cast<size_t>(converted));
 
   CEntryCollector first(&m_result.entries, all.size());
@@ -329,13 +325,14 @@ unsigned CConvertJob::ParsingThreads() const {
   return m_threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : m_threads;
 }
 
-bool CConvertJob::RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize) {
+Status CConvertJob::RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize) {
   m_result.indexSize = static_cast<uint32_t>(indexSize);
   m_result.dataSize = static_cast<uint32_t>(dataSize);
-  return !tooBig;
+  if (tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
+  return Status();
 }
 
-bool CConvertJob::ReadListByLines(CTextFileRead& reader) {
+Status CConvertJob::ReadListByLines(CTextFileRead& reader) {
   const bool utf8Lines = reader.LinesAreUtf8();
   CEntryCollector collector(&m_result.entries, m_inputSize);
   std::string line;
@@ -361,12 +358,12 @@ bool CConvertJob::ReadListByLines(CTextFileRead& reader) {
       explanationText = TrimFieldChars(explanation);
     }
     if (!collector.Add(m_text.Store(wordText), m_text.Store(explanationText), bytesRead))
-      return false;
+      break;  // too big
   }
   return RecordSizes(collector.TooBig(), collector.IndexSize(), collector.DataSize());
 }
 
-bool CConvertJob::WriteOutput() {
+Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
   SortEntries(&m_result.entries, m_threads);
   AssignOffsets(&m_result.entries);
@@ -374,11 +371,11 @@ bool CConvertJob::WriteOutput() {
   Progress(30);
 
   platform::CBinaryFile data;
-  if (!data.Open(m_result.temp.data, platform::CBinaryFile::Mode::kCreateWrite))
-    return Fail(ConvertOutcome::kWriteFailed, true);
+  if (Status opened = data.Open(m_result.temp.data, platform::CBinaryFile::Mode::kCreateWrite); !opened)
+    return opened.WithKind(StatusKind::kWriteFailed);
   std::string buffer;
   buffer.reserve(kWriteBufferSize);
-  bool written = true;
+  bool written = true;  // once false, nothing more is written
   for (size_t i = 0; i < m_result.entries.size(); ++i) {
     const DictEntry& e = m_result.entries[i];
     // The explanations lie in word-list order: ask for one a few entries ahead.
@@ -392,29 +389,32 @@ bool CConvertJob::WriteOutput() {
     else
       buffer += e.explanation;
   }
-  written = written && data.Write(buffer.data(), buffer.size());
+  if (written) data.Write(buffer.data(), buffer.size());
   Progress(50);
-  written = data.Close() && written;
+  // A failed write is remembered by the file, and Close reports it.
+  if (Status closed = data.Close(); !closed) return closed.WithKind(StatusKind::kWriteFailed);
   m_times.writeData = Lap(&start);
-  if (!written) return Fail(ConvertOutcome::kWriteFailed, true);
 
   if (m_result.compress) {
-    if (!CompressDataFile(m_result.temp.data, m_result.temp.compressed, m_threads))
-      return Fail(ConvertOutcome::kWriteFailed, true);
+    if (Status compressed = CompressDataFile(m_result.temp.data, m_result.temp.compressed, m_threads);
+        !compressed)
+      return compressed.WithKind(compressed.Kind() == StatusKind::kTooBig ? StatusKind::kTooBig
+                                                                          : StatusKind::kWriteFailed);
     platform::FileStatus status;
-    if (!platform::QueryFileStatus(m_result.temp.compressed, &status) ||
-        status.size > std::numeric_limits<uint32_t>::max())
-      return Fail(ConvertOutcome::kWriteFailed, true);
+    if (!platform::QueryFileStatus(m_result.temp.compressed, &status))
+      return Status::Error(StatusKind::kWriteFailed, m_result.temp.compressed, 0, "missing after compression");
+    if (status.size > std::numeric_limits<uint32_t>::max())
+      return Status::Error(StatusKind::kTooBig, m_result.temp.compressed, 0, "compressed data too large");
     m_result.compressedSize = static_cast<uint32_t>(status.size);
     m_times.compress = Lap(&start);
   }
   Progress(80);
-  m_outcome = ConvertOutcome::kSuccess;
-  return true;
+  return Status();
 }
 
 unsigned long ConvertThreadProc(void* param) {
   CConvertJob* job = static_cast<CConvertJob*>(param);
+  // Convert throws nothing; the completion is the worker's last action whatever happens.
   const bool ok = job->Convert();
   if (IConvertObserver* observer = job->Observer()) observer->OnConvertDone(ok, job);
   return 0;

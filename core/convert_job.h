@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "common/dict_entry.h"
+#include "common/status.h"
 #include "common/text_arena.h"
 #include "common/user_messages.h"
+#include "common/warning_sink.h"
 #include "package/convert_result.h"
 #include "platform/file.h"
 
@@ -25,27 +27,14 @@ class CTextFileRead;
 
 // How a job tells its front end what happens. The dialog turns these calls into
 // WM_CONVERT_PROGRESS (sent), WM_CONVERT_DONE (posted) and a message box.
-class IConvertObserver {
+class IConvertObserver : public IWarningSink {
  public:
-  virtual ~IConvertObserver() = default;
   // Called on the worker thread; returns once the front end has shown the position.
   virtual void OnConvertProgress(int percent) = 0;
   // Called on the worker thread as its last action; the front end finishes the run on
   // its own thread.
   virtual void OnConvertDone(bool success, CConvertJob* job) = 0;
-  // A failure the user must be told of; returns once the user has seen it.
-  virtual void OnConvertWarning(UserMessage message) = 0;
-};
-
-// Why Convert ended; the observer has already been told of every failure that has a
-// message.
-enum class ConvertOutcome {
-  kNotRun,
-  kSuccess,
-  kCancelled,
-  kInputUnreadable,  // "无法打开导入文件，..."
-  kTooBig,           // "词库过大，无法转换。"
-  kWriteFailed,      // "转换失败，请您重新转换"
+  // A failure the user must be told of comes through ShowWarning, on the worker thread.
 };
 
 // Seconds spent in each phase of the last Convert, for benchmarks.
@@ -82,26 +71,32 @@ class CConvertJob {
   // True once Cancel was called (and before Start).
   bool IsCancelled() const { return !m_running; }
 
-  // Reads, sorts, writes and compresses; true on success.
+  // Reads, sorts, writes and compresses; true on success. Never throws.
   bool Convert();
-  ConvertOutcome Outcome() const { return m_outcome; }
+  // Why the last Convert ended: ok, or a failure of kind kCancelled, kInputUnreadable,
+  // kTooBig or kWriteFailed with the file and the system's reason (the observer has been
+  // told of every failure but a cancel).
+  const Status& Outcome() const { return m_outcome; }
   const ConvertPhaseTimes& PhaseTimes() const { return m_times; }
   // The product of a successful Convert; its entries view the job's texts, so it is
   // valid as long as the job.
   const ConvertResult& Result() const { return m_result; }
 
  private:
-  bool ReadWordList();
-  // Each true unless the list is too big; a read error is left for ReadWordList.
-  bool ReadWholeUtf8List(CTextFileRead& reader);
-  bool ReadWholeUtf16List(CTextFileRead& reader);
-  bool ReadListByLines(CTextFileRead& reader);
+  Status ReadWordList();
+  // Each a failure of kind kTooBig or kInputUnreadable, or ok.
+  Status ReadWholeUtf8List(CTextFileRead& reader);
+  Status ReadWholeUtf16List(CTextFileRead& reader);
+  Status ReadListByLines(CTextFileRead& reader);
   // Threads that may parse a list read whole.
   unsigned ParsingThreads() const;
-  // Keeps the totals of a finished reading; false when the list is too big.
-  bool RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize);
-  bool WriteOutput();
-  bool Fail(ConvertOutcome outcome, bool tellUser);
+  // Keeps the totals of a finished reading; a kTooBig failure when the list is too big.
+  Status RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize);
+  // The failure of a read of the word list.
+  Status ReadFailure() const;
+  Status WriteOutput();
+  // Ends Convert with failure, telling the observer unless the user cancelled.
+  bool Fail(Status failure);
   void Progress(int percent);
 
   // Holds the texts that the entries view; declared first so that it outlives them.
@@ -111,9 +106,9 @@ class CConvertJob {
   std::atomic<bool> m_running{false};
   unsigned m_threads = 0;
   IConvertObserver* m_observer = nullptr;
-  ConvertOutcome m_outcome = ConvertOutcome::kNotRun;
+  Status m_outcome = Status::Error(StatusKind::kInvalidArgument, {}, 0, "not run");
   ConvertPhaseTimes m_times;
-  bool m_inputOpened = false;
+  Status m_inputOpened = Status::Error(StatusKind::kInputUnreadable, {}, 0, "no word list");
   uint64_t m_inputSize = 0;
 };
 

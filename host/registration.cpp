@@ -14,13 +14,13 @@ std::wstring CheckedKey(int number) { return L"QueryChecked" + std::to_wstring(n
 RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome) {
   switch (outcome) {
     case RegisterOutcome::kRegistered:
-      owner.ShowWarning(UserMessage::kRegistered);
+      owner.ShowWarning(UserMessage::kRegistered, {});
       break;
     case RegisterOutcome::kDuplicate:
-      owner.ShowWarning(UserMessage::kAlreadyRegistered);
+      owner.ShowWarning(UserMessage::kAlreadyRegistered, {});
       break;
     case RegisterOutcome::kWriteFailed:
-      owner.ShowWarning(UserMessage::kRegisterWriteFailed);
+      owner.ShowWarning(UserMessage::kRegisterWriteFailed, {});
       break;
   }
   return outcome;

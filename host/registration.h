@@ -10,18 +10,9 @@
 
 #include <string>
 
-#include "common/user_messages.h"
+#include "common/warning_sink.h"
 #include "host/dict_description.h"
 #include "platform/profile.h"
-
-// Where registration tells the user its outcome: the dialog shows a message box with the
-// caption "提示" and the warning icon, ldic prints a line.
-class IWarningSink {
- public:
-  virtual ~IWarningSink() = default;
-  // Returns once the user has seen the message.
-  virtual void ShowWarning(UserMessage message) = 0;
-};
 
 enum class RegisterOutcome {
   kRegistered,   // "词库添加成功！重启Lumo词典生效"

@@ -22,6 +22,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -273,27 +274,30 @@ unsigned ResolveThreadCount(unsigned threads, uint32_t chunkCount) {
   return std::max(1u, std::min(threads, chunkCount));
 }
 
-bool CompressFile(const std::wstring& source, const std::wstring& destination,
-                  unsigned threads) {
+Status CompressFile(const std::wstring& source, const std::wstring& destination,
+                    unsigned threads) {
   platform::CBinaryFile input;
-  if (!input.Open(source, platform::CBinaryFile::Mode::kRead)) return false;
+  if (Status opened = input.Open(source, platform::CBinaryFile::Mode::kRead); !opened) return opened;
   // The size is taken before the destination exists, so that an input the layout cannot
   // describe leaves nothing behind.
   const int64_t size = input.Size();
-  if (size < 0 || static_cast<uint64_t>(size) > kMaxCompressibleSize) return false;
+  if (size < 0) return input.Error().WithPath(source);
+  const auto tooBig = Status::Error(StatusKind::kTooBig, source, 0, "too large for the chunked layout");
+  if (static_cast<uint64_t>(size) > kMaxCompressibleSize) return tooBig;
   const uint32_t inputSize = static_cast<uint32_t>(size);
   const uint32_t chunkCount = inputSize / kChunkLength + (inputSize % kChunkLength != 0);
-  if (chunkCount > kMaxChunkCount) return false;
+  if (chunkCount > kMaxChunkCount) return tooBig;
 
   platform::CBinaryFile output;
-  if (!output.Open(destination, platform::CBinaryFile::Mode::kCreateWrite)) return false;
+  if (Status opened = output.Open(destination, platform::CBinaryFile::Mode::kCreateWrite); !opened)
+    return opened;
   CLayoutWriter writer(&output, chunkCount);
   CChunkReader reader(&input, inputSize);
-  if (!writer.WritePlaceholder()) return false;
+  bool ok = writer.WritePlaceholder();
 
   const unsigned workers = ResolveThreadCount(threads, chunkCount);
-  bool ok = false;
-  if (workers <= 1) {
+  if (!ok) {
+  } else if (workers <= 1) {
     ok = CompressSingleStream(reader, writer, inputSize);
   } else {
     // Enough chunks queued that no thread waits on the reading and writing thread.
@@ -303,19 +307,25 @@ bool CompressFile(const std::wstring& source, const std::wstring& destination,
     else
       ok = CompressSingleStream(reader, writer, inputSize);
   }
-  const bool closed = output.Close();
-  return ok && closed;
+  const Status closed = output.Close();
+  if (!input.Error().ok()) return input.Error();
+  if (!closed.ok()) return closed;
+  // Every file operation worked: deflate itself refused, or the input changed its size.
+  if (!ok) return Status::Error(StatusKind::kIoError, destination, 0, "compression failed");
+  return Status();
 }
 
 }  // namespace
 
-bool CompressDataFile(const std::wstring& source, const std::wstring& destination,
-                      unsigned threads) {
+Status CompressDataFile(const std::wstring& source, const std::wstring& destination,
+                        unsigned threads) {
   // Nothing is thrown across the package's boundary; running out of memory for the
   // buffers is one more way for the compression to fail.
   try {
     return CompressFile(source, destination, threads);
-  } catch (const std::exception&) {
-    return false;
+  } catch (const std::bad_alloc&) {
+    return Status::Error(StatusKind::kTooBig, source, 0, "out of memory");
+  } catch (const std::exception& e) {
+    return Status::Error(StatusKind::kIoError, destination, 0, e.what());
   }
 }

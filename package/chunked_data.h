@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/status.h"
 #include "package/format.h"
 
-// Compresses source into destination; false when a file could not be opened, read or
+// Compresses source into destination; a failure when a file could not be opened, read or
 // written, or deflate failed (the destination is then incomplete). threads = 0 uses one
 // thread per core; the output is the same for every thread count.
-bool CompressDataFile(const std::wstring& source, const std::wstring& destination,
-                      unsigned threads = 1);
+Status CompressDataFile(const std::wstring& source, const std::wstring& destination,
+                        unsigned threads = 1);

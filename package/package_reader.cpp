@@ -304,8 +304,8 @@ PackageError CPackageReader::LoadChunk(uint32_t chunk, bool* endsStream) {
       m_inflater = nullptr;
       return PackageError::kReadFailed;
     }
-  } else {
-    inflateReset(m_inflater);
+  } else if (inflateReset(m_inflater) != Z_OK) {
+    return PackageError::kReadFailed;
   }
   // One byte more than the share, so that a chunk inflating to too much is caught.
   m_chunk.resize(share + 1);

@@ -21,11 +21,12 @@ constexpr size_t kLookAhead = 8;
 
 }  // namespace
 
-bool CPackageStream::Create(const std::wstring& path) {
+Status CPackageStream::Create(const std::wstring& path) {
   m_crc = 0;
   m_length = 0;
-  m_ok = m_file.Open(path, platform::CBinaryFile::Mode::kCreateWrite);
-  return m_ok;
+  const Status opened = m_file.Open(path, platform::CBinaryFile::Mode::kCreateWrite);
+  m_ok = opened.ok();
+  return opened;
 }
 
 bool CPackageStream::Write(const void* data, size_t count) {
@@ -47,10 +48,7 @@ bool CPackageStream::StampChecksum() {
   return m_ok;
 }
 
-bool CPackageStream::Close() {
-  const bool closed = m_file.Close();
-  return m_ok && closed;
-}
+Status CPackageStream::Close() { return m_file.Close(); }
 
 bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
                         std::u16string_view metaBlock) {
@@ -96,69 +94,74 @@ bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result) {
   return stream.Write(buffer.data(), used);
 }
 
-bool CopyPackageData(const ConvertResult& result, CPackageStream& stream) {
+Status CopyPackageData(const ConvertResult& result, CPackageStream& stream) {
+  const auto missing = [&result](Status cause) {
+    return platform::PathExists(result.DataPath()) ? cause
+                                                   : cause.WithKind(StatusKind::kTempFileMissing);
+  };
   platform::CBinaryFile data;
-  if (!data.Open(result.DataPath(), platform::CBinaryFile::Mode::kRead))
-    return false;
+  if (Status opened = data.Open(result.DataPath(), platform::CBinaryFile::Mode::kRead); !opened)
+    return missing(opened.WithKind(StatusKind::kWriteFailed));
   const uint64_t expected = result.DataSectionSize();
   std::vector<unsigned char> buffer(kCopyBufferSize);
   uint64_t copied = 0;
   for (;;) {
     const std::ptrdiff_t got = data.Read(buffer.data(), buffer.size());
-    if (got < 0) return false;
+    if (got < 0) return missing(data.Error().WithKind(StatusKind::kWriteFailed));
     if (got == 0) break;
-    if (!stream.Write(buffer.data(), static_cast<size_t>(got))) return false;
+    // The stream's own failure is reported when it is closed.
+    if (!stream.Write(buffer.data(), static_cast<size_t>(got))) return Status();
     copied += static_cast<uint64_t>(got);
   }
   // The header already states the size: a data file that changed since is no use.
-  return copied == expected;
+  if (copied != expected)
+    return Status::Error(StatusKind::kWriteFailed, result.DataPath(), 0,
+                         "the temporary data file changed during the run");
+  return Status();
 }
 
 bool StampPackageChecksum(CPackageStream& stream) { return stream.StampChecksum(); }
 
-PackageResult WritePackage(const ConvertResult& content, const std::wstring& path,
-                           std::u16string_view metaBlock,
-                           const std::function<void(int)>& progress) {
+Status WritePackage(const ConvertResult& content, const std::wstring& path,
+                    std::u16string_view metaBlock, const std::function<void(int)>& progress) {
   const auto report = [&progress](int percent) {
     if (progress) progress(percent);
   };
   // The data must be there before anything is created: a package without its data is
   // never produced.
   if (!platform::PathExists(content.DataPath()))
-    return PackageResult::kDataMissing;
+    return Status::Error(StatusKind::kTempFileMissing, content.DataPath(), 0, "not found");
 
   const std::wstring partial = path + L".part";
   CPackageStream stream;
-  if (!stream.Create(partial)) return PackageResult::kCreateFailed;
+  if (Status created = stream.Create(partial); !created)
+    return created.WithKind(StatusKind::kPackageCreateFailed).WithPath(path);
 
-  PackageResult result = PackageResult::kWritten;
-  if (!WritePackageHeader(content, stream, metaBlock)) result = PackageResult::kWriteFailed;
+  // After a failed step the later ones write nothing; the file's own failure, if that was
+  // the cause, is what Close reports.
+  bool written = WritePackageHeader(content, stream, metaBlock);
   report(85);
-  if (result == PackageResult::kWritten && !WritePackageIndex(stream, content))
-    result = PackageResult::kWriteFailed;
+  written = written && WritePackageIndex(stream, content);
   report(90);
-  if (result == PackageResult::kWritten && !CopyPackageData(content, stream))
-    result = platform::PathExists(content.DataPath())
-                 ? PackageResult::kWriteFailed
-                 : PackageResult::kDataMissing;
+  Status failure;
+  if (written) {
+    failure = CopyPackageData(content, stream);
+    written = failure.ok();
+  }
   report(97);
-  if (result == PackageResult::kWritten && !StampPackageChecksum(stream))
-    result = PackageResult::kWriteFailed;
-  if (!stream.Close() && result == PackageResult::kWritten) result = PackageResult::kWriteFailed;
-  if (result == PackageResult::kWritten && !platform::ReplaceFile(partial, path))
-    result = PackageResult::kCreateFailed;
-  if (result != PackageResult::kWritten) {
+  written = written && StampPackageChecksum(stream);
+  const Status closed = stream.Close();
+  if (failure.ok() && !closed.ok()) failure = closed.WithKind(StatusKind::kWriteFailed).WithPath(path);
+  if (failure.ok() && !written)
+    failure = Status::Error(StatusKind::kWriteFailed, path, 0, "the entries do not fit the package layout");
+  if (failure.ok()) {
+    if (Status moved = platform::ReplaceFile(partial, path); !moved)
+      failure = moved.WithKind(StatusKind::kPackageCreateFailed);
+  }
+  if (!failure.ok()) {
     platform::RemoveFile(partial);
-    return result;
+    return failure;
   }
   report(100);
-  return result;
-}
-
-UserMessage PackageResultMessage(PackageResult result) {
-  switch (result) {
-    case PackageResult::kCreateFailed: return UserMessage::kPackageCreateFailed;
-    case PackageResult::kDataMissing: return UserMessage::kTempFileMissing;
-    default: return UserMessage::kConvertFailed;
-  }
+  return Status();
 }

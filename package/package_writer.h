@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/user_messages.h"
+#include "common/status.h"
 #include "package/format.h"
 #include "platform/file.h"
 
@@ -16,11 +16,12 @@ struct ConvertResult;
 
 class CPackageStream {
  public:
-  bool Create(const std::wstring& path);
+  Status Create(const std::wstring& path);
   bool Write(const void* data, size_t count);
   // Overwrites the checksum field with the CRC-32 of everything written.
   bool StampChecksum();
-  bool Close();
+  // The first failure of any step, or of the closing itself.
+  Status Close();
   uint32_t Crc() const { return m_crc; }
   uint64_t Length() const { return m_length; }
 
@@ -34,23 +35,17 @@ class CPackageStream {
 bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
                         std::u16string_view metaBlock);
 bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result);
-// False when the data temporary file cannot be opened or copied.
-bool CopyPackageData(const ConvertResult& result, CPackageStream& stream);
+// A failure when the data temporary file cannot be opened or read (kTempFileMissing when
+// it is gone) or does not hold the size the header states; a failed write to the stream
+// is left for its Close to report.
+Status CopyPackageData(const ConvertResult& result, CPackageStream& stream);
 bool StampPackageChecksum(CPackageStream& stream);
 
-enum class PackageResult {
-  kWritten,
-  kCreateFailed,  // "无法创建词库文件，请检查保存路径。"
-  kDataMissing,   // "临时文件丢失，请重新转换"
-  kWriteFailed,   // "转换失败，请您重新转换"
-};
-
-// Writes the whole package of a finished conversion: into a temporary file beside path, then
-// moved into place, so that a failed write leaves no partial package and an earlier file
-// at path as it was. progress is called with 85, 90, 97 and 100 after the four steps.
-PackageResult WritePackage(const ConvertResult& result, const std::wstring& path,
-                           std::u16string_view metaBlock,
-                           const std::function<void(int)>& progress = {});
-
-// The message for a result other than kWritten.
-UserMessage PackageResultMessage(PackageResult result);
+// Writes the whole package of a finished conversion: into a temporary file beside path,
+// then moved into place, so that a failed write leaves no partial package and an earlier
+// file at path as it was. progress is called with 85, 90, 97 and 100 after the four steps.
+// Failures: kPackageCreateFailed (the package cannot be created or moved into place),
+// kTempFileMissing (the data file is gone), kWriteFailed (anything else).
+Status WritePackage(const ConvertResult& result, const std::wstring& path,
+                    std::u16string_view metaBlock,
+                    const std::function<void(int)>& progress = {});

@@ -14,8 +14,8 @@ bool DeleteTempFiles(const ConvertResult& result) {
   // A file that does not exist counts as deleted; the second file is tried even when
   // the first could not be deleted.
   bool deleted = true;
-  if (platform::PathExists(result.temp.data)) deleted = platform::RemoveFile(result.temp.data);
+  if (platform::PathExists(result.temp.data)) deleted = platform::RemoveFile(result.temp.data).ok();
   if (result.compress && platform::PathExists(result.temp.compressed))
-    deleted = platform::RemoveFile(result.temp.compressed) && deleted;
+    deleted = platform::RemoveFile(result.temp.compressed).ok() && deleted;
   return deleted;
 }

@@ -1,9 +1,11 @@
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
 #include "platform/file.h"
 #include "platform/stdio_seam.h"
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -30,38 +32,64 @@ FILE* AsFile(void* f) { return static_cast<FILE*>(f); }
 void SetWriteFaultAfter(int64_t bytes) { g_writeFaultBudget.store(bytes); }
 
 CBinaryFile::CBinaryFile(CBinaryFile&& other) noexcept
-    : m_file(std::exchange(other.m_file, nullptr)) {}
+    : m_file(std::exchange(other.m_file, nullptr)),
+      m_path(std::move(other.m_path)),
+      m_error(std::move(other.m_error)) {}
 
 CBinaryFile& CBinaryFile::operator=(CBinaryFile&& other) noexcept {
   if (this != &other) {
     Close();
     m_file = std::exchange(other.m_file, nullptr);
+    m_path = std::move(other.m_path);
+    m_error = std::move(other.m_error);
   }
   return *this;
 }
 
-bool CBinaryFile::Open(const std::wstring& path, Mode mode) {
+void CBinaryFile::NoteFailure(int error) {
+  if (m_error.ok()) m_error = ErrnoStatus(StatusKind::kIoError, m_path, error != 0 ? error : EIO);
+}
+
+Status CBinaryFile::Open(const std::wstring& path, Mode mode) {
   Close();
+  m_path = path;
+  m_error = Status();
+  errno = 0;
   m_file = detail::OpenStdio(path, mode == Mode::kRead ? "rb" : "wb");
-  return m_file != nullptr;
+  if (m_file == nullptr) NoteFailure(errno);
+  return m_error;
 }
 
 bool CBinaryFile::Write(const void* data, size_t count) {
   if (!m_file) return false;
   if (count == 0) return true;
-  if (!ConsumeWriteBudget(count)) return false;
-  return std::fwrite(data, 1, count, AsFile(m_file)) == count;
+  if (!ConsumeWriteBudget(count)) {
+    NoteFailure(ENOSPC);
+    return false;
+  }
+  errno = 0;
+  if (std::fwrite(data, 1, count, AsFile(m_file)) == count) return true;
+  NoteFailure(errno);
+  return false;
 }
 
 std::ptrdiff_t CBinaryFile::Read(void* buffer, size_t count) {
   if (!m_file) return -1;
+  errno = 0;
   const size_t got = std::fread(buffer, 1, count, AsFile(m_file));
-  if (got < count && std::ferror(AsFile(m_file))) return -1;
+  if (got < count && std::ferror(AsFile(m_file))) {
+    NoteFailure(errno);
+    return -1;
+  }
   return static_cast<std::ptrdiff_t>(got);
 }
 
 bool CBinaryFile::Seek(uint64_t position) {
-  return m_file && detail::SeekStdio(AsFile(m_file), static_cast<int64_t>(position), SEEK_SET);
+  if (!m_file) return false;
+  errno = 0;
+  if (detail::SeekStdio(AsFile(m_file), static_cast<int64_t>(position), SEEK_SET)) return true;
+  NoteFailure(errno);
+  return false;
 }
 
 int64_t CBinaryFile::Size() {
@@ -74,12 +102,14 @@ int64_t CBinaryFile::Size() {
   return end;
 }
 
-bool CBinaryFile::Close() {
-  if (!m_file) return true;
+Status CBinaryFile::Close() {
+  if (!m_file) return m_error;
   FILE* f = AsFile(std::exchange(m_file, nullptr));
-  const bool flushed = std::fflush(f) == 0 && !std::ferror(f);
-  const bool closed = std::fclose(f) == 0;
-  return flushed && closed;
+  errno = 0;
+  if (std::fflush(f) != 0 || std::ferror(f)) NoteFailure(errno);
+  errno = 0;
+  if (std::fclose(f) != 0) NoteFailure(errno);
+  return m_error;
 }
 
 }  // namespace platform

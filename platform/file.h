@@ -2,11 +2,14 @@
 // Files as the core uses them. CFile is the word-list file: opened for reading only and
 // without sharing, read in blocks. CBinaryFile is a checked binary stream for the data,
 // compressed and package files: every operation reports whether it worked, so the
-// pipeline never reports a failed write as success.
+// pipeline never reports a failed write as success. Both keep the first failure as a
+// Status naming the file and the system's reason.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "common/status.h"
 
 namespace platform {
 
@@ -18,8 +21,8 @@ class CFile {
   CFile& operator=(const CFile&) = delete;
 
   // Opens for reading only, without sharing: on Windows the open fails while another
-  // program holds the file open. Returns false when the file cannot be opened.
-  bool Open(const std::wstring& path);
+  // program holds the file open.
+  Status Open(const std::wstring& path);
   bool IsOpen() const;
 
   // Reads up to count bytes; returns the number delivered (0 at end of file), or -1 when
@@ -31,7 +34,12 @@ class CFile {
 
   void Close();
 
+  // Why the last Open, Read or Seek failed (kIoError or kNotFound); ok when none did.
+  const Status& LastError() const { return m_error; }
+
  private:
+  std::wstring m_path;
+  Status m_error;
 #ifdef _WIN32
   void* m_handle = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
 #else
@@ -53,7 +61,7 @@ class CBinaryFile {
   CBinaryFile(const CBinaryFile&) = delete;
   CBinaryFile& operator=(const CBinaryFile&) = delete;
 
-  bool Open(const std::wstring& path, Mode mode);
+  Status Open(const std::wstring& path, Mode mode);
   bool IsOpen() const { return m_file != nullptr; }
 
   // Writes all bytes or reports failure.
@@ -64,11 +72,19 @@ class CBinaryFile {
   bool Seek(uint64_t position);
   // Size of the file in bytes, or -1 when it cannot be determined.
   int64_t Size();
-  // Flushes buffered data and closes; false when any buffered write failed.
-  bool Close();
+  // Flushes buffered data and closes; the first failure since Open when anything
+  // failed, a buffered write included.
+  Status Close();
+  // The first failure since Open; ok when none.
+  const Status& Error() const { return m_error; }
 
  private:
+  // Keeps the first failure, from errno as the C runtime left it.
+  void NoteFailure(int error);
+
   void* m_file = nullptr;  // FILE*
+  std::wstring m_path;
+  Status m_error;
 };
 
 // Test support: makes every CBinaryFile write fail once `bytes` further bytes have been

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/status.h"
+
 namespace platform {
 
 // The separator the file functions of this system accept between folders and names.
@@ -25,11 +27,17 @@ bool QueryFileStatus(const std::wstring& path, FileStatus* status);
 // True for any existing path, folders included (PathFileExistsW).
 bool PathExists(const std::wstring& path);
 
-// Deletes a file (DeleteFileW); false when it could not be deleted.
-bool RemoveFile(const std::wstring& path);
+// Deletes a file (DeleteFileW).
+Status RemoveFile(const std::wstring& path);
 
-// Moves a finished file into place, replacing an existing file at the destination.
-bool ReplaceFile(const std::wstring& from, const std::wstring& to);
+// Moves a finished file into place, replacing an existing file at the destination; the
+// status names the destination.
+Status ReplaceFile(const std::wstring& from, const std::wstring& to);
+
+// True when the two paths name the same file, so that writing one would replace the
+// other: the same existing file (relative parts and links aside), or on Windows two
+// spellings of one path, letter case aside.
+bool IsSameFile(const std::wstring& a, const std::wstring& b);
 
 // The process's current directory, without a trailing separator unless it is a root.
 std::wstring CurrentDirectory();

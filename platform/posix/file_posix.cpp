@@ -5,16 +5,20 @@
 
 #include "common/utf.h"
 #include "platform/file.h"
+#include "platform/system_error.h"
 
 namespace platform {
 
 // POSIX has no share modes; the file is opened for reading only.
-bool CFile::Open(const std::wstring& path) {
+Status CFile::Open(const std::wstring& path) {
   Close();
+  m_path = path;
+  m_error = Status();
   do {
     m_fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
   } while (m_fd < 0 && errno == EINTR);
-  return m_fd >= 0;
+  if (m_fd < 0) m_error = LastSystemError(StatusKind::kIoError, path);
+  return m_error;
 }
 
 bool CFile::IsOpen() const { return m_fd >= 0; }
@@ -24,12 +28,18 @@ std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
   for (;;) {
     const ssize_t got = ::read(m_fd, buffer, count);
     if (got >= 0) return got;
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) {
+      m_error = LastSystemError(StatusKind::kIoError, m_path);
+      return -1;
+    }
   }
 }
 
 bool CFile::Seek(uint64_t position) {
-  return m_fd >= 0 && ::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) >= 0;
+  if (m_fd < 0) return false;
+  if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) >= 0) return true;
+  m_error = LastSystemError(StatusKind::kIoError, m_path);
+  return false;
 }
 
 void CFile::Close() {

@@ -7,6 +7,7 @@
 
 #include "common/utf.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -24,10 +25,22 @@ bool PathExists(const std::wstring& path) {
   return !path.empty() && ::stat(WideToUtf8(path).c_str(), &st) == 0;
 }
 
-bool RemoveFile(const std::wstring& path) { return ::unlink(WideToUtf8(path).c_str()) == 0; }
+Status RemoveFile(const std::wstring& path) {
+  if (::unlink(WideToUtf8(path).c_str()) == 0) return Status();
+  return LastSystemError(StatusKind::kIoError, path);
+}
 
-bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
-  return std::rename(WideToUtf8(from).c_str(), WideToUtf8(to).c_str()) == 0;
+Status ReplaceFile(const std::wstring& from, const std::wstring& to) {
+  if (std::rename(WideToUtf8(from).c_str(), WideToUtf8(to).c_str()) == 0) return Status();
+  return LastSystemError(StatusKind::kIoError, to);
+}
+
+bool IsSameFile(const std::wstring& a, const std::wstring& b) {
+  struct stat sa {}, sb {};
+  if (a.empty() || b.empty()) return false;
+  if (::stat(WideToUtf8(a).c_str(), &sa) != 0 || ::stat(WideToUtf8(b).c_str(), &sb) != 0)
+    return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::wstring CurrentDirectory() {

@@ -8,6 +8,7 @@
 #undef ReplaceFile
 
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -26,6 +27,24 @@ int64_t FileTimeToUnixSeconds(const FILETIME& time) {
   return seconds;
 }
 
+std::wstring FullPath(const std::wstring& path) {
+  DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  DWORD written = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  full.resize(written < needed ? written : 0);
+  return full.empty() ? path : full;
+}
+
+bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE file = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = ::GetFileInformationByHandle(file, info) != FALSE;
+  ::CloseHandle(file);
+  return ok;
+}
+
 }  // namespace
 
 bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
@@ -42,15 +61,31 @@ bool PathExists(const std::wstring& path) {
   return !path.empty() && PathFileExistsW(path.c_str()) != 0;
 }
 
-bool RemoveFile(const std::wstring& path) {
-  return !path.empty() && DeleteFileW(path.c_str()) != 0;
+Status RemoveFile(const std::wstring& path) {
+  if (path.empty()) return Status::Error(StatusKind::kNotFound, path, 0, "empty path");
+  if (DeleteFileW(path.c_str()) != 0) return Status();
+  return LastSystemError(StatusKind::kIoError, path);
 }
 
-bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
+Status ReplaceFile(const std::wstring& from, const std::wstring& to) {
   // Not the Win32 ReplaceFileW: that one wants the destination to exist already. Both
   // files live in the same folder, so the move is a rename.
-  return !from.empty() && !to.empty() &&
-         MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (from.empty() || to.empty()) return Status::Error(StatusKind::kNotFound, to, 0, "empty path");
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Status();
+  return LastSystemError(StatusKind::kIoError, to);
+}
+
+bool IsSameFile(const std::wstring& a, const std::wstring& b) {
+  if (a.empty() || b.empty()) return false;
+  const std::wstring fullA = FullPath(a);
+  const std::wstring fullB = FullPath(b);
+  if (::CompareStringOrdinal(fullA.c_str(), static_cast<int>(fullA.size()), fullB.c_str(),
+                             static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL)
+    return true;
+  BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
+  return FileIdentity(a, &infoA) && FileIdentity(b, &infoB) &&
+         infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
 }
 
 std::wstring CurrentDirectory() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/file.h"
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -19,12 +20,18 @@ constexpr size_t kMaxReadStep = 1u << 30;
 
 }  // namespace
 
-bool CFile::Open(const std::wstring& path) {
+Status CFile::Open(const std::wstring& path) {
   Close();
-  if (path.empty()) return false;
+  m_path = path;
+  m_error = Status();
+  if (path.empty()) {
+    m_error = Status::Error(StatusKind::kNotFound, path, 0, "empty path");
+    return m_error;
+  }
   m_handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  return IsOpen();
+  if (!IsOpen()) m_error = LastSystemError(StatusKind::kIoError, path);
+  return m_error;
 }
 
 bool CFile::IsOpen() const { return AsHandle(m_handle) != INVALID_HANDLE_VALUE; }
@@ -38,7 +45,9 @@ std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
     DWORD got = 0;
     if (!ReadFile(AsHandle(m_handle), out + total, step, &got, nullptr)) {
       // Bytes already delivered are still good; the failure shows on the next call.
-      return total > 0 ? static_cast<std::ptrdiff_t>(total) : -1;
+      if (total > 0) return static_cast<std::ptrdiff_t>(total);
+      m_error = LastSystemError(StatusKind::kIoError, m_path);
+      return -1;
     }
     total += got;
     if (got < step) break;  // end of file
@@ -50,7 +59,9 @@ bool CFile::Seek(uint64_t position) {
   if (!IsOpen() || position > static_cast<uint64_t>(INT64_MAX)) return false;
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(position);
-  return SetFilePointerEx(AsHandle(m_handle), distance, nullptr, FILE_BEGIN) != 0;
+  if (SetFilePointerEx(AsHandle(m_handle), distance, nullptr, FILE_BEGIN) != 0) return true;
+  m_error = LastSystemError(StatusKind::kIoError, m_path);
+  return false;
 }
 
 void CFile::Close() {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <string>
 
 #include "app/framework.h"
@@ -218,9 +220,15 @@ TEST(DialogRun, PackageThatCannotBeCreatedIsReportedAndNotRegistered) {
   EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
 }
 
-TEST(DialogRun, WorkerThatCannotStartIsReportedAndTheDialogReturnsToIdle) {
-  CLumoDictGenDlg::SetThreadStarterForTesting([](CConvertJob*) -> HANDLE { return nullptr; });
-  {
+// A worker that cannot be started, and a handler that throws (the exception stops at the
+// dialog procedure): either way the user is told and the dialog is idle again.
+TEST(DialogRun, RunThatCannotStartIsReportedAndTheDialogReturnsToIdle) {
+  const CLumoDictGenDlg::ThreadStarter starters[] = {
+      [](CConvertJob*) -> HANDLE { return nullptr; },
+      [](CConvertJob*) -> HANDLE { throw std::runtime_error("no thread"); },
+  };
+  for (const CLumoDictGenDlg::ThreadStarter starter : starters) {
+    CLumoDictGenDlg::SetThreadStarterForTesting(starter);
     DialogHarness h(false);
     ASSERT_NE(h.Dialog(), nullptr);
     const std::wstring list = h.Temp().File(L"fruit.txt");

@@ -40,7 +40,7 @@ TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
   EXPECT_TRUE(observer.DoneSuccess());
   EXPECT_EQ(observer.Progress(), (std::vector<int>{30, 50, 80}));
   EXPECT_TRUE(observer.Warnings().empty());
-  EXPECT_EQ(job.Outcome(), ConvertOutcome::kSuccess);
+  EXPECT_TRUE(job.Outcome().ok());
 
   // ",orphan" has no headword and is dropped; "empty\t" keeps an empty explanation.
   ASSERT_EQ(job.Result().entries.size(), 3u);
@@ -187,7 +187,7 @@ TEST(ConvertJob, CancelWhileReadingWritesNothing) {
   job.OpenInput(dir.File(L"w.txt"));
   job.Cancel();  // cleared before the first line
   EXPECT_FALSE(job.Convert());
-  EXPECT_EQ(job.Outcome(), ConvertOutcome::kCancelled);
+  EXPECT_EQ(job.Outcome().Kind(), StatusKind::kCancelled);
   EXPECT_TRUE(observer.Warnings().empty());
   EXPECT_FALSE(lumo_test::FileExists(job.Result().temp.data));
 }
@@ -209,7 +209,7 @@ TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
     RecordingObserver observer;
     EXPECT_FALSE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kConvertFailed});
-    EXPECT_EQ(job.Outcome(), ConvertOutcome::kWriteFailed);
+    EXPECT_EQ(job.Outcome().Kind(), StatusKind::kWriteFailed);
   }
   // A full disk while the data or the compressed file is written.
   for (int64_t budget : {0, 20, 40}) {

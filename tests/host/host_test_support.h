@@ -33,7 +33,7 @@ void WriteStarDict(const std::wstring& ifoPath, const std::string& ifo, size_t i
 
 class CRecordingSink : public IWarningSink {
  public:
-  void ShowWarning(UserMessage message) override { m_messages.push_back(message); }
+  void ShowWarning(UserMessage message, const Status&) override { m_messages.push_back(message); }
   std::vector<UserMessage> m_messages;
 };
 

@@ -138,7 +138,7 @@ TEST(ProfileStoreTest, RefusesWhatTheFileCannotHold) {
 
 class CNullSink : public IWarningSink {
  public:
-  void ShowWarning(UserMessage) override {}
+  void ShowWarning(UserMessage, const Status&) override {}
 };
 
 // A sequence of registrations into a hand-written settings file gives the same file with

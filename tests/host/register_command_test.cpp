@@ -12,9 +12,6 @@
 
 int RunRegisterCommand(int argc, char** argv);
 
-// ldic's main() prints errors so; the command is linked here without it.
-void PrintError(const char* utf8Message) { std::fprintf(stderr, "ldic: %s\n", utf8Message); }
-
 namespace {
 
 using lumo_test::TempDir;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "core/convert_job.h"
 #include "package/format.h"
 #include "package/package_reader.h"
@@ -42,9 +45,9 @@ std::string ConvertWithThreads(const TempDir& dir, const std::string& list, cons
   RecordingObserver observer;
   EXPECT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
   std::vector<int> steps;
-  EXPECT_EQ(WritePackage(job.Result(), dir.File(L"w.ldic"), BuildMetadataBlock(facts),
-                         [&steps](int p) { steps.push_back(p); }),
-            PackageResult::kWritten);
+  EXPECT_TRUE(WritePackage(job.Result(), dir.File(L"w.ldic"), BuildMetadataBlock(facts),
+                           [&steps](int p) { steps.push_back(p); })
+                  .ok());
   if (progress) *progress = steps;
   // Every package the pipeline writes passes the reader's complete check.
   for (const PackageProblem& problem : VerifyPackage(dir.File(L"w.ldic")))
@@ -150,21 +153,26 @@ TEST(PackageWriter, FailuresLeaveNoPartialPackage) {
   for (int64_t budget : {0, 10, 40, 60}) {
     WriteBytes(target, "earlier");
     platform::SetWriteFaultAfter(budget);
-    const PackageResult result = WritePackage(job.Result(), target, meta);
+    const Status result = WritePackage(job.Result(), target, meta);
     platform::SetWriteFaultAfter(-1);
-    EXPECT_EQ(result, PackageResult::kWriteFailed) << budget;
+    EXPECT_EQ(result.Kind(), StatusKind::kWriteFailed) << budget;
+    // The failure names the package, with the system's reason for a full disk.
+    EXPECT_EQ(result.Path(), target) << budget;
+    EXPECT_EQ(result.Reason(), std::strerror(ENOSPC)) << budget;
     EXPECT_EQ(ReadBytes(target), "earlier");
     EXPECT_FALSE(lumo_test::FileExists(target + L".part"));
   }
   // A folder that does not exist.
-  EXPECT_EQ(WritePackage(job.Result(), dir.File(L"nowhere") + L"/x.ldic", meta), PackageResult::kCreateFailed);
+  const Status nowhere = WritePackage(job.Result(), dir.File(L"nowhere") + L"/x.ldic", meta);
+  EXPECT_EQ(nowhere.Kind(), StatusKind::kPackageCreateFailed);
+  EXPECT_EQ(nowhere.Path(), dir.File(L"nowhere") + L"/x.ldic");
+  EXPECT_FALSE(nowhere.Reason().empty());
 
   // The compressed data file is gone: no package at all.
   ASSERT_TRUE(DeleteTempFiles(job.Result()));
   EXPECT_TRUE(DeleteTempFiles(job.Result()));  // nothing left to delete counts as deleted
-  EXPECT_EQ(WritePackage(job.Result(), target, meta), PackageResult::kDataMissing);
+  EXPECT_EQ(WritePackage(job.Result(), target, meta).Kind(), StatusKind::kTempFileMissing);
   EXPECT_EQ(ReadBytes(target), "earlier");
-  EXPECT_EQ(PackageResultMessage(PackageResult::kDataMissing), UserMessage::kTempFileMissing);
 }
 
 }  // namespace

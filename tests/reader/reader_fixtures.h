@@ -25,7 +25,7 @@ inline std::wstring MakePackage(const lumo_test::TempDir& dir, const std::string
   CConvertJob job(dir.Path());
   lumo_test::RecordingObserver observer;
   EXPECT_TRUE(lumo_test::RunJob(job, listPath, &observer));
-  EXPECT_EQ(WritePackage(job.Result(), dir.File(name), BuildMetadataBlock(facts)), PackageResult::kWritten);
+  EXPECT_TRUE(WritePackage(job.Result(), dir.File(name), BuildMetadataBlock(facts)).ok());
   DeleteTempFiles(job.Result());
   return dir.File(name);
 }

@@ -91,7 +91,7 @@ void RecordingObserver::OnConvertDone(bool success, CConvertJob*) {
   m_success = success;
 }
 
-void RecordingObserver::OnConvertWarning(UserMessage message) {
+void RecordingObserver::ShowWarning(UserMessage message, const Status&) {
   std::lock_guard lock(m_mutex);
   m_warnings.push_back(message);
 }

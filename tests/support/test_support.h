@@ -45,7 +45,7 @@ class RecordingObserver : public IConvertObserver {
  public:
   void OnConvertProgress(int percent) override;
   void OnConvertDone(bool success, CConvertJob* job) override;
-  void OnConvertWarning(UserMessage message) override;
+  void ShowWarning(UserMessage message, const Status& cause) override;
 
   std::vector<int> Progress() const;
   std::vector<UserMessage> Warnings() const;

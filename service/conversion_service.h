@@ -1,0 +1,61 @@
+#pragma once
+// One conversion as both front ends run it, from a request whose paths the front end has
+// resolved (the dialog with its backslash helpers and the save folder made the current
+// directory, ldic with std::filesystem) to a package on disk and, when asked, in
+// LumoDict's list:
+//
+//   CheckConvertPaths, CheckConvertFacts   the checks and their messages, in the dialog's
+//                                          order (a front end may show progress between)
+//   PrepareConversion                      the job, its word list open, started
+//   ConvertThreadProc (core)               the work, on a thread the front end chooses
+//   FinishConversion                       the package written, temporary files removed
+//   RegisterWithHost                       the package added to LumoDict's list
+//
+// Every failure is told through the front end's IWarningSink, with its fixed message and,
+// where there is one, the file and the system's reason.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/user_messages.h"
+#include "common/warning_sink.h"
+#include "core/convert_job.h"
+#include "host/registration.h"
+#include "package/format.h"
+
+struct ConvertRequest {
+  std::wstring wordList;
+  std::wstring package;
+  // The package's folder, where the temporary files go; empty when the front end found
+  // it unusable.
+  std::wstring folder;
+  PackageFacts facts;
+  unsigned threads = 0;  // 0: one per core
+};
+
+// The first problem with the paths: both wrong, the word list missing, the save folder
+// wrong, or the package would replace the word list.
+std::optional<UserMessage> CheckConvertPaths(const ConvertRequest& request);
+// The first problem with the facts: the name is empty.
+std::optional<UserMessage> CheckConvertFacts(const ConvertRequest& request);
+
+// A job for a checked request: temporary files in its folder, the word list open, the
+// thread count set, started. The caller runs ConvertThreadProc on it.
+std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
+                                               IConvertObserver* observer);
+
+// Ends a run whose worker has finished: when it converted, writes the package at
+// packagePath (progress 85, 90, 97, 100); then deletes the temporary files, also after a
+// failure. True when the package was written.
+bool FinishConversion(const CConvertJob& job, bool converted, const std::wstring& packagePath,
+                      std::u16string_view metaBlock, const std::function<void(int)>& progress,
+                      IWarningSink& sink);
+
+// Adds a written package to LumoDict's list in the settings file at settingsPath. The file
+// must exist (a missing one is "未找到LumoDict.ini文件，..."): registration never creates
+// LumoDict's settings somewhere it does not look.
+RegisterOutcome RegisterWithHost(const std::wstring& packagePath, const std::wstring& settingsPath,
+                                 IWarningSink& sink);
