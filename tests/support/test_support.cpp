@@ -91,14 +91,20 @@ void RecordingObserver::OnConvertDone(bool success, CConvertJob*) {
   m_success = success;
 }
 
-void RecordingObserver::ShowWarning(UserMessage message, const Status&) {
+void RecordingObserver::ShowWarning(UserMessage message, const Status& cause) {
   std::lock_guard lock(m_mutex);
   m_warnings.push_back(message);
+  m_causes.push_back(cause);
 }
 
 std::vector<int> RecordingObserver::Progress() const {
   std::lock_guard lock(m_mutex);
   return m_progress;
+}
+
+std::vector<Status> RecordingObserver::Causes() const {
+  std::lock_guard lock(m_mutex);
+  return m_causes;
 }
 
 std::vector<UserMessage> RecordingObserver::Warnings() const {

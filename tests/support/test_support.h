@@ -49,6 +49,8 @@ class RecordingObserver : public IConvertObserver {
 
   std::vector<int> Progress() const;
   std::vector<UserMessage> Warnings() const;
+  // The cause that came with each warning.
+  std::vector<Status> Causes() const;
   int DoneCount() const;
   bool DoneSuccess() const;
 
@@ -56,6 +58,7 @@ class RecordingObserver : public IConvertObserver {
   mutable std::mutex m_mutex;
   std::vector<int> m_progress;
   std::vector<UserMessage> m_warnings;
+  std::vector<Status> m_causes;
   int m_done = 0;
   bool m_success = false;
 };

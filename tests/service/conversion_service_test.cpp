@@ -1,0 +1,108 @@
+// The conversion service: the checks both front ends share, and a whole run through it,
+// natively and under Wine.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "package/package_reader.h"
+#include "service/conversion_service.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lumo_test::ReadBytes;
+using lumo_test::RecordingObserver;
+using lumo_test::TempDir;
+using lumo_test::WriteBytes;
+
+struct PathCase {
+  const char* label;
+  bool listExists;
+  bool folderUsable;
+  const wchar_t* package;  // in the folder; empty: the word list itself
+  std::optional<UserMessage> expected;
+};
+
+TEST(ConversionService, PathChecksInTheDialogsOrder) {
+  const PathCase cases[] = {
+      {"fine", true, true, L"w.ldic", std::nullopt},
+      {"both wrong", false, false, L"w.ldic", UserMessage::kBothPathsWrong},
+      {"no word list", false, true, L"w.ldic", UserMessage::kInputMissing},
+      {"no folder", true, false, L"w.ldic", UserMessage::kSavePathWrong},
+      {"package is the list", true, true, L"", UserMessage::kSaveIsInput},
+  };
+  for (const PathCase& c : cases) {
+    TempDir dir;
+    ConvertRequest request;
+    request.wordList = dir.File(L"w.txt");
+    if (c.listExists) WriteBytes(request.wordList, "a,b\n");
+    request.folder = c.folderUsable ? dir.Path() : dir.File(L"missing");
+    request.package = *c.package ? dir.File(c.package) : request.wordList;
+    EXPECT_EQ(CheckConvertPaths(request), c.expected) << c.label;
+  }
+}
+
+TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {
+  TempDir dir;
+  ConvertRequest request;
+  request.folder = dir.Path();
+  request.wordList = dir.Path();
+  request.package = dir.File(L"w.ldic");
+  EXPECT_EQ(CheckConvertPaths(request), UserMessage::kInputMissing);
+
+  request.wordList = dir.File(L"w.txt");
+  WriteBytes(request.wordList, "a,b\n");
+  request.package = dir.File(L"link.ldic");
+  std::error_code ec;
+  std::filesystem::create_hard_link(lumo_test::FsPath(request.wordList),
+                                    lumo_test::FsPath(request.package), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(CheckConvertPaths(request), UserMessage::kSaveIsInput);
+
+  request.facts.name.clear();
+  EXPECT_EQ(CheckConvertFacts(request), UserMessage::kNameEmpty);
+  request.facts.name = L"n";
+  EXPECT_EQ(CheckConvertFacts(request), std::nullopt);
+}
+
+// A run from request to package: the package is sound, the temporary files are gone, and
+// a package that cannot be written is told with its path and reason.
+TEST(ConversionService, RunWritesThePackageAndCleansUp) {
+  TempDir dir;
+  ConvertRequest request;
+  request.wordList = dir.File(L"w.txt");
+  WriteBytes(request.wordList, "apple,red fruit\nbee\tinsect\n");
+  request.folder = dir.Path();
+  request.package = dir.File(L"w.ldic");
+  request.facts = {L"n", L"", L"", L"", L"d"};
+  ASSERT_EQ(CheckConvertPaths(request), std::nullopt);
+
+  RecordingObserver observer;
+  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+  ConvertThreadProc(job.get());
+  ASSERT_TRUE(observer.DoneSuccess());
+  const std::u16string meta = BuildMetadataBlock(request.facts);
+  std::vector<int> progress;
+  EXPECT_TRUE(FinishConversion(*job, true, request.package, meta,
+                               [&progress](int p) { progress.push_back(p); }, observer));
+  EXPECT_EQ(progress, (std::vector<int>{85, 90, 97, 100}));
+  EXPECT_TRUE(VerifyPackage(request.package).empty());
+  EXPECT_FALSE(lumo_test::FileExists(job->Result().temp.data));
+  EXPECT_FALSE(lumo_test::FileExists(job->Result().temp.compressed));
+  EXPECT_TRUE(observer.Warnings().empty());
+
+  // Again, into a folder that does not exist: no package, the reason told, nothing left.
+  job = PrepareConversion(request, &observer);
+  ConvertThreadProc(job.get());
+  const std::wstring nowhere = dir.File(L"missing") + L"/w.ldic";
+  EXPECT_FALSE(FinishConversion(*job, true, nowhere, meta, {}, observer));
+  EXPECT_EQ(observer.Warnings(), (std::vector<UserMessage>{UserMessage::kPackageCreateFailed}));
+  ASSERT_EQ(observer.Causes().size(), 1u);
+  EXPECT_EQ(observer.Causes()[0].Path(), nowhere);
+  EXPECT_FALSE(observer.Causes()[0].Reason().empty());
+  EXPECT_FALSE(lumo_test::FileExists(job->Result().temp.data));
+}
+
+}  // namespace
