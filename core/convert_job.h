@@ -70,6 +70,9 @@ class CConvertJob {
   // Opens the word list read-only and without sharing. A failure is noted here and
   // reported by Convert.
   void OpenInput(const std::wstring& path);
+  // Takes the word list from standard input instead. Its size is unknown, so it is read
+  // line by line, which gives the same entries as reading a file whole.
+  void OpenStandardInput();
 
   // Reads, sorts, writes and compresses; true on success.
   bool Convert();

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/stream_replay.h"
+
 namespace platform {
 
 class CFile {
@@ -20,6 +22,11 @@ class CFile {
   // Opens for reading only, without sharing: on Windows the open fails while another
   // program holds the file open. Returns false when the file cannot be opened.
   bool Open(const std::wstring& path);
+  // Opens the process's standard input in the file's place, so that a word list can come
+  // from a pipe. Its size is unknown. It cannot seek, so what is read from it is kept and
+  // Seek goes back over it, until StopSeeking. Returns false when there is no standard
+  // input.
+  bool OpenStandardInput();
   bool IsOpen() const;
 
   // Reads up to count bytes; returns the number delivered (0 at end of file), or -1 when
@@ -29,6 +36,10 @@ class CFile {
   // Moves to an absolute position; false on failure.
   bool Seek(uint64_t position);
 
+  // The caller will not seek again: standard input stops keeping what it reads. Nothing
+  // changes for a file.
+  void StopSeeking() { m_replay.StopKeeping(); }
+
   void Close();
 
  private:
@@ -37,6 +48,7 @@ class CFile {
 #else
   int m_fd = -1;
 #endif
+  detail::CStreamReplay m_replay;
 };
 
 class CBinaryFile {
