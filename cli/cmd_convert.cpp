@@ -1,19 +1,23 @@
-// ldic convert: the dialog's conversion from the command line. The job runs on a worker
-// thread exactly as in the dialog; this thread waits for its end and then writes the
-// package, as the dialog's completion handler does.
+// ldic convert: the dialog's conversion from the command line. The command line is made
+// into a ConvertRequest; RunConversion then runs the job on a worker thread exactly as the
+// dialog does, waits for its end and writes the package, as the dialog's completion
+// handler does.
+
+#include <CLI/CLI.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "cli/cli_output.h"
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
+#include "common/status.h"
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "core/convert_job.h"
@@ -26,30 +30,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kConvertUsage[] =
-    "usage: ldic convert WORDLIST [-o PACKAGE] [--name N] [--author A] [--lumo L]\n"
-    "                    [--version V] [--date D] [--threads N] [--register [--ini SETTINGS]]\n"
-    "\n"
-    "Converts WORDLIST into a .ldic package.\n"
-    "  -o PACKAGE    where to write the package (default: beside WORDLIST, extension .ldic)\n"
-    "  --name N      dictionary name (default: WORDLIST's base name)\n"
-    "  --author A    author\n"
-    "  --lumo L      the author's Lumo number\n"
-    "  --version V   version\n"
-    "  --date D      date text (default: today in the long date format)\n"
-    "  --threads N   threads for compression (default: one per core); the package is the\n"
-    "                same for every count\n"
-    "  --register    add the package to LumoDict's list of dictionaries afterwards\n"
-    "  --ini SETTINGS  LumoDict's settings file for --register (default: LumoDict's own)\n"
-    "  --timings     print the seconds of each phase on stderr (\"phase NAME SECONDS\")\n"
-    "The temporary files LumoDictTemp.des and LumoDictTemp.des.dz are made in the package's\n"
-    "folder and deleted afterwards.\n"
-    "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n";
+constexpr char kConvertDescription[] = "make a .ldic package from a word list, as the dialog does";
+
+constexpr char kConvertFooter[] =
+    "The word list is TXT or CSV (headword, TAB or comma, explanation), in UTF-8, UTF-16\n"
+    "or the ANSI code page.\n"
+    "WORDLIST '-' reads the word list from standard input, with the same detection of its\n"
+    "encoding and the same package as from the file; -o is then needed, and the name\n"
+    "defaults to the package's base name.\n"
+    "While it works, the progress is shown on stderr when that is a terminal; at the end\n"
+    "\"PACKAGE: N entries\" is printed. Ctrl+C stops it (exit status 130); no package and no\n"
+    "temporary file is left behind. The temporary files LumoDictTemp.des and\n"
+    "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards.\n"
+    "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n"
+    "         some-tool | ldic convert - -o words.ldic --version=2.0";
 
 // Reports the worker's progress on the terminal and hands its end to the waiting thread.
 class CliObserver : public IConvertObserver {
  public:
-  explicit CliObserver(bool showProgress) : m_showProgress(showProgress) {}
+  // wordList names the list in a failure to open it; empty for standard input.
+  CliObserver(bool showProgress, fs::path wordList)
+      : m_showProgress(showProgress), m_wordList(std::move(wordList)) {}
 
   void OnConvertProgress(int percent) override { ShowProgress(percent); }
 
@@ -62,7 +63,10 @@ class CliObserver : public IConvertObserver {
 
   void OnConvertWarning(UserMessage message) override {
     EndProgressLine();
-    PrintError(UserMessageUtf8(message));
+    if (message == UserMessage::kInputOpenFailed && !m_wordList.empty())
+      PrintFailure(message, WhyUnusable(m_wordList, StatusKind::kInputUnreadable, false));
+    else
+      PrintFailure(message);
   }
 
   bool Wait() {
@@ -85,6 +89,7 @@ class CliObserver : public IConvertObserver {
 
  private:
   const bool m_showProgress;
+  const fs::path m_wordList;
   bool m_lineOpen = false;
   std::mutex m_mutex;
   std::condition_variable m_cv;
@@ -102,10 +107,11 @@ void OnInterrupt() {
   if (CConvertJob* job = g_runningJob.load()) job->m_running = false;
 }
 
-struct ConvertOptions {
+// The command line as CLI11 leaves it.
+struct ConvertArguments {
   std::string wordList;
   std::string package;
-  PackageFacts facts;
+  std::string name, author, lumo, version, date;
   bool haveName = false;
   bool haveDate = false;
   unsigned threads = 0;
@@ -114,98 +120,128 @@ struct ConvertOptions {
   std::string ini;
 };
 
-// Parses the arguments; returns an exit status to stop with, or -1 to go on.
-int ParseOptions(int argc, char** argv, ConvertOptions* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kConvertUsage, stdout);
-      return 0;
-    }
-    const auto value = [&](std::string* out) {
-      if (i + 1 >= argc) {
-        PrintError((arg + " needs a value (see ldic convert --help)").c_str());
-        return false;
-      }
-      *out = argv[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "-o" || arg == "--output") {
-      if (!value(&options->package)) return 2;
-    } else if (arg == "--name" || arg == "--author" || arg == "--lumo" || arg == "--version" ||
-               arg == "--date") {
-      if (!value(&text)) return 2;
-      const std::wstring wide = Utf8ToWideText(text);
-      if (arg == "--name") options->facts.name = wide, options->haveName = true;
-      if (arg == "--author") options->facts.author = wide;
-      if (arg == "--lumo") options->facts.lumo = wide;
-      if (arg == "--version") options->facts.version = wide;
-      if (arg == "--date") options->facts.date = wide, options->haveDate = true;
-    } else if (arg == "--register") {
-      options->registerPackage = true;
-    } else if (arg == "--ini") {
-      if (!value(&options->ini)) return 2;
-    } else if (arg == "--timings") {
-      options->timings = true;
-    } else if (arg == "--threads") {
-      if (!value(&text)) return 2;
-      char* end = nullptr;
-      const long n = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || n < 1 || n > 256) {
-        PrintError("--threads needs a number from 1 to 256");
-        return 2;
-      }
-      options->threads = static_cast<unsigned>(n);
-    } else if (!arg.empty() && arg[0] == '-') {
-      PrintError(("unknown option " + arg + " (see ldic convert --help)").c_str());
-      return 2;
-    } else if (options->wordList.empty()) {
-      options->wordList = arg;
-    } else {
-      PrintError(("unexpected argument " + arg + " (see ldic convert --help)").c_str());
-      return 2;
-    }
+// Makes the arguments a request, with the dialog's checks and messages. Returns the exit
+// status to stop with, or -1 to go on.
+int ResolveRequest(const ConvertArguments& args, ConvertRequest* request) {
+  request->fromStandardInput = args.wordList == "-";
+  if (request->fromStandardInput && args.package.empty())
+    return UsageError("convert", "a word list from standard input ('-') needs -o PACKAGE");
+  // The package is written beside its final place and moved there, which a stream cannot do.
+  if (args.package == "-") return UsageError("convert", "the package cannot go to standard output");
+  if (!request->fromStandardInput) request->wordList = PathFromUtf8(args.wordList);
+
+  std::error_code ec;
+  const fs::path package = args.package.empty()
+                               ? fs::path(request->wordList).replace_extension(".ldic")
+                               : PathFromUtf8(args.package);
+  request->package = fs::absolute(package, ec);
+  const fs::path folder = request->package.parent_path();
+
+  // The same checks, and messages, as the dialog's.
+  const bool inputExists = request->fromStandardInput || (fs::exists(request->wordList, ec) &&
+                                                          !fs::is_directory(request->wordList, ec));
+  const bool folderOk = fs::is_directory(folder, ec);
+  if (!inputExists && !folderOk) {
+    const std::string both =
+        WhyUnusable(request->wordList, StatusKind::kNotFound, false).Where() + "; " +
+        WhyUnusable(folder, StatusKind::kNotFound, true).Where();
+    PrintFailure(UserMessage::kBothPathsWrong, Status::Error(StatusKind::kNotFound, {}, 0, both));
+    return kExitFailure;
   }
-  if (options->wordList.empty()) {
-    std::fputs(kConvertUsage, stderr);
-    return 2;
+  if (!inputExists) {
+    PrintFailure(UserMessage::kInputMissing,
+                 WhyUnusable(request->wordList, StatusKind::kNotFound, false));
+    return kExitFailure;
   }
+  if (!folderOk) {
+    PrintFailure(UserMessage::kSavePathWrong, WhyUnusable(folder, StatusKind::kNotFound, true));
+    return kExitFailure;
+  }
+  if (!request->fromStandardInput && fs::equivalent(request->wordList, request->package, ec)) {
+    PrintFailure(UserMessage::kSaveIsInput,
+                 Status::Error(StatusKind::kInvalidArgument, PathToWide(request->package)));
+    return kExitFailure;
+  }
+
+  PackageFacts& facts = request->facts;
+  facts.name = args.haveName ? Utf8ToWideText(args.name)
+                             : PathToWide((request->fromStandardInput ? request->package
+                                                                       : request->wordList).stem());
+  if (facts.name.empty()) {
+    PrintFailure(UserMessage::kNameEmpty);
+    return kExitFailure;
+  }
+  facts.author = Utf8ToWideText(args.author);
+  facts.lumo = Utf8ToWideText(args.lumo);
+  facts.version = Utf8ToWideText(args.version);
+  facts.date = args.haveDate ? Utf8ToWideText(args.date) : platform::TodayLongDate();
+
+  request->threads = args.threads;
+  request->timings = args.timings;
+  request->registerPackage = args.registerPackage;
+  if (!args.ini.empty()) request->ini = PathToWide(PathFromUtf8(args.ini));
+  request->quiet = IsQuiet();
   return -1;
 }
 
 }  // namespace
 
-int RunConvertCommand(int argc, char** argv) {
-  ConvertOptions options;
-  if (const int status = ParseOptions(argc, argv, &options); status >= 0) return status;
+LdicCommand AddConvertCommand(CLI::App& ldic) {
+  auto args = std::make_shared<ConvertArguments>();
+  CLI::App& command = NewCommand(ldic, "convert", kConvertDescription, kConvertFooter);
+  command.add_option("WORDLIST", args->wordList, "the word list, or - for standard input")
+      ->required();
+  command.add_option("-o,--output", args->package,
+                     "where to write the package (default: WORDLIST with the\n"
+                     "extension .ldic)")
+      ->option_text("PACKAGE");
+  CLI::Option* name = command.add_option("--name", args->name,
+                                         "the dictionary's name (default: WORDLIST's base name)");
+  name->option_text("N");
+  command.add_option("--author", args->author, "the author")->option_text("A");
+  command.add_option("--lumo", args->lumo, "the author's Lumo number")->option_text("L");
+  command.add_option("--version", args->version,
+                     "the dictionary's version, written into the package\n"
+                     "(ldic's own version: ldic --version)")
+      ->option_text("V");
+  CLI::Option* date = command.add_option(
+      "--date", args->date, "the date text (default: today in the long date format)");
+  date->option_text("D");
+  command.add_option("--threads", args->threads,
+                     "threads for compression (default: one per core); the\n"
+                     "package is the same for every count")
+      ->check(CLI::Range(1, 256))
+      ->option_text("N");
+  command.add_flag(
+      "--timings", args->timings,
+      "print the seconds of each phase on stderr\n(\"phase NAME SECONDS\"), also with -q");
+  CLI::Option* registerFlag = command.add_flag(
+      "--register", args->registerPackage, "add the package to LumoDict's list of dictionaries");
+  command.add_option("--ini", args->ini,
+                     "LumoDict's settings file for --register (default:\nLumoDict's own)")
+      ->needs(registerFlag)
+      ->option_text("SETTINGS");
+  return {&command, [args, name, date] {
+            args->haveName = name->count() > 0;
+            args->haveDate = date->count() > 0;
+            ConvertRequest request;
+            const int status = ResolveRequest(*args, &request);
+            return status >= 0 ? status : RunConversion(request);
+          }};
+}
 
-  std::error_code ec;
-  const fs::path wordList = PathFromUtf8(options.wordList);
-  fs::path package = options.package.empty() ? fs::path(wordList).replace_extension(".ldic")
-                                             : PathFromUtf8(options.package);
-  package = fs::absolute(package, ec);
-  const fs::path folder = package.parent_path();
+int RunConversion(const ConvertRequest& request) {
+  const std::u16string metaBlock = BuildMetadataBlock(request.facts);
+  const fs::path& package = request.package;
 
-  // The same checks, and messages, as the dialog's.
-  const bool inputExists = fs::exists(wordList, ec) && !fs::is_directory(wordList, ec);
-  const bool folderOk = fs::is_directory(folder, ec);
-  if (!inputExists && !folderOk) return PrintError(UserMessageUtf8(UserMessage::kBothPathsWrong)), 1;
-  if (!inputExists) return PrintError(UserMessageUtf8(UserMessage::kInputMissing)), 1;
-  if (!folderOk) return PrintError(UserMessageUtf8(UserMessage::kSavePathWrong)), 1;
-  if (fs::equivalent(wordList, package, ec))
-    return PrintError(UserMessageUtf8(UserMessage::kSaveIsInput)), 1;
-
-  if (!options.haveName) options.facts.name = PathToWide(wordList.stem());
-  if (options.facts.name.empty()) return PrintError(UserMessageUtf8(UserMessage::kNameEmpty)), 1;
-  if (!options.haveDate) options.facts.date = platform::TodayLongDate();
-  const std::u16string metaBlock = BuildMetadataBlock(options.facts);
-
-  CliObserver observer(platform::StderrIsTerminal());
-  CConvertJob job(PathToWide(folder));
+  CliObserver observer(!request.quiet && platform::StderrIsTerminal(), request.wordList);
+  CConvertJob job(PathToWide(package.parent_path()));
   job.SetObserver(&observer);
-  job.m_threads = options.threads;
-  job.OpenInput(PathToWide(wordList));
+  job.m_threads = request.threads;
+  if (request.fromStandardInput)
+    job.OpenStandardInput();
+  else
+    job.OpenInput(PathToWide(request.wordList));
   job.m_running = true;
   g_runningJob = &job;
   platform::SetInterruptHandler(&OnInterrupt);
@@ -219,13 +255,13 @@ int RunConvertCommand(int argc, char** argv) {
   int status = 0;
   if (g_interrupted) {
     observer.EndProgressLine();
-    PrintError(UserMessageUtf8(UserMessage::kConvertCancelled));
-    status = 130;
+    PrintFailure(UserMessage::kConvertCancelled);
+    status = kExitInterrupted;
   } else if (converted) {
     const auto start = std::chrono::steady_clock::now();
     const PackageResult result = WritePackage(
         job, PathToWide(package), metaBlock, [&observer](int percent) { observer.ShowProgress(percent); });
-    if (options.timings) {
+    if (request.timings) {
       const ConvertPhaseTimes& t = job.PhaseTimes();
       const double write = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       observer.EndProgressLine();
@@ -234,20 +270,22 @@ int RunConvertCommand(int argc, char** argv) {
     }
     if (result != PackageResult::kWritten) {
       observer.EndProgressLine();
-      PrintError(UserMessageUtf8(PackageResultMessage(result)));
-      status = 1;
+      const std::wstring failed = result == PackageResult::kDataMissing ? job.m_dzPath : PathToWide(package);
+      PrintFailure(PackageResultMessage(result), Status::Error(StatusKind::kIoError, failed));
+      status = kExitFailure;
     }
   } else {
-    status = 1;  // the worker has told the user why
+    status = kExitFailure;  // the worker has told the user why
   }
   const bool cleaned = DeleteTempFiles(job);
   observer.EndProgressLine();
-  if (!cleaned) PrintError(UserMessageUtf8(UserMessage::kTempDeleteFailed));
+  if (!cleaned)
+    PrintFailure(UserMessage::kTempDeleteFailed,
+                 Status::Error(StatusKind::kIoError, job.m_desPath));
   if (status != 0) return status;
-  std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.m_entries.size());
+  if (!request.quiet)
+    std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job.m_entries.size());
   // Only a complete package is registered, after its temporary files are gone.
-  if (options.registerPackage)
-    status = RegisterConvertedPackage(PathToWide(package),
-                                      options.ini.empty() ? std::wstring() : PathToWide(PathFromUtf8(options.ini)));
+  if (request.registerPackage) status = RegisterConvertedPackage(PathToWide(package), request.ini);
   return status;
 }
