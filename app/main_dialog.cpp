@@ -201,8 +201,8 @@ void CLumoDictGenDlg::OnConvert() {
   // no folder for the checks.
   const std::wstring folder = PathDirectory(request.package);
   if (!folder.empty() && ::_wchdir(folder.c_str()) == 0) request.folder = folder;
-  if (const std::optional<UserMessage> problem = CheckConvertPaths(request)) {
-    ui::ShowWarning(m_hWnd, *problem);
+  if (const std::optional<ConvertProblem> problem = CheckConvertPaths(request)) {
+    ui::ShowWarning(m_hWnd, problem->message);
     return;
   }
 
@@ -223,8 +223,8 @@ void CLumoDictGenDlg::OnConvert() {
       facts.date = text;
   }
 
-  if (const std::optional<UserMessage> problem = CheckConvertFacts(request)) {
-    ui::ShowWarning(m_hWnd, *problem);
+  if (const std::optional<ConvertProblem> problem = CheckConvertFacts(request)) {
+    ui::ShowWarning(m_hWnd, problem->message);
     return;
   }
 

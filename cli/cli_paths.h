@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/status.h"
 #include "common/utf.h"
 
 inline std::filesystem::path PathFromUtf8(const std::string& utf8) {
@@ -19,3 +20,11 @@ inline std::string PathToUtf8(const std::filesystem::path& path) {
 inline std::wstring PathToWide(const std::filesystem::path& path) {
   return Utf8ToWideText(PathToUtf8(path));
 }
+
+inline std::filesystem::path PathFromWide(const std::wstring& wide) {
+  return PathFromUtf8(WideToUtf8(wide));
+}
+
+// Why path is of no use as a file to read (wantFolder false) or a folder to write into
+// (true): a failure of kind naming path, with the system's reason when it gives one.
+Status WhyUnusable(const std::filesystem::path& path, StatusKind kind, bool wantFolder);

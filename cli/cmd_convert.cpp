@@ -1,19 +1,23 @@
-// ldic convert: the dialog's conversion from the command line. The job runs on a worker
-// thread exactly as in the dialog; this thread waits for its end and then writes the
-// package, as the dialog's completion handler does.
+// ldic convert: the dialog's conversion from the command line. The command line is made
+// into a conversion request for the conversion service; RunConversion then runs the job on
+// a worker thread as the dialog does, waits for its end and finishes it through the same
+// service calls as the dialog's completion handler.
+
+#include <CLI/CLI.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "cli/cli_output.h"
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
+#include "common/status.h"
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "platform/console.h"
@@ -24,30 +28,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kConvertUsage[] =
-    "usage: ldic convert WORDLIST [-o PACKAGE] [--name N] [--author A] [--lumo L]\n"
-    "                    [--version V] [--date D] [--threads N] [--register [--ini SETTINGS]]\n"
-    "\n"
-    "Converts WORDLIST into a .ldic package.\n"
-    "  -o PACKAGE    where to write the package (default: beside WORDLIST, extension .ldic)\n"
-    "  --name N      dictionary name (default: WORDLIST's base name)\n"
-    "  --author A    author\n"
-    "  --lumo L      the author's Lumo number\n"
-    "  --version V   version\n"
-    "  --date D      date text (default: today in the long date format)\n"
-    "  --threads N   threads for compression (default: one per core); the package is the\n"
-    "                same for every count\n"
-    "  --register    add the package to LumoDict's list of dictionaries afterwards\n"
-    "  --ini SETTINGS  LumoDict's settings file for --register (default: LumoDict's own)\n"
-    "  --timings     print the seconds of each phase on stderr (\"phase NAME SECONDS\")\n"
-    "The temporary files LumoDictTemp.des and LumoDictTemp.des.dz are made in the package's\n"
-    "folder and deleted afterwards.\n"
-    "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n";
+constexpr char kConvertDescription[] = "make a .ldic package from a word list, as the dialog does";
 
-// Reports the worker's progress on the terminal and hands its end to the waiting thread.
+constexpr char kConvertFooter[] =
+    "The word list is TXT or CSV (headword, TAB or comma, explanation), in UTF-8, UTF-16\n"
+    "or the ANSI code page.\n"
+    "WORDLIST '-' reads the word list from standard input, with the same detection of its\n"
+    "encoding and the same package as from the file; -o is then needed, and the name\n"
+    "defaults to the package's base name.\n"
+    "While it works, the progress is shown on stderr when that is a terminal; at the end\n"
+    "\"PACKAGE: N entries\" is printed. Ctrl+C stops it (exit status 130); no package and no\n"
+    "temporary file is left behind. The temporary files LumoDictTemp.des and\n"
+    "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards.\n"
+    "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n"
+    "         some-tool | ldic convert - -o words.ldic --version=2.0";
+
+// Reports the worker's progress on the terminal, tells of failures and hands the run's end
+// to the waiting thread.
 class CliObserver : public IConvertObserver {
  public:
-  explicit CliObserver(bool showProgress) : m_showProgress(showProgress) {}
+  explicit CliObserver(bool showProgress, std::wstring settings)
+      : m_showProgress(showProgress), m_console(std::move(settings)) {}
 
   void OnConvertProgress(int percent) override { ShowProgress(percent); }
 
@@ -60,7 +61,7 @@ class CliObserver : public IConvertObserver {
 
   void ShowWarning(UserMessage message, const Status& cause) override {
     EndProgressLine();
-    PrintFailure(message, cause);
+    m_console.ShowWarning(message, cause);
   }
 
   bool Wait() {
@@ -83,6 +84,7 @@ class CliObserver : public IConvertObserver {
 
  private:
   const bool m_showProgress;
+  CConsoleWarningSink m_console;
   bool m_lineOpen = false;
   std::mutex m_mutex;
   std::condition_variable m_cv;
@@ -100,10 +102,11 @@ void OnInterrupt() {
   if (CConvertJob* job = g_runningJob.load()) job->Cancel();
 }
 
-struct ConvertOptions {
+// The command line as CLI11 leaves it.
+struct ConvertArguments {
   std::string wordList;
   std::string package;
-  PackageFacts facts;
+  std::string name, author, lumo, version, date;
   bool haveName = false;
   bool haveDate = false;
   unsigned threads = 0;
@@ -112,95 +115,64 @@ struct ConvertOptions {
   std::string ini;
 };
 
-// Parses the arguments; returns an exit status to stop with, or -1 to go on.
-int ParseOptions(int argc, char** argv, ConvertOptions* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kConvertUsage, stdout);
-      return 0;
-    }
-    const auto value = [&](std::string* out) {
-      if (i + 1 >= argc) {
-        PrintError((arg + " needs a value (see ldic convert --help)").c_str());
-        return false;
-      }
-      *out = argv[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "-o" || arg == "--output") {
-      if (!value(&options->package)) return 2;
-    } else if (arg == "--name" || arg == "--author" || arg == "--lumo" || arg == "--version" ||
-               arg == "--date") {
-      if (!value(&text)) return 2;
-      const std::wstring wide = Utf8ToWideText(text);
-      if (arg == "--name") options->facts.name = wide, options->haveName = true;
-      if (arg == "--author") options->facts.author = wide;
-      if (arg == "--lumo") options->facts.lumo = wide;
-      if (arg == "--version") options->facts.version = wide;
-      if (arg == "--date") options->facts.date = wide, options->haveDate = true;
-    } else if (arg == "--register") {
-      options->registerPackage = true;
-    } else if (arg == "--ini") {
-      if (!value(&options->ini)) return 2;
-    } else if (arg == "--timings") {
-      options->timings = true;
-    } else if (arg == "--threads") {
-      if (!value(&text)) return 2;
-      char* end = nullptr;
-      const long n = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || n < 1 || n > 256) {
-        PrintError("--threads needs a number from 1 to 256");
-        return 2;
-      }
-      options->threads = static_cast<unsigned>(n);
-    } else if (!arg.empty() && arg[0] == '-') {
-      PrintError(("unknown option " + arg + " (see ldic convert --help)").c_str());
-      return 2;
-    } else if (options->wordList.empty()) {
-      options->wordList = arg;
-    } else {
-      PrintError(("unexpected argument " + arg + " (see ldic convert --help)").c_str());
-      return 2;
-    }
-  }
-  if (options->wordList.empty()) {
-    std::fputs(kConvertUsage, stderr);
-    return 2;
-  }
-  return -1;
-}
+// A conversion as the command line asked for it.
+struct ConvertRun {
+  ConvertRequest request;
+  bool timings = false;
+  bool registerPackage = false;
+  std::wstring settings;  // LumoDict's settings file, for registerPackage
+  bool quiet = false;
+};
 
-}  // namespace
-
-int RunConvertCommand(int argc, char** argv) {
-  ConvertOptions options;
-  if (const int status = ParseOptions(argc, argv, &options); status >= 0) return status;
+// Makes the arguments a run, its paths resolved with std::filesystem and checked by the
+// conversion service. Returns the exit status to stop with, or -1 to go on.
+int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
+  ConvertRequest& request = run->request;
+  request.fromStandardInput = args.wordList == "-";
+  if (request.fromStandardInput && args.package.empty())
+    return UsageError("convert", "a word list from standard input ('-') needs -o PACKAGE");
+  // The package is written beside its final place and moved there, which a stream cannot do.
+  if (args.package == "-") return UsageError("convert", "the package cannot go to standard output");
 
   std::error_code ec;
-  const fs::path wordList = PathFromUtf8(options.wordList);
-  fs::path package = options.package.empty() ? fs::path(wordList).replace_extension(".ldic")
-                                             : PathFromUtf8(options.package);
-  package = fs::absolute(package, ec);
-
-  ConvertRequest request;
+  const fs::path wordList = request.fromStandardInput ? fs::path("-") : PathFromUtf8(args.wordList);
+  const fs::path package =
+      fs::absolute(args.package.empty() ? fs::path(wordList).replace_extension(".ldic")
+                                        : PathFromUtf8(args.package),
+                   ec);
   request.wordList = PathToWide(wordList);
   request.package = PathToWide(package);
   request.folder = PathToWide(package.parent_path());
-  request.facts = options.facts;
-  if (!options.haveName) request.facts.name = PathToWide(wordList.stem());
-  if (!options.haveDate) request.facts.date = platform::TodayLongDate();
-  request.threads = options.threads;
-  for (const auto& check : {CheckConvertPaths, CheckConvertFacts}) {
-    if (const std::optional<UserMessage> problem = check(request)) {
-      PrintFailure(*problem);
-      return 1;
+
+  PackageFacts& facts = request.facts;
+  facts.name = args.haveName ? Utf8ToWideText(args.name)
+                             : PathToWide((request.fromStandardInput ? package : wordList).stem());
+  facts.author = Utf8ToWideText(args.author);
+  facts.lumo = Utf8ToWideText(args.lumo);
+  facts.version = Utf8ToWideText(args.version);
+  facts.date = args.haveDate ? Utf8ToWideText(args.date) : platform::TodayLongDate();
+  request.threads = args.threads;
+
+  for (const auto check : {CheckConvertPaths, CheckConvertFacts}) {
+    if (const std::optional<ConvertProblem> problem = check(request)) {
+      PrintFailure(problem->message, problem->cause);
+      return kExitFailure;
     }
   }
-  const std::u16string metaBlock = BuildMetadataBlock(request.facts);
+  run->timings = args.timings;
+  run->registerPackage = args.registerPackage;
+  run->settings = args.ini.empty() ? platform::LumoDictSettingsPath()
+                                   : PathToWide(fs::absolute(PathFromUtf8(args.ini), ec));
+  run->quiet = IsQuiet();
+  return -1;
+}
 
-  CliObserver observer(platform::StderrIsTerminal());
+// Runs the conversion on a worker thread, writes the package, removes the temporary files
+// and registers the package when asked; returns the exit status.
+int RunConversion(const ConvertRun& run) {
+  const ConvertRequest& request = run.request;
+  const std::u16string metaBlock = BuildMetadataBlock(request.facts);
+  CliObserver observer(!run.quiet && platform::StderrIsTerminal(), run.settings);
   const std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
   g_runningJob = job.get();
   platform::SetInterruptHandler(&OnInterrupt);
@@ -209,7 +181,7 @@ int RunConvertCommand(int argc, char** argv) {
   bool converted = observer.Wait();
   worker.join();
   g_runningJob = nullptr;
-  // Ctrl+C after the reading phase: the run goes on to its end, but nothing is written.
+  // Ctrl+C after the reading phase: the run went on to its end, but nothing is written.
   if (g_interrupted) converted = false;
 
   const auto start = std::chrono::steady_clock::now();
@@ -217,7 +189,7 @@ int RunConvertCommand(int argc, char** argv) {
                                         [&observer](int percent) { observer.ShowProgress(percent); },
                                         observer);
   observer.EndProgressLine();
-  if (options.timings && written) {
+  if (run.timings && written) {
     const ConvertPhaseTimes& t = job->PhaseTimes();
     const double write = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "phase read %.3f\nphase sort %.3f\nphase write-data %.3f\nphase compress %.3f\n"
@@ -225,13 +197,60 @@ int RunConvertCommand(int argc, char** argv) {
   }
   if (g_interrupted) {
     PrintFailure(UserMessage::kConvertCancelled);
-    return 130;
+    return kExitInterrupted;
   }
-  if (!written) return 1;  // the user has been told why
-  std::printf("%s: %zu entries\n", PathToUtf8(package).c_str(), job->Result().entries.size());
+  if (!written) return kExitFailure;  // the user has been told why
+  if (!run.quiet)
+    std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().entries.size());
   // Only a complete package is registered, after its temporary files are gone.
-  if (!options.registerPackage) return 0;
-  const std::wstring settings =
-      options.ini.empty() ? platform::LumoDictSettingsPath() : PathToWide(PathFromUtf8(options.ini));
-  return RegisterWithHost(request.package, settings, observer) == RegisterOutcome::kRegistered ? 0 : 1;
+  if (!run.registerPackage) return kExitSuccess;
+  return RegisterWithHost(request.package, run.settings, observer) == RegisterOutcome::kRegistered
+             ? kExitSuccess
+             : kExitFailure;
+}
+
+}  // namespace
+
+LdicCommand AddConvertCommand(CLI::App& ldic) {
+  auto args = std::make_shared<ConvertArguments>();
+  CLI::App& command = NewCommand(ldic, "convert", kConvertDescription, kConvertFooter);
+  command.add_option("WORDLIST", args->wordList, "the word list, or - for standard input")
+      ->required();
+  command.add_option("-o,--output", args->package,
+                     "where to write the package (default: WORDLIST with the\n"
+                     "extension .ldic)")
+      ->option_text("PACKAGE");
+  CLI::Option* name = command.add_option("--name", args->name,
+                                         "the dictionary's name (default: WORDLIST's base name)");
+  name->option_text("N");
+  command.add_option("--author", args->author, "the author")->option_text("A");
+  command.add_option("--lumo", args->lumo, "the author's Lumo number")->option_text("L");
+  command.add_option("--version", args->version,
+                     "the dictionary's version, written into the package\n"
+                     "(ldic's own version: ldic --version)")
+      ->option_text("V");
+  CLI::Option* date = command.add_option(
+      "--date", args->date, "the date text (default: today in the long date format)");
+  date->option_text("D");
+  command.add_option("--threads", args->threads,
+                     "threads for compression (default: one per core); the\n"
+                     "package is the same for every count")
+      ->check(CLI::Range(1, 256))
+      ->option_text("N");
+  command.add_flag(
+      "--timings", args->timings,
+      "print the seconds of each phase on stderr\n(\"phase NAME SECONDS\"), also with -q");
+  CLI::Option* registerFlag = command.add_flag(
+      "--register", args->registerPackage, "add the package to LumoDict's list of dictionaries");
+  command.add_option("--ini", args->ini,
+                     "LumoDict's settings file for --register (default:\nLumoDict's own)")
+      ->needs(registerFlag)
+      ->option_text("SETTINGS");
+  return {&command, [args, name, date] {
+            args->haveName = name->count() > 0;
+            args->haveDate = date->count() > 0;
+            ConvertRun run;
+            const int status = ResolveRun(*args, &run);
+            return status >= 0 ? status : RunConversion(run);
+          }};
 }

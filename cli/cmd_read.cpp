@@ -1,15 +1,19 @@
-// ldic info, verify, dump, lookup and export: reading packages back.
+// ldic info, verify, dump, lookup and export: reading packages back. What they find is
+// told in English; a failure ends with exit status 1.
 
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "cli/cli_output.h"
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
-#include "cli/reader_commands.h"
 #include "package/package_reader.h"
 #include "textio/line_parse.h"
 #include "package/stardict_export.h"
@@ -18,51 +22,29 @@
 
 namespace fs = std::filesystem;
 
-const char kReaderCommandsHelp[] =
-    "  info PACKAGE\n"
-    "      Shows a package's metadata, entry count, section sizes and compression ratio.\n"
-    "      Example: ldic info words.ldic\n"
-    "  verify PACKAGE\n"
-    "      Checks a package completely (checksum, header, index order, every chunk) and\n"
-    "      prints each problem; exit status 1 when there is any.\n"
-    "      Example: ldic verify words.ldic\n"
-    "  dump PACKAGE [-o FILE]\n"
-    "      Writes the entries as a UTF-8 word list (headword TAB explanation), in index\n"
-    "      order; 'ldic convert' makes the same package from it again.\n"
-    "      Example: ldic dump words.ldic -o words-again.txt\n"
-    "  lookup PACKAGE WORD\n"
-    "      Prints every entry for WORD: exact matches first, then those differing only in\n"
-    "      ASCII letter case. Example: ldic lookup words.ldic apple\n"
-    "  export PACKAGE --stardict DIR\n"
-    "      Writes a StarDict 2.4.2 dictionary (.ifo, .idx, .dict.dz) into DIR.\n"
-    "      Example: ldic export words.ldic --stardict ~/.stardict/dic/words\n";
-
 namespace {
 
-constexpr char kInfoUsage[] =
-    "usage: ldic info PACKAGE\n"
-    "\n"
+constexpr char kInfoDescription[] = "show a package's metadata, entry count and section sizes";
+constexpr char kInfoFooter[] =
     "Shows the package's metadata, its entry count, the sizes of its sections and the\n"
     "compression ratio of its data.\n"
-    "Example: ldic info words.ldic\n";
+    "Example: ldic info words.ldic";
 
-constexpr char kVerifyUsage[] =
-    "usage: ldic verify PACKAGE\n"
-    "\n"
-    "Checks the package completely: the CRC-32 of the file, every header field against the\n"
-    "file's length and each other, the metadata, the index records (filling the index\n"
-    "exactly, in sort order, with contiguous offsets), the chunk table, each chunk\n"
-    "inflating alone to its share, and the data's CRC-32 and size. Prints each problem\n"
-    "found; the exit status is 0 for a sound package and 1 otherwise.\n"
-    "Example: ldic verify words.ldic\n";
+constexpr char kVerifyDescription[] = "check a package completely and print each problem";
+constexpr char kVerifyFooter[] =
+    "Checks the CRC-32 of the file, every header field against the file's length and each\n"
+    "other, the metadata, the index records (filling the index exactly, in sort order,\n"
+    "with contiguous offsets), the chunk table, each chunk inflating alone to its share,\n"
+    "and the data's CRC-32 and size. The exit status is 0 for a sound package and 1\n"
+    "otherwise.\n"
+    "Example: ldic verify words.ldic";
 
-constexpr char kDumpUsage[] =
-    "usage: ldic dump PACKAGE [-o FILE]\n"
-    "\n"
-    "Writes the entries as a word list, one line per entry in index order: the headword,\n"
-    "a TAB, the explanation and a line feed, in UTF-8 without a byte-order mark, to FILE\n"
-    "or to standard output. Converting it again with the same metadata gives the same\n"
-    "package. How fields are written so that conversion reads them back unchanged:\n"
+constexpr char kDumpDescription[] = "write a package's entries as a UTF-8 word list";
+constexpr char kDumpFooter[] =
+    "One line per entry in index order: the headword, a TAB, the explanation and a line\n"
+    "feed, in UTF-8 without a byte-order mark, to FILE or to standard output. Converting\n"
+    "it again with the same metadata gives the same package. How fields are written so\n"
+    "that conversion reads them back unchanged:\n"
     "  - a headword holding a TAB, a comma or a double quote is put between double\n"
     "    quotes, with one more double quote at its end when it holds an odd number of\n"
     "    them (conversion trims quotes off the ends of a field);\n"
@@ -71,79 +53,39 @@ constexpr char kDumpUsage[] =
     "Some fields cannot be read back unchanged, because conversion trims double quotes,\n"
     "apostrophes, TABs and spaces off both ends of every field and a line ends at a line\n"
     "break: such fields are written as they are (a line break becomes a space, a NUL byte\n"
-    "is left out), and ldic reports how many entries were affected.\n"
-    "Example: ldic dump words.ldic -o words-again.txt\n";
+    "is left out), and ldic reports how many entries were affected (not with -q).\n"
+    "Example: ldic dump words.ldic -o words-again.txt";
 
-constexpr char kLookupUsage[] =
-    "usage: ldic lookup PACKAGE WORD\n"
-    "\n"
+constexpr char kLookupDescription[] = "print the entries for a headword";
+constexpr char kLookupFooter[] =
     "Prints every entry whose headword is WORD, one line each (headword TAB explanation):\n"
-    "first those matching exactly, then those differing only in ASCII letter case.\n"
-    "The exit status is 1 when there is none.\n"
-    "Example: ldic lookup words.ldic apple\n";
+    "first those matching exactly, then those differing only in ASCII letter case. The\n"
+    "exit status is 1 when there is none.\n"
+    "Example: ldic lookup words.ldic apple";
 
-constexpr char kExportUsage[] =
-    "usage: ldic export PACKAGE --stardict DIR\n"
-    "\n"
-    "Writes the package as a StarDict 2.4.2 dictionary into DIR (created if needed):\n"
-    "NAME.ifo, NAME.idx and NAME.dict.dz, NAME being the package's file name without its\n"
-    "extension. The .dict.dz is a dictzip file, so StarDict readers reach any entry\n"
-    "without inflating the whole file.\n"
-    "Example: ldic export words.ldic --stardict ~/.stardict/dic/words\n";
+constexpr char kExportDescription[] = "write a package as a StarDict 2.4.2 dictionary";
+constexpr char kExportFooter[] =
+    "Writes the dictionary into DIR, created if needed: NAME.ifo, NAME.idx and\n"
+    "NAME.dict.dz, NAME being the package's file name without its extension. The .dict.dz\n"
+    "is a dictzip file, so StarDict readers reach any entry without inflating the whole\n"
+    "file.\n"
+    "Example: ldic export words.ldic --stardict ~/.stardict/dic/words";
 
-bool IsHelp(const char* arg) {
-  return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
-}
-
-void Fail(const std::string& message) { PrintError(message.c_str()); }
-
-// Collects the positional arguments and the options that take a value; false (after
-// printing why) on anything else. A "--help" prints usage and sets *help.
-bool ParseArguments(int argc, char** argv, const char* usage,
-                    const std::vector<std::string>& valueOptions, size_t positionalCount,
-                    std::vector<std::string>* positional,
-                    std::vector<std::pair<std::string, std::string>>* options, bool* help) {
-  *help = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (IsHelp(argv[i])) {
-      std::fputs(usage, stdout);
-      *help = true;
-      return true;
-    }
-    bool isOption = false;
-    for (const std::string& name : valueOptions) {
-      if (arg == name) {
-        if (i + 1 >= argc) {
-          Fail(std::string(argv[0]) + ": " + arg + " needs a value");
-          return false;
-        }
-        options->emplace_back(arg, argv[++i]);
-        isOption = true;
-      }
-    }
-    if (isOption) continue;
-    if (arg.size() > 1 && arg[0] == '-') {
-      Fail(std::string(argv[0]) + ": unknown option '" + arg + "' (see ldic " + argv[0] +
-           " --help)");
-      return false;
-    }
-    positional->push_back(arg);
-  }
-  if (positional->size() != positionalCount) {
-    std::fputs(usage, stderr);
-    return false;
-  }
-  return true;
+// The package every reading command opens: its first argument.
+void AddPackageArgument(CLI::App& command, std::string* package) {
+  command.add_option("PACKAGE", *package, "the package (.ldic)")->required();
 }
 
 // Opens the package named on the command line; prints the first problem when it fails.
 bool OpenPackage(const std::string& pathUtf8, CPackageReader* reader) {
   if (reader->Open(PathToWide(PathFromUtf8(pathUtf8)))) return true;
   const PackageProblem& first = reader->Problems().front();
-  std::string message = pathUtf8 + ": " + DescribeProblem(first);
-  if (first.error != PackageError::kOpenFailed) message += " (see ldic verify)";
-  Fail(message);
+  if (first.error == PackageError::kOpenFailed) {
+    PrintFailure(DescribeProblem(first),
+                 WhyUnusable(PathFromUtf8(pathUtf8), StatusKind::kIoError, false));
+  } else {
+    PrintError(pathUtf8 + ": " + DescribeProblem(first) + " (see ldic verify)");
+  }
   return false;
 }
 
@@ -151,16 +93,9 @@ bool WriteOut(std::FILE* out, const std::string& bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 
-}  // namespace
-
-int RunInfoCommand(int argc, char** argv) {
-  std::vector<std::string> args;
-  std::vector<std::pair<std::string, std::string>> options;
-  bool help = false;
-  if (!ParseArguments(argc, argv, kInfoUsage, {}, 1, &args, &options, &help)) return 2;
-  if (help) return 0;
+int RunInfo(const std::string& package) {
   CPackageReader reader;
-  if (!OpenPackage(args[0], &reader)) return 2;
+  if (!OpenPackage(package, &reader)) return kExitFailure;
 
   const PackageHeader& h = reader.Header();
   std::string out;
@@ -170,7 +105,7 @@ int RunInfoCommand(int argc, char** argv) {
     out += value;
     out += '\n';
   };
-  add("Package:       ", args[0] + " (" + std::to_string(reader.FileLength()) + " bytes)");
+  add("Package:       ", package + " (" + std::to_string(reader.FileLength()) + " bytes)");
   const struct {
     const char* key;
     const char* label;
@@ -209,58 +144,57 @@ int RunInfoCommand(int argc, char** argv) {
   }
   std::snprintf(line, sizeof line, "0x%08" PRIX32, h.checksum);
   add("Checksum:      ", line);
-  return WriteOut(stdout, out) ? 0 : 2;
+  if (IsQuiet()) return kExitSuccess;
+  return WriteOut(stdout, out) ? kExitSuccess : kExitFailure;
 }
 
-int RunVerifyCommand(int argc, char** argv) {
-  std::vector<std::string> args;
-  std::vector<std::pair<std::string, std::string>> options;
-  bool help = false;
-  if (!ParseArguments(argc, argv, kVerifyUsage, {}, 1, &args, &options, &help)) return 2;
-  if (help) return 0;
-  const std::vector<PackageProblem> problems = VerifyPackage(PathToWide(PathFromUtf8(args[0])));
+// The problems go to stdout, as findings; with -q only a package with problems is reported.
+int RunVerify(const std::string& package) {
+  const std::vector<PackageProblem> problems = VerifyPackage(PathToWide(PathFromUtf8(package)));
   if (!problems.empty() && problems.front().error == PackageError::kOpenFailed) {
-    Fail(args[0] + ": " + PackageErrorText(PackageError::kOpenFailed));
-    return 2;
+    PrintFailure(PackageErrorText(PackageError::kOpenFailed),
+                 WhyUnusable(PathFromUtf8(package), StatusKind::kIoError, false));
+    return kExitFailure;
   }
   for (const PackageProblem& problem : problems) {
-    std::printf("%s: %s\n", args[0].c_str(), DescribeProblem(problem).c_str());
+    std::printf("%s: %s\n", package.c_str(), DescribeProblem(problem).c_str());
   }
   if (problems.empty()) {
-    std::printf("%s: OK\n", args[0].c_str());
-    return 0;
+    if (!IsQuiet()) std::printf("%s: OK\n", package.c_str());
+    return kExitSuccess;
   }
-  std::printf("%s: %zu problem%s found\n", args[0].c_str(), problems.size(),
+  std::printf("%s: %zu problem%s found\n", package.c_str(), problems.size(),
               problems.size() == 1 ? "" : "s");
-  return 1;
+  return kExitFailure;
 }
 
-int RunDumpCommand(int argc, char** argv) {
-  std::vector<std::string> args;
-  std::vector<std::pair<std::string, std::string>> options;
-  bool help = false;
-  if (!ParseArguments(argc, argv, kDumpUsage, {"-o"}, 1, &args, &options, &help)) return 2;
-  if (help) return 0;
+// output "-" or empty: standard output.
+int RunDump(const std::string& package, const std::string& output) {
   CPackageReader reader;
-  if (!OpenPackage(args[0], &reader)) return 2;
+  if (!OpenPackage(package, &reader)) return kExitFailure;
 
   std::wstring outPath;
   platform::CBinaryFile outFile;
-  if (!options.empty()) {
-    outPath = PathToWide(PathFromUtf8(options.back().second));
+  if (!output.empty() && output != "-") {
+    outPath = PathToWide(PathFromUtf8(output));
+    errno = 0;
     if (!outFile.Open(outPath, platform::CBinaryFile::Mode::kCreateWrite)) {
-      Fail("cannot create " + options.back().second);
-      return 2;
+      // The C runtime's open leaves its reason in errno.
+      const int error = errno;
+      PrintFailure("cannot create the word list",
+                   Status::Error(StatusKind::kIoError, outPath, error,
+                                 error != 0 ? std::generic_category().message(error) : ""));
+      return kExitFailure;
     }
   }
   // A failed dump leaves no partial word list behind.
   auto abandon = [&](const std::string& message) {
-    Fail(message);
+    PrintError(message);
     if (outFile.IsOpen()) {
       outFile.Close();
       platform::RemoveFile(outPath);
     }
-    return 2;
+    return kExitFailure;
   };
 
   std::string buffer, explanation, line;
@@ -268,7 +202,7 @@ int RunDumpCommand(int argc, char** argv) {
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
     const PackageError error = reader.ReadExplanation(i, &explanation);
     if (error != PackageError::kNone) {
-      return abandon(args[0] + ": entry " + std::to_string(i) + ": " + PackageErrorText(error));
+      return abandon(package + ": entry " + std::to_string(i) + ": " + PackageErrorText(error));
     }
     if (!FormatWordListLine(reader.Headword(i), explanation, &line) && changed++ == 0) {
       firstChanged = i;
@@ -284,83 +218,126 @@ int RunDumpCommand(int argc, char** argv) {
   }
   if (outFile.IsOpen() && !outFile.Close()) return abandon("cannot write the word list");
   if (!outFile.IsOpen() && std::fflush(stdout) != 0) {
-    Fail("cannot write the word list");
-    return 2;
+    PrintError("cannot write the word list");
+    return kExitFailure;
   }
-  if (changed > 0) {
+  if (changed > 0 && !IsQuiet()) {
     std::string word(reader.Headword(firstChanged).substr(0, 60));
-    Fail("warning: " + std::to_string(changed) +
+    PrintError("warning: " + std::to_string(changed) +
          " entries cannot be written so that conversion reads them back unchanged "
          "(the first is \"" + word + "\"; see ldic dump --help)");
   }
-  return 0;
+  return kExitSuccess;
 }
 
-int RunLookupCommand(int argc, char** argv) {
-  std::vector<std::string> args;
-  std::vector<std::pair<std::string, std::string>> options;
-  bool help = false;
-  if (!ParseArguments(argc, argv, kLookupUsage, {}, 2, &args, &options, &help)) return 2;
-  if (help) return 0;
+int RunLookup(const std::string& package, const std::string& word) {
   CPackageReader reader;
-  if (!OpenPackage(args[0], &reader)) return 2;
+  if (!OpenPackage(package, &reader)) return kExitFailure;
 
-  const std::vector<size_t> found = reader.Lookup(args[1]);
+  const std::vector<size_t> found = reader.Lookup(word);
   if (found.empty()) {
-    Fail("no entry for \"" + args[1] + "\"");
-    return 1;
+    PrintError("no entry for \"" + word + "\"");
+    return kExitFailure;
   }
   std::string out, explanation;
   for (size_t entry : found) {
     const PackageError error = reader.ReadExplanation(entry, &explanation);
     if (error != PackageError::kNone) {
-      WriteOut(stdout, out);
-      Fail(args[0] + ": " + PackageErrorText(error));
-      return 2;
+      if (!IsQuiet()) WriteOut(stdout, out);
+      PrintError(package + ": " + PackageErrorText(error));
+      return kExitFailure;
     }
     out.append(reader.Headword(entry));
     out += '\t';
     out += explanation;
     out += '\n';
   }
-  return WriteOut(stdout, out) ? 0 : 2;
+  if (IsQuiet()) return kExitSuccess;
+  return WriteOut(stdout, out) ? kExitSuccess : kExitFailure;
 }
 
-int RunExportCommand(int argc, char** argv) {
-  std::vector<std::string> args;
-  std::vector<std::pair<std::string, std::string>> options;
-  bool help = false;
-  if (!ParseArguments(argc, argv, kExportUsage, {"--stardict"}, 1, &args, &options, &help)) {
-    return 2;
-  }
-  if (help) return 0;
-  if (options.empty()) {
-    Fail("export: say where to with --stardict DIR");
-    return 2;
-  }
+int RunExport(const std::string& package, const std::string& folderUtf8) {
   CPackageReader reader;
-  if (!OpenPackage(args[0], &reader)) return 2;
+  if (!OpenPackage(package, &reader)) return kExitFailure;
 
-  const fs::path folder = PathFromUtf8(options.back().second);
+  const fs::path folder = PathFromUtf8(folderUtf8);
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!fs::is_directory(folder, ec)) {
-    Fail("cannot create the folder " + options.back().second);
-    return 2;
+    PrintFailure(
+        "cannot create the folder",
+        ec ? Status::Error(StatusKind::kIoError, PathToWide(folder), ec.value(), ec.message())
+           : WhyUnusable(folder, StatusKind::kIoError, true));
+    return kExitFailure;
   }
-  const std::wstring baseName = PathToWide(PathFromUtf8(args[0]).stem());
+  const std::wstring baseName = PathToWide(PathFromUtf8(package).stem());
   switch (ExportStarDict(reader, PathToWide(folder), baseName)) {
     case StarDictExportResult::kDone:
-      return 0;
+      return kExitSuccess;
     case StarDictExportResult::kPackageDamaged:
-      Fail(args[0] + ": the package is damaged (see ldic verify)");
-      return 2;
+      PrintError(package + ": the package is damaged (see ldic verify)");
+      return kExitFailure;
     case StarDictExportResult::kTooLarge:
-      Fail(args[0] + ": too much data for one dictzip file");
-      return 2;
+      PrintError(package + ": too much data for one dictzip file");
+      return kExitFailure;
     case StarDictExportResult::kWriteFailed:
-      Fail("cannot write the StarDict files in " + options.back().second);
-      return 2;
+      PrintFailure("cannot write the StarDict files",
+                   Status::Error(StatusKind::kIoError, PathToWide(folder)));
+      return kExitFailure;
   }
-  return 2;
+  return kExitFailure;
+}
+
+}  // namespace
+
+LdicCommand AddInfoCommand(CLI::App& ldic) {
+  auto package = std::make_shared<std::string>();
+  CLI::App& command = NewCommand(ldic, "info", kInfoDescription, kInfoFooter);
+  AddPackageArgument(command, package.get());
+  return {&command, [package] { return RunInfo(*package); }};
+}
+
+LdicCommand AddVerifyCommand(CLI::App& ldic) {
+  auto package = std::make_shared<std::string>();
+  CLI::App& command = NewCommand(ldic, "verify", kVerifyDescription, kVerifyFooter);
+  AddPackageArgument(command, package.get());
+  return {&command, [package] { return RunVerify(*package); }};
+}
+
+LdicCommand AddDumpCommand(CLI::App& ldic) {
+  struct Arguments {
+    std::string package, output;
+  };
+  auto args = std::make_shared<Arguments>();
+  CLI::App& command = NewCommand(ldic, "dump", kDumpDescription, kDumpFooter);
+  AddPackageArgument(command, &args->package);
+  command
+      .add_option("-o,--output", args->output,
+                  "where to write the word list; - or none:\nstandard output")
+      ->option_text("FILE");
+  return {&command, [args] { return RunDump(args->package, args->output); }};
+}
+
+LdicCommand AddLookupCommand(CLI::App& ldic) {
+  struct Arguments {
+    std::string package, word;
+  };
+  auto args = std::make_shared<Arguments>();
+  CLI::App& command = NewCommand(ldic, "lookup", kLookupDescription, kLookupFooter);
+  AddPackageArgument(command, &args->package);
+  command.add_option("WORD", args->word, "the headword to look up")->required();
+  return {&command, [args] { return RunLookup(args->package, args->word); }};
+}
+
+LdicCommand AddExportCommand(CLI::App& ldic) {
+  struct Arguments {
+    std::string package, folder;
+  };
+  auto args = std::make_shared<Arguments>();
+  CLI::App& command = NewCommand(ldic, "export", kExportDescription, kExportFooter);
+  AddPackageArgument(command, &args->package);
+  command.add_option("--stardict", args->folder, "the folder to write the StarDict files into")
+      ->required()
+      ->option_text("DIR");
+  return {&command, [args] { return RunExport(args->package, args->folder); }};
 }

@@ -2,11 +2,15 @@
 // conversion with its box ticked. The outcome's message goes to stdout when the package
 // was registered and to stderr (exit status 1) when it was refused or not written.
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 
+#include "cli/cli_output.h"
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
 #include "common/paths.h"
@@ -20,21 +24,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kRegisterUsage[] =
-    "usage: ldic register PACKAGE [--ini SETTINGS]\n"
-    "\n"
-    "Adds the package PACKAGE (.ldic) to LumoDict's dictionary list, ticked, as the dialog\n"
-    "does after a conversion: entries whose files are gone are dropped, and a package that\n"
-    "is already listed (the same checksum, under any path) is refused.\n"
-    "  --ini SETTINGS  LumoDict's settings file (default: LumoDict.ini in the folder\n"
-    "                  Norvane/LumoDict of the user's application-data folder; on Linux\n"
-    "                  $APPDATA, else $XDG_CONFIG_HOME, else ~/.config)\n"
-    "The settings file must exist: LumoDict creates it.\n"
+constexpr char kRegisterDescription[] = "add a package to LumoDict's list of dictionaries";
+
+constexpr char kRegisterFooter[] =
+    "The package is added ticked, as the dialog does after a conversion: entries whose\n"
+    "files are gone are dropped, and a package that is already listed (the same checksum,\n"
+    "under any path) is refused. LumoDict's settings file is LumoDict.ini in the folder\n"
+    "Norvane/LumoDict of the user's application-data folder (on Linux $APPDATA, else\n"
+    "$XDG_CONFIG_HOME, else ~/.config); it must exist: LumoDict creates it.\n"
     "Exit status: 0 registered, 1 refused or not written, 2 wrong arguments.\n"
-    "Example: ldic register words.ldic --ini ~/LumoDict.ini\n";
+    "Example: ldic register words.ldic --ini ~/LumoDict.ini";
 
 // Registers the package at packagePath; iniPath empty means LumoDict's own settings file.
-// Returns the exit status: 0 registered, 1 refused or not written.
+// Returns the exit status.
 int RegisterPackageFile(const std::wstring& packagePath, const std::wstring& iniPath) {
   // The dialog registers the package it has just written; from the command line any path
   // can come, and an entry that is no readable package would be dropped by the next
@@ -42,51 +44,39 @@ int RegisterPackageFile(const std::wstring& packagePath, const std::wstring& ini
   PackageHeader header;
   std::map<std::wstring, std::wstring> metadata;
   if (PathExtension(packagePath) != L"ldic" || !ReadPackageInfo(packagePath, &header, &metadata)) {
-    PrintError(("not a readable .ldic package: " + WideToUtf8(packagePath)).c_str());
-    return 1;
+    PrintFailure("not a readable .ldic package",
+                 WhyUnusable(PathFromWide(packagePath), StatusKind::kCorrupt, false));
+    return kExitFailure;
   }
   const std::wstring settings = iniPath.empty() ? platform::LumoDictSettingsPath() : iniPath;
-  CConsoleWarningSink sink;
-  return RegisterWithHost(packagePath, settings, sink) == RegisterOutcome::kRegistered ? 0 : 1;
+  CConsoleWarningSink sink(settings);
+  return RegisterWithHost(packagePath, settings, sink) == RegisterOutcome::kRegistered
+             ? kExitSuccess
+             : kExitFailure;
 }
 
 }  // namespace
 
-int RunRegisterCommand(int argc, char** argv) {
-  std::string package;
-  std::string ini;
-  bool haveIni = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kRegisterUsage, stdout);
-      return 0;
-    }
-    if (arg == "--ini") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-        PrintError("--ini needs a value (see ldic register --help)");
-        return 2;
-      }
-      ini = argv[++i];
-      haveIni = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      PrintError(("unknown option " + arg + " (see ldic register --help)").c_str());
-      return 2;
-    } else if (package.empty()) {
-      package = arg;
-    } else {
-      PrintError(("unexpected argument " + arg + " (see ldic register --help)").c_str());
-      return 2;
-    }
-  }
-  if (package.empty()) {
-    std::fputs(kRegisterUsage, stderr);
-    return 2;
-  }
-
-  // LumoDict's list holds full paths; a relative one would mean nothing to it.
-  std::error_code ec;
-  const fs::path packagePath = fs::absolute(PathFromUtf8(package), ec).lexically_normal();
-  const fs::path iniPath = haveIni ? fs::absolute(PathFromUtf8(ini), ec) : fs::path();
-  return RegisterPackageFile(PathToWide(packagePath), haveIni ? PathToWide(iniPath) : L"");
+LdicCommand AddRegisterCommand(CLI::App& ldic) {
+  struct Arguments {
+    std::string package;
+    std::string ini;
+  };
+  auto args = std::make_shared<Arguments>();
+  CLI::App& command = NewCommand(ldic, "register", kRegisterDescription, kRegisterFooter);
+  command.add_option("PACKAGE", args->package, "the package (.ldic) to add")->required();
+  command.add_option("--ini", args->ini, "LumoDict's settings file (default: LumoDict's own)")
+      ->option_text("SETTINGS")
+      ->check(CLI::Validator([](std::string& value) { return value.empty() ? "empty path" : ""; },
+                             "", "not empty"));
+  return {&command, [args] {
+            // LumoDict's list holds full paths; a relative one would mean nothing to it.
+            std::error_code ec;
+            const fs::path package =
+                fs::absolute(PathFromUtf8(args->package), ec).lexically_normal();
+            const std::wstring ini = args->ini.empty()
+                                         ? std::wstring()
+                                         : PathToWide(fs::absolute(PathFromUtf8(args->ini), ec));
+            return RegisterPackageFile(PathToWide(package), ini);
+          }};
 }

@@ -1,25 +1,36 @@
 #pragma once
+// The ldic commands. Each is a subcommand on one CLI11 parser: it adds its arguments and
+// options, bound to state of its own, and hands back what runs it once the command line
+// has been parsed. Every command follows the rules of cli_output.h.
 
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
-#include "common/status.h"
-#include "common/warning_sink.h"
-// The ldic commands. Each takes its arguments in UTF-8, argv[0] being the command's
-// name, and returns the process's exit status.
+#include "package/format.h"
 
-int RunConvertCommand(int argc, char** argv);
-int RunRegisterCommand(int argc, char** argv);
+namespace CLI {
+class App;
+}
 
-// Prints "ldic: " and the message on stderr.
-void PrintError(const char* utf8Message);
+// Runs ldic on its arguments (UTF-8, without the program's name); returns the exit status.
+int RunLdic(std::vector<std::string> args);
 
-// Prints "ldic: " and the fixed message, then " — " and where and why it failed (the file
-// and the system's reason) when the cause tells.
-void PrintFailure(UserMessage message, const Status& cause = {});
-
-// Tells the user of an outcome: "词库添加成功！..." on stdout, everything else through
-// PrintFailure.
-class CConsoleWarningSink : public IWarningSink {
- public:
-  void ShowWarning(UserMessage message, const Status& cause) override;
+struct LdicCommand {
+  CLI::App* app;
+  std::function<int()> run;
 };
+
+LdicCommand AddConvertCommand(CLI::App& ldic);
+LdicCommand AddRegisterCommand(CLI::App& ldic);
+LdicCommand AddInfoCommand(CLI::App& ldic);
+LdicCommand AddVerifyCommand(CLI::App& ldic);
+LdicCommand AddDumpCommand(CLI::App& ldic);
+LdicCommand AddLookupCommand(CLI::App& ldic);
+LdicCommand AddExportCommand(CLI::App& ldic);
+
+// A new command on ldic's parser, listed under "Commands", with -q/--quiet. The footer
+// follows the options in its help: notes and an example.
+CLI::App& NewCommand(CLI::App& ldic, const std::string& name, const std::string& description,
+                     const std::string& footer);

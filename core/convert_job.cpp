@@ -59,6 +59,11 @@ void CConvertJob::OpenInput(const std::wstring& path) {
   if (m_inputOpened && platform::QueryFileStatus(path, &status)) m_inputSize = status.size;
 }
 
+void CConvertJob::OpenStandardInput() {
+  m_inputOpened = m_inputFile.OpenStandardInput().WithKind(StatusKind::kInputUnreadable);
+  m_inputSize = 0;
+}
+
 void CConvertJob::Progress(int percent) {
   if (m_observer) m_observer->OnConvertProgress(percent);
 }

@@ -63,6 +63,9 @@ class CConvertJob {
   // Opens the word list read-only and without sharing. A failure is noted here and
   // reported by Convert.
   void OpenInput(const std::wstring& path);
+  // Takes the word list from standard input instead. Its size is unknown, so it is read
+  // line by line, which gives the same entries as reading a file whole.
+  void OpenStandardInput();
 
   // Marks the job as running; called on the front end's thread before the worker starts.
   void Start() { m_running = true; }

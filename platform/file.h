@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/status.h"
+#include "platform/stream_replay.h"
 
 namespace platform {
 
@@ -23,6 +24,10 @@ class CFile {
   // Opens for reading only, without sharing: on Windows the open fails while another
   // program holds the file open.
   Status Open(const std::wstring& path);
+  // Opens the process's standard input in the file's place, so that a word list can come
+  // from a pipe. Its size is unknown. It cannot seek, so what is read from it is kept and
+  // Seek goes back over it, until StopSeeking.
+  Status OpenStandardInput();
   bool IsOpen() const;
 
   // Reads up to count bytes; returns the number delivered (0 at end of file), or -1 when
@@ -31,6 +36,10 @@ class CFile {
 
   // Moves to an absolute position; false on failure.
   bool Seek(uint64_t position);
+
+  // The caller will not seek again: standard input stops keeping what it reads. Nothing
+  // changes for a file.
+  void StopSeeking() { m_replay.StopKeeping(); }
 
   void Close();
 
@@ -45,6 +54,7 @@ class CFile {
 #else
   int m_fd = -1;
 #endif
+  detail::CStreamReplay m_replay;
 };
 
 class CBinaryFile {

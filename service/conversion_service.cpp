@@ -4,24 +4,39 @@
 #include "package/temp_files.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
+#include "platform/system_error.h"
 
-std::optional<UserMessage> CheckConvertPaths(const ConvertRequest& request) {
-  platform::FileStatus folder, input;
-  const bool folderOk = !request.folder.empty() &&
-                        platform::QueryFileStatus(request.folder, &folder) && folder.isDirectory;
-  // A folder is no word list.
-  const bool inputExists =
-      platform::QueryFileStatus(request.wordList, &input) && !input.isDirectory;
-  if (!inputExists && !folderOk) return UserMessage::kBothPathsWrong;
-  if (!inputExists) return UserMessage::kInputMissing;
-  if (!folderOk) return UserMessage::kSavePathWrong;
-  // The package would replace the word list.
-  if (platform::IsSameFile(request.wordList, request.package)) return UserMessage::kSaveIsInput;
+namespace {
+
+// Why path is no usable file (wantFolder false) or folder (true); ok when it is one.
+Status Unusable(const std::wstring& path, bool wantFolder) {
+  platform::FileStatus status;
+  if (path.empty()) return Status::Error(StatusKind::kNotFound, path, 0, "no path");
+  if (!platform::QueryFileStatus(path, &status))
+    return platform::LastSystemError(StatusKind::kNotFound, path);
+  if (status.isDirectory != wantFolder)
+    return Status::Error(StatusKind::kInvalidArgument, path, 0,
+                         wantFolder ? "not a folder" : "a folder, not a file");
+  return Status();
+}
+
+}  // namespace
+
+std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request) {
+  const Status input = request.fromStandardInput ? Status() : Unusable(request.wordList, false);
+  const Status folder = Unusable(request.folder, true);
+  if (!input.ok() && !folder.ok()) return ConvertProblem{UserMessage::kBothPathsWrong, input};
+  if (!input.ok()) return ConvertProblem{UserMessage::kInputMissing, input};
+  if (!folder.ok()) return ConvertProblem{UserMessage::kSavePathWrong, folder};
+  if (!request.fromStandardInput && platform::IsSameFile(request.wordList, request.package))
+    return ConvertProblem{UserMessage::kSaveIsInput,
+                          Status::Error(StatusKind::kInvalidArgument, request.package, 0,
+                                        "the package would replace the word list")};
   return std::nullopt;
 }
 
-std::optional<UserMessage> CheckConvertFacts(const ConvertRequest& request) {
-  if (request.facts.name.empty()) return UserMessage::kNameEmpty;
+std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request) {
+  if (request.facts.name.empty()) return ConvertProblem{UserMessage::kNameEmpty, {}};
   return std::nullopt;
 }
 
@@ -30,7 +45,10 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
   auto job = std::make_unique<CConvertJob>(request.folder);
   job->SetObserver(observer);
   job->SetThreads(request.threads);
-  job->OpenInput(request.wordList);
+  if (request.fromStandardInput)
+    job->OpenStandardInput();
+  else
+    job->OpenInput(request.wordList);
   job->Start();
   return job;
 }
@@ -50,11 +68,8 @@ bool FinishConversion(const CConvertJob& job, bool converted, const std::wstring
 
 RegisterOutcome RegisterWithHost(const std::wstring& packagePath, const std::wstring& settingsPath,
                                  IWarningSink& sink) {
-  platform::FileStatus status;
-  if (settingsPath.empty() || !platform::QueryFileStatus(settingsPath, &status) ||
-      status.isDirectory) {
-    sink.ShowWarning(UserMessage::kNoSettingsFile,
-                     Status::Error(StatusKind::kNotFound, settingsPath, 0, "not found"));
+  if (Status missing = Unusable(settingsPath, false); !missing) {
+    sink.ShowWarning(UserMessage::kNoSettingsFile, missing);
     return RegisterOutcome::kWriteFailed;
   }
   platform::CProfileStore settings(settingsPath);

@@ -28,6 +28,9 @@
 
 struct ConvertRequest {
   std::wstring wordList;
+  // The word list comes from the process's standard input (ldic convert -); wordList is
+  // then only its name in messages.
+  bool fromStandardInput = false;
   std::wstring package;
   // The package's folder, where the temporary files go; empty when the front end found
   // it unusable.
@@ -36,11 +39,18 @@ struct ConvertRequest {
   unsigned threads = 0;  // 0: one per core
 };
 
+// A request that cannot run: the fixed message, and the path and the system's reason
+// where there is one.
+struct ConvertProblem {
+  UserMessage message;
+  Status cause;
+};
+
 // The first problem with the paths: both wrong, the word list missing, the save folder
 // wrong, or the package would replace the word list.
-std::optional<UserMessage> CheckConvertPaths(const ConvertRequest& request);
+std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request);
 // The first problem with the facts: the name is empty.
-std::optional<UserMessage> CheckConvertFacts(const ConvertRequest& request);
+std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request);
 
 // A job for a checked request: temporary files in its folder, the word list open, the
 // thread count set, started. The caller runs ConvertThreadProc on it.

@@ -112,6 +112,8 @@ void CTextFileBase::Rewind() {
 CTextFileRead::CTextFileRead(platform::CFile* file, size_t blockSize)
     : CTextFileBase(file, false, blockSize) {
   if (!m_endOfFile) DetectEncoding();
+  // From here on the file is only read forward; standard input need not keep its bytes.
+  if (m_file) m_file->StopSeeking();
 }
 
 void CTextFileRead::DetectEncoding() {

@@ -21,13 +21,30 @@ Status CFile::Open(const std::wstring& path) {
   return m_error;
 }
 
+// A duplicate, so that Close leaves the process's own descriptor 0 alone.
+Status CFile::OpenStandardInput() {
+  Close();
+  m_path = L"-";
+  m_error = Status();
+  m_fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (m_fd >= 0)
+    m_replay.Start();
+  else
+    m_error = LastSystemError(StatusKind::kIoError, m_path);
+  return m_error;
+}
+
 bool CFile::IsOpen() const { return m_fd >= 0; }
 
 std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
   if (m_fd < 0) return -1;
+  if (const size_t kept = m_replay.Take(buffer, count)) return static_cast<std::ptrdiff_t>(kept);
   for (;;) {
     const ssize_t got = ::read(m_fd, buffer, count);
-    if (got >= 0) return got;
+    if (got >= 0) {
+      m_replay.Keep(buffer, static_cast<size_t>(got));
+      return got;
+    }
     if (errno != EINTR) {
       m_error = LastSystemError(StatusKind::kIoError, m_path);
       return -1;
@@ -37,6 +54,7 @@ std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
 
 bool CFile::Seek(uint64_t position) {
   if (m_fd < 0) return false;
+  if (m_replay.Active()) return m_replay.Rewind(position);
   if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) >= 0) return true;
   m_error = LastSystemError(StatusKind::kIoError, m_path);
   return false;
@@ -45,6 +63,7 @@ bool CFile::Seek(uint64_t position) {
 void CFile::Close() {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
+  m_replay.Reset();
 }
 
 }  // namespace platform

@@ -34,28 +34,54 @@ Status CFile::Open(const std::wstring& path) {
   return m_error;
 }
 
+// A duplicate of the standard input handle, so that Close leaves the process's own alone.
+Status CFile::OpenStandardInput() {
+  Close();
+  m_path = L"-";
+  m_error = Status();
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) {
+    m_error = Status::Error(StatusKind::kNotFound, m_path, 0, "no standard input");
+    return m_error;
+  }
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (!DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    m_error = LastSystemError(StatusKind::kIoError, m_path);
+    return m_error;
+  }
+  m_handle = copy;
+  m_replay.Start();
+  return m_error;
+}
+
 bool CFile::IsOpen() const { return AsHandle(m_handle) != INVALID_HANDLE_VALUE; }
 
 std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
   if (!IsOpen()) return -1;
+  if (const size_t kept = m_replay.Take(buffer, count)) return static_cast<std::ptrdiff_t>(kept);
   auto* out = static_cast<unsigned char*>(buffer);
   size_t total = 0;
   while (total < count) {
     const DWORD step = static_cast<DWORD>(std::min(count - total, kMaxReadStep));
     DWORD got = 0;
     if (!ReadFile(AsHandle(m_handle), out + total, step, &got, nullptr)) {
+      // A pipe whose writer has closed its end reports that as a failure: it is the end.
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;
       // Bytes already delivered are still good; the failure shows on the next call.
-      if (total > 0) return static_cast<std::ptrdiff_t>(total);
+      if (total > 0) break;
       m_error = LastSystemError(StatusKind::kIoError, m_path);
       return -1;
     }
     total += got;
-    if (got < step) break;  // end of file
+    if (got < step) break;  // end of file, or all that a pipe holds for now
   }
+  m_replay.Keep(out, total);
   return static_cast<std::ptrdiff_t>(total);
 }
 
 bool CFile::Seek(uint64_t position) {
+  if (m_replay.Active()) return IsOpen() && m_replay.Rewind(position);
   if (!IsOpen() || position > static_cast<uint64_t>(INT64_MAX)) return false;
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(position);
@@ -67,6 +93,7 @@ bool CFile::Seek(uint64_t position) {
 void CFile::Close() {
   if (IsOpen()) CloseHandle(AsHandle(m_handle));
   m_handle = INVALID_HANDLE_VALUE;
+  m_replay.Reset();
 }
 
 }  // namespace platform

@@ -2,26 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
+#include "cli/commands.h"
 #include "common/utf.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
 #include "platform/settings_location.h"
 #include "tests/host/host_test_support.h"
 
-int RunRegisterCommand(int argc, char** argv);
-
 namespace {
 
 using lumo_test::TempDir;
 
-int RunLdic(std::vector<std::string> args) {
+int RunRegister(std::vector<std::string> args) {
   args.insert(args.begin(), "register");
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  return RunRegisterCommand(static_cast<int>(args.size()), argv.data());
+  return RunLdic(std::move(args));
 }
 
 TEST(RegisterCommandTest, ExitStatusFollowsTheOutcome) {
@@ -35,24 +29,24 @@ TEST(RegisterCommandTest, ExitStatusFollowsTheOutcome) {
   lumo_test::WriteBytes(dir.File(L"junk.ldic"), "junk");
   lumo_test::WriteBytes(Utf8ToWideText(ini), "[Main]\r\nSkin=1\r\n");
 
-  EXPECT_EQ(RunLdic({}), 2);
-  EXPECT_EQ(RunLdic({package, "--ini"}), 2);
-  EXPECT_EQ(RunLdic({package, "--bogus"}), 2);
-  EXPECT_EQ(RunLdic({package, copy, "--ini", ini}), 2);
+  EXPECT_EQ(RunRegister({}), 2);
+  EXPECT_EQ(RunRegister({package, "--ini"}), 2);
+  EXPECT_EQ(RunRegister({package, "--bogus"}), 2);
+  EXPECT_EQ(RunRegister({package, copy, "--ini", ini}), 2);
   // No settings file: refused, and none is created.
-  EXPECT_EQ(RunLdic({package, "--ini", missingIni}), 1);
+  EXPECT_EQ(RunRegister({package, "--ini", missingIni}), 1);
   EXPECT_FALSE(lumo_test::FileExists(Utf8ToWideText(missingIni)));
   // Not a package: refused before the settings are touched.
-  EXPECT_EQ(RunLdic({WideToUtf8(dir.File(L"junk.ldic")), "--ini", ini}), 1);
-  EXPECT_EQ(RunLdic({WideToUtf8(dir.File(L"none.ldic")), "--ini", ini}), 1);
+  EXPECT_EQ(RunRegister({WideToUtf8(dir.File(L"junk.ldic")), "--ini", ini}), 1);
+  EXPECT_EQ(RunRegister({WideToUtf8(dir.File(L"none.ldic")), "--ini", ini}), 1);
   EXPECT_EQ(lumo_test::ReadBytes(Utf8ToWideText(ini)), "[Main]\r\nSkin=1\r\n");
 
-  EXPECT_EQ(RunLdic({package, "--ini", ini}), 0);
+  EXPECT_EQ(RunRegister({package, "--ini", ini}), 0);
   const platform::CProfileStore store(Utf8ToWideText(ini));
   EXPECT_EQ(store.GetProfileInt(L"Dictionary", L"QueryDictNum", 0), 1);
   EXPECT_EQ(store.GetProfileString(L"Dictionary", L"QueryFileName0", L""), Utf8ToWideText(package));
-  EXPECT_EQ(RunLdic({copy, "--ini", ini}), 1);  // the same package under another path
-  EXPECT_EQ(RunLdic({package, "--ini", ini}), 0);
+  EXPECT_EQ(RunRegister({copy, "--ini", ini}), 1);  // the same package under another path
+  EXPECT_EQ(RunRegister({package, "--ini", ini}), 0);
 }
 
 TEST(SettingsLocationTest, EndsWithLumoDictsFolders) {

@@ -3,13 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/stream_replay.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -134,6 +135,62 @@ TEST(CFileTest, OpensPathWithChineseAndAccentedCharacters) {
   char buffer[8];
   ASSERT_EQ(file.Read(buffer, sizeof buffer), 3);
   EXPECT_EQ(std::string(buffer, 3), "abc");
+}
+
+// Standard input read as CFile reads it: the replay first, then the stream itself, which
+// delivers at most a pipe's buffer at a time. Scripts of reads, seeks and the end of
+// seeking, each checked against the bytes at the position a seekable file would be at.
+struct ReplayStep {
+  char op;         // 'r': read this many bytes, 's': seek there, 'x': StopKeeping
+  uint64_t value;
+  bool ok = true;  // for 's': whether the seek can work
+};
+
+TEST(StreamReplayTest, ReadsAsAFileWouldAfterEverySeek) {
+  constexpr size_t kPipeChunk = 65536 - 7;
+  const std::string stream = Pattern((3u << 20) + 123);
+  constexpr uint64_t kMiB = 1u << 20;
+  const std::vector<std::vector<ReplayStep>> scripts = {
+      // How the word-list reader decides the encoding, then reads on.
+      {{'r', 3}, {'s', 0}, {'r', 2 * kMiB + 5}, {'s', 0}, {'x', 0}, {'r', 4 * kMiB}},
+      // Seeks to a block's edge, to the end of what was read, and beyond it.
+      {{'r', 2 * kMiB + 1}, {'s', kMiB}, {'r', 10}, {'s', 2 * kMiB + 1}, {'r', 10},
+       {'s', 2 * kMiB + 12, false}, {'r', 4 * kMiB}},
+      // The end of seeking halfway through the kept bytes: the rest still comes, once.
+      {{'r', kMiB + 17}, {'s', 5}, {'r', 100}, {'x', 0}, {'s', 0, false}, {'r', 4 * kMiB}},
+      {{'x', 0}, {'s', 0, false}, {'r', 4 * kMiB}},
+  };
+  for (size_t n = 0; n < scripts.size(); ++n) {
+    SCOPED_TRACE("script " + std::to_string(n));
+    platform::detail::CStreamReplay replay;
+    replay.Start();
+    size_t streamAt = 0;  // how far the stream itself has been read
+    uint64_t at = 0;      // where a file would be
+    std::vector<char> buffer(65536);
+    for (const ReplayStep& step : scripts[n]) {
+      if (step.op == 'x') replay.StopKeeping();
+      if (step.op == 's') {
+        ASSERT_EQ(replay.Rewind(step.value), step.ok) << step.value;
+        if (step.ok) at = step.value;
+      }
+      for (uint64_t left = step.op == 'r' ? step.value : 0; left > 0;) {
+        size_t got = replay.Take(buffer.data(), std::min<uint64_t>(left, buffer.size()));
+        if (got == 0) {
+          got = std::min(
+              {static_cast<size_t>(left), buffer.size(), kPipeChunk, stream.size() - streamAt});
+          std::memcpy(buffer.data(), stream.data() + streamAt, got);
+          streamAt += got;
+          replay.Keep(buffer.data(), got);
+        }
+        if (got == 0) break;
+        ASSERT_EQ(std::string(buffer.data(), got), stream.substr(at, got)) << "at " << at;
+        at += got;
+        left -= got;
+      }
+    }
+    EXPECT_EQ(at, stream.size());
+    EXPECT_EQ(streamAt, stream.size());
+  }
 }
 
 #ifdef _WIN32

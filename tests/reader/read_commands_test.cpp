@@ -7,15 +7,10 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/reader_commands.h"
 #include "common/utf.h"
 #include "package/package_reader.h"
 #include "textio/line_parse.h"
 #include "tests/reader/reader_fixtures.h"
-
-// The commands report errors through ldic's PrintError; here it records them.
-static std::vector<std::string> g_errors;
-void PrintError(const char* utf8Message) { g_errors.emplace_back(utf8Message); }
 
 namespace {
 
@@ -25,17 +20,22 @@ using reader_test::MakePackage;
 struct CommandResult {
   int status;
   std::string out;
-  std::vector<std::string> errors;
+  std::vector<std::string> errors;  // the lines ldic printed on stderr
 };
 
-CommandResult RunCommand(int (*command)(int, char**), std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  g_errors.clear();
+CommandResult RunCommand(std::vector<std::string> args) {
   ::testing::internal::CaptureStdout();
-  const int status = command(static_cast<int>(args.size()), argv.data());
-  return {status, ::testing::internal::GetCapturedStdout(), g_errors};
+  ::testing::internal::CaptureStderr();
+  const int status = RunLdic(std::move(args));
+  std::string out = ::testing::internal::GetCapturedStdout();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  std::vector<std::string> errors;
+  for (size_t at = 0, end; at < err.size(); at = end + 1) {
+    end = err.find('\n', at);
+    if (end == std::string::npos) end = err.size();
+    errors.push_back(err.substr(at, end - at));
+  }
+  return {status, std::move(out), std::move(errors)};
 }
 
 std::string U8(const std::wstring& path) { return WideToUtf8(path); }
@@ -79,7 +79,7 @@ TEST(DumpCommand, ConvertingTheDumpGivesTheSamePackage) {
   TempDir dir;
   const std::wstring first = MakePackage(dir, list, reader_test::kFacts, L"first.ldic");
   const CommandResult dump =
-      RunCommand(RunDumpCommand, {"dump", U8(first), "-o", U8(dir.File(L"dump.txt"))});
+      RunCommand({"dump", U8(first), "-o", U8(dir.File(L"dump.txt"))});
   ASSERT_EQ(dump.status, 0);
   EXPECT_TRUE(dump.errors.empty()) << dump.errors.front();
   EXPECT_EQ(dump.out, "");
@@ -98,14 +98,14 @@ TEST(DumpCommand, ConvertingTheDumpGivesTheSamePackage) {
 TEST(DumpCommand, WarnsAboutEntriesThatCannotComeBack) {
   TempDir dir;
   const std::wstring path = MakePackage(dir, "a\tplain\nb\t\"quoted\"\n");
-  CommandResult dump = RunCommand(RunDumpCommand, {"dump", U8(path)});
+  CommandResult dump = RunCommand({"dump", U8(path)});
   EXPECT_EQ(dump.status, 0);
   // Conversion trimmed the quotes already, so this package dumps exactly.
   EXPECT_EQ(dump.out, "a\tplain\nb\tquoted\n");
   EXPECT_TRUE(dump.errors.empty());
 
-  dump = RunCommand(RunDumpCommand, {"dump", U8(dir.File(L"none.ldic")), "-o", U8(dir.File(L"x.txt"))});
-  EXPECT_EQ(dump.status, 2);
+  dump = RunCommand({"dump", U8(dir.File(L"none.ldic")), "-o", U8(dir.File(L"x.txt"))});
+  EXPECT_EQ(dump.status, 1);
   ASSERT_EQ(dump.errors.size(), 1u);
   EXPECT_FALSE(lumo_test::FileExists(dir.File(L"x.txt")));
 }
@@ -115,40 +115,40 @@ TEST(ReadCommands, ExitStatusAndOutput) {
   const std::wstring path = MakePackage(dir, "apple\tred fruit\nApple\tcompany\nbee\tinsect\n");
   const std::string pkg = U8(path);
 
-  CommandResult r = RunCommand(RunLookupCommand, {"lookup", pkg, "apple"});
+  CommandResult r = RunCommand({"lookup", pkg, "apple"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "apple\tred fruit\nApple\tcompany\n");
-  r = RunCommand(RunLookupCommand, {"lookup", pkg, "cherry"});
+  r = RunCommand({"lookup", pkg, "cherry"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors.size(), 1u);
-  r = RunCommand(RunLookupCommand, {"lookup", pkg});
+  r = RunCommand({"lookup", pkg});
   EXPECT_EQ(r.status, 2);
 
-  r = RunCommand(RunInfoCommand, {"info", pkg});
+  r = RunCommand({"info", pkg});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Name:          Words\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Date:          2024年1月2日\n"), std::string::npos);
   EXPECT_NE(r.out.find("Entries:       3\n"), std::string::npos);
   EXPECT_NE(r.out.find("Explanations:  22 bytes uncompressed\n"), std::string::npos);
 
-  r = RunCommand(RunVerifyCommand, {"verify", pkg});
+  r = RunCommand({"verify", pkg});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, pkg + ": OK\n");
 
   std::string bytes = lumo_test::ReadBytes(path);
   bytes[bytes.size() - 10] ^= 1;  // the finishing bytes; the file checksum also breaks
   lumo_test::WriteBytes(dir.File(L"bad.ldic"), bytes);
-  r = RunCommand(RunVerifyCommand, {"verify", U8(dir.File(L"bad.ldic"))});
+  r = RunCommand({"verify", U8(dir.File(L"bad.ldic"))});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("file checksum mismatch"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("not finished by 03 00"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(": 2 problems found\n"), std::string::npos) << r.out;
 
-  r = RunCommand(RunVerifyCommand, {"verify", U8(dir.File(L"none.ldic"))});
+  r = RunCommand({"verify", U8(dir.File(L"none.ldic"))});
+  EXPECT_EQ(r.status, 1);
+  r = RunCommand({"info", pkg, "--bogus"});
   EXPECT_EQ(r.status, 2);
-  r = RunCommand(RunInfoCommand, {"info", pkg, "--bogus"});
-  EXPECT_EQ(r.status, 2);
-  r = RunCommand(RunExportCommand, {"export", pkg});
+  r = RunCommand({"export", pkg});
   EXPECT_EQ(r.status, 2);
 }
 

@@ -40,7 +40,11 @@ TEST(ConversionService, PathChecksInTheDialogsOrder) {
     if (c.listExists) WriteBytes(request.wordList, "a,b\n");
     request.folder = c.folderUsable ? dir.Path() : dir.File(L"missing");
     request.package = *c.package ? dir.File(c.package) : request.wordList;
-    EXPECT_EQ(CheckConvertPaths(request), c.expected) << c.label;
+    const std::optional<ConvertProblem> problem = CheckConvertPaths(request);
+    EXPECT_EQ(problem ? std::optional(problem->message) : std::nullopt, c.expected) << c.label;
+    // A missing file or folder is told with the system's reason.
+    if (problem && problem->message != UserMessage::kSaveIsInput)
+      EXPECT_FALSE(problem->cause.Reason().empty()) << c.label;
   }
 }
 
@@ -50,7 +54,7 @@ TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {
   request.folder = dir.Path();
   request.wordList = dir.Path();
   request.package = dir.File(L"w.ldic");
-  EXPECT_EQ(CheckConvertPaths(request), UserMessage::kInputMissing);
+  EXPECT_EQ(CheckConvertPaths(request)->message, UserMessage::kInputMissing);
 
   request.wordList = dir.File(L"w.txt");
   WriteBytes(request.wordList, "a,b\n");
@@ -59,12 +63,12 @@ TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {
   std::filesystem::create_hard_link(lumo_test::FsPath(request.wordList),
                                     lumo_test::FsPath(request.package), ec);
   ASSERT_FALSE(ec) << ec.message();
-  EXPECT_EQ(CheckConvertPaths(request), UserMessage::kSaveIsInput);
+  EXPECT_EQ(CheckConvertPaths(request)->message, UserMessage::kSaveIsInput);
 
   request.facts.name.clear();
-  EXPECT_EQ(CheckConvertFacts(request), UserMessage::kNameEmpty);
+  EXPECT_EQ(CheckConvertFacts(request)->message, UserMessage::kNameEmpty);
   request.facts.name = L"n";
-  EXPECT_EQ(CheckConvertFacts(request), std::nullopt);
+  EXPECT_FALSE(CheckConvertFacts(request));
 }
 
 // A run from request to package: the package is sound, the temporary files are gone, and
@@ -77,7 +81,7 @@ TEST(ConversionService, RunWritesThePackageAndCleansUp) {
   request.folder = dir.Path();
   request.package = dir.File(L"w.ldic");
   request.facts = {L"n", L"", L"", L"", L"d"};
-  ASSERT_EQ(CheckConvertPaths(request), std::nullopt);
+  ASSERT_FALSE(CheckConvertPaths(request));
 
   RecordingObserver observer;
   std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);

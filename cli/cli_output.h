@@ -1,0 +1,45 @@
+#pragma once
+// How ldic speaks, the same for every command: results on stdout; every message about a
+// failure or a wrong command line on stderr, after "ldic: "; and one rule for the exit
+// status.
+
+#include <string>
+
+#include "common/status.h"
+#include "common/user_messages.h"
+#include "common/warning_sink.h"
+
+enum ExitStatus : int {
+  kExitSuccess = 0,
+  kExitFailure = 1,  // the command ran and failed, found problems or found nothing
+  kExitUsage = 2,    // the command line was wrong, and nothing was done
+  kExitInterrupted = 130,  // stopped by Ctrl+C or a termination request
+};
+
+// "ldic: " and the message on stderr.
+void PrintError(const std::string& utf8Message);
+
+// A failure that has one of the program's fixed messages: "ldic: MESSAGE", followed by
+// " — PATH: REASON" as far as the cause knows them.
+void PrintFailure(UserMessage message, const Status& cause = {});
+// The same for a failure told in English words, as the commands that read packages do.
+void PrintFailure(const std::string& utf8What, const Status& cause);
+
+// A wrong command line: "ldic: MESSAGE (see 'ldic COMMAND --help')". Returns kExitUsage.
+int UsageError(const std::string& command, const std::string& message);
+
+// Tells the user of an outcome on the console, as the dialog does with a message box:
+// "词库添加成功！..." is a command's output (stdout, not with -q), every other message a
+// failure line. settings names LumoDict's settings file in a failure to write it.
+class CConsoleWarningSink : public IWarningSink {
+ public:
+  explicit CConsoleWarningSink(std::wstring settings = {}) : m_settings(std::move(settings)) {}
+  void ShowWarning(UserMessage message, const Status& cause) override;
+
+ private:
+  const std::wstring m_settings;
+};
+
+// -q: a command prints nothing when it succeeds. Failures are still printed.
+void SetQuiet(bool quiet);
+bool IsQuiet();

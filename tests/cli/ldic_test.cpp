@@ -1,0 +1,193 @@
+// The real ldic program, run as a user runs it: its help and version, the exit status and
+// the messages of every command, -q, --option=VALUE, --, and '-' for standard input and
+// output. Natively and, as ldic.exe, under Wine.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/user_messages.h"
+#include "common/utf.h"
+#include "tests/cli/program_run.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using cli_test::ProgramResult;
+using lumo_test::TempDir;
+
+constexpr char kList[] = "apple\tred fruit\nbee\tinsect\n-dash\tminus\n";
+// As dump writes it: index order, where '-' sorts before the letters.
+constexpr char kDump[] = "-dash\tminus\napple\tred fruit\nbee\tinsect\n";
+
+ProgramResult Ldic(const TempDir& dir, const std::vector<std::string>& args,
+                   const std::optional<std::string>& input = std::nullopt) {
+  return cli_test::RunProgram(LDIC_PROGRAM, args, input, dir.Path());
+}
+
+// Replaces every "{name}" of text with its value.
+std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [name, value] : values) {
+    const std::string key = "{" + name + "}";
+    for (size_t at = text.find(key); at != std::string::npos;
+         at = text.find(key, at + value.size()))
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
+std::string Describe(const std::vector<std::string>& args, const ProgramResult& r) {
+  std::string line = "ldic";
+  for (const std::string& arg : args) line += " " + arg;
+  return line + "\n-> " + std::to_string(r.status) + "\nstdout: " + r.out + "\nstderr: " + r.err;
+}
+
+TEST(Ldic, VersionAndHelpOfEveryCommand) {
+  TempDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--version"}, {"version"}}) {
+    const ProgramResult r = Ldic(dir, args);
+    EXPECT_EQ(r.status, 0) << Describe(args, r);
+    EXPECT_EQ(r.out, "ldic " LDIC_VERSION "\n");
+  }
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"help"}}) {
+    const ProgramResult r = Ldic(dir, args);
+    EXPECT_EQ(r.status, 0) << Describe(args, r);
+    for (const char* text : {"Usage: ldic", "Exit status", "2    usage error", "130  interrupted"})
+      EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+  }
+  for (const std::string command :
+       {"convert", "info", "verify", "dump", "lookup", "export", "register"}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"help", command}, {command, "--help"}}) {
+      const ProgramResult r = Ldic(dir, args);
+      EXPECT_EQ(r.status, 0) << Describe(args, r);
+      EXPECT_NE(r.out.find("Usage: ldic " + command + " [OPTIONS]"), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find("Example: ldic " + command), std::string::npos) << r.out;
+      EXPECT_EQ(r.err, "");
+    }
+  }
+  // convert's --version is the dictionary's; its help says which is which.
+  const ProgramResult convert = Ldic(dir, {"convert", "--help"});
+  EXPECT_NE(convert.out.find("the dictionary's version"), std::string::npos);
+  EXPECT_NE(convert.out.find("ldic --version"), std::string::npos);
+}
+
+TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
+  TempDir dir;
+  const std::string list = WideToUtf8(dir.File(L"words.txt"));
+  const std::string pkg = WideToUtf8(dir.File(L"words.ldic"));
+  lumo_test::WriteBytes(dir.File(L"words.txt"), kList);
+  lumo_test::WriteBytes(dir.File(L"LumoDict.ini"), "[Main]\r\n");
+  ASSERT_EQ(Ldic(dir, {"convert", "-q", list, "--date=2024-01-02"}).status, 0);
+  std::string bad = lumo_test::ReadBytes(dir.File(L"words.ldic"));
+  bad[bad.size() - 10] ^= 1;
+  lumo_test::WriteBytes(dir.File(L"bad.ldic"), bad);
+  const std::vector<std::pair<std::string, std::string>> values = {
+      {"list", list}, {"pkg", pkg}, {"dir", WideToUtf8(dir.Path())},
+      {"ini", WideToUtf8(dir.File(L"LumoDict.ini"))}, {"bad", WideToUtf8(dir.File(L"bad.ldic"))},
+      {"input-missing", UserMessageUtf8(UserMessage::kInputMissing)}};
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // what stdout holds; "" means it must be empty
+    std::string err;  // what stderr holds; "" means it must be empty
+  };
+  const Case cases[] = {
+      // Usage errors: nothing is done.
+      {{}, 2, "", "Usage: ldic [OPTIONS] [COMMAND]"},
+      {{"bogus"}, 2, "", "ldic: unknown command 'bogus' (see 'ldic --help')"},
+      {{"convert"}, 2, "", "ldic: WORDLIST is required (see 'ldic convert --help')"},
+      {{"convert", "-"}, 2, "", "needs -o PACKAGE"},
+      {{"convert", "{list}", "--threads=0"}, 2, "", "--threads"},
+      {{"info", "{pkg}", "--bogus"}, 2, "", "--bogus (see 'ldic info --help')"},
+      {{"lookup", "{pkg}"}, 2, "", "WORD is required"},
+      {{"export", "{pkg}"}, 2, "", "--stardict"},
+      {{"register", "{pkg}", "--ini"}, 2, "", "--ini"},
+      // Failures: the message, the path and the system's reason.
+      {{"info", "{dir}/none/x.ldic"}, 1, "",
+       "ldic: cannot open the package \u2014 {dir}/none/x.ldic: No such file or directory"},
+      {{"verify", "{dir}/none.ldic"}, 1, "", "{dir}/none.ldic: No such file or directory"},
+      {{"dump", "{dir}/none.ldic", "-o", "{dir}/x.txt"}, 1, "", "No such file or directory"},
+      {{"convert", "{dir}/none.txt"}, 1, "",
+       "ldic: {input-missing} \u2014 {dir}/none.txt: No such file or directory"},
+      {{"lookup", "{pkg}", "cherry"}, 1, "", "ldic: no entry for \"cherry\""},
+      {{"verify", "{bad}"}, 1, "2 problems found", ""},
+      // Success, with the output it is for; -q keeps the rest quiet.
+      {{"info", "{pkg}"}, 0, "Entries:       3", ""},
+      {{"info", "-q", "{pkg}"}, 0, "", ""},
+      {{"verify", "--quiet", "{pkg}"}, 0, "", ""},
+      {{"lookup", "{pkg}", "--", "-dash"}, 0, "-dash\tminus\n", ""},
+      {{"lookup", "-q", "{pkg}", "apple"}, 0, "", ""},
+      {{"dump", "{pkg}", "-o", "-"}, 0, kDump, ""},
+      {{"dump", "-q", "{pkg}", "--output={dir}/d.txt"}, 0, "", ""},
+      {{"export", "-q", "{pkg}", "--stardict={dir}/sd"}, 0, "", ""},
+      {{"convert", "-q", "--name=Named", "--output={dir}/named.ldic", "--", "{list}"}, 0, "", ""},
+      {{"info", "{dir}/named.ldic"}, 0, "Name:          Named\n", ""},
+      {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n", ""},
+      {{"register", "-q", "{pkg}", "--ini={ini}"}, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) args.push_back(Fill(arg, values));
+    const ProgramResult r = Ldic(dir, args);
+    const std::string trace = Describe(args, r);
+    EXPECT_EQ(r.status, c.status) << trace;
+    for (const auto& [expected, got] :
+         {std::pair{Fill(c.out, values), r.out}, {Fill(c.err, values), r.err}}) {
+      if (expected.empty())
+        EXPECT_EQ(got, "") << trace;
+      else
+        EXPECT_NE(got.find(expected), std::string::npos) << expected << "\n" << trace;
+    }
+  }
+  EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"d.txt")), kDump);
+}
+
+// A word list from a pipe gives the very package the file gives, in every encoding; the
+// package's name then comes from the package's own base name.
+TEST(Ldic, StandardInputGivesTheSamePackageAsTheFile) {
+  std::string ascii;  // longer than the reader's block, and ASCII to the end: the
+                      // encoding is decided only by the last bytes
+  for (int i = 0; i < 4000; ++i)
+    ascii += "word" + std::to_string(i * 7919 % 4001) + "\tsome text\n";
+  const std::string chinese =
+      "\xe8\x8b\xb9\xe6\x9e\x9c\t\xe6\xb0\xb4\xe6\x9e\x9c\r\nbee,\"insect\"\r";
+  const std::u16string utf16 = u"\u82f9\u679c\t\u6c34\u679c\nbee\tinsect\n";
+  std::string le = "\xff\xfe", be = "\xfe\xff";
+  for (char16_t unit : utf16) {
+    le += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    be += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+  }
+  const std::pair<const char*, std::string> lists[] = {
+      {"ascii", ascii},
+      {"utf8", ascii + chinese},
+      {"utf8-bom", "\xef\xbb\xbf" + chinese},
+      {"utf16le", le},
+      {"utf16be", be},
+      {"ansi", ascii + "caf\xe9\tcoffee\n"},
+      {"empty", ""},
+  };
+  for (const auto& [name, bytes] : lists) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    lumo_test::WriteBytes(dir.File(L"words.txt"), bytes);
+    const ProgramResult fromFile =
+        Ldic(dir, {"convert", WideToUtf8(dir.File(L"words.txt")), "--date", "D", "--threads", "2"});
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    std::filesystem::create_directory(lumo_test::FsPath(dir.File(L"pipe")));
+    const std::string piped = WideToUtf8(dir.File(L"pipe")) + "/words.ldic";
+    const ProgramResult fromPipe = Ldic(dir, {"convert", "-", "-o", piped, "--date", "D"}, bytes);
+    ASSERT_EQ(fromPipe.status, 0) << fromPipe.err;
+    const auto entries = [](const std::string& out) { return out.substr(out.rfind(':')); };
+    EXPECT_EQ(entries(fromPipe.out), entries(fromFile.out));
+    EXPECT_TRUE(lumo_test::ReadBytes(dir.File(L"words.ldic")) ==
+                lumo_test::ReadBytes(Utf8ToWideText(piped)));
+  }
+}
+
+}  // namespace
