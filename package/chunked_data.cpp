@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/threads.h"
 #include "package/chunk_deflater.h"
 #include "package/crc32.h"
 #include "platform/file.h"
@@ -269,8 +270,7 @@ class CChunkPipeline {
 };
 
 unsigned ResolveThreadCount(unsigned threads, uint32_t chunkCount) {
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  return std::max(1u, std::min(threads, chunkCount));
+  return std::max(1u, std::min(ThreadCount(threads), chunkCount));
 }
 
 bool CompressFile(const std::wstring& source, const std::wstring& destination,
