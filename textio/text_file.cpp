@@ -202,14 +202,18 @@ void CTextFileRead::ReadLine8(std::string& line) {
     line = SanitizeUtf8(line);
 }
 
+Utf16ByteOrder CTextFileRead::UnitOrder() const {
+  return m_encoding == TextEncoding::Utf16LE ? Utf16ByteOrder::kLittleEndian
+                                             : Utf16ByteOrder::kBigEndian;
+}
+
 bool CTextFileRead::ReadUnit16(char16_t* unit) {
-  unsigned char bytes[2];
-  for (unsigned char& b : bytes) {
+  char bytes[2];
+  for (char& b : bytes) {
     if (!Fill()) return false;  // an odd last byte is dropped with it
-    b = m_buffer[m_bufferPos++];
+    b = static_cast<char>(m_buffer[m_bufferPos++]);
   }
-  *unit = m_encoding == TextEncoding::Utf16LE ? static_cast<char16_t>(bytes[0] | bytes[1] << 8)
-                                              : static_cast<char16_t>(bytes[0] << 8 | bytes[1]);
+  DecodeUtf16Units(std::string_view(bytes, 2), UnitOrder(), unit);
   return true;
 }
 
@@ -281,8 +285,8 @@ const unsigned char* CUtf8Lines::FindLineEnd(const unsigned char* p, unsigned* s
 }
 
 std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
-  const bool little = m_encoding == TextEncoding::Utf16LE;
   std::vector<char> block(std::min<size_t>(maxBytes, 1 << 20) + 2);
+  std::vector<char16_t> units(block.size() / 2);
   char* o = out;
   size_t left = maxBytes;  // file bytes still to read
   size_t carried = 0;      // the odd byte at the end of the last block
@@ -293,10 +297,10 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
     if (got < 0) return -1;
     left -= static_cast<size_t>(got);
     const size_t have = carried + static_cast<size_t>(got);
-    const size_t whole = have & ~size_t{1};
-    const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
-    for (size_t i = 0; i < whole; i += 2) {
-      const char32_t unit = little ? (bytes[i] | bytes[i + 1] << 8) : (bytes[i] << 8 | bytes[i + 1]);
+    const size_t count =
+        DecodeUtf16Units(std::string_view(block.data(), have), UnitOrder(), units.data());
+    for (size_t i = 0; i < count; ++i) {
+      const char32_t unit = units[i];
       // A NUL unit is kept as a NUL byte, for the line to drop as ReadLine does (so it
       // still parts CR from LF); a surrogate pair around it is joined all the same.
       if (unit == 0) {
@@ -315,8 +319,8 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
         o = EncodeUtf8(o, unit);  // a lone low surrogate becomes U+FFFD
     }
     if (got == 0 || left == 0) break;
-    carried = have - whole;
-    if (carried) block[0] = block[whole];
+    carried = have - 2 * count;
+    if (carried) block[0] = block[2 * count];
   }
   if (high != 0) o = EncodeUtf8(o, kReplacementChar);
   return o - out;

@@ -79,6 +79,8 @@ class CTextFileRead : public CTextFileBase {
 
  private:
   void DetectEncoding();
+  // The byte order of a UTF-16 file's code units.
+  Utf16ByteOrder UnitOrder() const;
   // Reads one UTF-16 code unit; false at the end of the file.
   bool ReadUnit16(char16_t* unit);
   void ReadLine8(std::string& line);
