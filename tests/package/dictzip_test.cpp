@@ -249,11 +249,9 @@ TEST(Crc32Test, AgreesWithZlib) {
 TEST(DictzipTest, EmptyInputIsTheFourteenByteLayout) {
   TempDir dir;
   WriteBytes(dir.File(L"empty"), "");
-  for (unsigned threads : {1u, 2u}) {
-    ASSERT_TRUE(CompressDataFile(dir.File(L"empty"), dir.File(L"empty.dz"), threads));
-    EXPECT_EQ(ReadBytes(dir.File(L"empty.dz")),
-              std::string("\xCB\xE3\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00", 14));
-  }
+  ASSERT_TRUE(CompressDataFile(dir.File(L"empty"), dir.File(L"empty.dz"), 2));
+  EXPECT_EQ(ReadBytes(dir.File(L"empty.dz")),
+            std::string("\xCB\xE3\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00", 14));
 }
 
 TEST(DictzipTest, OverwritesAnEarlierDestination) {
@@ -279,12 +277,7 @@ TEST(DictzipTest, UnusableSourceOrDestinationFails) {
       {"source is a folder", dir.File(L"folder"), dir.File(L"b.dz")},
       {"destination folder missing", dir.File(L"in"), dir.File(L"no") + L"/x/c.dz"},
   };
-  for (const Case& c : cases) {
-    for (unsigned threads : {1u, 2u}) {
-      EXPECT_FALSE(CompressDataFile(c.source, c.destination, threads))
-          << c.what << ", " << threads << " threads";
-    }
-  }
+  for (const Case& c : cases) EXPECT_FALSE(CompressDataFile(c.source, c.destination, 2)) << c.what;
   EXPECT_FALSE(lumo_test::FileExists(dir.File(L"a.dz"))) << "created for a missing source";
 }
 
@@ -297,10 +290,8 @@ TEST(DictzipTest, InputOfTwoGibibytesIsRefused) {
   std::error_code ec;
   std::filesystem::resize_file(big, kMaxCompressibleSize + 1, ec);
   if (ec) GTEST_SKIP() << "cannot make a sparse file here: " << ec.message();
-  for (unsigned threads : {1u, 2u}) {
-    EXPECT_FALSE(CompressDataFile(big.wstring(), dir.File(L"big.dz"), threads));
-    EXPECT_FALSE(lumo_test::FileExists(dir.File(L"big.dz")));
-  }
+  EXPECT_FALSE(CompressDataFile(big.wstring(), dir.File(L"big.dz"), 2));
+  EXPECT_FALSE(lumo_test::FileExists(dir.File(L"big.dz")));
 }
 
 // A full disk at any point of the file, the final rewrite of the table included, must
@@ -315,7 +306,7 @@ TEST(DictzipTest, WriteFailureAnywhereIsReported) {
   // Everything CompressDataFile writes: the file, plus the table written a second time.
   const int64_t written = fileSize + tableSize;
 
-  for (unsigned threads : {1u, 2u, 3u}) {
+  for (unsigned threads : {1u, 3u}) {
     for (int64_t budget : {int64_t{0}, int64_t{5}, tableSize + 1000, fileSize / 2,
                            fileSize - 9, fileSize - 1, written - 1}) {
       WriteFault fault(budget);
