@@ -12,12 +12,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "cli/cli_output.h"
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
 #include "common/status.h"
+#include "common/threads.h"
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "platform/console.h"
@@ -177,9 +177,10 @@ int RunConversion(const ConvertRun& run) {
   g_runningJob = job.get();
   platform::SetInterruptHandler(&OnInterrupt);
   observer.ShowProgress(5);
-  std::thread worker(ConvertThreadProc, job.get());
+  CJoiningThread worker;
+  worker.Start([&job] { ConvertThreadProc(job.get()); });
   bool converted = observer.Wait();
-  worker.join();
+  worker.Join();
   g_runningJob = nullptr;
   // Ctrl+C after the reading phase: the run went on to its end, but nothing is written.
   if (g_interrupted) converted = false;

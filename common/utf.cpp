@@ -222,6 +222,23 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   return out;
 }
 
+size_t DecodeUtf16Units(std::string_view bytes, Utf16ByteOrder order, char16_t* units) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t count = bytes.size() / 2;
+  if (order == Utf16ByteOrder::kLittleEndian) {
+    for (size_t i = 0; i < count; ++i) units[i] = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
+  } else {
+    for (size_t i = 0; i < count; ++i) units[i] = static_cast<char16_t>(p[2 * i] << 8 | p[2 * i + 1]);
+  }
+  return count;
+}
+
+std::u16string DecodeUtf16Units(std::string_view bytes, Utf16ByteOrder order) {
+  std::u16string units(bytes.size() / 2, u'\0');
+  DecodeUtf16Units(bytes, order, units.data());
+  return units;
+}
+
 std::wstring Utf8ToWideText(std::string_view s) {
   if constexpr (sizeof(wchar_t) == 2) {
     const std::u16string u = Utf8ToUtf16(s);

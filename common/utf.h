@@ -22,6 +22,16 @@ std::string Utf32ToUtf8(std::u32string_view s);
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
 
+// The order of the two bytes of a UTF-16 code unit in a file.
+enum class Utf16ByteOrder { kLittleEndian, kBigEndian };
+
+// The UTF-16 code units that bytes hold, two bytes each in the given order; an odd last
+// byte is no unit and is left out. The units are taken as they are, lone surrogates and
+// NULs included: what they mean is for the caller to decide.
+std::u16string DecodeUtf16Units(std::string_view bytes, Utf16ByteOrder order);
+// The same into units, which has room for bytes.size() / 2 of them; returns how many.
+size_t DecodeUtf16Units(std::string_view bytes, Utf16ByteOrder order, char16_t* units);
+
 // Wide text is UTF-16 on Windows and UTF-32 elsewhere; these convert accordingly.
 std::wstring Utf8ToWideText(std::string_view s);
 std::string WideToUtf8(std::wstring_view s);

@@ -5,10 +5,9 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "common/prefetch.h"
+#include "common/threads.h"
 #include "common/utf.h"
 #include "package/index_order.h"
 #include "textio/line_parse.h"
@@ -171,31 +170,6 @@ class CEntryCollector {
   bool m_tooBig = false;
 };
 
-// A second thread that is always joined, also when the first one leaves by an exception.
-class CThreadJoiner {
- public:
-  CThreadJoiner() = default;
-  ~CThreadJoiner() { Join(); }
-  CThreadJoiner(const CThreadJoiner&) = delete;
-  CThreadJoiner& operator=(const CThreadJoiner&) = delete;
-
-  // Runs work on a new thread; when no thread can be started, Started() stays false.
-  template <typename Work>
-  void Start(Work work) {
-    try {
-      m_thread = std::thread(std::move(work));
-    } catch (const std::system_error&) {
-    }
-  }
-  bool Started() const { return m_thread.joinable(); }
-  void Join() {
-    if (m_thread.joinable()) m_thread.join();
-  }
-
- private:
-  std::thread m_thread;
-};
-
 // Parses UTF-8 text held in memory. Entries view the text itself, or, for a line that
 // had to be cleaned, copies in cleaned. Stops early when running is cleared or the list
 // grows too big.
@@ -223,7 +197,7 @@ void ParseUtf8Text(std::string_view text, CEntryCollector* out, CTextArena* clea
 
 // Parses rest on this thread while other, when started, parses the text before it into
 // first; then hands rest's entries to first, after its own.
-void ParseRestBeside(std::string_view rest, CEntryCollector* first, CThreadJoiner* other,
+void ParseRestBeside(std::string_view rest, CEntryCollector* first, CJoiningThread* other,
                      CTextArena* text, const std::atomic<bool>& running) {
   if (!other->Started()) {
     ParseUtf8Text(rest, first, text, running);
@@ -282,7 +256,7 @@ Status CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
 
   // The first part ends with the head's last line break.
   size_t cut = 0;
-  CThreadJoiner other;
+  CJoiningThread other;
   if (head < size) {
     const size_t lastBreak = headText.find_last_of("\r\n");
     if (lastBreak != std::string_view::npos) {
@@ -290,7 +264,6 @@ Status CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
       other.Start([this, &first, part = headText.substr(0, cut)] {
         ParseUtf8Text(part, &first, &m_text, m_running);
       });
-      if (!other.Started()) cut = 0;  // no second thread: this one parses everything
     }
   }
   std::ptrdiff_t tailRead = 0;
@@ -312,22 +285,23 @@ Status CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
 
   CEntryCollector first(&m_result.entries, all.size());
   size_t cut = 0;
-  CThreadJoiner other;
+  CJoiningThread other;
   if (ParsingThreads() >= 2 && all.size() >= kParallelParseFrom) {
     cut = LineBoundaryAfter(all, all.size() / 2);
     if (cut < all.size()) {
       other.Start([this, &first, part = all.substr(0, cut)] {
         ParseUtf8Text(part, &first, &m_text, m_running);
       });
+    } else {
+      cut = 0;  // no break after the middle: this thread parses everything
     }
-    if (!other.Started()) cut = 0;
   }
   ParseRestBeside(all.substr(cut), &first, &other, &m_text, m_running);
   return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
 }
 
 unsigned CConvertJob::ParsingThreads() const {
-  return m_threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : m_threads;
+  return ThreadCount(m_threads);
 }
 
 Status CConvertJob::RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize) {

@@ -1,15 +1,14 @@
 // The chunked compressed layout (see dictzip.h).
 //
-// One thread: a single raw deflate stream over the whole input, ended with a full flush
-// after every chunk, exactly as the layout was first defined.
-//
-// Several threads: every chunk gets a stream of its own with the same parameters, also
-// ended with a full flush. A full flush that has consumed all input clears zlib's hash
+// Every chunk is compressed by a stream of its own (level 9, raw deflate) and ended with a
+// full flush; the finishing bytes are what a fresh stream gives when finished at once. The layout was
+// first defined as one stream over the whole input with a full flush after every chunk,
+// and the bytes are the same: a full flush that has consumed all input clears zlib's hash
 // chains and moves the window start back to zero, and the block before it is closed on a
-// byte boundary; the next chunk is therefore compressed exactly as a fresh stream would
-// compress it, and the concatenated chunks are byte for byte the single stream. The
-// tests check that claim against the single stream for every kind of input we know to
-// be delicate (chunk boundaries, incompressible and highly repetitive data).
+// byte boundary, so the next chunk is compressed exactly as a fresh stream would compress
+// it. The tests hold the output to that single stream for every kind of input we know to
+// be delicate (chunk boundaries, incompressible and highly repetitive data). Chunks that
+// stand alone can be compressed by any number of threads with the same result.
 
 #include "package/chunked_data.h"
 
@@ -17,17 +16,13 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstring>
-#include <deque>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/threads.h"
 #include "package/chunk_deflater.h"
 #include "package/crc32.h"
 #include "platform/file.h"
@@ -42,7 +37,7 @@ constexpr uint32_t kMaxChunkCount = 0xFFFF;
 class CLayoutWriter {
  public:
   CLayoutWriter(platform::CBinaryFile* file, uint32_t chunkCount)
-      : m_file(file), m_table(4 + 2 * static_cast<size_t>(chunkCount), 0) {
+      : m_file(file), m_table(kChunkTableHeadSize + kChunkTableSlotSize * static_cast<size_t>(chunkCount), 0) {
     PutLe16(m_table.data(), kChunkLength);
     PutLe16(m_table.data() + 2, chunkCount);
   }
@@ -51,7 +46,7 @@ class CLayoutWriter {
 
   bool WriteChunk(const unsigned char* data, uint32_t size) {
     if (m_nextSlot >= ChunkCount() || size > 0xFFFF) return false;
-    PutLe16(m_table.data() + 4 + 2 * static_cast<size_t>(m_nextSlot), size);
+    PutLe16(m_table.data() + kChunkTableHeadSize + kChunkTableSlotSize * static_cast<size_t>(m_nextSlot), size);
     ++m_nextSlot;
     return m_file->Write(data, size);
   }
@@ -60,7 +55,7 @@ class CLayoutWriter {
   bool Finish(const unsigned char* finishing, uint32_t finishingSize, uint32_t crc,
               uint32_t inputSize) {
     if (m_nextSlot != ChunkCount()) return false;
-    unsigned char trailer[8];
+    unsigned char trailer[kChunkTrailerSize];
     PutLe32(trailer, crc);
     PutLe32(trailer + 4, inputSize);
     return m_file->Write(finishing, finishingSize) && m_file->Write(trailer, sizeof(trailer)) &&
@@ -68,7 +63,7 @@ class CLayoutWriter {
   }
 
  private:
-  uint32_t ChunkCount() const { return static_cast<uint32_t>((m_table.size() - 4) / 2); }
+  uint32_t ChunkCount() const { return static_cast<uint32_t>((m_table.size() - kChunkTableHeadSize) / kChunkTableSlotSize); }
 
   platform::CBinaryFile* m_file;
   std::vector<unsigned char> m_table;
@@ -102,176 +97,118 @@ class CChunkReader {
   uint32_t m_left;
 };
 
-bool CompressSingleStream(CChunkReader& reader, CLayoutWriter& writer, uint32_t inputSize) {
-  CChunkDeflater deflater;
-  if (!deflater.Init()) return false;
-  std::vector<unsigned char> in(kChunkLength);
-  std::vector<unsigned char> out(kChunkOutputSize);
-  uint32_t crc = 0;
-  for (;;) {
-    uint32_t got = 0;
-    if (!reader.Next(in.data(), &got)) return false;
-    if (got == 0) break;
-    crc = Crc32(crc, in.data(), got);
-    uint32_t outSize = 0;
-    if (!deflater.CompressChunk(in.data(), got, out.data(), &outSize) ||
-        !writer.WriteChunk(out.data(), outSize)) {
-      return false;
-    }
-  }
-  uint32_t finishSize = 0;
-  return deflater.Finish(out.data(), &finishSize) &&
-         writer.Finish(out.data(), finishSize, static_cast<uint32_t>(crc), inputSize);
-}
-
-// Chunks in flight between the reading thread and the compressing threads. The reading
-// thread fills slots in input order and writes them out in the same order; a slot is
-// reused only after its chunk has been written, so memory stays at a few chunks per
-// thread whatever the input size.
+// The chunks between the source and the destination. Every thread, the calling one
+// included, runs the same loop: read the next chunk, compress it, and write out the
+// chunks that are done, in input order. The files are read and written under the lock,
+// so by one thread at a time and in order. A thread reads a new chunk only while a slot
+// is free (its chunk written), so memory stays at a few chunks per thread whatever the
+// input size.
 class CChunkPipeline {
  public:
-  explicit CChunkPipeline(size_t slots) : m_slots(slots) {
+  CChunkPipeline(CChunkReader* reader, CLayoutWriter* writer, unsigned threads)
+      : m_reader(reader), m_writer(writer), m_threads(threads), m_slots(3 * size_t{threads}) {
     for (Slot& slot : m_slots) {
       slot.in.resize(kChunkLength);
       slot.out.resize(kChunkOutputSize);
     }
   }
 
-  // Starts up to `threads` compressing threads; returns how many could be started.
-  unsigned Start(unsigned threads) {
-    try {
-      for (unsigned i = 0; i < threads; ++i) m_workers.emplace_back([this] { WorkerLoop(); });
-    } catch (const std::system_error&) {
-      // Fewer threads only make it slower: the output does not depend on their number.
-    }
-    return static_cast<unsigned>(m_workers.size());
-  }
-
-  ~CChunkPipeline() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_stopping = true;
-    }
-    m_wake.notify_all();
-    for (std::thread& worker : m_workers) worker.join();
-  }
-
   CChunkPipeline(const CChunkPipeline&) = delete;
   CChunkPipeline& operator=(const CChunkPipeline&) = delete;
 
-  bool Run(CChunkReader& reader, CLayoutWriter& writer, uint32_t inputSize) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    uint64_t next = 0;     // sequence number of the next chunk to read
-    uint64_t written = 0;  // chunks already written
-    bool inputDone = false;
-    while (!inputDone || written < next) {
-      // The oldest chunk is written when its slot is needed again or the input is over.
-      const bool slotNeeded = !inputDone && next - written == m_slots.size();
-      if (slotNeeded || (inputDone && written < next)) {
-        Slot& slot = m_slots[written % m_slots.size()];
-        if (!WaitDone(slot)) return false;
-        crc = crc32_combine(crc, slot.crc, static_cast<z_off_t>(slot.inSize));
-        if (!writer.WriteChunk(slot.out.data(), slot.outSize)) return false;
-        Release(slot);
-        ++written;
-        continue;
-      }
-      Slot& slot = m_slots[next % m_slots.size()];
-      uint32_t got = 0;
-      if (!reader.Next(slot.in.data(), &got)) return false;
-      if (got == 0) {
-        inputDone = true;
-        continue;
-      }
-      slot.inSize = got;
-      Submit(slot);
-      ++next;
+  // Compresses the whole source and finishes the layout; false when a read, a write or
+  // deflate failed.
+  bool Run(uint32_t inputSize) {
+    {
+      std::vector<CJoiningThread> others(m_threads - 1);
+      for (CJoiningThread& other : others) other.Start([this] { Work(); });
+      Work();
     }
-    // A fresh stream finishing at once gives the same empty final block as the single
-    // stream does after its last full flush.
-    CChunkDeflater finisher;
-    unsigned char finishing[16];
-    std::vector<unsigned char> out(kChunkOutputSize);
-    uint32_t finishSize = 0;
-    if (!finisher.Init() || !finisher.Finish(out.data(), &finishSize) ||
-        finishSize > sizeof(finishing)) {
-      return false;
-    }
-    std::memcpy(finishing, out.data(), finishSize);
-    return writer.Finish(finishing, finishSize, static_cast<uint32_t>(crc), inputSize);
+    if (m_failed || m_written != m_read) return false;
+    return m_writer->Finish(kFinishingBytes, kFinishingSize, static_cast<uint32_t>(m_crc),
+                            inputSize);
   }
 
  private:
-  enum class SlotState { kFree, kQueued, kDone };
-
   struct Slot {
     std::vector<unsigned char> in;
     std::vector<unsigned char> out;
     uint32_t inSize = 0;
     uint32_t outSize = 0;
     uLong crc = 0;
-    bool ok = false;
-    SlotState state = SlotState::kFree;
+    bool done = false;  // compressed, not yet written
   };
 
-  void Submit(Slot& slot) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      slot.state = SlotState::kQueued;
-      m_queue.push_back(&slot);
-    }
-    m_wake.notify_one();
-  }
-
-  bool WaitDone(Slot& slot) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_finished.wait(lock, [&slot] { return slot.state == SlotState::kDone; });
-    return slot.ok;
-  }
-
-  void Release(Slot& slot) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    slot.state = SlotState::kFree;
-  }
-
-  void WorkerLoop() {
+  void Work() {
     CChunkDeflater deflater;
     const bool ready = deflater.Init();
-    for (;;) {
-      Slot* slot = nullptr;
-      {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-        // Chunks still queued when the run is abandoned are not wanted any more.
-        if (m_stopping) return;
-        slot = m_queue.front();
-        m_queue.pop_front();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_failed && !m_inputDone) {
+      if (m_read - m_written == m_slots.size()) {
+        m_slotFreed.wait(lock);
+        continue;
       }
-      // Only this thread touches a queued slot until it is marked done.
-      slot->crc = Crc32(0, slot->in.data(), slot->inSize);
-      slot->ok = ready && deflater.Reset() &&
-                 deflater.CompressChunk(slot->in.data(), slot->inSize, slot->out.data(),
-                                        &slot->outSize);
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        slot->state = SlotState::kDone;
+      Slot& slot = m_slots[m_read % m_slots.size()];
+      uint32_t got = 0;
+      if (!m_reader->Next(slot.in.data(), &got)) {
+        m_failed = true;
+        break;
       }
-      m_finished.notify_all();
+      if (got == 0) {
+        m_inputDone = true;
+        break;
+      }
+      slot.inSize = got;
+      ++m_read;
+      lock.unlock();
+      // Only this thread touches the slot until it is marked done.
+      slot.crc = Crc32(0, slot.in.data(), got);
+      const bool compressed = ready && deflater.Reset() &&
+                              deflater.CompressChunk(slot.in.data(), got, slot.out.data(),
+                                                     &slot.outSize);
+      lock.lock();
+      if (!compressed) m_failed = true;
+      if (m_failed) break;
+      slot.done = true;
+      WriteDoneChunks();
     }
+    // Threads waiting for a slot may have nothing left to wait for.
+    m_slotFreed.notify_all();
   }
 
+  // With the lock held: writes the chunks that are done, oldest first, up to the first
+  // one still being compressed.
+  void WriteDoneChunks() {
+    const uint64_t before = m_written;
+    while (m_written < m_read) {
+      Slot& slot = m_slots[m_written % m_slots.size()];
+      if (!slot.done) break;
+      m_crc = crc32_combine(m_crc, slot.crc, static_cast<z_off_t>(slot.inSize));
+      if (!m_writer->WriteChunk(slot.out.data(), slot.outSize)) {
+        m_failed = true;
+        break;
+      }
+      slot.done = false;
+      ++m_written;
+    }
+    if (m_written != before) m_slotFreed.notify_all();
+  }
+
+  CChunkReader* const m_reader;
+  CLayoutWriter* const m_writer;
+  const unsigned m_threads;
   std::vector<Slot> m_slots;
-  std::vector<std::thread> m_workers;
-  std::deque<Slot*> m_queue;
   std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::condition_variable m_finished;
-  bool m_stopping = false;
+  std::condition_variable m_slotFreed;
+  uint64_t m_read = 0;     // chunks read so far
+  uint64_t m_written = 0;  // chunks written so far
+  uLong m_crc = 0;         // of the chunks written
+  bool m_inputDone = false;
+  bool m_failed = false;
 };
 
 unsigned ResolveThreadCount(unsigned threads, uint32_t chunkCount) {
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  return std::max(1u, std::min(threads, chunkCount));
+  return std::max(1u, std::min(ThreadCount(threads), chunkCount));
 }
 
 Status CompressFile(const std::wstring& source, const std::wstring& destination,
@@ -285,7 +222,7 @@ Status CompressFile(const std::wstring& source, const std::wstring& destination,
   const auto tooBig = Status::Error(StatusKind::kTooBig, source, 0, "too large for the chunked layout");
   if (static_cast<uint64_t>(size) > kMaxCompressibleSize) return tooBig;
   const uint32_t inputSize = static_cast<uint32_t>(size);
-  const uint32_t chunkCount = inputSize / kChunkLength + (inputSize % kChunkLength != 0);
+  const uint32_t chunkCount = static_cast<uint32_t>(ChunkCountFor(inputSize));
   if (chunkCount > kMaxChunkCount) return tooBig;
 
   platform::CBinaryFile output;
@@ -295,17 +232,9 @@ Status CompressFile(const std::wstring& source, const std::wstring& destination,
   CChunkReader reader(&input, inputSize);
   bool ok = writer.WritePlaceholder();
 
-  const unsigned workers = ResolveThreadCount(threads, chunkCount);
-  if (!ok) {
-  } else if (workers <= 1) {
-    ok = CompressSingleStream(reader, writer, inputSize);
-  } else {
-    // Enough chunks queued that no thread waits on the reading and writing thread.
-    CChunkPipeline pipeline(3 * static_cast<size_t>(workers));
-    if (pipeline.Start(workers) > 0)
-      ok = pipeline.Run(reader, writer, inputSize);
-    else
-      ok = CompressSingleStream(reader, writer, inputSize);
+  if (ok) {
+    CChunkPipeline pipeline(&reader, &writer, ResolveThreadCount(threads, chunkCount));
+    ok = pipeline.Run(inputSize);
   }
   const Status closed = output.Close();
   if (!input.Error().ok()) return input.Error();

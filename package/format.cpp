@@ -54,11 +54,7 @@ std::string EncodeMetadataBytes(std::u16string_view block) {
 }
 
 std::u16string DecodeMetadataBytes(std::string_view bytes) {
-  std::u16string block;
-  block.reserve(bytes.size() / 2);
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    block.push_back(static_cast<char16_t>(GetLe16(reinterpret_cast<const unsigned char*>(bytes.data()) + i)));
-  return block;
+  return DecodeUtf16Units(bytes, Utf16ByteOrder::kLittleEndian);
 }
 
 namespace {

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #include "common/prefetch.h"
+#include "common/threads.h"
 
 namespace {
 
@@ -207,28 +206,6 @@ class CPositions {
 };
 static_assert(sizeof(SortKey) == 4 * sizeof(uint32_t));
 
-// Runs side on a second thread while this one runs here, and returns when both are done.
-// Without a second thread (not wanted, or none to be had) both run here, one after the
-// other.
-template <typename Side, typename Here>
-void RunSideBySide(bool wanted, const Side& side, const Here& here) {
-  std::thread other;
-  if (wanted) {
-    try {
-      other = std::thread(side);
-    } catch (const std::system_error&) {
-    }
-  }
-  struct Joiner {
-    std::thread& thread;
-    ~Joiner() {
-      if (thread.joinable()) thread.join();
-    }
-  } joiner{other};
-  if (!other.joinable()) side();
-  here();
-}
-
 // The key of a headword: its first ten bytes folded (the zero padding of a short headword
 // puts it before its longer relatives, as headwords hold no NUL bytes) and, for the first
 // eight, one bit per upper-case letter, the first byte highest. Two headwords equal
@@ -274,8 +251,7 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
 void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   std::vector<DictEntry>& list = *entries;
   const CKeyLess less(list);
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const bool twoThreads = threads >= 2 && list.size() >= 65536;
+  const bool twoThreads = ThreadCount(threads) >= 2 && list.size() >= 65536;
 
   // The keys are laid out by their first folded byte straight away, in word-list order
   // within each byte: 256 buckets, each ready for stable sorting. With two threads each
@@ -291,7 +267,11 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
       ++next[part][word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(word[0]))];
     }
   };
-  RunSideBySide(twoThreads, [&] { count(1); }, [&] { count(0); });
+  {
+    CJoiningThread other;
+    if (twoThreads) other.Start([&] { count(1); });
+    count(0);
+  }
   std::array<size_t, 257> bounds{};
   for (size_t b = 0, at = 0; b < 256; ++b) {
     bounds[b] = at;
@@ -311,7 +291,11 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
       keys[next[part][KeyByte(key, 0)]++] = key;
     }
   };
-  RunSideBySide(twoThreads, [&] { layOut(1); }, [&] { layOut(0); });
+  {
+    CJoiningThread other;
+    if (twoThreads) other.Start([&] { layOut(1); });
+    layOut(0);
+  }
 
   // The buckets are finished independently; with two threads each takes the buckets of
   // about half the keys. Each thread has scratch space for a sixteenth of the keys.
@@ -326,7 +310,11 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     for (size_t b = first; b < last; ++b)
       sorter.Sort(begin + bounds[b], begin + bounds[b + 1], 1, true);
   };
-  RunSideBySide(split > 0, [&] { finish(0, split); }, [&] { finish(split, 256); });
+  {
+    CJoiningThread other;
+    if (split > 0) other.Start([&] { finish(0, split); });
+    finish(split, 256);
+  }
 
   // Where each place's entry comes from, written over the keys themselves (a key is as
   // wide as four positions): following a cycle then reads only this small array to find

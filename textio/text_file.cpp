@@ -61,6 +61,61 @@ __attribute__((target("avx2"))) const unsigned char* FindLineStop(const unsigned
 }
 #endif
 
+// The end of the line that starts at p: its CR or LF, or end. Adds to *seen what the line
+// holds that needs cleaning: kHasNul, and kHasHighByte, which may be left out when
+// knownValid says the text is valid UTF-8. Both the file reader and CUtf8Lines cut here.
+const unsigned char* FindLineEnd(const unsigned char* p, const unsigned char* end,
+                                 bool knownValid, unsigned* seen) {
+#ifdef LUMO_LINES_AVX2
+  // In text known to be valid the high bytes need no tracking: only the stops are sought.
+  if (knownValid && CpuHasAvx2()) {
+    for (;;) {
+      p = FindLineStop(p, end);
+      if (p == end || *p != 0) return p;
+      *seen |= kHasNul;
+      ++p;
+    }
+  }
+#else
+  (void)knownValid;
+#endif
+  for (;;) {
+    // Plain text goes eight bytes at a time, up to a block with a CR, LF or NUL in it.
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (ZeroByteFlags(word) | ZeroByteFlags(word ^ (kOnes * kCr)) |
+          ZeroByteFlags(word ^ (kOnes * kLf)))
+        break;
+      if (word & kHighBits) *seen |= kHasHighByte;
+      p += 8;
+    }
+    // Then byte by byte through that block, to the line's end or the next block.
+    const unsigned char* const stop = std::min(p + 8, end);
+    unsigned kind = 0;
+    while (p < stop && !((kind = kByteKinds.kind[*p]) & kLineEnd)) {
+      *seen |= kind;
+      ++p;
+    }
+    if (p == end || (kind & kLineEnd)) return p;
+  }
+}
+
+// Cleans a line found by FindLineEnd, which reported seen: its NUL characters are
+// removed and, when checkUtf8, its invalid UTF-8 sequences replaced. A line that had to
+// be cleaned views *scratch afterwards.
+void CleanLine(std::string_view* line, unsigned seen, bool checkUtf8, std::string* scratch) {
+  if (seen & kHasNul) {
+    scratch->assign(*line);
+    scratch->erase(std::remove(scratch->begin(), scratch->end(), '\0'), scratch->end());
+    *line = *scratch;
+  }
+  if ((seen & kHasHighByte) && checkUtf8 && !IsValidUtf8(*line)) {
+    *scratch = SanitizeUtf8(*line);
+    *line = *scratch;
+  }
+}
+
 // Score at which the examined start of a file without a mark counts as UTF-8.
 constexpr int kUtf8Certain = 100;
 
@@ -181,16 +236,10 @@ void CTextFileRead::ReadLine8(std::string& line) {
     if (Fill() && m_buffer[m_bufferPos] == kLf) ++m_bufferPos;
   }
   unsigned seen = 0;  // kHasNul and kHasHighByte of the bytes collected
-  for (;;) {
-    if (!Fill()) break;  // end of file: the line ends here
+  while (Fill()) {      // at the end of the file the line ends
     const unsigned char* const begin = m_buffer.data() + m_bufferPos;
     const unsigned char* const end = m_buffer.data() + m_bufferFill;
-    const unsigned char* p = begin;
-    unsigned kind = 0;
-    while (p < end && !((kind = kByteKinds.kind[*p]) & kLineEnd)) {
-      seen |= kind;
-      ++p;
-    }
+    const unsigned char* const p = FindLineEnd(begin, end, false, &seen);
     line.append(reinterpret_cast<const char*>(begin), p - begin);
     m_bufferPos += p - begin;
     if (p < end) {
@@ -199,19 +248,24 @@ void CTextFileRead::ReadLine8(std::string& line) {
       break;
     }
   }
-  if (seen & kHasNul) line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());
-  if ((seen & kHasHighByte) && m_encoding == TextEncoding::Utf8 && !IsValidUtf8(line))
-    line = SanitizeUtf8(line);
+  std::string_view cleaned = line;
+  std::string scratch;
+  CleanLine(&cleaned, seen, m_encoding == TextEncoding::Utf8, &scratch);
+  if (cleaned.data() == scratch.data()) line.swap(scratch);
+}
+
+Utf16ByteOrder CTextFileRead::UnitOrder() const {
+  return m_encoding == TextEncoding::Utf16LE ? Utf16ByteOrder::kLittleEndian
+                                             : Utf16ByteOrder::kBigEndian;
 }
 
 bool CTextFileRead::ReadUnit16(char16_t* unit) {
-  unsigned char bytes[2];
-  for (unsigned char& b : bytes) {
+  char bytes[2];
+  for (char& b : bytes) {
     if (!Fill()) return false;  // an odd last byte is dropped with it
-    b = m_buffer[m_bufferPos++];
+    b = static_cast<char>(m_buffer[m_bufferPos++]);
   }
-  *unit = m_encoding == TextEncoding::Utf16LE ? static_cast<char16_t>(bytes[0] | bytes[1] << 8)
-                                              : static_cast<char16_t>(bytes[0] << 8 | bytes[1]);
+  DecodeUtf16Units(std::string_view(bytes, 2), UnitOrder(), unit);
   return true;
 }
 
@@ -248,43 +302,9 @@ std::ptrdiff_t CTextFileRead::ReadRemainder(char* out, size_t size) {
   return static_cast<std::ptrdiff_t>(total);
 }
 
-const unsigned char* CUtf8Lines::FindLineEnd(const unsigned char* p, unsigned* seen) const {
-#ifdef LUMO_LINES_AVX2
-  // In text known to be valid the high bytes need no tracking: only the stops are sought.
-  if (m_allValid && CpuHasAvx2()) {
-    for (;;) {
-      p = FindLineStop(p, m_end);
-      if (p == m_end || *p != 0) return p;
-      *seen |= kHasNul;
-      ++p;
-    }
-  }
-#endif
-  for (;;) {
-    // Plain text goes eight bytes at a time, up to a block with a CR, LF or NUL in it.
-    while (m_end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if (ZeroByteFlags(word) | ZeroByteFlags(word ^ (kOnes * kCr)) |
-          ZeroByteFlags(word ^ (kOnes * kLf)))
-        break;
-      if (word & kHighBits) *seen |= kHasHighByte;
-      p += 8;
-    }
-    // Then byte by byte through that block, to the line's end or the next block.
-    const unsigned char* const stop = std::min(p + 8, m_end);
-    unsigned kind = 0;
-    while (p < stop && !((kind = kByteKinds.kind[*p]) & kLineEnd)) {
-      *seen |= kind;
-      ++p;
-    }
-    if (p == m_end || (kind & kLineEnd)) return p;
-  }
-}
-
 std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
-  const bool little = m_encoding == TextEncoding::Utf16LE;
   std::vector<char> block(std::min<size_t>(maxBytes, 1 << 20) + 2);
+  std::vector<char16_t> units(block.size() / 2);
   char* o = out;
   size_t left = maxBytes;  // file bytes still to read
   size_t carried = 0;      // the odd byte at the end of the last block
@@ -295,10 +315,10 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
     if (got < 0) return -1;
     left -= static_cast<size_t>(got);
     const size_t have = carried + static_cast<size_t>(got);
-    const size_t whole = have & ~size_t{1};
-    const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
-    for (size_t i = 0; i < whole; i += 2) {
-      const char32_t unit = little ? (bytes[i] | bytes[i + 1] << 8) : (bytes[i] << 8 | bytes[i + 1]);
+    const size_t count =
+        DecodeUtf16Units(std::string_view(block.data(), have), UnitOrder(), units.data());
+    for (size_t i = 0; i < count; ++i) {
+      const char32_t unit = units[i];
       // A NUL unit is kept as a NUL byte, for the line to drop as ReadLine does (so it
       // still parts CR from LF); a surrogate pair around it is joined all the same.
       if (unit == 0) {
@@ -317,8 +337,8 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
         o = EncodeUtf8(o, unit);  // a lone low surrogate becomes U+FFFD
     }
     if (got == 0 || left == 0) break;
-    carried = have - whole;
-    if (carried) block[0] = block[whole];
+    carried = have - 2 * count;
+    if (carried) block[0] = block[2 * count];
   }
   if (high != 0) o = EncodeUtf8(o, kReplacementChar);
   return o - out;
@@ -328,21 +348,12 @@ bool CUtf8Lines::Next(std::string_view* line, std::string* scratch) {
   if (m_next >= m_end) return false;
   const unsigned char* const begin = m_next;
   unsigned seen = 0;  // kHasNul and kHasHighByte of the line's bytes
-  const unsigned char* p = FindLineEnd(begin, &seen);
+  const unsigned char* p = FindLineEnd(begin, m_end, m_allValid, &seen);
   *line = std::string_view(reinterpret_cast<const char*>(begin), static_cast<size_t>(p - begin));
   // Past the break; a CR LF is one break.
   if (p < m_end) p += (*p == kCr && p + 1 < m_end && p[1] == kLf) ? 2 : 1;
   m_next = p;
-
-  if (seen & kHasNul) {
-    scratch->assign(*line);
-    scratch->erase(std::remove(scratch->begin(), scratch->end(), '\0'), scratch->end());
-    *line = *scratch;
-  }
-  if ((seen & kHasHighByte) && !m_allValid && !IsValidUtf8(*line)) {
-    *scratch = SanitizeUtf8(*line);
-    *line = *scratch;
-  }
+  CleanLine(line, seen, !m_allValid, scratch);
   return true;
 }
 

@@ -79,6 +79,8 @@ class CTextFileRead : public CTextFileBase {
 
  private:
   void DetectEncoding();
+  // The byte order of a UTF-16 file's code units.
+  Utf16ByteOrder UnitOrder() const;
   // Reads one UTF-16 code unit; false at the end of the file.
   bool ReadUnit16(char16_t* unit);
   void ReadLine8(std::string& line);
@@ -109,11 +111,6 @@ class CUtf8Lines {
   size_t Consumed() const { return static_cast<size_t>(m_next - m_begin); }
 
  private:
-  // The end of the line that starts at p: its break, or the end of the text. Adds to
-  // *seen what the line holds that needs cleaning (NULs; high bytes, unless the whole
-  // text is known to be valid).
-  const unsigned char* FindLineEnd(const unsigned char* p, unsigned* seen) const;
-
   const unsigned char* m_begin;
   const unsigned char* m_next;
   const unsigned char* m_end;

@@ -97,13 +97,8 @@ std::wstring Decode(IniEncoding encoding, std::string_view bytes) {
   switch (encoding) {
     case IniEncoding::kUtf8:
       return Utf8ToWideText(bytes);
-    case IniEncoding::kUtf16Le: {
-      std::u16string units;
-      for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                              static_cast<unsigned char>(bytes[i + 1]) << 8));
-      return Utf16ToWide(units);
-    }
+    case IniEncoding::kUtf16Le:
+      return Utf16ToWide(DecodeUtf16Units(bytes, Utf16ByteOrder::kLittleEndian));
     case IniEncoding::kAnsi:
       break;
   }

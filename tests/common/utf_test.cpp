@@ -35,6 +35,32 @@ TEST(Utf8, ValidAndInvalidSequences) {
   }
 }
 
+// Units are read in either byte order, high bytes without sign extension, lone
+// surrogates and NULs as they are; an odd last byte is no unit.
+TEST(Utf16Units, DecodedFromBytesInEitherOrder) {
+  const auto le = Utf16ByteOrder::kLittleEndian;
+  const auto be = Utf16ByteOrder::kBigEndian;
+  struct Case {
+    std::string bytes;
+    Utf16ByteOrder order;
+    std::u16string units;
+  } cases[] = {
+      {"", le, u""},
+      {"x", le, u""},
+      {std::string("A\0\x60\x4F", 4), le, u"A\u4F60"},
+      {std::string("\0A\x4F\x60", 4), be, u"A\u4F60"},
+      {"\xFF\xFE\x80", le, u"\uFEFF"},
+      {"\xFF\xFE", be, u"\uFFFE"},
+      {std::string("\x3D\xD8\0\0\x00\xDE", 6), le, {char16_t{0xD83D}, 0, char16_t{0xDE00}}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(DecodeUtf16Units(c.bytes, c.order) == c.units) << c.bytes.size() << " bytes";
+    std::u16string into(c.bytes.size() / 2, u'?');
+    EXPECT_EQ(DecodeUtf16Units(c.bytes, c.order, into.data()), c.units.size());
+    EXPECT_TRUE(into == c.units);
+  }
+}
+
 // Well-formed UTF-8 straight from the table of well-formed byte sequences.
 bool WellFormed(std::string_view s) {
   size_t i = 0;
