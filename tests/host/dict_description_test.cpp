@@ -5,7 +5,7 @@
 #include "common/paths.h"
 #include "common/utf.h"
 #include "platform/file_system.h"
-#include "tests/host/host_test_support.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

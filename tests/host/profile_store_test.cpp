@@ -8,7 +8,7 @@
 
 #include "common/utf.h"
 #include "host/registration.h"
-#include "tests/host/host_test_support.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

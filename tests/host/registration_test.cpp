@@ -8,7 +8,7 @@
 #include "package/package_writer.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
-#include "tests/host/host_test_support.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "package/package_reader.h"
-#include "tests/reader/reader_fixtures.h"
+#include "tests/package/reader_fixtures.h"
 
 namespace {
 

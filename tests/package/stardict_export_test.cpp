@@ -11,7 +11,7 @@
 #include "package/package_reader.h"
 #include "package/dictzip.h"
 #include "package/stardict_export.h"
-#include "tests/reader/reader_fixtures.h"
+#include "tests/package/reader_fixtures.h"
 
 namespace {
 

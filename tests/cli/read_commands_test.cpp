@@ -10,7 +10,7 @@
 #include "common/utf.h"
 #include "package/package_reader.h"
 #include "textio/line_parse.h"
-#include "tests/reader/reader_fixtures.h"
+#include "tests/package/reader_fixtures.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "tests/host/host_test_support.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

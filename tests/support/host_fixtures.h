@@ -1,5 +1,5 @@
 #pragma once
-// Fixtures for the registration tests: packages, StarDict dictionaries and settings files
+// Fixtures shared by the host, package and command tests: packages, StarDict dictionaries
 // built in a temporary folder, and a sink that records the messages shown.
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "tests/host/host_test_support.h"
+#include "tests/support/host_fixtures.h"
 
 #include <zlib.h>
 
@@ -30,7 +30,7 @@ std::wstring ListedPath(const lumo_test::TempDir& dir, const std::wstring& name)
 }
 
 std::wstring FixturePath(const std::wstring& name) {
-  return Utf8ToWideText(LUMO_HOST_FIXTURE_DIR) + platform::kPathSeparator + name;
+  return Utf8ToWideText(LUMO_FIXTURE_DIR) + platform::kPathSeparator + name;
 }
 
 std::string MetaBytes(const std::vector<std::u16string>& items) {

@@ -7,7 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/profile.h"
 #include "platform/settings_location.h"
-#include "tests/host/host_test_support.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

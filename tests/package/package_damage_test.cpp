@@ -7,7 +7,7 @@
 #include <string>
 
 #include "package/package_reader.h"
-#include "tests/reader/reader_fixtures.h"
+#include "tests/package/reader_fixtures.h"
 
 namespace {
 
