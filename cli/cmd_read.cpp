@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <system_error>
 #include <vector>
 
@@ -318,26 +319,25 @@ LdicCommand AddDumpCommand(CLI::App& ldic) {
   return {&command, [args] { return RunDump(args->package, args->output); }};
 }
 
+// A command over a package and one more required value: a word, a folder.
+LdicCommand AddCommandWithValue(CLI::App& ldic, const char* name, const char* description,
+                                const char* footer, const char* option, const char* help,
+                                const char* valueName,
+                                int (*run)(const std::string& package, const std::string& value)) {
+  auto args = std::make_shared<std::pair<std::string, std::string>>();
+  CLI::App& command = NewCommand(ldic, name, description, footer);
+  AddPackageArgument(command, &args->first);
+  CLI::Option* value = command.add_option(option, args->second, help)->required();
+  if (valueName) value->option_text(valueName);
+  return {&command, [args, run] { return run(args->first, args->second); }};
+}
+
 LdicCommand AddLookupCommand(CLI::App& ldic) {
-  struct Arguments {
-    std::string package, word;
-  };
-  auto args = std::make_shared<Arguments>();
-  CLI::App& command = NewCommand(ldic, "lookup", kLookupDescription, kLookupFooter);
-  AddPackageArgument(command, &args->package);
-  command.add_option("WORD", args->word, "the headword to look up")->required();
-  return {&command, [args] { return RunLookup(args->package, args->word); }};
+  return AddCommandWithValue(ldic, "lookup", kLookupDescription, kLookupFooter, "WORD",
+                             "the headword to look up", nullptr, &RunLookup);
 }
 
 LdicCommand AddExportCommand(CLI::App& ldic) {
-  struct Arguments {
-    std::string package, folder;
-  };
-  auto args = std::make_shared<Arguments>();
-  CLI::App& command = NewCommand(ldic, "export", kExportDescription, kExportFooter);
-  AddPackageArgument(command, &args->package);
-  command.add_option("--stardict", args->folder, "the folder to write the StarDict files into")
-      ->required()
-      ->option_text("DIR");
-  return {&command, [args] { return RunExport(args->package, args->folder); }};
+  return AddCommandWithValue(ldic, "export", kExportDescription, kExportFooter, "--stardict",
+                             "the folder to write the StarDict files into", "DIR", &RunExport);
 }
