@@ -1,8 +1,8 @@
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
 
+#include "platform/fault_injection.h"
 #include "platform/file.h"
 #include "platform/stdio_seam.h"
 #include "platform/system_error.h"
@@ -11,25 +11,9 @@ namespace platform {
 
 namespace {
 
-std::atomic<int64_t> g_writeFaultBudget{-1};
-
-// Takes count bytes from the fault budget; false when the simulated disk is full.
-bool ConsumeWriteBudget(size_t count) {
-  int64_t budget = g_writeFaultBudget.load(std::memory_order_relaxed);
-  if (budget < 0) return true;
-  if (static_cast<uint64_t>(budget) < count) {
-    g_writeFaultBudget.store(0);
-    return false;
-  }
-  g_writeFaultBudget.fetch_sub(static_cast<int64_t>(count));
-  return true;
-}
-
 FILE* AsFile(void* f) { return static_cast<FILE*>(f); }
 
 }  // namespace
-
-void SetWriteFaultAfter(int64_t bytes) { g_writeFaultBudget.store(bytes); }
 
 CBinaryFile::CBinaryFile(CBinaryFile&& other) noexcept
     : m_file(std::exchange(other.m_file, nullptr)),
@@ -54,6 +38,10 @@ Status CBinaryFile::Open(const std::wstring& path, Mode mode) {
   Close();
   m_path = path;
   m_error = Status();
+  if (const int injected = detail::InjectedErrno(FileOperation::kOpen, path)) {
+    NoteFailure(injected);
+    return m_error;
+  }
   errno = 0;
   m_file = detail::OpenStdio(path, mode == Mode::kRead ? "rb" : "wb");
   if (m_file == nullptr) NoteFailure(errno);
@@ -63,8 +51,8 @@ Status CBinaryFile::Open(const std::wstring& path, Mode mode) {
 bool CBinaryFile::Write(const void* data, size_t count) {
   if (!m_file) return false;
   if (count == 0) return true;
-  if (!ConsumeWriteBudget(count)) {
-    NoteFailure(ENOSPC);
+  if (const int injected = detail::InjectedErrno(FileOperation::kWrite, m_path, count)) {
+    NoteFailure(injected);
     return false;
   }
   errno = 0;
@@ -75,6 +63,10 @@ bool CBinaryFile::Write(const void* data, size_t count) {
 
 std::ptrdiff_t CBinaryFile::Read(void* buffer, size_t count) {
   if (!m_file) return -1;
+  if (const int injected = detail::InjectedErrno(FileOperation::kRead, m_path)) {
+    NoteFailure(injected);
+    return -1;
+  }
   errno = 0;
   const size_t got = std::fread(buffer, 1, count, AsFile(m_file));
   if (got < count && std::ferror(AsFile(m_file))) {
@@ -105,6 +97,7 @@ int64_t CBinaryFile::Size() {
 Status CBinaryFile::Close() {
   if (!m_file) return m_error;
   FILE* f = AsFile(std::exchange(m_file, nullptr));
+  if (const int injected = detail::InjectedErrno(FileOperation::kFlush, m_path)) NoteFailure(injected);
   errno = 0;
   if (std::fflush(f) != 0 || std::ferror(f)) NoteFailure(errno);
   errno = 0;

@@ -97,8 +97,4 @@ class CBinaryFile {
   Status m_error;
 };
 
-// Test support: makes every CBinaryFile write fail once `bytes` further bytes have been
-// written in the process (a full disk on demand). A negative value switches it off.
-void SetWriteFaultAfter(int64_t bytes);
-
 }  // namespace platform

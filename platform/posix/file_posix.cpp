@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "common/utf.h"
+#include "platform/fault_injection.h"
 #include "platform/file.h"
 #include "platform/system_error.h"
 
@@ -14,6 +15,10 @@ Status CFile::Open(const std::wstring& path) {
   Close();
   m_path = path;
   m_error = Status();
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kOpen, path)) {
+    m_error = ErrnoStatus(StatusKind::kIoError, path, injected);
+    return m_error;
+  }
   do {
     m_fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
   } while (m_fd < 0 && errno == EINTR);
@@ -39,6 +44,10 @@ bool CFile::IsOpen() const { return m_fd >= 0; }
 std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
   if (m_fd < 0) return -1;
   if (const size_t kept = m_replay.Take(buffer, count)) return static_cast<std::ptrdiff_t>(kept);
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kRead, m_path)) {
+    m_error = ErrnoStatus(StatusKind::kIoError, m_path, injected);
+    return -1;
+  }
   for (;;) {
     const ssize_t got = ::read(m_fd, buffer, count);
     if (got >= 0) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/utf.h"
+#include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
@@ -26,11 +27,15 @@ bool PathExists(const std::wstring& path) {
 }
 
 Status RemoveFile(const std::wstring& path) {
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kDelete, path))
+    return ErrnoStatus(StatusKind::kIoError, path, injected);
   if (::unlink(WideToUtf8(path).c_str()) == 0) return Status();
   return LastSystemError(StatusKind::kIoError, path);
 }
 
 Status ReplaceFile(const std::wstring& from, const std::wstring& to) {
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kRename, to))
+    return ErrnoStatus(StatusKind::kIoError, to, injected);
   if (std::rename(WideToUtf8(from).c_str(), WideToUtf8(to).c_str()) == 0) return Status();
   return LastSystemError(StatusKind::kIoError, to);
 }

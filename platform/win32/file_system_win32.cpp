@@ -7,6 +7,7 @@
 // <windows.h> names ReplaceFileW "ReplaceFile"; ours is platform::ReplaceFile.
 #undef ReplaceFile
 
+#include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
@@ -63,6 +64,10 @@ bool PathExists(const std::wstring& path) {
 
 Status RemoveFile(const std::wstring& path) {
   if (path.empty()) return Status::Error(StatusKind::kNotFound, path, 0, "empty path");
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kDelete, path)) {
+    SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, path);
+  }
   if (DeleteFileW(path.c_str()) != 0) return Status();
   return LastSystemError(StatusKind::kIoError, path);
 }
@@ -71,6 +76,10 @@ Status ReplaceFile(const std::wstring& from, const std::wstring& to) {
   // Not the Win32 ReplaceFileW: that one wants the destination to exist already. Both
   // files live in the same folder, so the move is a rename.
   if (from.empty() || to.empty()) return Status::Error(StatusKind::kNotFound, to, 0, "empty path");
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kRename, to)) {
+    SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, to);
+  }
   if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Status();
   return LastSystemError(StatusKind::kIoError, to);
 }

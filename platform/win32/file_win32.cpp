@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/fault_injection.h"
 #include "platform/file.h"
 #include "platform/system_error.h"
 
@@ -26,6 +27,11 @@ Status CFile::Open(const std::wstring& path) {
   m_error = Status();
   if (path.empty()) {
     m_error = Status::Error(StatusKind::kNotFound, path, 0, "empty path");
+    return m_error;
+  }
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kOpen, path)) {
+    SetLastError(static_cast<DWORD>(injected));
+    m_error = LastSystemError(StatusKind::kIoError, path);
     return m_error;
   }
   m_handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -60,6 +66,11 @@ bool CFile::IsOpen() const { return AsHandle(m_handle) != INVALID_HANDLE_VALUE; 
 std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
   if (!IsOpen()) return -1;
   if (const size_t kept = m_replay.Take(buffer, count)) return static_cast<std::ptrdiff_t>(kept);
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kRead, m_path)) {
+    SetLastError(static_cast<DWORD>(injected));
+    m_error = LastSystemError(StatusKind::kIoError, m_path);
+    return -1;
+  }
   auto* out = static_cast<unsigned char*>(buffer);
   size_t total = 0;
   while (total < count) {

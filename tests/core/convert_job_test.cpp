@@ -218,9 +218,11 @@ TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
     WriteBytes(dir.File(L"w.txt"), list);
     CConvertJob job(dir.Path());
     RecordingObserver observer;
-    platform::SetWriteFaultAfter(budget);
-    const bool ok = lumo_test::RunJob(job, dir.File(L"w.txt"), &observer);
-    platform::SetWriteFaultAfter(-1);
+    bool ok;
+    {
+      lumo_test::DiskFullAfter full(dir.Path(), budget);
+      ok = lumo_test::RunJob(job, dir.File(L"w.txt"), &observer);
+    }
     EXPECT_FALSE(ok) << budget;
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kConvertFailed});
     DeleteTempFiles(job.Result());

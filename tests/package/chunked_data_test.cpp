@@ -145,13 +145,6 @@ uint32_t Crc(const std::string& bytes) {
       crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-// Makes every CBinaryFile write fail after a budget for the life of the object.
-class WriteFault {
- public:
-  explicit WriteFault(int64_t bytes) { platform::SetWriteFaultAfter(bytes); }
-  ~WriteFault() { platform::SetWriteFaultAfter(-1); }
-};
-
 class DictzipLayoutTest : public ::testing::TestWithParam<InputCase> {
  protected:
   std::string Compress(unsigned threads) {
@@ -309,12 +302,12 @@ TEST(DictzipTest, WriteFailureAnywhereIsReported) {
   for (unsigned threads : {1u, 3u}) {
     for (int64_t budget : {int64_t{0}, int64_t{5}, tableSize + 1000, fileSize / 2,
                            fileSize - 9, fileSize - 1, written - 1}) {
-      WriteFault fault(budget);
+      lumo_test::DiskFullAfter full(dir.Path(), budget);
       EXPECT_FALSE(CompressDataFile(dir.File(L"in"), dir.File(L"out.dz"), threads))
           << "budget " << budget << ", " << threads << " threads";
     }
     {
-      WriteFault fault(written);
+      lumo_test::DiskFullAfter full(dir.Path(), written);
       EXPECT_TRUE(CompressDataFile(dir.File(L"in"), dir.File(L"out.dz"), threads));
     }
     EXPECT_TRUE(ReadBytes(dir.File(L"out.dz")) == ReadBytes(dir.File(L"ref.dz")))

@@ -152,9 +152,11 @@ TEST(PackageWriter, FailuresLeaveNoPartialPackage) {
   // Disk full at several points: the earlier file at the path stays as it was.
   for (int64_t budget : {0, 10, 40, 60}) {
     WriteBytes(target, "earlier");
-    platform::SetWriteFaultAfter(budget);
-    const Status result = WritePackage(job.Result(), target, meta);
-    platform::SetWriteFaultAfter(-1);
+    Status result;
+    {
+      lumo_test::DiskFullAfter full(dir.Path(), budget);
+      result = WritePackage(job.Result(), target, meta);
+    }
     EXPECT_EQ(result.Kind(), StatusKind::kWriteFailed) << budget;
     // The failure names the package, with the system's reason for a full disk.
     EXPECT_EQ(result.Path(), target) << budget;

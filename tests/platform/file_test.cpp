@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/stream_replay.h"
 #include "tests/support/test_support.h"
 
@@ -219,10 +221,8 @@ TEST(CFileTest, OpenFileIsNotShared) {
 }
 #endif
 
-// Every test leaves the write-fault hook switched off, whatever happens inside it.
 class CBinaryFileTest : public testing::Test {
  protected:
-  void TearDown() override { platform::SetWriteFaultAfter(-1); }
   TempDir m_dir;
 };
 
@@ -309,7 +309,7 @@ TEST_P(CBinaryFileFaultTest, WritesFailOnceTheBudgetIsSpent) {
   const FaultCase& c = GetParam();
   CBinaryFile out;
   ASSERT_TRUE(out.Open(m_dir.File(L"data.bin"), CBinaryFile::Mode::kCreateWrite));
-  platform::SetWriteFaultAfter(c.budget);
+  lumo_test::DiskFullAfter full(m_dir.Path(), c.budget);
   std::vector<bool> results;
   for (size_t size : c.writes) {
     const std::string bytes(size, 'x');
@@ -331,15 +331,63 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CBinaryFileTest, FaultHookSwitchedOffAgainAllowsWrites) {
   CBinaryFile out;
   ASSERT_TRUE(out.Open(m_dir.File(L"data.bin"), CBinaryFile::Mode::kCreateWrite));
-  platform::SetWriteFaultAfter(0);
-  EXPECT_FALSE(out.Write("a", 1));
-  platform::SetWriteFaultAfter(-1);
+  {
+    lumo_test::DiskFullAfter full(m_dir.Path(), 0);
+    EXPECT_FALSE(out.Write("a", 1));
+  }
   EXPECT_TRUE(out.Write("b", 1));
   // The file missed a write: closing still says so, naming the file and the full disk.
   const Status closed = out.Close();
   EXPECT_EQ(closed.Path(), m_dir.File(L"data.bin"));
   EXPECT_EQ(closed.Reason(), std::strerror(ENOSPC));
   EXPECT_EQ(ReadBytes(m_dir.File(L"data.bin")), "b");
+}
+
+// Each kind of operation fails when the plan says so, only under the plan's folder, with
+// the system's code for the chosen fault; a sweep over every operation of a small run
+// fails each exactly once.
+TEST(FaultPlan, FailsTheChosenOperationUnderItsFolderOnly) {
+  TempDir dir, elsewhere;
+  WriteBytes(dir.File(L"in"), "abc");
+  WriteBytes(elsewhere.File(L"in"), "abc");
+  // The operations of one small copy, each checked: open, read, flush (closing), open,
+  // write, flush, rename, delete.
+  const auto copy = [](const TempDir& d) {
+    CBinaryFile in, out;
+    char buffer[8];
+    Status s = in.Open(d.File(L"in"), CBinaryFile::Mode::kRead);
+    const std::ptrdiff_t got = s.ok() ? in.Read(buffer, sizeof buffer) : -1;
+    if (s.ok() && got < 0) s = in.Error();
+    const Status readClosed = in.Close();
+    if (s.ok()) s = readClosed;
+    if (s.ok()) s = out.Open(d.File(L"tmp"), CBinaryFile::Mode::kCreateWrite);
+    if (s.ok() && !out.Write(buffer, static_cast<size_t>(got))) s = out.Error();
+    const Status closed = out.Close();
+    if (s.ok()) s = closed;
+    if (s.ok()) s = platform::ReplaceFile(d.File(L"tmp"), d.File(L"out"));
+    if (s.ok()) s = platform::RemoveFile(d.File(L"out"));
+    return s;
+  };
+
+  platform::CFaultPlan counting(dir.Path());
+  {
+    platform::CScopedFaultPlan installed(&counting);
+    ASSERT_TRUE(copy(dir).ok());
+    ASSERT_TRUE(copy(elsewhere).ok());
+  }
+  const int64_t operations = counting.Count(platform::FileOperation::kAny);
+  EXPECT_EQ(counting.Count(platform::FileOperation::kOpen), 2);
+  EXPECT_EQ(counting.Count(platform::FileOperation::kRename), 1);
+
+  for (int64_t n = 1; n <= operations; ++n) {
+    platform::CFaultPlan plan(dir.Path());
+    plan.FailAt(platform::FileOperation::kAny, n, platform::Fault::kDiskFull);
+    platform::CScopedFaultPlan installed(&plan);
+    const Status failed = copy(dir);
+    EXPECT_FALSE(failed.ok()) << "operation " << n;
+    EXPECT_EQ(plan.Injected(), 1) << "operation " << n;
+    EXPECT_TRUE(copy(elsewhere).ok()) << "operation " << n;
+  }
 }
 
 }  // namespace

@@ -43,8 +43,9 @@ TEST(ConversionService, PathChecksInTheDialogsOrder) {
     const std::optional<ConvertProblem> problem = CheckConvertPaths(request);
     EXPECT_EQ(problem ? std::optional(problem->message) : std::nullopt, c.expected) << c.label;
     // A missing file or folder is told with the system's reason.
-    if (problem && problem->message != UserMessage::kSaveIsInput)
+    if (problem && problem->message != UserMessage::kSaveIsInput) {
       EXPECT_FALSE(problem->cause.Reason().empty()) << c.label;
+    }
   }
 }
 

@@ -1,13 +1,15 @@
 #pragma once
-// Helpers shared by the test programs: a temporary folder per test, file contents, and an
-// observer that records what a conversion job reports.
+// Helpers shared by the test programs: a temporary folder per test, a full disk in it, file
+// contents, and an observer that records what a conversion job reports.
 
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/convert_job.h"
+#include "platform/fault_injection.h"
 
 namespace lumo_test {
 
@@ -26,6 +28,19 @@ class TempDir {
 
  private:
   std::wstring m_path;
+};
+
+// A full disk for the files under folder while the object lives: writes there fail once
+// `bytes` more bytes have been written.
+class DiskFullAfter {
+ public:
+  DiskFullAfter(const std::wstring& folder, int64_t bytes) : m_plan(folder), m_installed(&m_plan) {
+    m_plan.FailWritesAfter(bytes);
+  }
+
+ private:
+  platform::CFaultPlan m_plan;
+  platform::CScopedFaultPlan m_installed;
 };
 
 // Wide paths to and from std::filesystem without loss on every platform.
