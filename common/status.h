@@ -18,6 +18,7 @@ enum class StatusKind {
   // Generic kinds, as the platform layer reports them.
   kIoError,          // the system refused an open, read, write, rename or delete
   kNotFound,         // the file or folder is not there
+  kAlreadyExists,    // a file that must be new has a name already taken
   kCorrupt,          // the bytes are not what the format says
   kInvalidArgument,  // a value the operation cannot take
   // Kinds of a conversion, each shown with its own fixed message.

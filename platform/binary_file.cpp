@@ -43,8 +43,12 @@ Status CBinaryFile::Open(const std::wstring& path, Mode mode) {
     return m_error;
   }
   errno = 0;
-  m_file = detail::OpenStdio(path, mode == Mode::kRead ? "rb" : "wb");
-  if (m_file == nullptr) NoteFailure(errno);
+  m_file = mode == Mode::kCreateNew ? detail::CreateNewStdio(path)
+                                    : detail::OpenStdio(path, mode == Mode::kRead ? "rb" : "wb");
+  if (m_file == nullptr) {
+    NoteFailure(errno);
+    if (errno == EEXIST) m_error = m_error.WithKind(StatusKind::kAlreadyExists);
+  }
   return m_error;
 }
 

@@ -62,6 +62,8 @@ class CBinaryFile {
   enum class Mode {
     kRead,         // existing file, reading
     kCreateWrite,  // create or truncate, writing
+    kCreateNew,    // create, writing; fails (kAlreadyExists) when the name is taken, even
+                   // by a link, so the file is ours alone
   };
 
   CBinaryFile() = default;

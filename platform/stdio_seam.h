@@ -1,5 +1,5 @@
 #pragma once
-// Internal to platform/: the three C runtime calls whose names differ between the
+// Internal to platform/: the C runtime calls whose names differ between the
 // operating systems. CBinaryFile is written once over them.
 
 #include <cstdint>
@@ -9,6 +9,9 @@
 namespace platform::detail {
 
 FILE* OpenStdio(const std::wstring& path, const char* mode);
+// Creates a new file for binary writing; fails (errno EEXIST) when anything, a link
+// included, already has that name.
+FILE* CreateNewStdio(const std::wstring& path);
 bool SeekStdio(FILE* file, int64_t offset, int origin);
 int64_t TellStdio(FILE* file);
 

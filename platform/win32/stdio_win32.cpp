@@ -1,6 +1,10 @@
 // The C runtime's wide and 64-bit file calls, so that paths keep every character and files
 // larger than 2 GiB can be positioned.
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "platform/stdio_seam.h"
@@ -12,6 +16,17 @@ FILE* OpenStdio(const std::wstring& path, const char* mode) {
   std::wstring wideMode;
   for (const char* c = mode; *c; ++c) wideMode.push_back(static_cast<wchar_t>(*c));
   return _wfopen(path.c_str(), wideMode.c_str());
+}
+
+FILE* CreateNewStdio(const std::wstring& path) {
+  if (path.empty()) return nullptr;
+  // _O_CREAT with _O_EXCL is CreateFileW's CREATE_NEW.
+  const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                        _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* file = _wfdopen(fd, L"wb");
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 bool SeekStdio(FILE* file, int64_t offset, int origin) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,35 @@ TEST_F(CBinaryFileTest, CreateTruncatesExistingFile) {
   ASSERT_TRUE(out.Write("xy", 2));
   ASSERT_TRUE(out.Close());
   EXPECT_EQ(ReadBytes(path), "xy");
+}
+
+// A new file is ours alone: any file or link already of that name is left as it was and
+// the open says the name is taken.
+TEST_F(CBinaryFileTest, CreateNewNeverOpensAnExistingName) {
+  const std::wstring taken = m_dir.File(L"taken.bin");
+  WriteBytes(taken, "theirs");
+  std::vector<std::wstring> names = {taken};
+#ifndef _WIN32
+  const auto link = [&](const std::wstring& name, const std::wstring& target) {
+    std::filesystem::create_symlink(lumo_test::FsPath(target), lumo_test::FsPath(m_dir.File(name)));
+    names.push_back(m_dir.File(name));
+  };
+  link(L"to-taken.bin", taken);
+  link(L"dangling.bin", m_dir.File(L"nowhere.bin"));
+#endif
+  for (const std::wstring& name : names) {
+    CBinaryFile out;
+    EXPECT_EQ(out.Open(name, CBinaryFile::Mode::kCreateNew).Kind(), StatusKind::kAlreadyExists);
+    EXPECT_FALSE(out.IsOpen());
+  }
+  EXPECT_EQ(ReadBytes(taken), "theirs");
+  EXPECT_FALSE(platform::PathExists(m_dir.File(L"nowhere.bin")));
+
+  CBinaryFile out;
+  ASSERT_TRUE(out.Open(m_dir.File(L"new.bin"), CBinaryFile::Mode::kCreateNew));
+  ASSERT_TRUE(out.Write("ours", 4));
+  ASSERT_TRUE(out.Close());
+  EXPECT_EQ(ReadBytes(m_dir.File(L"new.bin")), "ours");
 }
 
 TEST_F(CBinaryFileTest, OperationsOnUnopenedOrMissingFileFail) {
