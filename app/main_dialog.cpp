@@ -225,6 +225,7 @@ void CLumoDictGenDlg::OnConvert() {
 
   if (const std::optional<ConvertProblem> problem = CheckConvertFacts(request)) {
     ui::ShowWarning(m_hWnd, problem->message);
+    if (problem->message == UserMessage::kMetadataTooLong) ::SetFocus(GetDlgItem(IDC_EDIT_NAME));
     return;
   }
 

@@ -50,6 +50,8 @@
 #define IDS_INPUT_PROMPT 220
 #define IDS_TITLE 221
 #define IDS_WINDOW_FAILED 222
+#define IDS_DISK_FULL 223
+#define IDS_METADATA_TOO_LONG 224
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

@@ -11,6 +11,11 @@ std::string Status::Where() const {
   return text;
 }
 
+UserMessage MessageFor(const Status& status) {
+  if (status.DiskFull() && status.Kind() != StatusKind::kCancelled) return UserMessage::kDiskFull;
+  return MessageOfKind(status.Kind());
+}
+
 UserMessage MessageOfKind(StatusKind kind) {
   switch (kind) {
     case StatusKind::kCancelled: return UserMessage::kConvertCancelled;

@@ -46,6 +46,13 @@ class Status {
     s.m_reason = std::move(reason);
     return s;
   }
+  // The same failure, known to be for lack of space on the disk (the platform layer
+  // tells from the system's code); it stays so under another kind or path.
+  Status AsDiskFull() const& {
+    Status s = *this;
+    if (!s.ok()) s.m_diskFull = true;
+    return s;
+  }
 
   bool ok() const { return m_kind == StatusKind::kOk; }
   // As ok(), so that `if (!file.Open(...))` reads as it always has.
@@ -54,6 +61,7 @@ class Status {
   const std::wstring& Path() const { return m_path; }
   int OsError() const { return m_osError; }
   const std::string& Reason() const { return m_reason; }
+  bool DiskFull() const { return m_diskFull; }
 
   // The same failure under another kind, keeping path and reason; success stays success.
   Status WithKind(StatusKind kind) const& {
@@ -78,8 +86,12 @@ class Status {
   std::wstring m_path;
   int m_osError = 0;
   std::string m_reason;
+  bool m_diskFull = false;
 };
 
 // The fixed message the user is shown for a failure of this kind (kConvertFailed for the
 // generic kinds).
 UserMessage MessageOfKind(StatusKind kind);
+// The fixed message for this failure: a full disk says so, whatever the step that met
+// it; otherwise the message of its kind.
+UserMessage MessageFor(const Status& status);

@@ -36,6 +36,8 @@ constexpr Text kTexts[] = {
     T(kInputPrompt, "请选择要转换的文件(格式为: .csv, .txt)"),
     T(kTitle, "Lumo词典格式转换助手"),
     T(kWindowFailed, "无法打开程序窗口，请重新启动程序。"),
+    T(kDiskFull, "磁盘空间不足，无法保存词库。"),
+    T(kMetadataTooLong, "词库信息过长，请缩短名称、作者或版本。"),
 };
 
 #undef T

@@ -27,7 +27,12 @@ enum class UserMessage : int {
   kInputPrompt = 220,
   kTitle = 221,
   kWindowFailed = 222,         // the program's window could not be made
+  kDiskFull = 223,             // "磁盘空间不足，无法保存词库。"
+  kMetadataTooLong = 224,      // "词库信息过长，请缩短名称、作者或版本。"
 };
+
+// The highest id, for walks over every message.
+constexpr UserMessage kLastUserMessage = UserMessage::kMetadataTooLong;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

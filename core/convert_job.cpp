@@ -70,7 +70,7 @@ void CConvertJob::Progress(int percent) {
 bool CConvertJob::Fail(Status failure) {
   m_outcome = std::move(failure);
   if (m_outcome.Kind() != StatusKind::kCancelled && m_observer)
-    m_observer->ShowWarning(MessageOfKind(m_outcome.Kind()), m_outcome);
+    m_observer->ShowWarning(MessageFor(m_outcome), m_outcome);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include "service/conversion_service.h"
 
+#include "package/format.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
 #include "platform/file_system.h"
@@ -37,6 +38,9 @@ std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request) {
 
 std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request) {
   if (request.facts.name.empty()) return ConvertProblem{UserMessage::kNameEmpty, {}};
+  // LumoDict cannot list a package whose facts take more room than it reads.
+  if (2 * BuildMetadataBlock(request.facts).size() > kMaxHostMetadataLength)
+    return ConvertProblem{UserMessage::kMetadataTooLong, {}};
   return std::nullopt;
 }
 
@@ -60,7 +64,7 @@ bool FinishConversion(const CConvertJob& job, bool converted, const std::wstring
   if (converted) {
     const Status result = WritePackage(job.Result(), packagePath, metaBlock, progress);
     written = result.ok();
-    if (!written) sink.ShowWarning(MessageOfKind(result.Kind()), result);
+    if (!written) sink.ShowWarning(MessageFor(result), result);
   }
   if (!DeleteTempFiles(job.Result())) sink.ShowWarning(UserMessage::kTempDeleteFailed, {});
   return written;

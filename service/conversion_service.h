@@ -49,7 +49,8 @@ struct ConvertProblem {
 // The first problem with the paths: both wrong, the word list missing, the save folder
 // wrong, or the package would replace the word list.
 std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request);
-// The first problem with the facts: the name is empty.
+// The first problem with the facts: the name is empty, or the facts take more room than
+// LumoDict reads of a package.
 std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request);
 
 // A job for a checked request: temporary files in its folder, the word list open, the

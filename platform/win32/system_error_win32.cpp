@@ -33,7 +33,8 @@ Status LastSystemError(StatusKind kind, const std::wstring& path) {
   const DWORD code = ::GetLastError();
   if (kind == StatusKind::kIoError && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND))
     kind = StatusKind::kNotFound;
-  return Status::Error(kind, path, static_cast<int>(code), SystemMessage(code));
+  const Status status = Status::Error(kind, path, static_cast<int>(code), SystemMessage(code));
+  return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? status.AsDiskFull() : status;
 }
 
 }  // namespace platform

@@ -43,7 +43,7 @@ std::wstring CurrentDirectory() {
 }  // namespace
 
 TEST(AppResources, StringTableHoldsEveryUserMessage) {
-  for (int id = static_cast<int>(UserMessage::kCaption); id <= static_cast<int>(UserMessage::kTitle);
+  for (int id = static_cast<int>(UserMessage::kCaption); id <= static_cast<int>(kLastUserMessage);
        ++id) {
     const auto message = static_cast<UserMessage>(id);
     const wchar_t* resource = nullptr;

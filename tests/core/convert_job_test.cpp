@@ -211,7 +211,7 @@ TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kConvertFailed});
     EXPECT_EQ(job.Outcome().Kind(), StatusKind::kWriteFailed);
   }
-  // A full disk while the data or the compressed file is written.
+  // A full disk while the data or the compressed file is written: said as such.
   for (int64_t budget : {0, 20, 40}) {
     std::string list;
     for (int i = 0; i < 50; ++i) list += "w" + std::to_string(i) + ",explanation\n";
@@ -224,7 +224,7 @@ TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
       ok = lumo_test::RunJob(job, dir.File(L"w.txt"), &observer);
     }
     EXPECT_FALSE(ok) << budget;
-    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kConvertFailed});
+    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kDiskFull});
     DeleteTempFiles(job.Result());
   }
 }

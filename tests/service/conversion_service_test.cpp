@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "host/dict_description.h"
 #include "package/package_reader.h"
 #include "service/conversion_service.h"
 #include "tests/support/test_support.h"
@@ -108,6 +109,83 @@ TEST(ConversionService, RunWritesThePackageAndCleansUp) {
   EXPECT_EQ(observer.Causes()[0].Path(), nowhere);
   EXPECT_FALSE(observer.Causes()[0].Reason().empty());
   EXPECT_FALSE(lumo_test::FileExists(job->Result().temp.data));
+}
+
+// Every package the checks let through can be listed by LumoDict: the first name too long
+// for it is refused, every shorter one converts to a package the host's reader describes.
+TEST(ConversionService, FactsLongerThanLumoDictReadsAreRefused) {
+  TempDir dir;
+  ConvertRequest request;
+  request.wordList = dir.File(L"w.txt");
+  WriteBytes(request.wordList, "apple,red fruit\n");
+  request.folder = dir.Path();
+  request.package = dir.File(L"w.ldic");
+  request.facts = {L"", L"作者", L"7", L"1.0", L"2026年12月8日"};
+
+  size_t firstRefused = 0;
+  for (size_t length = 400; length <= 520 && firstRefused == 0; length += 1) {
+    request.facts.name.assign(length, L'词');
+    const std::optional<ConvertProblem> problem = CheckConvertFacts(request);
+    if (problem) {
+      EXPECT_EQ(problem->message, UserMessage::kMetadataTooLong);
+      firstRefused = length;
+      break;
+    }
+    if (length % 20 != 0 && length < 480) continue;  // converting every length is slow
+    RecordingObserver observer;
+    std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+    ConvertThreadProc(job.get());
+    ASSERT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
+                                 BuildMetadataBlock(request.facts), {}, observer));
+    PackageHeader header;
+    std::map<std::wstring, std::wstring> facts;
+    EXPECT_TRUE(ReadPackageInfo(request.package, &header, &facts)) << length;
+    EXPECT_EQ(facts[L"N"], request.facts.name) << length;
+  }
+  EXPECT_GT(firstRefused, 0u) << "a 520-character name must be refused";
+  // Longer names stay refused.
+  request.facts.name.assign(2000, L'a');
+  EXPECT_TRUE(CheckConvertFacts(request));
+}
+
+// A write that fails for lack of space says so, wherever it happens; other failures keep
+// their own messages.
+TEST(ConversionService, AFullDiskIsToldAsSuch) {
+  struct FaultCase {
+    const char* label;
+    platform::FileOperation operation;
+    platform::Fault fault;
+    bool inJob;  // the data file, while converting; else the package
+    UserMessage expected;
+  };
+  const FaultCase cases[] = {
+      {"data file, full", platform::FileOperation::kWrite, platform::Fault::kDiskFull, true, UserMessage::kDiskFull},
+      {"data file, I/O", platform::FileOperation::kWrite, platform::Fault::kIoError, true, UserMessage::kConvertFailed},
+      {"package, full", platform::FileOperation::kWrite, platform::Fault::kDiskFull, false, UserMessage::kDiskFull},
+      {"package, I/O", platform::FileOperation::kWrite, platform::Fault::kIoError, false, UserMessage::kConvertFailed},
+      {"package not made, full", platform::FileOperation::kOpen, platform::Fault::kDiskFull, false, UserMessage::kDiskFull},
+      {"package not made", platform::FileOperation::kOpen, platform::Fault::kAccessDenied, false, UserMessage::kPackageCreateFailed},
+  };
+  for (const FaultCase& c : cases) {
+    TempDir dir, out;
+    ConvertRequest request;
+    request.wordList = dir.File(L"w.txt");
+    WriteBytes(request.wordList, "apple,red fruit\nbee\tinsect\n");
+    request.folder = dir.Path();
+    request.package = out.File(L"w.ldic");
+    request.facts = {L"n", L"", L"", L"", L"d"};
+    platform::CFaultPlan plan(c.inJob ? dir.Path() : out.Path());
+    plan.FailAt(c.operation, 1, c.fault, true);
+    platform::CScopedFaultPlan installed(&plan);
+
+    RecordingObserver observer;
+    std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+    ConvertThreadProc(job.get());
+    EXPECT_FALSE(FinishConversion(*job, observer.DoneSuccess(), request.package,
+                                  BuildMetadataBlock(request.facts), {}, observer));
+    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{c.expected}) << c.label;
+    EXPECT_FALSE(lumo_test::FileExists(request.package)) << c.label;
+  }
 }
 
 }  // namespace
