@@ -214,7 +214,7 @@ void ParseRestBeside(std::string_view rest, CEntryCollector* first, CJoiningThre
 }  // namespace
 
 Status CConvertJob::ReadWordList() {
-  CTextFileRead reader(&m_inputFile);
+  CTextFileRead reader(&m_inputFile, CTextFileRead::kDefaultBlockSize, &m_running);
   const TextEncoding encoding = reader.GetEncoding();
   const bool whole = encoding != TextEncoding::Ansi && m_inputSize > 0 &&
                      m_inputSize <= kWholeFileLimit;

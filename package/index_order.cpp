@@ -271,6 +271,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     CJoiningThread other;
     if (twoThreads) other.Start([&] { count(1); });
     count(0);
+    other.Join();
   }
   std::array<size_t, 257> bounds{};
   for (size_t b = 0, at = 0; b < 256; ++b) {
@@ -295,6 +296,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     CJoiningThread other;
     if (twoThreads) other.Start([&] { layOut(1); });
     layOut(0);
+    other.Join();
   }
 
   // The buckets are finished independently; with two threads each takes the buckets of
@@ -314,6 +316,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     CJoiningThread other;
     if (split > 0) other.Start([&] { finish(0, split); });
     finish(split, 256);
+    other.Join();
   }
 
   // Where each place's entry comes from, written over the keys themselves (a key is as

@@ -9,7 +9,8 @@ namespace platform {
 
 // The program's arguments as wide text (on Windows from the wide command line, so that
 // any path can be given; elsewhere decoded from UTF-8). Also prepares the console for
-// UTF-8 output.
+// UTF-8 output, and the process so that a write past the file-size limit fails as any
+// failed write does.
 std::vector<std::wstring> CommandLineArguments(int argc, char** argv);
 
 bool StderrIsTerminal();

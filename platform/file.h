@@ -22,7 +22,8 @@ class CFile {
   CFile& operator=(const CFile&) = delete;
 
   // Opens for reading only, without sharing: on Windows the open fails while another
-  // program holds the file open.
+  // program holds the file open. Only a regular file or a pipe opens; a pipe is read as
+  // standard input is (Seek goes back over what was read, until StopSeeking).
   Status Open(const std::wstring& path);
   // Opens the process's standard input in the file's place, so that a word list can come
   // from a pipe. Its size is unknown. It cannot seek, so what is read from it is kept and

@@ -9,15 +9,15 @@
 
 namespace {
 
-// Why path is no usable file (wantFolder false) or folder (true); ok when it is one.
+// Why path names nothing, or with wantFolder no folder; ok when it does. A word list that
+// is a folder or a device gets past here: opening it tells the user it cannot be read.
 Status Unusable(const std::wstring& path, bool wantFolder) {
   platform::FileStatus status;
   if (path.empty()) return Status::Error(StatusKind::kNotFound, path, 0, "no path");
   if (!platform::QueryFileStatus(path, &status))
     return platform::LastSystemError(StatusKind::kNotFound, path);
-  if (status.isDirectory != wantFolder)
-    return Status::Error(StatusKind::kInvalidArgument, path, 0,
-                         wantFolder ? "not a folder" : "a folder, not a file");
+  if (wantFolder && !status.isDirectory)
+    return Status::Error(StatusKind::kInvalidArgument, path, 0, "not a folder");
   return Status();
 }
 

@@ -118,6 +118,9 @@ void CleanLine(std::string_view* line, unsigned seen, bool checkUtf8, std::strin
 
 // Score at which the examined start of a file without a mark counts as UTF-8.
 constexpr int kUtf8Certain = 100;
+// Bytes of a file without a mark examined at most; beyond them the file is taken as it
+// would be at its end, so that an endless stream of ASCII is no endless examination.
+constexpr uint64_t kDetectionLimit = 16ull << 20;
 
 // Length of the UTF-8 sequence that lead byte b starts, 0 when b cannot start one.
 int SequenceLength(unsigned char b) {
@@ -146,6 +149,12 @@ void CTextFileBase::Close() {
 bool CTextFileBase::Fill() {
   if (m_bufferPos < m_bufferFill) return true;
   if (m_endOfFile || !m_file) return false;
+  // A cancelled run reads no further: the file seems to end here.
+  if (m_running && !m_running->load(std::memory_order_relaxed)) {
+    m_endOfFile = true;
+    m_bufferPos = m_bufferFill = 0;
+    return false;
+  }
   const std::ptrdiff_t got = m_file->Read(m_buffer.data(), m_buffer.size());
   if (got <= 0) {
     if (got < 0) m_readError = true;
@@ -164,8 +173,10 @@ void CTextFileBase::Rewind() {
   m_endOfFile = m_readError;
 }
 
-CTextFileRead::CTextFileRead(platform::CFile* file, size_t blockSize)
+CTextFileRead::CTextFileRead(platform::CFile* file, size_t blockSize,
+                             const std::atomic<bool>* running)
     : CTextFileBase(file, false, blockSize) {
+  m_running = running;
   if (!m_endOfFile) DetectEncoding();
   // From here on the file is only read forward; standard input need not keep its bytes.
   if (m_file) m_file->StopSeeking();
@@ -194,7 +205,9 @@ void CTextFileRead::DetectEncoding() {
     Rewind();
     m_encoding = TextEncoding::Utf8;
     int score = 0;
-    while (score < kUtf8Certain && Fill()) {
+    uint64_t examined = 0;
+    while (score < kUtf8Certain && examined < kDetectionLimit && Fill()) {
+      ++examined;
       const unsigned char lead = m_buffer[m_bufferPos++];
       if (lead < 0x80) continue;
       const int length = SequenceLength(lead);

@@ -1,9 +1,10 @@
 #pragma once
 // Reading a word list as lines. The encoding is decided once, at construction: by the
-// byte-order mark, or without one by examining the bytes. Lines of an ANSI file are handed
+// byte-order mark, or without one by examining the first bytes (16 MiB at most). Lines of an ANSI file are handed
 // out as they stand, in the system ANSI code page; lines of a UTF-8 or UTF-16 file are
 // handed out as UTF-8, so that no character is lost to the code page.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,6 +45,7 @@ class CTextFileBase {
   bool m_ownsFile;
   bool m_endOfFile;
   bool m_readError = false;
+  const std::atomic<bool>* m_running = nullptr;  // when cleared, reading stops
   std::vector<unsigned char> m_buffer;
   size_t m_bufferPos = 0;   // next byte to hand out
   size_t m_bufferFill = 0;  // bytes the last block delivered
@@ -53,7 +55,10 @@ class CTextFileRead : public CTextFileBase {
  public:
   static constexpr size_t kDefaultBlockSize = 1 << 16;
 
-  explicit CTextFileRead(platform::CFile* file, size_t blockSize = kDefaultBlockSize);
+  // While *running (when given) is set; once it is cleared, the file seems to end at the
+  // next block, during the examination of its encoding as well.
+  explicit CTextFileRead(platform::CFile* file, size_t blockSize = kDefaultBlockSize,
+                         const std::atomic<bool>* running = nullptr);
 
   // True when ReadLine hands out UTF-8 (a UTF-8 or UTF-16 file), false for ANSI lines.
   bool LinesAreUtf8() const { return m_encoding != TextEncoding::Ansi; }

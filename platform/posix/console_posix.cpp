@@ -11,6 +11,9 @@
 namespace platform {
 
 std::vector<std::wstring> CommandLineArguments(int argc, char** argv) {
+  // A write past the file-size limit (ulimit -f) then fails with EFBIG and is reported,
+  // temporary files cleaned up, instead of the signal ending the process.
+  ::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::wstring> args;
   for (int i = 0; i < argc; ++i) args.push_back(Utf8ToWideText(argv[i]));
   return args;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,7 +23,22 @@ Status CFile::Open(const std::wstring& path) {
   do {
     m_fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
   } while (m_fd < 0 && errno == EINTR);
-  if (m_fd < 0) m_error = LastSystemError(StatusKind::kIoError, path);
+  if (m_fd < 0) {
+    m_error = LastSystemError(StatusKind::kIoError, path);
+    return m_error;
+  }
+  // A word list is a file or a pipe. A folder or a device (an endless /dev/zero) is none;
+  // a pipe cannot seek, so what is read from it is kept as from standard input.
+  struct stat st {};
+  if (::fstat(m_fd, &st) != 0) {
+    m_error = LastSystemError(StatusKind::kIoError, path);
+  } else if (S_ISFIFO(st.st_mode)) {
+    m_replay.Start();
+  } else if (!S_ISREG(st.st_mode)) {
+    m_error = Status::Error(StatusKind::kIoError, path, 0,
+                            S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file");
+  }
+  if (!m_error.ok()) Close();
   return m_error;
 }
 

@@ -36,7 +36,19 @@ Status CFile::Open(const std::wstring& path) {
   }
   m_handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (!IsOpen()) m_error = LastSystemError(StatusKind::kIoError, path);
+  if (!IsOpen()) {
+    m_error = LastSystemError(StatusKind::kIoError, path);
+    return m_error;
+  }
+  // A word list is a file or a pipe, not a device such as CON or NUL; a pipe cannot seek,
+  // so what is read from it is kept as from standard input.
+  const DWORD type = GetFileType(AsHandle(m_handle));
+  if (type == FILE_TYPE_PIPE) {
+    m_replay.Start();
+  } else if (type != FILE_TYPE_DISK) {
+    m_error = Status::Error(StatusKind::kIoError, path, 0, "not a regular file");
+    Close();
+  }
   return m_error;
 }
 

@@ -56,7 +56,11 @@ TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {
   request.folder = dir.Path();
   request.wordList = dir.Path();
   request.package = dir.File(L"w.ldic");
-  EXPECT_EQ(CheckConvertPaths(request)->message, UserMessage::kInputMissing);
+  // A folder exists, but cannot be opened as a word list: the run says so.
+  EXPECT_FALSE(CheckConvertPaths(request));
+  RecordingObserver observer;
+  ConvertThreadProc(PrepareConversion(request, &observer).get());
+  EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kInputOpenFailed});
 
   request.wordList = dir.File(L"w.txt");
   WriteBytes(request.wordList, "a,b\n");

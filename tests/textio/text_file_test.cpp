@@ -107,6 +107,25 @@ TEST(TextFileRead, DetectionWithoutMark) {
   EXPECT_EQ(r.lines.back(), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   // A file that ends inside a sequence stays UTF-8.
   EXPECT_EQ(ReadAll("ab\xE4\xBD").encoding, TextEncoding::Utf8);
+  // The look is bounded: past 16 MiB of ASCII the file is taken as it would be at its end.
+  EXPECT_EQ(ReadAll(std::string(16 << 20, 'e') + "\n\xD6\xD0,\xCE\xC4", 1 << 20).encoding,
+            TextEncoding::Utf8);
+}
+
+// A cancelled run reads no further, also not while the encoding is examined.
+TEST(TextFileRead, StopsWhenTheRunIsCancelled) {
+  lumo_test::TempDir dir;
+  lumo_test::WriteBytes(dir.File(L"list.txt"), std::string(1 << 20, 'e') + "\n\xD6\xD0\n");
+  platform::CFile file;
+  ASSERT_TRUE(file.Open(dir.File(L"list.txt")));
+  const std::atomic<bool> running{false};
+  CTextFileRead reader(&file, 4096, &running);
+  EXPECT_EQ(reader.GetEncoding(), TextEncoding::Utf8);  // the GBK line was never seen
+  std::string line;
+  for (int lines = 0; reader.ReadLine(line); ++lines) {
+    EXPECT_TRUE(line.empty());
+    ASSERT_LT(lines, 1);
+  }
 }
 
 TEST(TextFileRead, LongLinesAndBlockBoundaries) {
