@@ -133,9 +133,12 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
       {{"info", "{dir}/named.ldic"}, 0, "Name:          Named\n", ""},
       {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n", ""},
       {{"register", "-q", "{pkg}", "--ini={ini}"}, 0, "", ""},
-      // A package under a temporary file's name is written whole.
+      // A package under a temporary file's name is written whole; a dump over its own
+      // package is refused.
       {{"convert", "-q", "{list}", "-o", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
       {{"verify", "-q", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
+      {{"dump", "{pkg}", "-o", "{pkg}"}, 1, "",
+       "ldic: cannot write the word list \u2014 {pkg}: it is the package itself\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args;
