@@ -137,7 +137,7 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
       {{"convert", "-q", "{list}", "-o", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
       {{"verify", "-q", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
       {{"dump", "{pkg}", "-o", "{pkg}"}, 1, "",
-       "ldic: cannot write the word list \u2014 {pkg}: it is the package itself\n"},
+       "ldic: cannot write the word list \u2014 {pkg}: it is the package itself"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args;
