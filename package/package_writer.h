@@ -46,7 +46,8 @@ bool StampPackageChecksum(CPackageStream& stream);
 // Writes the whole package of a finished conversion: into a new file of its own beside
 // path (path.part, or a numbered variant when a file of that name is there, which is left
 // alone), then moved into place, so that a failed write leaves no partial package and an
-// earlier file at path as it was. progress is called with 85, 90, 97 and 100 after the four steps.
+// earlier file at path as it was. progress is called with 85, 90, 97 and 100 after the
+// four steps.
 // Failures: kPackageCreateFailed (the package cannot be created or moved into place),
 // kTempFileMissing (the data file is gone), kWriteFailed (anything else).
 Status WritePackage(const ConvertResult& result, const std::wstring& path,
