@@ -20,10 +20,15 @@
 // have left. The package is written only at completion, so a cancel has no package to
 // remove, and the file at the save path is never touched.
 //
+// Temporary files are deleted only once the worker has ended, so that the dialog's thread
+// never reads the job's record of them while the worker may still be creating them. The
+// record names only the files this run created: a file of that name found in the folder
+// (a user's, another run's) is never deleted.
+//
 // A job outlives its worker: before a new run replaces the job, and before the dialog
 // window goes away, the dialog waits for the last worker to end, delivering the messages
 // the worker sends meanwhile so that neither thread can block the other. Only one worker
-// exists at a time, so two runs never share the temporary files of one folder.
+// exists at a time; runs of other processes in the same folder take other names.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -172,7 +177,7 @@ void CLumoDictGenDlg::OnHandlerFailed() {
   // dialog goes back to idle with the failure shown.
   if (IsRunning()) {
     m_job->Cancel();
-    DeleteTempFiles(m_job->Result());
+    if (WorkerEnded()) DeleteTempFiles(m_job->Result());
     ShowIdle(UserMessage::kConvertFailedStatus);
   }
   ui::ShowWarning(m_hWnd, UserMessage::kConvertFailed);
@@ -191,5 +196,10 @@ void CLumoDictGenDlg::OnExitOrCancel() {
     m_thread = nullptr;
   }
   ShowIdle(UserMessage::kConvertCancelled);
-  DeleteTempFiles(m_job->Result());
+  // A worker still running removes its files at its completion.
+  if (WorkerEnded()) DeleteTempFiles(m_job->Result());
+}
+
+bool CLumoDictGenDlg::WorkerEnded() const {
+  return m_thread == nullptr || ::WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0;
 }

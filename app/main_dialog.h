@@ -64,6 +64,8 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   void StartRun(const ConvertRequest& request);
   // Waits for the last run's worker to end, however long it takes, and forgets it.
   void FinishWorker();
+  // True when no worker thread is running (none started, or it has returned).
+  bool WorkerEnded() const;
   void ShowIdle(UserMessage status);
 
   HICON m_hIcon = nullptr;

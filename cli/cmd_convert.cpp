@@ -39,7 +39,9 @@ constexpr char kConvertFooter[] =
     "While it works, the progress is shown on stderr when that is a terminal; at the end\n"
     "\"PACKAGE: N entries\" is printed. Ctrl+C stops it (exit status 130); no package and no\n"
     "temporary file is left behind. The temporary files LumoDictTemp.des and\n"
-    "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards.\n"
+    "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards; when\n"
+    "those names are taken, a numbered pair (LumoDictTemp-2.des, ...) is used, and files\n"
+    "found there are never written or deleted.\n"
     "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n"
     "         some-tool | ldic convert - -o words.ldic --version=2.0";
 

@@ -3,7 +3,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -18,6 +17,7 @@
 #include "package/package_reader.h"
 #include "textio/line_parse.h"
 #include "package/stardict_export.h"
+#include "package/temp_files.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 
@@ -55,6 +55,8 @@ constexpr char kDumpFooter[] =
     "apostrophes, TABs and spaces off both ends of every field and a line ends at a line\n"
     "break: such fields are written as they are (a line break becomes a space, a NUL byte\n"
     "is left out), and ldic reports how many entries were affected (not with -q).\n"
+    "An existing FILE is replaced only once the whole list is written; FILE cannot be the\n"
+    "package itself.\n"
     "Example: ldic dump words.ldic -o words-again.txt";
 
 constexpr char kLookupDescription[] = "print the entries for a headword";
@@ -69,7 +71,7 @@ constexpr char kExportFooter[] =
     "Writes the dictionary into DIR, created if needed: NAME.ifo, NAME.idx and\n"
     "NAME.dict.dz, NAME being the package's file name without its extension. The .dict.dz\n"
     "is a dictzip file, so StarDict readers reach any entry without inflating the whole\n"
-    "file.\n"
+    "file. Earlier files of those names are replaced only once all three are written.\n"
     "Example: ldic export words.ldic --stardict ~/.stardict/dic/words";
 
 // The package every reading command opens: its first argument.
@@ -169,31 +171,37 @@ int RunVerify(const std::string& package) {
   return kExitFailure;
 }
 
-// output "-" or empty: standard output.
+// output "-" or empty: standard output. A word list for FILE goes to a new file of its
+// own beside it and is renamed over FILE only when complete, so that an existing FILE is
+// kept as it was whatever fails.
 int RunDump(const std::string& package, const std::string& output) {
+  const bool toFile = !output.empty() && output != "-";
+  const std::wstring outPath = toFile ? PathToWide(PathFromUtf8(output)) : std::wstring();
+  // Before anything is opened: the word list would take the package's place.
+  if (toFile && platform::IsSameFile(PathToWide(PathFromUtf8(package)), outPath)) {
+    PrintFailure("cannot write the word list",
+                 Status::Error(StatusKind::kInvalidArgument, outPath, 0, "it is the package itself"));
+    return kExitFailure;
+  }
   CPackageReader reader;
   if (!OpenPackage(package, &reader)) return kExitFailure;
 
-  std::wstring outPath;
   platform::CBinaryFile outFile;
-  if (!output.empty() && output != "-") {
-    outPath = PathToWide(PathFromUtf8(output));
-    errno = 0;
-    if (!outFile.Open(outPath, platform::CBinaryFile::Mode::kCreateWrite)) {
-      // The C runtime's open leaves its reason in errno.
-      const int error = errno;
-      PrintFailure("cannot create the word list",
-                   Status::Error(StatusKind::kIoError, outPath, error,
-                                 error != 0 ? std::generic_category().message(error) : ""));
+  std::wstring partial;
+  if (toFile) {
+    if (Status created = CreatePartialFile(outPath, &outFile, &partial); !created) {
+      PrintFailure("cannot create the word list", created.WithPath(outPath));
       return kExitFailure;
     }
   }
-  // A failed dump leaves no partial word list behind.
-  auto abandon = [&](const std::string& message) {
-    PrintError(message);
-    if (outFile.IsOpen()) {
+  auto abandon = [&](const std::string& message, const Status& cause = {}) {
+    if (cause.ok())
+      PrintError(message);
+    else
+      PrintFailure(message, cause);
+    if (toFile) {
       outFile.Close();
-      platform::RemoveFile(outPath);
+      platform::RemoveFile(partial);
     }
     return kExitFailure;
   };
@@ -211,14 +219,21 @@ int RunDump(const std::string& package, const std::string& output) {
     buffer += line;
     buffer += '\n';
     if (buffer.size() >= (1u << 20) || i + 1 == reader.EntryCount()) {
-      const bool written = outFile.IsOpen() ? outFile.Write(buffer.data(), buffer.size())
-                                            : WriteOut(stdout, buffer);
-      if (!written) return abandon("cannot write the word list");
+      const bool written = toFile ? outFile.Write(buffer.data(), buffer.size())
+                                  : WriteOut(stdout, buffer);
+      if (!written) return abandon("cannot write the word list", outFile.Error().WithPath(outPath));
       buffer.clear();
     }
   }
-  if (outFile.IsOpen() && !outFile.Close()) return abandon("cannot write the word list");
-  if (!outFile.IsOpen() && std::fflush(stdout) != 0) {
+  if (toFile) {
+    if (Status closed = outFile.Close(); !closed)
+      return abandon("cannot write the word list", closed.WithPath(outPath));
+    if (Status moved = platform::ReplaceFile(partial, outPath); !moved) {
+      platform::RemoveFile(partial);
+      PrintFailure("cannot write the word list", moved);
+      return kExitFailure;
+    }
+  } else if (std::fflush(stdout) != 0) {
     PrintError("cannot write the word list");
     return kExitFailure;
   }
@@ -258,10 +273,21 @@ int RunLookup(const std::string& package, const std::string& word) {
 }
 
 int RunExport(const std::string& package, const std::string& folderUtf8) {
+  const fs::path folder = PathFromUtf8(folderUtf8);
+  const std::wstring baseName = PathToWide(PathFromUtf8(package).stem());
+  // Before anything is opened: a package named words.idx, say, exported into its own
+  // folder would be replaced by the export.
+  for (const wchar_t* extension : {L".dict.dz", L".idx", L".ifo"}) {
+    const std::wstring file = PathToWide(folder / PathFromWide(baseName + extension));
+    if (platform::IsSameFile(PathToWide(PathFromUtf8(package)), file)) {
+      PrintFailure("cannot write the StarDict files",
+                   Status::Error(StatusKind::kInvalidArgument, file, 0, "it is the package itself"));
+      return kExitFailure;
+    }
+  }
   CPackageReader reader;
   if (!OpenPackage(package, &reader)) return kExitFailure;
 
-  const fs::path folder = PathFromUtf8(folderUtf8);
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!fs::is_directory(folder, ec)) {
@@ -271,7 +297,6 @@ int RunExport(const std::string& package, const std::string& folderUtf8) {
            : WhyUnusable(folder, StatusKind::kIoError, true));
     return kExitFailure;
   }
-  const std::wstring baseName = PathToWide(PathFromUtf8(package).stem());
   switch (ExportStarDict(reader, PathToWide(folder), baseName)) {
     case StarDictExportResult::kDone:
       return kExitSuccess;

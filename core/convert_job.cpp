@@ -50,7 +50,7 @@ double Lap(std::chrono::steady_clock::time_point* start) {
 
 CConvertJob::CConvertJob() : CConvertJob(platform::CurrentDirectory()) {}
 
-CConvertJob::CConvertJob(const std::wstring& folder) { m_result.temp = TempFilesIn(folder); }
+CConvertJob::CConvertJob(const std::wstring& folder) { m_result.temp.folder = folder; }
 
 void CConvertJob::OpenInput(const std::wstring& path) {
   m_inputOpened = m_inputFile.Open(path).WithKind(StatusKind::kInputUnreadable);
@@ -349,9 +349,9 @@ Status CConvertJob::WriteOutput() {
   m_times.sort = Lap(&start);
   Progress(30);
 
-  platform::CBinaryFile data;
-  if (Status opened = data.Open(m_result.temp.data, platform::CBinaryFile::Mode::kCreateWrite); !opened)
-    return opened.WithKind(StatusKind::kWriteFailed);
+  platform::CBinaryFile data, compressed;
+  if (Status claimed = ClaimTempFiles(&m_result.temp, m_result.compress, &data, &compressed); !claimed)
+    return claimed.WithKind(StatusKind::kWriteFailed);
   std::string buffer;
   buffer.reserve(kWriteBufferSize);
   bool written = true;  // once false, nothing more is written
@@ -375,10 +375,9 @@ Status CConvertJob::WriteOutput() {
   m_times.writeData = Lap(&start);
 
   if (m_result.compress) {
-    if (Status compressed = CompressDataFile(m_result.temp.data, m_result.temp.compressed, m_threads);
-        !compressed)
-      return compressed.WithKind(compressed.Kind() == StatusKind::kTooBig ? StatusKind::kTooBig
-                                                                          : StatusKind::kWriteFailed);
+    if (Status done = CompressDataFile(m_result.temp.data, &compressed, m_threads); !done)
+      return done.WithKind(done.Kind() == StatusKind::kTooBig ? StatusKind::kTooBig
+                                                              : StatusKind::kWriteFailed);
     platform::FileStatus status;
     if (!platform::QueryFileStatus(m_result.temp.compressed, &status))
       return Status::Error(StatusKind::kWriteFailed, m_result.temp.compressed, 0, "missing after compression");

@@ -49,7 +49,8 @@ class CConvertJob {
  public:
   // The temporary files go to the process's current directory as it is now.
   CConvertJob();
-  // The temporary files go to folder.
+  // The temporary files go to folder. They are created when the output phase begins,
+  // under the first free pair of names (package/temp_files.h).
   explicit CConvertJob(const std::wstring& folder);
   CConvertJob(const CConvertJob&) = delete;
   CConvertJob& operator=(const CConvertJob&) = delete;
@@ -84,6 +85,9 @@ class CConvertJob {
   // The product of a successful Convert; its entries view the job's texts, so it is
   // valid as long as the job.
   const ConvertResult& Result() const { return m_result; }
+  // For the front end once the worker has ended: writing the package, and deleting the
+  // temporary files the run created.
+  ConvertResult& Result() { return m_result; }
 
  private:
   Status ReadWordList();

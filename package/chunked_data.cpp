@@ -211,12 +211,13 @@ unsigned ResolveThreadCount(unsigned threads, uint32_t chunkCount) {
   return std::max(1u, std::min(ThreadCount(threads), chunkCount));
 }
 
-Status CompressFile(const std::wstring& source, const std::wstring& destination,
-                    unsigned threads) {
+// Compresses into output; with a destination, output is created there first, once the
+// source is known to fit, so that an input the layout cannot describe leaves nothing
+// behind. Without one, output is already open for writing.
+Status CompressFile(const std::wstring& source, platform::CBinaryFile& output,
+                    const std::wstring& destination, unsigned threads) {
   platform::CBinaryFile input;
   if (Status opened = input.Open(source, platform::CBinaryFile::Mode::kRead); !opened) return opened;
-  // The size is taken before the destination exists, so that an input the layout cannot
-  // describe leaves nothing behind.
   const int64_t size = input.Size();
   if (size < 0) return input.Error().WithPath(source);
   const auto tooBig = Status::Error(StatusKind::kTooBig, source, 0, "too large for the chunked layout");
@@ -225,9 +226,10 @@ Status CompressFile(const std::wstring& source, const std::wstring& destination,
   const uint32_t chunkCount = static_cast<uint32_t>(ChunkCountFor(inputSize));
   if (chunkCount > kMaxChunkCount) return tooBig;
 
-  platform::CBinaryFile output;
-  if (Status opened = output.Open(destination, platform::CBinaryFile::Mode::kCreateWrite); !opened)
-    return opened;
+  if (!destination.empty()) {
+    if (Status opened = output.Open(destination, platform::CBinaryFile::Mode::kCreateWrite); !opened)
+      return opened;
+  }
   CLayoutWriter writer(&output, chunkCount);
   CChunkReader reader(&input, inputSize);
   bool ok = writer.WritePlaceholder();
@@ -244,17 +246,31 @@ Status CompressFile(const std::wstring& source, const std::wstring& destination,
   return Status();
 }
 
+// Nothing is thrown across the package's boundary; running out of memory for the buffers
+// is one more way for the compression to fail.
+Status CompressSafely(const std::wstring& source, platform::CBinaryFile& output,
+                      const std::wstring& destination, unsigned threads) {
+  Status result;
+  try {
+    result = CompressFile(source, output, destination, threads);
+  } catch (const std::bad_alloc&) {
+    result = Status::Error(StatusKind::kTooBig, source, 0, "out of memory");
+  } catch (const std::exception& e) {
+    result = Status::Error(StatusKind::kIoError, destination, 0, e.what());
+  }
+  output.Close();
+  return result;
+}
+
 }  // namespace
 
 Status CompressDataFile(const std::wstring& source, const std::wstring& destination,
                         unsigned threads) {
-  // Nothing is thrown across the package's boundary; running out of memory for the
-  // buffers is one more way for the compression to fail.
-  try {
-    return CompressFile(source, destination, threads);
-  } catch (const std::bad_alloc&) {
-    return Status::Error(StatusKind::kTooBig, source, 0, "out of memory");
-  } catch (const std::exception& e) {
-    return Status::Error(StatusKind::kIoError, destination, 0, e.what());
-  }
+  platform::CBinaryFile output;
+  return CompressSafely(source, output, destination, threads);
+}
+
+Status CompressDataFile(const std::wstring& source, platform::CBinaryFile* destination,
+                        unsigned threads) {
+  return CompressSafely(source, *destination, {}, threads);
 }

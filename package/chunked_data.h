@@ -8,9 +8,13 @@
 
 #include "common/status.h"
 #include "package/format.h"
+#include "platform/file.h"
 
 // Compresses source into destination; a failure when a file could not be opened, read or
 // written, or deflate failed (the destination is then incomplete). threads = 0 uses one
 // thread per core; the output is the same for every thread count.
 Status CompressDataFile(const std::wstring& source, const std::wstring& destination,
+                        unsigned threads = 1);
+// The same into a file the caller has created and opened for writing; it is closed here.
+Status CompressDataFile(const std::wstring& source, platform::CBinaryFile* destination,
                         unsigned threads = 1);

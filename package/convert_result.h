@@ -1,8 +1,8 @@
 #pragma once
 // What a finished conversion hands to the package writer: the entries in index order with
 // their data offsets, the sizes the package header states, and the temporary files whose
-// bytes become the data section. A plain value; the entries' texts belong to whoever made
-// them (the conversion job), which must outlive it.
+// bytes become the data section, as far as the run created them. A plain value; the
+// entries' texts belong to whoever made them (the conversion job), which must outlive it.
 
 #include <cstdint>
 #include <string>

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -51,6 +52,15 @@ CDictzipWriter::CDictzipWriter() : m_state(std::make_unique<State>()) {}
 CDictzipWriter::~CDictzipWriter() = default;
 
 bool CDictzipWriter::Begin(const std::wstring& path, uint64_t totalSize) {
+  m_state->ok = false;
+  // Too much data creates no file.
+  if ((totalSize + kChunkLength - 1) / kChunkLength > kMaxChunks) return false;
+  platform::CBinaryFile file;
+  return file.Open(path, platform::CBinaryFile::Mode::kCreateWrite) &&
+         Begin(std::move(file), totalSize);
+}
+
+bool CDictzipWriter::Begin(platform::CBinaryFile file, uint64_t totalSize) {
   State& s = *m_state;
   s.ok = false;
   const uint64_t chunks = (totalSize + kChunkLength - 1) / kChunkLength;
@@ -65,7 +75,7 @@ bool CDictzipWriter::Begin(const std::wstring& path, uint64_t totalSize) {
   s.output.resize(kChunkOutputSize);
   s.crc = crc32(0L, Z_NULL, 0);
   if (!s.deflater.Init()) return false;
-  if (!s.file.Open(path, platform::CBinaryFile::Mode::kCreateWrite)) return false;
+  s.file = std::move(file);
   // A placeholder of the final header's size; the sizes are filled in by Finish.
   const std::vector<unsigned char> header = s.Header();
   s.ok = s.file.Write(header.data(), header.size());

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/file.h"
+
 // Writes a dictzip file from a stream of data of known total size. Add the data in any
 // pieces, then Finish; every step reports failure.
 class CDictzipWriter {
@@ -22,6 +24,8 @@ class CDictzipWriter {
 
   // False when the file cannot be created or totalSize needs more than kMaxChunks.
   bool Begin(const std::wstring& path, uint64_t totalSize);
+  // The same into a file the caller has created for writing; Finish closes it.
+  bool Begin(platform::CBinaryFile file, uint64_t totalSize);
   bool Add(const void* data, size_t count);
   // Ends the stream, writes the trailer and the chunk table; false on any failure,
   // including data that did not add up to totalSize.

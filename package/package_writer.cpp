@@ -10,6 +10,7 @@
 #include "common/prefetch.h"
 #include "package/convert_result.h"
 #include "package/crc32.h"
+#include "package/temp_files.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -20,14 +21,6 @@ constexpr size_t kCopyBufferSize = 1 << 20;
 constexpr size_t kLookAhead = 8;
 
 }  // namespace
-
-Status CPackageStream::Create(const std::wstring& path) {
-  m_crc = 0;
-  m_length = 0;
-  const Status opened = m_file.Open(path, platform::CBinaryFile::Mode::kCreateWrite);
-  m_ok = opened.ok();
-  return opened;
-}
 
 bool CPackageStream::Write(const void* data, size_t count) {
   if (!m_ok) return false;
@@ -132,10 +125,11 @@ Status WritePackage(const ConvertResult& content, const std::wstring& path,
   if (!platform::PathExists(content.DataPath()))
     return Status::Error(StatusKind::kTempFileMissing, content.DataPath(), 0, "not found");
 
-  const std::wstring partial = path + L".part";
-  CPackageStream stream;
-  if (Status created = stream.Create(partial); !created)
+  platform::CBinaryFile file;
+  std::wstring partial;
+  if (Status created = CreatePartialFile(path, &file, &partial); !created)
     return created.WithKind(StatusKind::kPackageCreateFailed).WithPath(path);
+  CPackageStream stream(std::move(file));
 
   // After a failed step the later ones write nothing; the file's own failure, if that was
   // the cause, is what Close reports.

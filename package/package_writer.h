@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/status.h"
 #include "package/format.h"
@@ -16,7 +17,8 @@ struct ConvertResult;
 
 class CPackageStream {
  public:
-  Status Create(const std::wstring& path);
+  // Writes into file, freshly created for writing.
+  explicit CPackageStream(platform::CBinaryFile file) : m_file(std::move(file)) {}
   bool Write(const void* data, size_t count);
   // Overwrites the checksum field with the CRC-32 of everything written.
   bool StampChecksum();
@@ -29,7 +31,7 @@ class CPackageStream {
   platform::CBinaryFile m_file;
   uint32_t m_crc = 0;
   uint64_t m_length = 0;
-  bool m_ok = true;
+  bool m_ok = m_file.IsOpen();
 };
 
 bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
@@ -41,9 +43,11 @@ bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result);
 Status CopyPackageData(const ConvertResult& result, CPackageStream& stream);
 bool StampPackageChecksum(CPackageStream& stream);
 
-// Writes the whole package of a finished conversion: into a temporary file beside path,
-// then moved into place, so that a failed write leaves no partial package and an earlier
-// file at path as it was. progress is called with 85, 90, 97 and 100 after the four steps.
+// Writes the whole package of a finished conversion: into a new file of its own beside
+// path (path.part, or a numbered variant when a file of that name is there, which is left
+// alone), then moved into place, so that a failed write leaves no partial package and an
+// earlier file at path as it was. progress is called with 85, 90, 97 and 100 after the
+// four steps.
 // Failures: kPackageCreateFailed (the package cannot be created or moved into place),
 // kTempFileMissing (the data file is gone), kWriteFailed (anything else).
 Status WritePackage(const ConvertResult& result, const std::wstring& path,

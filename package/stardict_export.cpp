@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string_view>
 #include <vector>
 
 #include "common/utf.h"
@@ -9,6 +10,7 @@
 #include "package/dictzip.h"
 #include "package/index_order.h"
 #include "package/package_reader.h"
+#include "package/temp_files.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 
@@ -26,9 +28,7 @@ std::string IfoValue(std::string value) {
   return value;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  platform::CBinaryFile file;
-  if (!file.Open(path, platform::CBinaryFile::Mode::kCreateWrite)) return false;
+bool WriteAndClose(platform::CBinaryFile& file, const std::string& bytes) {
   const bool written = file.Write(bytes.data(), bytes.size());
   return file.Close() && written;
 }
@@ -58,25 +58,6 @@ StarDictExportResult ExportStarDict(CPackageReader& reader, const std::wstring& 
     PutBe32(&idx, reader.EntrySize(i));
   }
 
-  CDictzipWriter dz;
-  if ((reader.DataLength() + kChunkLength - 1) / kChunkLength > CDictzipWriter::kMaxChunks) {
-    return StarDictExportResult::kTooLarge;
-  }
-  if (!dz.Begin(stem + L".dict.dz", reader.DataLength())) {
-    return StarDictExportResult::kWriteFailed;
-  }
-  std::string block;
-  for (uint64_t pos = 0; pos < reader.DataLength(); pos += block.size()) {
-    const uint64_t n = std::min<uint64_t>(kChunkLength, reader.DataLength() - pos);
-    if (reader.ReadData(pos, n, &block) != PackageError::kNone) {
-      dz.Finish();
-      platform::RemoveFile(stem + L".dict.dz");
-      return StarDictExportResult::kPackageDamaged;
-    }
-    if (!dz.Add(block.data(), block.size())) return StarDictExportResult::kWriteFailed;
-  }
-  if (!dz.Finish()) return StarDictExportResult::kWriteFailed;
-
   std::string ifo = "StarDict's dict ifo file\nversion=2.4.2\n";
   ifo += "wordcount=" + std::to_string(count) + "\n";
   ifo += "idxfilesize=" + std::to_string(idx.size()) + "\n";
@@ -99,8 +80,42 @@ StarDictExportResult ExportStarDict(CPackageReader& reader, const std::wstring& 
   if (!description.empty()) ifo += "description=" + IfoValue(description) + "\n";
   ifo += "sametypesequence=m\n";
 
-  if (!WriteWholeFile(stem + L".idx", idx) || !WriteWholeFile(stem + L".ifo", ifo)) {
-    return StarDictExportResult::kWriteFailed;
+  if ((reader.DataLength() + kChunkLength - 1) / kChunkLength > CDictzipWriter::kMaxChunks) {
+    return StarDictExportResult::kTooLarge;
+  }
+
+  // The three files are written under names of their own and renamed into place only
+  // when all three are complete, the .ifo (where a reader starts) last, so that a failure
+  // leaves an earlier export as it was.
+  const std::wstring_view finals[] = {L".dict.dz", L".idx", L".ifo"};
+  const std::wstring_view partials[] = {L".dict.dz.part", L".idx.part", L".ifo.part"};
+  platform::CBinaryFile files[3];
+  std::vector<std::wstring> paths;
+  if (!CreateExclusiveFiles(stem, partials, files, &paths)) return StarDictExportResult::kWriteFailed;
+  CDictzipWriter dz;
+  const auto abandon = [&](StarDictExportResult result, size_t from = 0) {
+    dz.Finish();  // closes the .dict.dz, whatever state it is in
+    for (size_t i = from; i < paths.size(); ++i) {
+      files[i].Close();
+      platform::RemoveFile(paths[i]);
+    }
+    return result;
+  };
+  if (!dz.Begin(std::move(files[0]), reader.DataLength())) return abandon(StarDictExportResult::kWriteFailed);
+  std::string block;
+  for (uint64_t pos = 0; pos < reader.DataLength(); pos += block.size()) {
+    const uint64_t n = std::min<uint64_t>(kChunkLength, reader.DataLength() - pos);
+    if (reader.ReadData(pos, n, &block) != PackageError::kNone)
+      return abandon(StarDictExportResult::kPackageDamaged);
+    if (!dz.Add(block.data(), block.size())) return abandon(StarDictExportResult::kWriteFailed);
+  }
+  if (!dz.Finish() || !WriteAndClose(files[1], idx) || !WriteAndClose(files[2], ifo))
+    return abandon(StarDictExportResult::kWriteFailed);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    // Renames in one folder fail only in exceptional cases; one that does after an
+    // earlier one worked leaves that earlier file replaced, and says so by failing.
+    if (!platform::ReplaceFile(paths[i], stem + std::wstring(finals[i])))
+      return abandon(StarDictExportResult::kWriteFailed, i);
   }
   return StarDictExportResult::kDone;
 }

@@ -22,5 +22,6 @@ enum class StarDictExportResult {
 };
 
 // Writes folder/baseName.ifo, .idx and .dict.dz from an open package. folder must exist.
+// The files replace earlier ones of those names only once all three are complete.
 StarDictExportResult ExportStarDict(CPackageReader& reader, const std::wstring& folder,
                                     const std::wstring& baseName);

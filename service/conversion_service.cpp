@@ -57,7 +57,7 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
   return job;
 }
 
-bool FinishConversion(const CConvertJob& job, bool converted, const std::wstring& packagePath,
+bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& packagePath,
                       std::u16string_view metaBlock, const std::function<void(int)>& progress,
                       IWarningSink& sink) {
   bool written = false;
@@ -65,6 +65,8 @@ bool FinishConversion(const CConvertJob& job, bool converted, const std::wstring
     const Status result = WritePackage(job.Result(), packagePath, metaBlock, progress);
     written = result.ok();
     if (!written) sink.ShowWarning(MessageFor(result), result);
+    // A package saved as LumoDictTemp.des.dz, say, took the place of the run's own file.
+    if (written) ReleaseTempFileReplacedBy(job.Result(), packagePath);
   }
   if (!DeleteTempFiles(job.Result())) sink.ShowWarning(UserMessage::kTempDeleteFailed, {});
   return written;

@@ -59,9 +59,9 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
                                                IConvertObserver* observer);
 
 // Ends a run whose worker has finished: when it converted, writes the package at
-// packagePath (progress 85, 90, 97, 100); then deletes the temporary files, also after a
-// failure. True when the package was written.
-bool FinishConversion(const CConvertJob& job, bool converted, const std::wstring& packagePath,
+// packagePath (progress 85, 90, 97, 100); then deletes the temporary files the run
+// created, also after a failure. True when the package was written.
+bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& packagePath,
                       std::u16string_view metaBlock, const std::function<void(int)>& progress,
                       IWarningSink& sink);
 

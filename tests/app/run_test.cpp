@@ -54,9 +54,17 @@ std::wstring ProfileString(const std::wstring& ini, const wchar_t* key) {
   return value;
 }
 
+// A leftover of an earlier run that a cancelled run must neither use nor delete.
+constexpr char kLeftover[] = "left by a run that was killed";
+
+// No temporary file of the run is left under the first two pairs of names; a file that
+// holds kLeftover is not the run's.
 bool NoTempFiles(const DialogHarness& h) {
-  return !FileExists(h.Temp().File(L"LumoDictTemp.des")) &&
-         !FileExists(h.Temp().File(L"LumoDictTemp.des.dz"));
+  for (const wchar_t* name : {L"LumoDictTemp.des", L"LumoDictTemp.des.dz", L"LumoDictTemp-2.des",
+                              L"LumoDictTemp-2.des.dz"}) {
+    if (FileExists(h.Temp().File(name)) && ReadBytes(h.Temp().File(name)) != kLeftover) return false;
+  }
+  return true;
 }
 
 // Chooses the word list by dropping it, and fills in the name.
@@ -157,6 +165,7 @@ TEST(DialogRun, CancelByExitEscOrCloseBoxStopsTheRunAndKeepsTheSavePathFile) {
     Prepare(h, list, L"long");
     const std::wstring package = h.Temp().File(L"long.ldic");
     WriteBytes(package, "an earlier file the run must not remove");
+    WriteBytes(h.Temp().File(L"LumoDictTemp.des.dz"), kLeftover);
     const std::string settings = ReadBytes(h.SettingsPath());
 
     h.Click(IDOK);
@@ -190,6 +199,7 @@ TEST(DialogRun, CancelByExitEscOrCloseBoxStopsTheRunAndKeepsTheSavePathFile) {
     ::Sleep(300);
     EXPECT_EQ(h.Text(IDC_STATUS), Msg(UserMessage::kConvertCancelled));
     EXPECT_EQ(ReadBytes(package), "an earlier file the run must not remove");
+    EXPECT_EQ(ReadBytes(h.Temp().File(L"LumoDictTemp.des.dz")), kLeftover);
     EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
 
     // Now the same press closes the program.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/user_messages.h"
@@ -131,6 +132,12 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
       {{"info", "{dir}/named.ldic"}, 0, "Name:          Named\n", ""},
       {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n", ""},
       {{"register", "-q", "{pkg}", "--ini={ini}"}, 0, "", ""},
+      // A package under a temporary file's name is written whole; a dump over its own
+      // package is refused.
+      {{"convert", "-q", "{list}", "-o", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
+      {{"verify", "-q", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
+      {{"dump", "{pkg}", "-o", "{pkg}"}, 1, "",
+       "ldic: cannot write the word list \u2014 {pkg}: it is the package itself"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args;
@@ -147,6 +154,55 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
     }
   }
   EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"d.txt")), kDump);
+}
+
+// Two ldic processes converting different word lists into one folder at once: each run
+// has temporary files of its own, so both packages are sound and hold their own lists.
+TEST(Ldic, ConcurrentConversionsIntoOneFolderKeepTheirOwnData) {
+#ifdef _WIN32
+  constexpr int kRounds = 3;  // every ldic.exe start under Wine is slow
+#else
+  constexpr int kRounds = 10;
+#endif
+  TempDir dir;
+  std::string lists[2];  // in index order already, so that a dump gives them back as they are
+  for (int i = 0; i < 2; ++i) {
+    for (int n = 100000; n < 130000; ++n)
+      lists[i] += "w" + std::to_string(n) + "\t" + (i ? "second " : "first ") + std::to_string(n * 7919) + "\n";
+  }
+  std::string paths[2][2];  // list, package
+  for (int i = 0; i < 2; ++i) {
+    const std::wstring name = i ? L"second" : L"first";
+    lumo_test::WriteBytes(dir.File(name + L".txt"), lists[i]);
+    paths[i][0] = WideToUtf8(dir.File(name + L".txt"));
+    paths[i][1] = WideToUtf8(dir.File(name + L".ldic"));
+  }
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    TempDir logs[2];
+    ProgramResult results[2];
+    {
+      std::vector<std::thread> runs;
+      for (int i = 0; i < 2; ++i)
+        runs.emplace_back([&, i] {
+          results[i] = cli_test::RunProgram(LDIC_PROGRAM, {"convert", "-q", paths[i][0], "-o", paths[i][1]},
+                                            std::nullopt, logs[i].Path());
+        });
+      for (std::thread& run : runs) run.join();
+    }
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(results[i].status, 0) << results[i].err;
+      EXPECT_EQ(Ldic(dir, {"verify", "-q", paths[i][1]}).status, 0);
+      const ProgramResult dump = Ldic(dir, {"dump", paths[i][1]});
+      EXPECT_TRUE(dump.out == lists[i]) << "package " << i;
+      std::filesystem::remove(lumo_test::FsPath(Utf8ToWideText(paths[i][1])));
+    }
+    // Nothing of either run is left: only the two lists (and the checks' captured output).
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path())))
+      files += entry.path().filename().string().rfind("program.", 0) != 0;
+    EXPECT_EQ(files, 2u);
+  }
 }
 
 // A word list from a pipe gives the very package the file gives, in every encoding; the

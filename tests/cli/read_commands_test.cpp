@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "common/utf.h"
 #include "package/package_reader.h"
+#include "platform/fault_injection.h"
 #include "textio/line_parse.h"
 #include "tests/package/reader_fixtures.h"
 
@@ -108,6 +112,101 @@ TEST(DumpCommand, WarnsAboutEntriesThatCannotComeBack) {
   EXPECT_EQ(dump.status, 1);
   ASSERT_EQ(dump.errors.size(), 1u);
   EXPECT_FALSE(lumo_test::FileExists(dir.File(L"x.txt")));
+}
+
+// The files of a folder and their bytes.
+std::map<std::wstring, std::string> FolderContents(const TempDir& dir) {
+  std::map<std::wstring, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path()))) {
+    const std::wstring name = lumo_test::WidePath(entry.path().filename());
+    files[name] = lumo_test::ReadBytes(dir.File(name));
+  }
+  return files;
+}
+
+// dump -o FILE and export replace their files only when complete: whichever file operation
+// fails (each one in turn, with a full disk; and a disk that fills up at several points),
+// the earlier files are as they were and nothing else is left. The one exception: a
+// rename of an export's file after an earlier one worked.
+TEST(DumpAndExport, AFailureLeavesTheEarlierFilesAsTheyWere) {
+  TempDir dir;
+  const std::string pkg = U8(MakePackage(dir, "bee\tinsect\nlong\t" + reader_test::Prose(150000, 3) + "\n"));
+  for (const bool dump : {true, false}) {
+    SCOPED_TRACE(dump ? "dump" : "export");
+    TempDir out;
+    const std::map<std::wstring, std::string> earlier =
+        dump ? std::map<std::wstring, std::string>{{L"w.txt", "an earlier list"}}
+             : std::map<std::wstring, std::string>{
+                   {L"w.dict.dz", "earlier data"}, {L"w.idx", "earlier index"}, {L"w.ifo", "earlier"}};
+    const std::vector<std::string> args =
+        dump ? std::vector<std::string>{"dump", pkg, "-o", U8(out.File(L"w.txt"))}
+             : std::vector<std::string>{"export", pkg, "--stardict", U8(out.Path())};
+    const auto restore = [&] {
+      for (const auto& [name, bytes] : FolderContents(out)) std::filesystem::remove(lumo_test::FsPath(out.File(name)));
+      for (const auto& [name, bytes] : earlier) lumo_test::WriteBytes(out.File(name), bytes);
+    };
+    restore();
+    platform::CFaultPlan counting(out.Path());
+    {
+      platform::CScopedFaultPlan installed(&counting);
+      ASSERT_EQ(RunCommand(args).status, 0);
+    }
+    const std::map<std::wstring, std::string> complete = FolderContents(out);
+    ASSERT_EQ(complete.size(), earlier.size());
+    const int64_t operations = counting.Count(platform::FileOperation::kAny);
+    std::vector<std::function<void(platform::CFaultPlan&)>> faults;
+    for (int64_t n = 1; n <= operations; ++n)
+      faults.push_back([n](platform::CFaultPlan& plan) {
+        plan.FailAt(platform::FileOperation::kAny, n, platform::Fault::kDiskFull);
+      });
+    for (const int64_t budget : {int64_t{0}, int64_t{100}, int64_t{40000}})
+      faults.push_back([budget](platform::CFaultPlan& plan) { plan.FailWritesAfter(budget); });
+    for (size_t i = 0; i < faults.size(); ++i) {
+      SCOPED_TRACE("fault " + std::to_string(i));
+      restore();
+      platform::CFaultPlan plan(out.Path());
+      faults[i](plan);
+      CommandResult r;
+      {
+        platform::CScopedFaultPlan installed(&plan);
+        r = RunCommand(args);
+      }
+      EXPECT_EQ(r.status, 1);
+      ASSERT_FALSE(r.errors.empty());
+      EXPECT_EQ(r.errors.front().rfind("ldic: cannot ", 0), 0u) << r.errors.front();
+      if (plan.Count(platform::FileOperation::kRename) <= 1) {
+        EXPECT_EQ(FolderContents(out), earlier);
+      } else {
+        for (const auto& [name, content] : FolderContents(out))
+          EXPECT_TRUE(content == earlier.at(name) || content == complete.at(name)) << U8(name);
+      }
+    }
+  }
+}
+
+// An output that is the package itself, however spelled, is refused before anything is
+// opened, and the package stays as it was.
+TEST(DumpAndExport, OutputThatIsThePackageIsRefused) {
+  TempDir dir;
+  const std::wstring pkg = MakePackage(dir, "a\tb\n", reader_test::kFacts, L"w.idx");
+  const std::string bytes = lumo_test::ReadBytes(pkg);
+  std::error_code ec;
+  std::filesystem::create_hard_link(lumo_test::FsPath(pkg), lumo_test::FsPath(dir.File(L"link.txt")), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  const std::vector<std::string> cases[] = {
+      {"dump", U8(pkg), "-o", U8(pkg)},
+      {"dump", U8(pkg), "-o", U8(dir.Path()) + "/./w.idx"},
+      {"dump", U8(pkg), "-o", U8(dir.File(L"link.txt"))},
+      {"export", U8(pkg), "--stardict", U8(dir.Path())},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    const CommandResult r = RunCommand(args);
+    EXPECT_EQ(r.status, 1) << args.back();
+    ASSERT_EQ(r.errors.size(), 1u) << args.back();
+    EXPECT_NE(r.errors[0].find(": it is the package itself"), std::string::npos) << r.errors[0];
+    EXPECT_EQ(lumo_test::ReadBytes(pkg), bytes);
+  }
+  EXPECT_EQ(FolderContents(dir).size(), 3u);  // the package, its list and the link
 }
 
 TEST(ReadCommands, ExitStatusAndOutput) {

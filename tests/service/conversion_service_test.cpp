@@ -5,7 +5,11 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
+#include "common/utf.h"
 #include "host/dict_description.h"
 #include "package/package_reader.h"
 #include "service/conversion_service.h"
@@ -189,6 +193,81 @@ TEST(ConversionService, AFullDiskIsToldAsSuch) {
                                   BuildMetadataBlock(request.facts), {}, observer));
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{c.expected}) << c.label;
     EXPECT_FALSE(lumo_test::FileExists(request.package)) << c.label;
+  }
+}
+
+// What a run may find in the package's folder: a word list or a link under a temporary
+// name, leftovers of killed runs, a user's file under the package's temporary name, or a
+// package saved under a temporary name. Whatever it finds is neither written nor deleted,
+// the package is the one an empty folder gives, and nothing of the run is left.
+TEST(ConversionService, FilesFoundInTheFolderAreLeftAlone) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* label;
+    std::vector<std::wstring> found;  // files there before the run, each holding its name
+    std::wstring wordList = L"w.txt";
+    std::wstring package = L"w.ldic";
+    bool link = false;  // LumoDictTemp.des is a link to the found file "target"
+  };
+  const Case cases[] = {
+      {"word list named LumoDictTemp.des", {}, L"LumoDictTemp.des"},
+      {"leftover pair", {L"LumoDictTemp.des", L"LumoDictTemp.des.dz"}},
+      {"leftover compressed file alone", {L"LumoDictTemp.des.dz"}},
+      {"leftovers of two runs", {L"LumoDictTemp.des", L"LumoDictTemp-2.des.dz", L"w.ldic.part"}},
+      {"a user's w.ldic.part", {L"w.ldic.part"}},
+      {"package saved as the compressed file", {}, L"w.txt", L"LumoDictTemp.des.dz"},
+      {"package saved as the data file", {}, L"w.txt", L"LumoDictTemp.des"},
+      {"link named LumoDictTemp.des", {L"target"}, L"w.txt", L"w.ldic", true},
+  };
+  const std::string list = "apple,red fruit\nbee\tinsect\n";
+  const PackageFacts facts{L"n", L"", L"", L"", L"d"};
+  auto run = [&facts](const TempDir& dir, const Case& c) {
+    ConvertRequest request;
+    request.wordList = dir.File(c.wordList);
+    request.folder = dir.Path();
+    request.package = dir.File(c.package);
+    request.facts = facts;
+    RecordingObserver observer;
+    std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+    ConvertThreadProc(job.get());
+    EXPECT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
+                                 BuildMetadataBlock(facts), {}, observer));
+    EXPECT_TRUE(observer.Warnings().empty());
+    return ReadBytes(request.package);
+  };
+  std::string reference;
+  {
+    TempDir clean;
+    WriteBytes(clean.File(L"w.txt"), list);
+    reference = run(clean, Case{"clean", {}});
+    ASSERT_TRUE(VerifyPackage(clean.File(L"w.ldic")).empty());
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    std::set<std::wstring> expected{c.wordList, c.package};
+    for (const std::wstring& name : c.found) {
+      WriteBytes(dir.File(name), WideToUtf8(name));
+      expected.insert(name);
+    }
+    WriteBytes(dir.File(c.wordList), list);
+    std::error_code ec;
+    if (c.link) {
+      fs::create_symlink(lumo_test::FsPath(dir.File(L"target")),
+                         lumo_test::FsPath(dir.File(L"LumoDictTemp.des")), ec);
+      if (ec) continue;  // no links for this user here (Windows)
+      expected.insert(L"LumoDictTemp.des");
+    }
+    EXPECT_EQ(run(dir, c), reference);
+    EXPECT_EQ(ReadBytes(dir.File(c.wordList)), list);
+    for (const std::wstring& name : c.found) EXPECT_EQ(ReadBytes(dir.File(name)), WideToUtf8(name));
+    if (c.link) {
+      EXPECT_TRUE(fs::is_symlink(lumo_test::FsPath(dir.File(L"LumoDictTemp.des"))));
+    }
+    std::set<std::wstring> there;
+    for (const fs::directory_entry& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
+      there.insert(lumo_test::WidePath(entry.path().filename()));
+    EXPECT_EQ(there, expected);
   }
 }
 
