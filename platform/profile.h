@@ -30,6 +30,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/ini_document.h"
+
 #ifdef GetProfileInt
 #undef GetProfileInt
 #endif
@@ -61,9 +63,9 @@ class IProfileStore {
   virtual bool CanStoreString(std::wstring_view value) const = 0;
 };
 
-// The store on one INI file: the private-profile functions on Windows, an INI reader and
-// editor of our own elsewhere (which rewrites only the line it changes or adds, so every
-// other byte of the file stays as it was).
+// The store on one INI file: the private-profile functions on Windows, the INI document
+// elsewhere (which rewrites only the line it changes or adds, so every other byte of the
+// file stays as it was, and replaces the file in one step).
 class CProfileStore : public IProfileStore {
  public:
   explicit CProfileStore(std::wstring iniPath) : m_path(std::move(iniPath)) {}
@@ -82,9 +84,5 @@ class CProfileStore : public IProfileStore {
  private:
   std::wstring m_path;
 };
-
-// A string value is read into a buffer of this many characters, its last one the
-// terminator.
-constexpr size_t kProfileStringBufferLength = 4096;
 
 }  // namespace platform
