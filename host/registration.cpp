@@ -13,7 +13,9 @@ constexpr wchar_t kSection[] = L"Dictionary";
 constexpr wchar_t kCountKey[] = L"QueryDictNum";
 constexpr std::wstring_view kFileNameKey = L"QueryFileName";
 
-std::wstring FileNameKey(int number) { return std::wstring(kFileNameKey) + std::to_wstring(number); }
+std::wstring FileNameKey(int number) {
+  return std::wstring(kFileNameKey) + std::to_wstring(number);
+}
 std::wstring CheckedKey(int number) { return L"QueryChecked" + std::to_wstring(number); }
 
 RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome, const Status& cause = {}) {
@@ -84,7 +86,8 @@ Result RegisterInto(const std::wstring& packagePath, platform::CIniDocument& set
 
   // A path the file's encoding cannot hold fails the registration before any edit.
   bool storable = settings.CanStoreString(packagePath);
-  for (const DictDescription& entry : kept) storable = storable && settings.CanStoreString(entry.path);
+  for (const DictDescription& entry : kept)
+    storable = storable && settings.CanStoreString(entry.path);
   if (!storable) return {RegisterOutcome::kWriteFailed, {}};
 
   const int keptCount = static_cast<int>(kept.size());

@@ -18,8 +18,9 @@ namespace {
 std::wstring MutexName(const std::wstring& path) {
   std::wstring key = ResolvedPath(path);
   if (!key.empty())
-    ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.data(), static_cast<int>(key.size()),
-                    key.data(), static_cast<int>(key.size()), nullptr, nullptr, 0);
+    ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.data(),
+                    static_cast<int>(key.size()), key.data(), static_cast<int>(key.size()), nullptr,
+                    nullptr, 0);
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (wchar_t c : key) {
     hash ^= static_cast<uint16_t>(c);

@@ -50,8 +50,9 @@ bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
 // The path of the open file as the system names it, links resolved, without the "\\?\"
 // that GetFinalPathNameByHandleW puts before it; empty when the file cannot be opened.
 std::wstring FinalPath(const std::wstring& path) {
-  HANDLE file = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file =
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::wstring final(MAX_PATH, L'\0');
   DWORD length = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
