@@ -146,7 +146,18 @@ Status ReplaceFile(const std::wstring& from, const std::wstring& to) {
     SetLastError(static_cast<DWORD>(injected));
     return LastSystemError(StatusKind::kIoError, to);
   }
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Status();
+  // Windows refuses to replace a file that anyone has open, if only for a moment (a virus
+  // scanner, LumoDict reading its settings, another registration resolving the path
+  // before it waits for the lock); such a refusal is tried again for about a second
+  // before it counts.
+  constexpr int kAttempts = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Status();
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == kAttempts)
+      break;
+    Sleep(20);
+  }
   return LastSystemError(StatusKind::kIoError, to);
 }
 
