@@ -1,6 +1,7 @@
 #include "host/registration.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cwctype>
 #include <vector>
 
