@@ -1,17 +1,25 @@
 #include "host/registration.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cwctype>
 #include <vector>
+
+#include "platform/file_lock.h"
+#include "platform/ini_document.h"
 
 namespace {
 
 constexpr wchar_t kSection[] = L"Dictionary";
 constexpr wchar_t kCountKey[] = L"QueryDictNum";
+constexpr std::wstring_view kFileNameKey = L"QueryFileName";
 
-std::wstring FileNameKey(int number) { return L"QueryFileName" + std::to_wstring(number); }
+std::wstring FileNameKey(int number) {
+  return std::wstring(kFileNameKey) + std::to_wstring(number);
+}
 std::wstring CheckedKey(int number) { return L"QueryChecked" + std::to_wstring(number); }
 
-RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome) {
+RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome, const Status& cause = {}) {
   switch (outcome) {
     case RegisterOutcome::kRegistered:
       owner.ShowWarning(UserMessage::kRegistered, {});
@@ -20,10 +28,80 @@ RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome) {
       owner.ShowWarning(UserMessage::kAlreadyRegistered, {});
       break;
     case RegisterOutcome::kWriteFailed:
-      owner.ShowWarning(UserMessage::kRegisterWriteFailed, {});
+      owner.ShowWarning(UserMessage::kRegisterWriteFailed, cause);
       break;
   }
   return outcome;
+}
+
+// One past the highest number of a "QueryFileName" key in the section (an upper bound:
+// a key such as "QueryFileName07" counts as 7 although no lookup finds it). Entries
+// without that key have an empty path, which describes nothing and is dropped; so however
+// large "QueryDictNum" claims the list to be, the entries from here on change nothing.
+int ListedEnd(const platform::CIniDocument& settings) {
+  int end = 0;
+  for (const std::wstring& name : settings.KeyNames(kSection)) {
+    if (name.size() <= kFileNameKey.size()) continue;
+    bool matches = true;
+    for (size_t i = 0; i < kFileNameKey.size() && matches; ++i)
+      matches = std::towlower(static_cast<wint_t>(name[i])) ==
+                std::towlower(static_cast<wint_t>(kFileNameKey[i]));
+    int64_t number = 0;
+    for (size_t i = kFileNameKey.size(); i < name.size() && matches; ++i) {
+      matches = name[i] >= L'0' && name[i] <= L'9';
+      number = std::min<int64_t>(number * 10 + (name[i] - L'0'), INT32_MAX - 1);
+    }
+    if (matches) end = std::max(end, static_cast<int>(number) + 1);
+  }
+  return end;
+}
+
+struct Result {
+  RegisterOutcome outcome;
+  Status cause;
+};
+
+Result RegisterInto(const std::wstring& packagePath, platform::CIniDocument& settings) {
+  const int count = std::min(settings.GetProfileInt(kSection, kCountKey, 0), ListedEnd(settings));
+
+  // When the package cannot be described its numbers stay 0; it is registered anyway.
+  DictDescription added;
+  added.Init(packagePath);
+  added.Describe(packagePath);
+
+  std::vector<DictDescription> kept;
+  for (int m = 0; m < count; ++m) {
+    const std::wstring entryPath = settings.GetProfileString(kSection, FileNameKey(m), L"");
+    // The same path (letter case counting) is the old registration of this very file.
+    if (entryPath == packagePath) continue;
+    const bool checked = settings.GetProfileInt(kSection, CheckedKey(m), 0) != 0;
+    DictDescription listed;
+    listed.Init(entryPath);
+    // An entry that cannot be described is stale: dropped, and never taken for the new
+    // package (else any stale entry would refuse a package whose numbers happen to be 0).
+    if (!listed.Describe(entryPath)) continue;
+    listed.checked = checked;
+    if (IsSameDictionary(listed, added)) return {RegisterOutcome::kDuplicate, {}};
+    kept.push_back(std::move(listed));
+  }
+
+  // A path the file's encoding cannot hold fails the registration before any edit.
+  bool storable = settings.CanStoreString(packagePath);
+  for (const DictDescription& entry : kept)
+    storable = storable && settings.CanStoreString(entry.path);
+  if (!storable) return {RegisterOutcome::kWriteFailed, {}};
+
+  const int keptCount = static_cast<int>(kept.size());
+  bool edited = settings.SetProfileInt(kSection, kCountKey, keptCount + 1);
+  for (int i = 0; edited && i < keptCount; ++i) {
+    edited = settings.SetProfileString(kSection, FileNameKey(i), kept[i].path) &&
+             settings.SetProfileInt(kSection, CheckedKey(i), kept[i].checked ? 1 : 0);
+  }
+  edited = edited && settings.SetProfileString(kSection, FileNameKey(keptCount), packagePath) &&
+           settings.SetProfileInt(kSection, CheckedKey(keptCount), 1);
+  if (!edited) return {RegisterOutcome::kWriteFailed, {}};
+  const Status committed = settings.Commit();
+  return {committed ? RegisterOutcome::kRegistered : RegisterOutcome::kWriteFailed, committed};
 }
 
 }  // namespace
@@ -40,46 +118,16 @@ bool IsSameDictionary(const DictDescription& listed, const DictDescription& adde
 }
 
 RegisterOutcome RegisterPackage(IWarningSink& owner, std::wstring packagePath,
-                                platform::IProfileStore& profile) {
-  // A damaged count must not keep the dialog busy for hours: no real list comes near this
-  // many dictionaries, and keys that do not exist would only be dropped anyway.
-  constexpr int kMaxListedEntries = 10000;
-  const int count = std::min(profile.GetProfileInt(kSection, kCountKey, 0), kMaxListedEntries);
-
-  // When the package cannot be described its numbers stay 0; it is registered anyway.
-  DictDescription added;
-  added.Init(packagePath);
-  added.Describe(packagePath);
-
-  std::vector<DictDescription> kept;
-  for (int m = 0; m < count; ++m) {
-    const std::wstring entryPath = profile.GetProfileString(kSection, FileNameKey(m), L"");
-    // The same path (letter case counting) is the old registration of this very file.
-    if (entryPath == packagePath) continue;
-    const bool checked = profile.GetProfileInt(kSection, CheckedKey(m), 0) != 0;
-    DictDescription listed;
-    listed.Init(entryPath);
-    // An entry that cannot be described is stale: dropped, and never taken for the new
-    // package (else any stale entry would refuse a package whose numbers happen to be 0).
-    if (!listed.Describe(entryPath)) continue;
-    listed.checked = checked;
-    if (IsSameDictionary(listed, added)) return Tell(owner, RegisterOutcome::kDuplicate);
-    kept.push_back(std::move(listed));
+                                const std::wstring& settingsPath) {
+  Result result{RegisterOutcome::kWriteFailed, {}};
+  {
+    platform::CFileLock lock;
+    platform::CIniDocument settings;
+    result.cause = lock.Lock(settingsPath);
+    if (result.cause) result.cause = settings.Load(settingsPath);
+    if (result.cause) result = RegisterInto(packagePath, settings);
   }
-
-  // Check every path against the file's encoding before the first write, so that a path
-  // the file cannot hold fails the registration without leaving half a list behind.
-  bool storable = profile.CanStoreString(packagePath);
-  for (const DictDescription& entry : kept) storable = storable && profile.CanStoreString(entry.path);
-  if (!storable) return Tell(owner, RegisterOutcome::kWriteFailed);
-
-  const int keptCount = static_cast<int>(kept.size());
-  bool written = profile.WriteProfileInt(kSection, kCountKey, keptCount + 1);
-  for (int i = 0; written && i < keptCount; ++i) {
-    written = profile.WriteProfileString(kSection, FileNameKey(i), kept[i].path) &&
-              profile.WriteProfileInt(kSection, CheckedKey(i), kept[i].checked ? 1 : 0);
-  }
-  written = written && profile.WriteProfileString(kSection, FileNameKey(keptCount), packagePath) &&
-            profile.WriteProfileInt(kSection, CheckedKey(keptCount), 1);
-  return Tell(owner, written ? RegisterOutcome::kRegistered : RegisterOutcome::kWriteFailed);
+  // Told once the lock is let go: the dialog's message box waits for the user, and other
+  // registrations must not wait with it.
+  return Tell(owner, result.outcome, result.cause);
 }

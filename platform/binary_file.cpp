@@ -88,6 +88,22 @@ bool CBinaryFile::Seek(uint64_t position) {
   return false;
 }
 
+bool CBinaryFile::Sync() {
+  if (!m_file || !m_error.ok()) return false;
+  if (const int injected = detail::InjectedErrno(FileOperation::kFlush, m_path)) {
+    NoteFailure(injected);
+    return false;
+  }
+  errno = 0;
+  if (detail::SyncStdio(AsFile(m_file))) return true;
+  NoteFailure(errno);
+  return false;
+}
+
+void CBinaryFile::CopyAccessFrom(const std::wstring& original) {
+  if (m_file) detail::CopyAccessStdio(AsFile(m_file), original);
+}
+
 int64_t CBinaryFile::Size() {
   if (!m_file) return -1;
   FILE* f = AsFile(m_file);

@@ -83,6 +83,12 @@ class CBinaryFile {
   // count bytes without an error means the end of the file was reached.
   std::ptrdiff_t Read(void* buffer, size_t count);
   bool Seek(uint64_t position);
+  // Writes the buffered data through to the disk (fsync, FlushFileBuffers), so that a
+  // file renamed into place afterwards is complete even after a power cut.
+  bool Sync();
+  // Gives a file just created the owner and permissions of original, as far as we may
+  // (best effort; nothing to do where the new file inherits them from its folder).
+  void CopyAccessFrom(const std::wstring& original);
   // Size of the file in bytes, or -1 when it cannot be determined.
   int64_t Size();
   // Flushes buffered data and closes; the first failure since Open when anything

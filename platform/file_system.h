@@ -39,6 +39,12 @@ Status ReplaceFile(const std::wstring& from, const std::wstring& to);
 // spellings of one path, letter case aside.
 bool IsSameFile(const std::wstring& a, const std::wstring& b);
 
+// The one spelling of an existing file's path: absolute, with links, "." and ".."
+// resolved (and on Windows the file's own letter case), so that any two spellings of one
+// file give the same text. For a missing file, its folder's resolved path and its name;
+// path itself when even that cannot be found.
+std::wstring ResolvedPath(const std::wstring& path);
+
 // The process's current directory, without a trailing separator unless it is a root.
 std::wstring CurrentDirectory();
 

@@ -1,26 +1,12 @@
 #pragma once
 // The profile store: named integer and string values in sections of one INI file, read
-// and written the way the Windows private-profile functions do. LumoDict's settings file
-// is such a file, and host registration edits its dictionary list through this store.
+// and written the way the framework's profile functions do, one value per call. On
+// Windows these are the private-profile functions themselves; elsewhere CIniDocument
+// (platform/ini_document.h), which reads as they read and writes what they write. The
+// tests read and write settings files through it, on Windows as LumoDict itself would.
 //
-// Reading (both implementations):
-//   - section and key names are compared without regard to letter case, blanks around
-//     names and values are ignored, and within the first section of a name the first
-//     line with the key counts;
-//   - a value enclosed in a matching pair of single or double quotes loses the quotes;
-//   - a string value is read into a 4096-character buffer, so at most 4095 characters;
-//   - an integer is the value's optional sign and leading decimal digits; a missing key
-//     or an empty value gives the default;
-//   - a missing or unreadable file reads as empty.
-// Writing:
-//   - a changed key keeps its place and the spelling of its name; a new key goes after
-//     the last line of its section; a missing section goes at the end of the file with
-//     its key; a missing file is created (its folder is not);
-//   - lines are written as "key=value" and end with CR LF;
-//   - the file keeps its encoding: UTF-16LE when it starts with that byte-order mark,
-//     otherwise the ANSI code page (a new file is ANSI, as Windows makes it);
-//   - a value the file's encoding cannot hold is refused: the write fails and the file
-//     is left as it was, rather than storing a path with "?" in it.
+// Host registration does not use it: it edits the whole list under a lock and replaces
+// the file in one step (CIniDocument), which a write per value cannot do.
 //
 // <windows.h> defines GetProfileInt, GetProfileString, WriteProfileString as macros for
 // functions of its own; the store keeps the framework's names, so the macros are removed
@@ -29,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "platform/ini_document.h"
 
 #ifdef GetProfileInt
 #undef GetProfileInt
@@ -42,49 +30,27 @@
 
 namespace platform {
 
-// The operations host registration needs; tests put a failing store in its place.
-class IProfileStore {
- public:
-  virtual ~IProfileStore() = default;
-
-  virtual int GetProfileInt(std::wstring_view section, std::wstring_view key,
-                            int defaultValue) const = 0;
-  virtual std::wstring GetProfileString(std::wstring_view section, std::wstring_view key,
-                                        std::wstring_view defaultValue) const = 0;
-  // False when the file could not be written; the file then holds its old contents.
-  virtual bool WriteProfileInt(std::wstring_view section, std::wstring_view key,
-                               int value) = 0;
-  virtual bool WriteProfileString(std::wstring_view section, std::wstring_view key,
-                                  std::wstring_view value) = 0;
-  // True when value can be written into the file as it is now without loss of
-  // characters (an ANSI file cannot hold characters outside its code page).
-  virtual bool CanStoreString(std::wstring_view value) const = 0;
-};
-
-// The store on one INI file: the private-profile functions on Windows, an INI reader and
-// editor of our own elsewhere (which rewrites only the line it changes or adds, so every
-// other byte of the file stays as it was).
-class CProfileStore : public IProfileStore {
+// The store on one INI file. A missing or unreadable file reads as empty; a write
+// creates a missing file (not its folder) and fails, leaving the file as it was, when
+// the file cannot be written or its encoding cannot hold the value.
+class CProfileStore {
  public:
   explicit CProfileStore(std::wstring iniPath) : m_path(std::move(iniPath)) {}
 
   const std::wstring& Path() const { return m_path; }
 
-  int GetProfileInt(std::wstring_view section, std::wstring_view key,
-                    int defaultValue) const override;
+  int GetProfileInt(std::wstring_view section, std::wstring_view key, int defaultValue) const;
   std::wstring GetProfileString(std::wstring_view section, std::wstring_view key,
-                                std::wstring_view defaultValue) const override;
-  bool WriteProfileInt(std::wstring_view section, std::wstring_view key, int value) override;
+                                std::wstring_view defaultValue) const;
+  bool WriteProfileInt(std::wstring_view section, std::wstring_view key, int value);
   bool WriteProfileString(std::wstring_view section, std::wstring_view key,
-                          std::wstring_view value) override;
-  bool CanStoreString(std::wstring_view value) const override;
+                          std::wstring_view value);
+  // True when value can be written into the file as it is now without loss of
+  // characters (an ANSI file cannot hold characters outside its code page).
+  bool CanStoreString(std::wstring_view value) const;
 
  private:
   std::wstring m_path;
 };
-
-// A string value is read into a buffer of this many characters, its last one the
-// terminator.
-constexpr size_t kProfileStringBufferLength = 4096;
 
 }  // namespace platform

@@ -4,7 +4,6 @@
 #include "package/package_writer.h"
 #include "package/temp_files.h"
 #include "platform/file_system.h"
-#include "platform/profile.h"
 #include "platform/system_error.h"
 
 namespace {
@@ -78,6 +77,5 @@ RegisterOutcome RegisterWithHost(const std::wstring& packagePath, const std::wst
     sink.ShowWarning(UserMessage::kNoSettingsFile, missing);
     return RegisterOutcome::kWriteFailed;
   }
-  platform::CProfileStore settings(settingsPath);
-  return RegisterPackage(sink, packagePath, settings);
+  return RegisterPackage(sink, packagePath, settingsPath);
 }

@@ -3,9 +3,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "common/utf.h"
+#include "platform/atomic_file.h"
 #include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
@@ -47,6 +49,56 @@ bool IsSameFile(const std::wstring& a, const std::wstring& b) {
     return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+std::wstring ResolvedPath(const std::wstring& path) {
+  const std::string native = WideToUtf8(path);
+  if (char* real = ::realpath(native.c_str(), nullptr)) {
+    std::wstring resolved = Utf8ToWideText(real);
+    std::free(real);
+    return resolved;
+  }
+  const size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+  if (char* real = ::realpath(folder.c_str(), nullptr)) {
+    std::string resolved = real;
+    std::free(real);
+    if (!resolved.ends_with('/')) resolved += '/';
+    return Utf8ToWideText(resolved + native.substr(slash + 1));
+  }
+  return path;
+}
+
+namespace detail {
+
+Status ReplacementTarget(const std::wstring& path, std::wstring* target) {
+  const std::string native = WideToUtf8(path);
+  struct stat st {};
+  if (::lstat(native.c_str(), &st) != 0) {
+    if (errno != ENOENT) return LastSystemError(StatusKind::kIoError, path);
+    *target = path;  // a new file
+    return Status();
+  }
+  std::string file = native;
+  if (S_ISLNK(st.st_mode)) {
+    // The link stays; the file it points to is the one replaced.
+    char* real = ::realpath(native.c_str(), nullptr);
+    if (real == nullptr) return LastSystemError(StatusKind::kIoError, path);
+    file = real;
+    std::free(real);
+    if (::stat(file.c_str(), &st) != 0) return LastSystemError(StatusKind::kIoError, path);
+  }
+  if (!S_ISREG(st.st_mode))
+    return Status::Error(StatusKind::kIoError, path, 0, "not a regular file");
+  // Renaming over a file needs only the folder's permission, so the file's own is asked
+  // here: a file we may not write, or one nobody may write (which the superuser could),
+  // is someone's wish to keep it as it is.
+  if ((st.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0)
+    return ErrnoStatus(StatusKind::kIoError, path, EACCES);
+  *target = file == native ? path : Utf8ToWideText(file);
+  return Status();
+}
+
+}  // namespace detail
 
 std::wstring CurrentDirectory() {
   std::vector<char> buffer(4096);

@@ -7,6 +7,7 @@
 // <windows.h> names ReplaceFileW "ReplaceFile"; ours is platform::ReplaceFile.
 #undef ReplaceFile
 
+#include "platform/atomic_file.h"
 #include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
@@ -46,7 +47,72 @@ bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
   return ok;
 }
 
+// The path of the open file as the system names it, links resolved, without the "\\?\"
+// that GetFinalPathNameByHandleW puts before it; empty when the file cannot be opened.
+std::wstring FinalPath(const std::wstring& path) {
+  HANDLE file =
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD length = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length >= final.size()) {
+    final.resize(length);
+    length = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  ::CloseHandle(file);
+  final.resize(length < final.size() ? length : 0);
+  if (final.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + final.substr(8);
+  if (final.starts_with(L"\\\\?\\")) return final.substr(4);
+  return final;
+}
+
 }  // namespace
+
+std::wstring ResolvedPath(const std::wstring& path) {
+  if (std::wstring final = FinalPath(path); !final.empty()) return final;
+  const std::wstring full = FullPath(path);
+  const size_t separator = full.find_last_of(L"\\/");
+  if (separator != std::wstring::npos) {
+    const std::wstring folder = FinalPath(full.substr(0, separator + 1));
+    if (!folder.empty()) {
+      const bool ends = folder.back() == L'\\';
+      return folder + (ends ? L"" : L"\\") + full.substr(separator + 1);
+    }
+  }
+  return full;
+}
+
+namespace detail {
+
+Status ReplacementTarget(const std::wstring& path, std::wstring* target) {
+  *target = path;
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return Status();  // a new file
+    return LastSystemError(StatusKind::kIoError, path);
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // The link stays; the file it points to is the one replaced.
+    *target = FinalPath(path);
+    if (target->empty()) return LastSystemError(StatusKind::kIoError, path);
+    attributes = ::GetFileAttributesW(target->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LastSystemError(StatusKind::kIoError, path);
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return Status::Error(StatusKind::kIoError, path, 0, "not a regular file");
+  // MoveFileExW would replace a read-only file all the same; the attribute is the
+  // user's wish to keep it as it is.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return LastSystemError(StatusKind::kIoError, path);
+  }
+  return Status();
+}
+
+}  // namespace detail
 
 bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -80,7 +146,18 @@ Status ReplaceFile(const std::wstring& from, const std::wstring& to) {
     SetLastError(static_cast<DWORD>(injected));
     return LastSystemError(StatusKind::kIoError, to);
   }
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Status();
+  // Windows refuses to replace a file that anyone has open, if only for a moment (a virus
+  // scanner, LumoDict reading its settings, another registration resolving the path
+  // before it waits for the lock); such a refusal is tried again for about a second
+  // before it counts.
+  constexpr int kAttempts = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Status();
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == kAttempts)
+      break;
+    Sleep(20);
+  }
   return LastSystemError(StatusKind::kIoError, to);
 }
 

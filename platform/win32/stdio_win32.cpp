@@ -35,4 +35,11 @@ bool SeekStdio(FILE* file, int64_t offset, int origin) {
 
 int64_t TellStdio(FILE* file) { return _ftelli64(file); }
 
+// _commit is FlushFileBuffers on the file's handle.
+bool SyncStdio(FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+
+// A new file in the settings file's folder inherits that folder's permissions, as the old
+// file did; a read-only old file is refused before we get here.
+void CopyAccessStdio(FILE*, const std::wstring&) {}
+
 }  // namespace platform::detail

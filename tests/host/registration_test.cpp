@@ -2,6 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <filesystem>
+#include <functional>
+#include <set>
+
 #include "common/utf.h"
 #include "core/convert_job.h"
 #include "package/format.h"
@@ -18,6 +27,15 @@ using host_test::WithDir;
 using lumo_test::ReadBytes;
 using lumo_test::TempDir;
 using lumo_test::WriteBytes;
+namespace fs = std::filesystem;
+
+// The names in folder.
+std::set<std::wstring> FileNames(const fs::path& folder) {
+  std::set<std::wstring> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+    names.insert(lumo_test::WidePath(entry.path().filename()));
+  return names;
+}
 
 struct Entry {
   std::wstring path;
@@ -46,7 +64,7 @@ void ExpectEntries(const platform::CProfileStore& store, const std::vector<Entry
 class RegistrationTest : public ::testing::Test {
  protected:
   RegisterOutcome Register(const std::wstring& package) {
-    return RegisterPackage(m_sink, package, m_store);
+    return RegisterPackage(m_sink, package, m_ini);
   }
   void Settings(const std::string& text) { WriteBytes(m_ini, WithDir(m_dir, text)); }
 
@@ -161,33 +179,12 @@ TEST_F(RegistrationTest, NetworkEntryKeptAndUndescribablePackages) {
   ExpectEntries(m_store, {{L"http://dict.example.com/", 1}, {m_package, 1}});
 }
 
-// Fails every write after the first `allowed` ones.
-class CFailingStore : public platform::CProfileStore {
- public:
-  CFailingStore(std::wstring path, int allowed) : CProfileStore(std::move(path)), m_allowed(allowed) {}
-  bool WriteProfileInt(std::wstring_view s, std::wstring_view k, int v) override {
-    return m_allowed-- > 0 && CProfileStore::WriteProfileInt(s, k, v);
-  }
-  bool WriteProfileString(std::wstring_view s, std::wstring_view k, std::wstring_view v) override {
-    return m_allowed-- > 0 && CProfileStore::WriteProfileString(s, k, v);
-  }
-
- private:
-  int m_allowed;
-};
-
-TEST_F(RegistrationTest, FailedWritesAreReported) {
+TEST_F(RegistrationTest, SettingsInAMissingFolderAreNotCreated) {
   host_test::WritePackage(m_package, 1);
-  for (int allowed : {0, 1, 2}) {
-    Settings("[Dictionary]\r\nQueryDictNum=0\r\n");
-    CFailingStore store(m_ini, allowed);
-    m_sink.m_messages.clear();
-    EXPECT_EQ(RegisterPackage(m_sink, m_package, store), RegisterOutcome::kWriteFailed);
-    EXPECT_EQ(m_sink.m_messages, std::vector<UserMessage>{UserMessage::kRegisterWriteFailed});
-  }
-  // A settings file in a folder that does not exist is not created.
-  platform::CProfileStore nowhere(m_dir.File(L"no-such-folder") + platform::kPathSeparator + L"x.ini");
+  const std::wstring nowhere = m_dir.File(L"no-such-folder") + platform::kPathSeparator + L"x.ini";
   EXPECT_EQ(RegisterPackage(m_sink, m_package, nowhere), RegisterOutcome::kWriteFailed);
+  EXPECT_EQ(m_sink.m_messages, std::vector<UserMessage>{UserMessage::kRegisterWriteFailed});
+  EXPECT_FALSE(lumo_test::FileExists(m_dir.File(L"no-such-folder")));
 }
 
 TEST_F(RegistrationTest, PathsTheFileCannotHoldAreRefusedBeforeAnyWrite) {
@@ -229,6 +226,163 @@ TEST_F(RegistrationTest, ConvertedPackagesAreRecognised) {
   Settings("");
   EXPECT_EQ(Register(m_package), RegisterOutcome::kRegistered);
   EXPECT_EQ(Register(copy), RegisterOutcome::kDuplicate);
+}
+
+// Every file operation of a registration fails in turn (the settings file has a folder of
+// its own, the packages are elsewhere): afterwards the file is the old one or the
+// complete new one, never a mixture, the outcome says which, and nothing is left beside it.
+TEST_F(RegistrationTest, FailureAtAnyFileOperationLeavesTheOldOrTheNewFile) {
+  TempDir own;
+  const std::wstring ini = own.File(L"LumoDict.ini");
+  for (const wchar_t* name : {L"a.ldic", L"b.ldic"})
+    host_test::WritePackage(ListedPath(m_dir, name), name[0]);
+  host_test::WritePackage(m_package, 1);
+  const std::string old = WithDir(
+      m_dir, "; mine\r\n[Main]\r\nSkin=1\r\n[Dictionary]\r\nQueryDictNum=3\r\n"
+             "QueryFileName0=<DIR>\\a.ldic\r\nQueryChecked0=0\r\n"
+             "QueryFileName1=<DIR>\\gone.ldic\r\nQueryFileName2=<DIR>\\b.ldic\r\nQueryChecked2=1\r\n\r\n[Window]\r\nX=1\r\n");
+  const auto registerWith = [&](platform::CFaultPlan* plan) {
+    WriteBytes(ini, old);
+    platform::CScopedFaultPlan installed(plan);
+    return RegisterPackage(m_sink, m_package, ini);
+  };
+  platform::CFaultPlan counting(own.Path());
+  ASSERT_EQ(registerWith(&counting), RegisterOutcome::kRegistered);
+  const std::string complete = ReadBytes(ini);
+  ASSERT_NE(complete, old);
+  // The file and, on POSIX, its lock.
+  const std::set<std::wstring> names = FileNames(lumo_test::FsPath(own.Path()));
+  // The lock, the reading, the temporary file's creation, write, sync and close, the rename.
+  const int64_t operations = counting.Count(platform::FileOperation::kAny);
+  ASSERT_GE(operations, 8);
+  for (int64_t n = 1; n <= operations; ++n) {
+    platform::CFaultPlan plan(own.Path());
+    plan.FailAt(platform::FileOperation::kAny, n, platform::Fault::kDiskFull);
+    const RegisterOutcome outcome = registerWith(&plan);
+    const std::string after = ReadBytes(ini);
+    EXPECT_EQ(plan.Injected(), 1) << "operation " << n;
+    EXPECT_TRUE(after == old || after == complete) << "operation " << n;
+    EXPECT_EQ(outcome == RegisterOutcome::kRegistered, after == complete) << "operation " << n;
+    EXPECT_EQ(FileNames(lumo_test::FsPath(own.Path())), names) << "operation " << n;
+  }
+}
+
+// However large the count, the file costs one open to read it and as many reads as for a
+// count of 1 (a huge count once re-read the file for every number).
+TEST_F(RegistrationTest, AnyCountCostsOneReading) {
+  host_test::WritePackage(ListedPath(m_dir, L"a.ldic"), 2);
+  host_test::WritePackage(m_package, 1);
+  std::string filler = "[Other]\r\n";
+  for (int i = 0; i < 2000; ++i) filler += "Key" + std::to_string(i) + "=some value\r\n";
+  struct Case {
+    const char* count;
+    size_t listed;
+  };
+  std::vector<int64_t> reads;
+  for (const Case& c : {Case{"1", 2}, Case{"2147483647", 2}, Case{"-1", 1}}) {
+    TempDir own;
+    const std::wstring ini = own.File(L"LumoDict.ini");
+    WriteBytes(ini, WithDir(m_dir, std::string("[Dictionary]\r\nQueryDictNum=") + c.count +
+                                       "\r\nQueryFileName0=<DIR>\\a.ldic\r\n" + filler));
+    platform::CFaultPlan plan(own.Path());
+    {
+      platform::CScopedFaultPlan installed(&plan);
+      EXPECT_EQ(RegisterPackage(m_sink, m_package, ini), RegisterOutcome::kRegistered) << c.count;
+    }
+    EXPECT_EQ(plan.Count(platform::FileOperation::kOpen), 2) << c.count;  // the file, the new one
+    reads.push_back(plan.Count(platform::FileOperation::kRead));
+    EXPECT_EQ(reads.back(), reads.front()) << c.count;
+    EXPECT_EQ(ListedEntries(platform::CProfileStore(ini)).size(), c.listed) << c.count;
+  }
+}
+
+// The settings file as users may have it. Each case prepares the file, registers the
+// package and compares the bytes; in every case a link stays a link and the file keeps
+// its permissions (and on POSIX its owner), and nothing but the lock is left beside the
+// file that the link, if any, points to.
+TEST_F(RegistrationTest, SettingsFileEdgeCases) {
+  host_test::WritePackage(m_package, 1);
+  const std::string listed =
+      WithDir(m_dir, "QueryFileName0=<DIR>\\new.ldic\r\nQueryChecked0=1\r\n");
+  const auto readOnly = [](const fs::path& file) {
+    fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  };
+  struct Case {
+    const char* label;
+    std::string start;
+    std::function<void(const fs::path& file, const fs::path& folder)> prepare;
+    RegisterOutcome outcome;
+    std::string expected;
+  };
+  const std::string plain = "[Main]\r\nX=1\r\n";
+  const std::vector<Case> cases = {
+      // A UTF-16 file with an odd last byte: read and written in whole code units.
+      {"utf16_odd_byte_new_section", host_test::Utf16File("[Main]\r\nX=1") + "A", nullptr,
+       RegisterOutcome::kRegistered,
+       host_test::Utf16File("[Main]\r\nX=1\r\n[Dictionary]\r\nQueryDictNum=1\r\n" + listed)},
+      {"utf16_odd_byte_new_keys",
+       host_test::Utf16File("[Dictionary]\r\nQueryDictNum=0\r\n[M]\r\n") + "\n", nullptr, RegisterOutcome::kRegistered,
+       host_test::Utf16File("[Dictionary]\r\nQueryDictNum=1\r\n" + listed + "[M]\r\n")},
+      {"read_only", plain, [&](const fs::path& file, const fs::path&) { readOnly(file); },
+       RegisterOutcome::kWriteFailed, plain},
+#ifndef _WIN32
+      {"mode_and_owner", plain,
+       [](const fs::path& file, const fs::path&) {
+         fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write |
+                                   fs::perms::group_read | fs::perms::group_write);
+         // A root run must leave a user's file the user's.
+         if (::geteuid() == 0) {
+           ASSERT_EQ(::chown(file.c_str(), 4321, 4322), 0);
+         }
+       },
+       RegisterOutcome::kRegistered, plain + "[Dictionary]\r\nQueryDictNum=1\r\n" + listed},
+      {"symbolic_link", plain,
+       [](const fs::path& file, const fs::path& folder) {
+         fs::create_directory(folder / "real");
+         fs::rename(file, folder / "real" / "target.ini");
+         fs::create_symlink(folder / "real" / "target.ini", file);
+       },
+       RegisterOutcome::kRegistered, plain + "[Dictionary]\r\nQueryDictNum=1\r\n" + listed},
+      {"link_to_read_only", plain,
+       [&](const fs::path& file, const fs::path& folder) {
+         fs::rename(file, folder / "target.ini");
+         fs::create_symlink(folder / "target.ini", file);
+         readOnly(folder / "target.ini");
+       },
+       RegisterOutcome::kWriteFailed, plain},
+#endif
+  };
+  for (const Case& c : cases) {
+    TempDir own;
+    const fs::path file = lumo_test::FsPath(own.File(L"LumoDict.ini"));
+    WriteBytes(own.File(L"LumoDict.ini"), c.start);
+    if (c.prepare) c.prepare(file, lumo_test::FsPath(own.Path()));
+    const fs::path target = fs::canonical(file);
+    const bool wasLink = fs::is_symlink(file);
+    const fs::perms perms = fs::status(target).permissions();
+#ifndef _WIN32
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+#endif
+    std::set<std::wstring> names = FileNames(target.parent_path());
+
+    m_sink.m_messages.clear();
+    EXPECT_EQ(RegisterPackage(m_sink, m_package, lumo_test::WidePath(file)), c.outcome) << c.label;
+    EXPECT_EQ(m_sink.m_messages.size(), 1u) << c.label;
+    EXPECT_EQ(ReadBytes(lumo_test::WidePath(file)), c.expected) << c.label;
+    EXPECT_EQ(fs::is_symlink(file), wasLink) << c.label;
+    EXPECT_EQ(fs::status(target).permissions(), perms) << c.label;
+#ifndef _WIN32
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, before.st_uid) << c.label;
+    EXPECT_EQ(after.st_gid, before.st_gid) << c.label;
+    names.insert(lumo_test::WidePath(target.filename()) + L".lock");
+#endif
+    EXPECT_EQ(FileNames(target.parent_path()), names) << c.label;
+    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);  // so it can go
+  }
 }
 
 }  // namespace
