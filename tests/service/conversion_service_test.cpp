@@ -22,6 +22,18 @@ using lumo_test::RecordingObserver;
 using lumo_test::TempDir;
 using lumo_test::WriteBytes;
 
+// A request to convert list, written as w.txt in dir, into w.ldic in packageDir.
+ConvertRequest RequestFor(const TempDir& dir, const std::string& list, const TempDir& packageDir,
+                          PackageFacts facts = {L"n", L"", L"", L"", L"d"}) {
+  ConvertRequest request;
+  request.wordList = dir.File(L"w.txt");
+  WriteBytes(request.wordList, list);
+  request.folder = dir.Path();
+  request.package = packageDir.File(L"w.ldic");
+  request.facts = std::move(facts);
+  return request;
+}
+
 struct PathCase {
   const char* label;
   bool listExists;
@@ -85,12 +97,7 @@ TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {
 // a package that cannot be written is told with its path and reason.
 TEST(ConversionService, RunWritesThePackageAndCleansUp) {
   TempDir dir;
-  ConvertRequest request;
-  request.wordList = dir.File(L"w.txt");
-  WriteBytes(request.wordList, "apple,red fruit\nbee\tinsect\n");
-  request.folder = dir.Path();
-  request.package = dir.File(L"w.ldic");
-  request.facts = {L"n", L"", L"", L"", L"d"};
+  ConvertRequest request = RequestFor(dir, "apple,red fruit\nbee\tinsect\n", dir);
   ASSERT_FALSE(CheckConvertPaths(request));
 
   RecordingObserver observer;
@@ -123,12 +130,8 @@ TEST(ConversionService, RunWritesThePackageAndCleansUp) {
 // for it is refused, every shorter one converts to a package the host's reader describes.
 TEST(ConversionService, FactsLongerThanLumoDictReadsAreRefused) {
   TempDir dir;
-  ConvertRequest request;
-  request.wordList = dir.File(L"w.txt");
-  WriteBytes(request.wordList, "apple,red fruit\n");
-  request.folder = dir.Path();
-  request.package = dir.File(L"w.ldic");
-  request.facts = {L"", L"作者", L"7", L"1.0", L"2026年12月8日"};
+  ConvertRequest request =
+      RequestFor(dir, "apple,red fruit\n", dir, {L"", L"作者", L"7", L"1.0", L"2026年12月8日"});
 
   size_t firstRefused = 0;
   for (size_t length = 400; length <= 520 && firstRefused == 0; length += 1) {
@@ -176,12 +179,7 @@ TEST(ConversionService, AFullDiskIsToldAsSuch) {
   };
   for (const FaultCase& c : cases) {
     TempDir dir, out;
-    ConvertRequest request;
-    request.wordList = dir.File(L"w.txt");
-    WriteBytes(request.wordList, "apple,red fruit\nbee\tinsect\n");
-    request.folder = dir.Path();
-    request.package = out.File(L"w.ldic");
-    request.facts = {L"n", L"", L"", L"", L"d"};
+    const ConvertRequest request = RequestFor(dir, "apple,red fruit\nbee\tinsect\n", out);
     platform::CFaultPlan plan(c.inJob ? dir.Path() : out.Path());
     plan.FailAt(c.operation, 1, c.fault, true);
     platform::CScopedFaultPlan installed(&plan);
