@@ -35,9 +35,6 @@ constexpr size_t kLookAhead = 8;
 // read line by line until that is certain.
 constexpr uint64_t kWholeFileLimit = 1ull << 31;
 
-// Below this size a second parsing thread costs more than it saves.
-constexpr size_t kParallelParseFrom = 1 << 20;
-
 // Seconds since start; restarts the clock.
 double Lap(std::chrono::steady_clock::time_point* start) {
   const auto now = std::chrono::steady_clock::now();
@@ -249,7 +246,7 @@ Status CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
 
   // A file that grows meanwhile is read as it was when it was opened.
   size_t head = size;
-  if (ParsingThreads() >= 2 && size >= kParallelParseFrom) head = size / 2;
+  if (ParsingThreads() >= 2 && size >= m_parallelParseFrom) head = size / 2;
   const std::ptrdiff_t headRead = reader.ReadRemainder(text, head);
   if (headRead < 0) return ReadFailure();
   const std::string_view headText(text, static_cast<size_t>(headRead));
@@ -286,7 +283,7 @@ Status CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
   CEntryCollector first(&m_result.entries, all.size());
   size_t cut = 0;
   CJoiningThread other;
-  if (ParsingThreads() >= 2 && all.size() >= kParallelParseFrom) {
+  if (ParsingThreads() >= 2 && all.size() >= m_parallelParseFrom) {
     cut = LineBoundaryAfter(all, all.size() / 2);
     if (cut < all.size()) {
       other.Start([this, &first, part = all.substr(0, cut)] {

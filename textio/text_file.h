@@ -92,8 +92,6 @@ class CTextFileRead : public CTextFileBase {
   void ReadLine16(std::string& line);
 
   bool m_pendingLf = false;  // the last line ended with CR: a following LF belongs to it
-  bool m_havePendingUnit = false;
-  char16_t m_pendingUnit = 0;
 };
 
 // The lines of UTF-8 text held in memory, cut and cleaned exactly as CTextFileRead cuts
