@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "common/memory_fault.h"
 #include "common/prefetch.h"
 #include "common/threads.h"
 #include "common/utf.h"
@@ -120,6 +121,7 @@ class CEntryCollector {
     const DictEntry entry{word, explanation, 0, static_cast<uint32_t>(explanation.size())};
     if (!m_list) {
       if (m_blocks.empty() || m_blocks.back().size() == kBlockEntries) {
+        NoteLargeAllocation();
         m_blocks.emplace_back();
         m_blocks.back().reserve(kBlockEntries);
       }
@@ -156,6 +158,7 @@ class CEntryCollector {
     if (bytesSoFar == 0 || m_expectedBytes <= bytesSoFar) return;
     const double perEntry = static_cast<double>(bytesSoFar) / static_cast<double>(m_list->size());
     const double estimate = static_cast<double>(m_expectedBytes) / perEntry * 1.05 + 1024;
+    NoteLargeAllocation();
     if (estimate < 1e9) m_list->reserve(static_cast<size_t>(estimate));
   }
 
@@ -349,6 +352,7 @@ Status CConvertJob::WriteOutput() {
   platform::CBinaryFile data, compressed;
   if (Status claimed = ClaimTempFiles(&m_result.temp, m_result.compress, &data, &compressed); !claimed)
     return claimed.WithKind(StatusKind::kWriteFailed);
+  NoteLargeAllocation();
   std::string buffer;
   buffer.reserve(kWriteBufferSize);
   bool written = true;  // once false, nothing more is written

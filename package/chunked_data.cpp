@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/memory_fault.h"
 #include "common/threads.h"
 #include "package/chunk_deflater.h"
 #include "package/crc32.h"
@@ -107,6 +108,7 @@ class CChunkPipeline {
  public:
   CChunkPipeline(CChunkReader* reader, CLayoutWriter* writer, unsigned threads)
       : m_reader(reader), m_writer(writer), m_threads(threads), m_slots(3 * size_t{threads}) {
+    NoteLargeAllocation();
     for (Slot& slot : m_slots) {
       slot.in.resize(kChunkLength);
       slot.out.resize(kChunkOutputSize);

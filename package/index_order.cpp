@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/memory_fault.h"
 #include "common/prefetch.h"
 #include "common/threads.h"
 
@@ -90,7 +91,10 @@ class CKeyLess {
 // stable; a larger one is split in place by its next byte and its parts sorted in turn.
 class CKeySorter {
  public:
-  CKeySorter(const CKeyLess& less, size_t scratch) : m_less(less), m_scratch(scratch) {}
+  CKeySorter(const CKeyLess& less, size_t scratch) : m_less(less) {
+    NoteLargeAllocation();
+    m_scratch.resize(scratch);
+  }
 
   // inOrder: the range still lists equal keys in word-list order.
   void Sort(SortKey* begin, SortKey* end, int depth, bool inOrder) {
@@ -284,6 +288,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   }
   bounds[256] = list.size();
 
+  NoteLargeAllocation();
   std::vector<SortKey> keys(list.size());
   const auto layOut = [&](int part) {
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {

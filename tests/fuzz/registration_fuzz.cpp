@@ -40,7 +40,7 @@ std::wstring Package() {
 }
 
 // The file's lines as text units (either encoding), without their line ends (a last line
-// gains one when a line is added after it), leaving out the lines registration may write:
+// without one gains CR LF when a line is added after it; CRs before it are no text), leaving out the lines registration may write:
 // the [Dictionary] header and its Query keys.
 std::vector<std::u16string> OtherLines(const std::string& bytes) {
   std::u16string text;
@@ -54,7 +54,7 @@ std::vector<std::u16string> OtherLines(const std::string& bytes) {
   for (;;) {
     const size_t end = text.find(u'\n', start);
     std::u16string line = text.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start);
-    if (!line.empty() && line.back() == u'\r') line.pop_back();
+    while (!line.empty() && line.back() == u'\r') line.pop_back();
     std::string folded;
     for (char16_t c : line)
       if (c != u' ' && c != u'\t') folded.push_back(c < 128 ? static_cast<char>(std::tolower(c)) : '?');
