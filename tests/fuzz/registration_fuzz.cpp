@@ -40,7 +40,8 @@ std::wstring Package() {
 }
 
 // The file's lines as text units (either encoding), without their line ends (a last line
-// without one gains CR LF when a line is added after it; CRs before it are no text), leaving out the lines registration may write:
+// without one gains CR LF when a line is added after it; CRs before it are no text, nor
+// are blank lines at the end), leaving out the lines registration may write:
 // the [Dictionary] header and its Query keys.
 std::vector<std::u16string> OtherLines(const std::string& bytes) {
   std::u16string text;
@@ -57,14 +58,16 @@ std::vector<std::u16string> OtherLines(const std::string& bytes) {
     while (!line.empty() && line.back() == u'\r') line.pop_back();
     std::string folded;
     for (char16_t c : line)
-      if (c != u' ' && c != u'\t') folded.push_back(c < 128 ? static_cast<char>(std::tolower(c)) : '?');
+      // The blanks the profile functions trim around names.
+      if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\v' && c != u'\f' && c != 0x1A)
+        folded.push_back(c < 128 ? static_cast<char>(std::tolower(c)) : '?');
     const bool ours = folded == "[dictionary]" || folded.starts_with("querydictnum") ||
                       folded.starts_with("queryfilename") || folded.starts_with("querychecked");
     if (!ours) lines.push_back(line);
     if (end == std::u16string::npos) break;
     start = end + 1;
   }
-  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
   return lines;
 }
 
