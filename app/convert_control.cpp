@@ -120,9 +120,9 @@ void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
 
 void CLumoDictGenDlg::ShowIdle(UserMessage status) {
   m_runActive = false;
-  LockPaths(false);
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
   ::EnableWindow(GetDlgItem(IDOK), TRUE);
+  LockPaths(false);
   SetItemText(IDC_STATUS, ui::LoadText(status));
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_EXIT));
 }

@@ -177,10 +177,16 @@ void CLumoDictGenDlg::ProposeFromInput(const std::wstring& path, bool replace) {
 
 void CLumoDictGenDlg::LockPaths(bool locked) {
   // A button that is disabled with the focus takes it along, and the keyboard would reach
-  // nothing; the run's own button, "取消", takes it first. Convert is disabled after this.
+  // nothing; the run's own button, "取消", takes it first (Convert is disabled after this).
+  // At the end Convert (enabled again before this) has it back, so that Enter does not
+  // press "退出".
   const int focused = ::GetDlgCtrlID(::GetFocus());
+  const auto focus = [this](int id) {
+    ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(id)), TRUE);
+  };
   if (locked && (focused == IDOK || focused == IDC_BUTTON_IMPORT || focused == IDC_BUTTON_SAVEAS))
-    ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDCANCEL)), TRUE);
+    focus(IDCANCEL);
+  if (!locked && focused == IDCANCEL) focus(IDOK);
   for (int id : {IDC_EDIT_INPUT, IDC_EDIT_SAVE})
     ::SendMessageW(GetDlgItem(id), EM_SETREADONLY, locked, 0);
   for (int id : {IDC_BUTTON_IMPORT, IDC_BUTTON_SAVEAS}) ::EnableWindow(GetDlgItem(id), !locked);

@@ -266,7 +266,8 @@ TEST(DialogRun, RunKeepsThePathsConvertTookAndLetsThemGoAtItsEnd) {
   // Not even a text another program puts into the box moves the package.
   const std::wstring elsewhere = h.Temp().File(L"elsewhere.ldic");
   ::SendMessageW(h.Item(IDC_EDIT_SAVE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(elsewhere.c_str()));
-  h.Click(IDC_CHECK_REGISTER);
+  EXPECT_TRUE(h.Enabled(IDC_CHECK_REGISTER));
+  ::SendMessageW(h.Item(IDC_CHECK_REGISTER), BM_SETCHECK, BST_UNCHECKED, 0);
 
   ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 120000));
   CPackageReader reader;
@@ -276,6 +277,7 @@ TEST(DialogRun, RunKeepsThePathsConvertTookAndLetsThemGoAtItsEnd) {
   EXPECT_FALSE(FileExists(h.Temp().File(L"fruit.ldic")));
   EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
   EXPECT_EQ(locks(), std::vector<bool>(4, false));
+  EXPECT_EQ(h.FocusId(), IDOK);  // back where it was, so that Enter does not press "退出"
   h.Drop({other});
   EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"fruit.ldic"));
 }
