@@ -14,6 +14,10 @@
 // (85, 90, 97, 100 through the same progress message), deletes the temporary files,
 // registers the package when the box is ticked and returns to idle.
 //
+// A run owns the paths Convert validated: the package is written to the save path as it
+// was then, and until the dialog is idle again the two path boxes are read-only and the
+// choosers and drops refused. The register box stays live and is read at completion.
+//
 // Cancel clears the job's keep-running flag, which the worker polls between word-list
 // lines, and waits up to a second for it. A worker past its reading phase runs on; its
 // late completion is recognised (the job is already cancelled) and only removes the temporary files it may
@@ -98,7 +102,9 @@ void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
 
   m_job = PrepareConversion(request, this);
   m_runInput = request.wordList;
+  m_runPackage = request.package;
 
+  LockPaths(true);
   ::EnableWindow(GetDlgItem(IDOK), FALSE);
   SetItemText(IDC_STATUS, ui::LoadText(UserMessage::kConverting));
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_CANCEL));
@@ -116,6 +122,7 @@ void CLumoDictGenDlg::ShowIdle(UserMessage status) {
   m_runActive = false;
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
   ::EnableWindow(GetDlgItem(IDOK), TRUE);
+  LockPaths(false);
   SetItemText(IDC_STATUS, ui::LoadText(status));
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_EXIT));
 }
@@ -152,8 +159,9 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
     return 0;
   }
 
-  // The save box is read now: the user may have changed it during the run.
-  const std::wstring savePath = GetItemText(IDC_EDIT_SAVE);
+  // The package goes where Convert pointed, not to what the save box may show by now:
+  // a run's paths are its own (the boxes are locked meanwhile as well).
+  const std::wstring& savePath = m_runPackage;
   bool converted = wParam == 0;
   if (converted && platform::IsSameFile(m_runInput, savePath)) {
     ui::ShowWarning(m_hWnd, UserMessage::kSaveIsInput);

@@ -93,8 +93,11 @@ BOOL CLumoDictGenDlg::OnInitDialog() {
   m_job.reset();
   ::EnableWindow(GetDlgItem(IDOK), FALSE);
 
-  SetItemText(IDC_EDIT_INPUT, ui::LoadText(UserMessage::kInputPrompt));
-  m_promptShown = true;
+  // The prompt is the box's cue, drawn grey while the box is empty, focused or not: the
+  // box's text is only ever what the user typed or chose.
+  const std::wstring prompt = ui::LoadText(UserMessage::kInputPrompt);
+  ::SendMessageW(GetDlgItem(IDC_EDIT_INPUT), EM_SETCUEBANNER, TRUE,
+                 reinterpret_cast<LPARAM>(prompt.c_str()));
 
   ::DragAcceptFiles(m_hWnd, TRUE);
   return TRUE;
@@ -121,32 +124,30 @@ LRESULT CLumoDictGenDlg::OnQueryDragIcon(WPARAM, LPARAM) {
 HBRUSH CLumoDictGenDlg::OnCtlColor(HDC dc, HWND control, UINT message) {
   HBRUSH brush = reinterpret_cast<HBRUSH>(::DefWindowProcW(
       m_hWnd, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
-  switch (::GetDlgCtrlID(control)) {
-    case IDC_REQUIRED:
-      ::SetTextColor(dc, RGB(255, 0, 0));
-      break;
-    case IDC_EDIT_INPUT:
-      ::SetTextColor(dc, ::GetSysColor(m_promptShown ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT));
-      break;
-    default:
-      break;
-  }
+  if (::GetDlgCtrlID(control) == IDC_REQUIRED) ::SetTextColor(dc, RGB(255, 0, 0));
   return brush;
 }
 
+namespace {
+
+bool IsExistingFile(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return !path.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
 void CLumoDictGenDlg::OnInputChanged() {
-  if (GetItemText(IDC_EDIT_INPUT).empty()) {
-    // Putting the prompt back notifies again, and that nested call clears the flag; it is
-    // set only afterwards so that it ends true.
-    SetItemText(IDC_EDIT_INPUT, ui::LoadText(UserMessage::kInputPrompt));
-    m_promptShown = true;
-  } else {
-    m_promptShown = false;
-  }
-  ::InvalidateRect(GetDlgItem(IDC_EDIT_INPUT), nullptr, TRUE);
+  // A path typed or pasted counts as soon as it names a file, as a chosen one does; the
+  // part-typed texts before it change nothing.
+  if (IsRunning()) return;
+  const std::wstring path = GetItemText(IDC_EDIT_INPUT);
+  if (IsExistingFile(path)) ProposeFromInput(path, false);
 }
 
 void CLumoDictGenDlg::OnImport() {
+  if (IsRunning()) return;  // the button is disabled; a click sent all the same is refused
   ui::FileChooserOptions options;
   options.defaultExtension = L"txt";
   options.fileName = L"*.txt";
@@ -158,29 +159,74 @@ void CLumoDictGenDlg::OnImport() {
 
 void CLumoDictGenDlg::UseInputPath(const std::wstring& path) {
   SetItemText(IDC_EDIT_INPUT, path);
+  // A chosen file replaces the save path and name, whatever they hold.
+  ProposeFromInput(path, true);
+}
+
+void CLumoDictGenDlg::ProposeFromInput(const std::wstring& path, bool replace) {
   const DerivedNames names = DeriveFromInputPath(path);
-  SetItemText(IDC_EDIT_SAVE, names.savePath);
-  SetItemText(IDC_EDIT_NAME, names.name);
-  // A run in progress keeps Convert disabled until it ends.
-  if (!IsRunning()) ::EnableWindow(GetDlgItem(IDOK), TRUE);
+  const auto propose = [&](int id, const std::wstring& previous, const std::wstring& text) {
+    const std::wstring shown = GetItemText(id);
+    if (replace || shown.empty() || shown == previous) SetItemText(id, text);
+  };
+  propose(IDC_EDIT_SAVE, m_proposed.savePath, names.savePath);
+  propose(IDC_EDIT_NAME, m_proposed.name, names.name);
+  m_proposed = names;
+  ::EnableWindow(GetDlgItem(IDOK), TRUE);
+}
+
+void CLumoDictGenDlg::LockPaths(bool locked) {
+  // A button that is disabled with the focus takes it along, and the keyboard would reach
+  // nothing; the run's own button, "取消", takes it first (Convert is disabled after this).
+  // At the end Convert (enabled again before this) has it back, so that Enter does not
+  // press "退出".
+  const int focused = ::GetDlgCtrlID(::GetFocus());
+  const auto focus = [this](int id) {
+    ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(id)), TRUE);
+  };
+  if (locked && (focused == IDOK || focused == IDC_BUTTON_IMPORT || focused == IDC_BUTTON_SAVEAS))
+    focus(IDCANCEL);
+  if (!locked && focused == IDCANCEL) focus(IDOK);
+  for (int id : {IDC_EDIT_INPUT, IDC_EDIT_SAVE})
+    ::SendMessageW(GetDlgItem(id), EM_SETREADONLY, locked, 0);
+  for (int id : {IDC_BUTTON_IMPORT, IDC_BUTTON_SAVEAS}) ::EnableWindow(GetDlgItem(id), !locked);
+  ::DragAcceptFiles(m_hWnd, !locked);
+}
+
+void CLumoDictGenDlg::FocusFieldAtFault(UserMessage message) {
+  int id = IDC_EDIT_NAME;  // the name, and the facts that are too long
+  switch (message) {
+    case UserMessage::kBothPathsWrong:
+    case UserMessage::kInputMissing:
+      id = IDC_EDIT_INPUT;
+      break;
+    case UserMessage::kSavePathWrong:
+    case UserMessage::kSaveIsInput:
+      id = IDC_EDIT_SAVE;
+      break;
+    default:
+      break;
+  }
+  // As Tab would: the box gets the focus with its text selected, ready to be replaced.
+  ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(id)), TRUE);
 }
 
 LRESULT CLumoDictGenDlg::OnDropFiles(WPARAM wParam, LPARAM) {
   HDROP drop = reinterpret_cast<HDROP>(wParam);
-  if (::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
+  // During a run the dialog takes no drops; one already under way is let go.
+  if (!IsRunning() && ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
     const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
     std::wstring path(length + 1, L'\0');
     path.resize(::DragQueryFileW(drop, 0, path.data(), length + 1));
     // Only a file, as the chooser would accept it; a dropped folder is ignored.
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-      UseInputPath(path);
+    if (IsExistingFile(path)) UseInputPath(path);
   }
   ::DragFinish(drop);
   return 0;
 }
 
 void CLumoDictGenDlg::OnSaveAs() {
+  if (IsRunning()) return;
   const std::wstring base = PathBaseName(GetItemText(IDC_EDIT_SAVE));
   ui::FileChooserOptions options;
   options.defaultExtension = L"ldic";
@@ -203,13 +249,14 @@ void CLumoDictGenDlg::OnConvert() {
   if (!folder.empty() && ::_wchdir(folder.c_str()) == 0) request.folder = folder;
   if (const std::optional<ConvertProblem> problem = CheckConvertPaths(request)) {
     ui::ShowWarning(m_hWnd, problem->message);
+    FocusFieldAtFault(problem->message);
     return;
   }
 
   ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, 5, 0);
 
   PackageFacts& facts = request.facts;
-  facts.name = GetItemText(IDC_EDIT_NAME);
+  facts.name = TrimName(GetItemText(IDC_EDIT_NAME));
   facts.author = GetItemText(IDC_EDIT_AUTHOR);
   facts.lumo = GetItemText(IDC_EDIT_NUMBER);
   facts.version = GetItemText(IDC_EDIT_VERSION);
@@ -225,7 +272,7 @@ void CLumoDictGenDlg::OnConvert() {
 
   if (const std::optional<ConvertProblem> problem = CheckConvertFacts(request)) {
     ui::ShowWarning(m_hWnd, problem->message);
-    if (problem->message == UserMessage::kMetadataTooLong) ::SetFocus(GetDlgItem(IDC_EDIT_NAME));
+    FocusFieldAtFault(problem->message);
     return;
   }
 

@@ -60,6 +60,14 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
 
   // A word list chosen by the chooser or dropped on the dialog.
   void UseInputPath(const std::wstring& path);
+  // Proposes the save path and name derived from a word list's path and enables Convert.
+  // With replace false, a box the user has filled in keeps its text.
+  void ProposeFromInput(const std::wstring& path, bool replace);
+  // Makes the paths read-only and refuses the choosers and drops during a run, or lets
+  // them be changed again.
+  void LockPaths(bool locked);
+  // After a validation message: the box holding what was wrong gets the focus.
+  void FocusFieldAtFault(UserMessage message);
   bool IsRunning() const { return m_runActive; }
   void StartRun(const ConvertRequest& request);
   // Waits for the last run's worker to end, however long it takes, and forgets it.
@@ -82,7 +90,11 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   HANDLE m_thread = nullptr;
   // From Convert's start until the dialog is idle again (done, failed or cancelled).
   bool m_runActive = false;
-  bool m_promptShown = true;
-  // The word list of the current run, so that completion never writes over it.
+  // The save path and name last proposed from a word list: a box that still holds its
+  // proposal follows the next word list typed in.
+  DerivedNames m_proposed;
+  // The paths of the current run as Convert took them: the package is written there, and
+  // never over the word list.
   std::wstring m_runInput;
+  std::wstring m_runPackage;
 };

@@ -149,6 +149,7 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   PackageFacts& facts = request.facts;
   facts.name = args.haveName ? Utf8ToWideText(args.name)
                              : PathToWide((request.fromStandardInput ? package : wordList).stem());
+  facts.name = TrimName(facts.name);
   facts.author = Utf8ToWideText(args.author);
   facts.lumo = Utf8ToWideText(args.lumo);
   facts.version = Utf8ToWideText(args.version);

@@ -34,14 +34,14 @@ RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome, const Status&
   return outcome;
 }
 
-// One past the highest number of a "QueryFileName" key in the section (an upper bound:
-// a key such as "QueryFileName07" counts as 7 although no lookup finds it). Entries
-// without that key have an empty path, which describes nothing and is dropped; so however
-// large "QueryDictNum" claims the list to be, the entries from here on change nothing.
-int ListedEnd(const platform::CIniDocument& settings) {
-  int end = 0;
+// The numbers below count of the entries that have a "QueryFileName" key, in order. An
+// entry without that key has an empty path, which describes nothing and is dropped; so
+// however large "QueryDictNum" claims the list to be, only the keys there cost a lookup.
+// A number spelled otherwise than a lookup spells it ("QueryFileName07") is none.
+std::vector<int> ListedNumbers(const platform::CIniDocument& settings, int count) {
+  std::vector<int> numbers;
   for (const std::wstring& name : settings.KeyNames(kSection)) {
-    if (name.size() <= kFileNameKey.size()) continue;
+    if (name.size() <= kFileNameKey.size() || name.size() > kFileNameKey.size() + 10) continue;
     bool matches = true;
     for (size_t i = 0; i < kFileNameKey.size() && matches; ++i)
       matches = std::towlower(static_cast<wint_t>(name[i])) ==
@@ -49,11 +49,14 @@ int ListedEnd(const platform::CIniDocument& settings) {
     int64_t number = 0;
     for (size_t i = kFileNameKey.size(); i < name.size() && matches; ++i) {
       matches = name[i] >= L'0' && name[i] <= L'9';
-      number = std::min<int64_t>(number * 10 + (name[i] - L'0'), INT32_MAX - 1);
+      number = number * 10 + (name[i] - L'0');
     }
-    if (matches) end = std::max(end, static_cast<int>(number) + 1);
+    if (matches && number < count && name.substr(kFileNameKey.size()) == std::to_wstring(number))
+      numbers.push_back(static_cast<int>(number));
   }
-  return end;
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return numbers;
 }
 
 struct Result {
@@ -62,7 +65,7 @@ struct Result {
 };
 
 Result RegisterInto(const std::wstring& packagePath, platform::CIniDocument& settings) {
-  const int count = std::min(settings.GetProfileInt(kSection, kCountKey, 0), ListedEnd(settings));
+  const int count = settings.GetProfileInt(kSection, kCountKey, 0);
 
   // When the package cannot be described its numbers stay 0; it is registered anyway.
   DictDescription added;
@@ -70,7 +73,7 @@ Result RegisterInto(const std::wstring& packagePath, platform::CIniDocument& set
   added.Describe(packagePath);
 
   std::vector<DictDescription> kept;
-  for (int m = 0; m < count; ++m) {
+  for (const int m : ListedNumbers(settings, count)) {
     const std::wstring entryPath = settings.GetProfileString(kSection, FileNameKey(m), L"");
     // The same path (letter case counting) is the old registration of this very file.
     if (entryPath == packagePath) continue;

@@ -35,8 +35,15 @@ std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request) {
   return std::nullopt;
 }
 
+std::wstring TrimName(std::wstring_view name) {
+  constexpr std::wstring_view kBlanks = L" \t\u3000";
+  const size_t first = name.find_first_not_of(kBlanks);
+  if (first == std::wstring_view::npos) return {};
+  return std::wstring(name.substr(first, name.find_last_not_of(kBlanks) - first + 1));
+}
+
 std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request) {
-  if (request.facts.name.empty()) return ConvertProblem{UserMessage::kNameEmpty, {}};
+  if (TrimName(request.facts.name).empty()) return ConvertProblem{UserMessage::kNameEmpty, {}};
   // LumoDict cannot list a package whose facts take more room than it reads.
   if (2 * BuildMetadataBlock(request.facts).size() > kMaxHostMetadataLength)
     return ConvertProblem{UserMessage::kMetadataTooLong, {}};

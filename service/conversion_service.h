@@ -49,8 +49,13 @@ struct ConvertProblem {
 // The first problem with the paths: both wrong, the word list missing, the save folder
 // wrong, or the package would replace the word list.
 std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request);
-// The first problem with the facts: the name is empty, or the facts take more room than
-// LumoDict reads of a package.
+// The name as it is checked and stored: without the blanks around it (spaces, tabs,
+// ideographic spaces), which nobody sees in LumoDict's list. Both front ends pass the name
+// they were given through it.
+std::wstring TrimName(std::wstring_view name);
+
+// The first problem with the facts: the name is empty or blank, or the facts take more
+// room than LumoDict reads of a package.
 std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request);
 
 // A job for a checked request: temporary files in its folder, the word list open, the

@@ -259,6 +259,17 @@ DialogHarness::~DialogHarness() {
 
 std::wstring DialogHarness::Text(int id) const { return ui::GetText(Item(id)); }
 
+int DialogHarness::FocusId() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  if (!::GetGUIThreadInfo(m_uiThreadId, &info) || info.hwndFocus == nullptr) return 0;
+  return ::GetDlgCtrlID(info.hwndFocus);
+}
+
+void DialogHarness::Focus(int id) const {
+  ::SendMessageW(m_dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+}
+
 void DialogHarness::Type(int id, const std::wstring& text) {
   HWND box = Item(id);
   ::SendMessageW(box, EM_SETSEL, 0, -1);

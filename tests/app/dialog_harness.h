@@ -66,6 +66,10 @@ class DialogHarness {
   std::wstring Text(int id) const;
   bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
   bool Visible(int id) const { return ::IsWindowVisible(Item(id)) != FALSE; }
+  // The id of the control that has the keyboard focus on the dialog's thread; 0 for none.
+  int FocusId() const;
+  // Gives a control the focus as a click or Tab would.
+  void Focus(int id) const;
 
   // Replaces a box's text as a user does: select all, then type the characters.
   void Type(int id, const std::wstring& text);

@@ -1,5 +1,6 @@
-// The dialog as the user meets it: its resources and layout, the initial state, the
-// prompt and colours, Ctrl+A, the choosers, dropped files and every validation message.
+// The dialog as the user meets it: its resources, layout and Tab order, the initial state,
+// the input box's prompt and typed paths, colours, Ctrl+A, the choosers, dropped files and
+// every validation message with the focus it leaves.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -7,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cwchar>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/framework.h"
 #include "app/main_dialog.h"
@@ -17,6 +21,7 @@
 
 using app_test::BoxSeen;
 using app_test::DialogHarness;
+using app_test::WaitUntil;
 using lumo_test::FileExists;
 using lumo_test::WriteBytes;
 
@@ -75,7 +80,7 @@ TEST(DeriveFromInputPath, SavePathAndNameFollowTheLastDotAndBackslash) {
 }
 
 TEST(DialogTemplate, LiveControlsAreTheBuiltTemplatesAndKeepTheirPlaces) {
-  DialogHarness h(false);
+  DialogHarness h(true);
   ASSERT_NE(h.Dialog(), nullptr);
   const app_test::DialogTemplate layout = app_test::LoadDialogTemplate(IDD_LUMODICTGEN_DIALOG);
   ASSERT_FALSE(layout.controls.empty());
@@ -112,19 +117,11 @@ TEST(DialogTemplate, LiveControlsAreTheBuiltTemplatesAndKeepTheirPlaces) {
   EXPECT_TRUE(::GetWindowLongW(h.Item(IDC_PROGRESS), GWL_STYLE) & PBS_SMOOTH);
   EXPECT_NE(::SendMessageW(h.Item(IDOK), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON, 0);
 
-  std::vector<int> tabOrder;
   std::set<int> liveIds;
   for (HWND child = ::GetWindow(h.Dialog(), GW_CHILD); child;
-       child = ::GetWindow(child, GW_HWNDNEXT)) {
+       child = ::GetWindow(child, GW_HWNDNEXT))
     liveIds.insert(::GetDlgCtrlID(child));
-    if (::GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) tabOrder.push_back(::GetDlgCtrlID(child));
-  }
   EXPECT_EQ(liveIds, templateIds);  // the template's controls and the status bar, no more
-  const std::vector<int> expectedOrder = {IDOK, IDCANCEL, IDC_CHECK_REGISTER, IDC_BUTTON_IMPORT,
-                                          IDC_BUTTON_SAVEAS, IDC_EDIT_SAVE, IDC_EDIT_INPUT,
-                                          IDC_EDIT_NAME, IDC_EDIT_AUTHOR, IDC_EDIT_NUMBER,
-                                          IDC_EDIT_VERSION, IDC_DATE};
-  EXPECT_EQ(tabOrder, expectedOrder);
 
   // The empty bar along the bottom, 20 pixels high at 96 dots per inch.
   HWND bar = ::GetDlgItem(h.Dialog(), IDW_STATUS_BAR);
@@ -135,6 +132,25 @@ TEST(DialogTemplate, LiveControlsAreTheBuiltTemplatesAndKeepTheirPlaces) {
   const int height = ::MulDiv(20, static_cast<int>(::GetDpiForWindow(h.Dialog())), 96);
   EXPECT_EQ(barRect.top, client.bottom - height);
   EXPECT_EQ(barRect.right - barRect.left, client.right);
+
+  // Tab, as the dialog manager moves it, walks the screen from top to bottom and left to
+  // right (Convert enabled by a chosen list), then comes round to the start. Shift+Tab
+  // walks back.
+  const std::wstring list = h.Temp().File(L"w.txt");
+  WriteBytes(list, "a\tb\n");
+  h.Drop({list});
+  const std::vector<int> screenOrder = {
+      IDC_EDIT_INPUT,   IDC_BUTTON_IMPORT, IDC_EDIT_NAME, IDC_EDIT_AUTHOR,    IDC_EDIT_VERSION,
+      IDC_EDIT_NUMBER,  IDC_DATE,          IDC_EDIT_SAVE, IDC_BUTTON_SAVEAS, IDC_CHECK_REGISTER,
+      IDOK,             IDCANCEL,          IDC_EDIT_INPUT};
+  for (const bool backwards : {false, true}) {
+    std::vector<int> walked;
+    for (HWND at = h.Item(IDC_EDIT_INPUT); walked.size() < screenOrder.size();
+         at = ::GetNextDlgTabItem(h.Dialog(), at, backwards))
+      walked.push_back(::GetDlgCtrlID(at));
+    EXPECT_EQ(walked, backwards ? std::vector<int>(screenOrder.rbegin(), screenOrder.rend())
+                                : screenOrder);
+  }
 }
 
 TEST(DialogStart, RegistrationBoxFollowsTheSettingsFile) {
@@ -146,7 +162,7 @@ TEST(DialogStart, RegistrationBoxFollowsTheSettingsFile) {
     EXPECT_EQ(::SendMessageW(h.Item(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0),
               withSettings ? BST_CHECKED : BST_UNCHECKED);
     EXPECT_EQ(h.Text(IDC_STATUS), withSettings ? L"" : Msg(UserMessage::kNoSettingsFile));
-    EXPECT_EQ(h.Text(IDC_EDIT_INPUT), Msg(UserMessage::kInputPrompt));
+    EXPECT_EQ(h.Text(IDC_EDIT_INPUT), L"");
     EXPECT_FALSE(h.Enabled(IDOK));
     EXPECT_FALSE(h.Visible(IDC_PROGRESS));
     EXPECT_EQ(h.Text(IDCANCEL), L"退出");
@@ -159,32 +175,73 @@ TEST(DialogStart, RegistrationBoxFollowsTheSettingsFile) {
   }
 }
 
-TEST(DialogPrompt, PromptReturnsInGreyWhenTheInputBoxIsEmptied) {
+// The prompt is the input box's cue, not its text; a path typed or pasted into the box is
+// used as a chosen one once it names a file.
+TEST(DialogInput, PromptIsACueAndATypedPathIsUsedOnceItNamesAFile) {
   DialogHarness h(false);
   ASSERT_NE(h.Dialog(), nullptr);
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  const auto inputColour = [&] {
-    ::SetTextColor(dc, RGB(1, 2, 3));
-    ::SendMessageW(h.Dialog(), WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
-                   reinterpret_cast<LPARAM>(h.Item(IDC_EDIT_INPUT)));
-    return ::GetTextColor(dc);
-  };
+  HWND input = h.Item(IDC_EDIT_INPUT);
+  wchar_t cue[128] = {};
+  ASSERT_TRUE(::SendMessageW(input, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 128));
+  EXPECT_EQ(std::wstring(cue), Msg(UserMessage::kInputPrompt));
 
-  EXPECT_EQ(inputColour(), ::GetSysColor(COLOR_GRAYTEXT));
-  h.Type(IDC_EDIT_INPUT, L"C:\\x");  // typing over the selected prompt
-  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), L"C:\\x");
-  EXPECT_EQ(inputColour(), ::GetSysColor(COLOR_WINDOWTEXT));
-  h.Type(IDC_EDIT_INPUT, L"");  // select all, Backspace
-  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), Msg(UserMessage::kInputPrompt));
-  EXPECT_EQ(inputColour(), ::GetSysColor(COLOR_GRAYTEXT));
+  const std::wstring words = h.Temp().File(L"words.txt");
+  const std::wstring fruit = h.Temp().File(L"fruit.csv");
+  WriteBytes(words, "a\tb\n");
+  WriteBytes(fruit, "a,b\n");
+  const std::wstring other = h.Temp().File(L"other.ldic");
+  struct Step {
+    const char* what;
+    const wchar_t* name;  // typed into the name box first, unless null
+    const wchar_t* save;  // typed into the save box first, unless null
+    std::wstring input;
+    bool paste;
+    std::wstring expectSave;
+    std::wstring expectName;
+    bool convert;
+  };
+  const Step steps[] = {
+      {"no such file", nullptr, nullptr, h.Temp().File(L"none.txt"), false, L"", L"", false},
+      {"a folder", nullptr, nullptr, h.Temp().Path(), false, L"", L"", false},
+      {"a word list", nullptr, nullptr, words, false, h.Temp().File(L"words.ldic"), L"words", true},
+      {"another, pasted", nullptr, nullptr, fruit, true, h.Temp().File(L"fruit.ldic"), L"fruit",
+       true},
+      {"the user's name stays", L"Mine", nullptr, words, false, h.Temp().File(L"words.ldic"),
+       L"Mine", true},
+      {"the user's save path stays", nullptr, other.c_str(), fruit, true, other, L"Mine", true},
+      {"an emptied box", nullptr, nullptr, L"", false, other, L"Mine", true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.name != nullptr) h.Type(IDC_EDIT_NAME, step.name);
+    if (step.save != nullptr) h.Type(IDC_EDIT_SAVE, step.save);
+    if (step.paste) {
+      ::SendMessageW(input, EM_SETSEL, 0, -1);
+      ASSERT_TRUE(::OpenClipboard(nullptr));
+      ::EmptyClipboard();
+      HGLOBAL text = ::GlobalAlloc(GMEM_MOVEABLE, (step.input.size() + 1) * sizeof(wchar_t));
+      std::wcscpy(static_cast<wchar_t*>(::GlobalLock(text)), step.input.c_str());
+      ::GlobalUnlock(text);
+      ::SetClipboardData(CF_UNICODETEXT, text);
+      ::CloseClipboard();
+      ::SendMessageW(input, WM_PASTE, 0, 0);
+    } else {
+      h.Type(IDC_EDIT_INPUT, step.input);
+    }
+    EXPECT_EQ(h.Text(IDC_EDIT_INPUT), step.input);  // exactly what was typed, no prompt
+    EXPECT_EQ(h.Text(IDC_EDIT_SAVE), step.expectSave);
+    EXPECT_EQ(h.Text(IDC_EDIT_NAME), step.expectName);
+    EXPECT_EQ(h.Enabled(IDOK), step.convert);
+  }
 
   // The required mark is red; other labels keep the system colour.
-  ::SendMessageW(h.Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                 reinterpret_cast<LPARAM>(h.Item(IDC_REQUIRED)));
-  EXPECT_EQ(::GetTextColor(dc), RGB(255, 0, 0));
-  ::SendMessageW(h.Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                 reinterpret_cast<LPARAM>(h.Item(IDC_LABEL_NAME)));
-  EXPECT_NE(::GetTextColor(dc), RGB(255, 0, 0));
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  for (const int id : {IDC_REQUIRED, IDC_LABEL_NAME}) {
+    ::SetTextColor(dc, RGB(1, 2, 3));
+    ::SendMessageW(h.Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                   reinterpret_cast<LPARAM>(h.Item(id)));
+    EXPECT_EQ(::GetTextColor(dc) == RGB(255, 0, 0), id == IDC_REQUIRED) << id;
+  }
   ::DeleteDC(dc);
 }
 
@@ -292,7 +349,7 @@ TEST(DialogDrop, OneDroppedFileIsChosenOtherDropsAreIgnored) {
 
   h.Drop({list, second});  // two files: not a choice
   h.Drop({folder});        // a folder: not a word list
-  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), Msg(UserMessage::kInputPrompt));
+  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), L"");
   EXPECT_FALSE(h.Enabled(IDOK));
 
   h.Drop({list});
@@ -310,40 +367,50 @@ TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
   h.Drop({list});
   ASSERT_TRUE(h.Enabled(IDOK));
 
-  const std::wstring prompt = Msg(UserMessage::kInputPrompt);
   std::wstring upperList = list;
   for (wchar_t& c : upperList) c = static_cast<wchar_t>(::towupper(c));
+  // Each message, and the box that then has the focus: the one holding what was wrong.
   struct Case {
     const char* what;
     std::wstring input;
     std::wstring save;
     std::wstring name;
     UserMessage message;
+    int focus;
   };
   const Case cases[] = {
-      {"prompt still shown", prompt, h.Temp().File(L"out.ldic"), L"n", UserMessage::kInputMissing},
+      {"empty input box", L"", h.Temp().File(L"out.ldic"), L"n", UserMessage::kInputMissing,
+       IDC_EDIT_INPUT},
       {"no input, save without folder", h.Temp().File(L"none.txt"), L"out.ldic", L"n",
-       UserMessage::kBothPathsWrong},
+       UserMessage::kBothPathsWrong, IDC_EDIT_INPUT},
       {"missing save folder", list, h.Temp().File(L"missing\\out.ldic"), L"n",
-       UserMessage::kSavePathWrong},
-      {"save path is the word list", list, list, L"n", UserMessage::kSaveIsInput},
-      {"save path is the word list in capitals", list, upperList, L"n", UserMessage::kSaveIsInput},
-      {"empty name", list, h.Temp().File(L"out.ldic"), L"", UserMessage::kNameEmpty},
+       UserMessage::kSavePathWrong, IDC_EDIT_SAVE},
+      {"save path is the word list", list, list, L"n", UserMessage::kSaveIsInput, IDC_EDIT_SAVE},
+      {"save path is the word list in capitals", list, upperList, L"n", UserMessage::kSaveIsInput,
+       IDC_EDIT_SAVE},
+      {"facts too long", list, h.Temp().File(L"out.ldic"), std::wstring(600, L'x'),
+       UserMessage::kMetadataTooLong, IDC_EDIT_NAME},
+      {"name of blanks", list, h.Temp().File(L"out.ldic"), L" \u3000\t ",
+       UserMessage::kNameEmpty, IDC_EDIT_NAME},
+      {"empty name", list, h.Temp().File(L"out.ldic"), L"", UserMessage::kNameEmpty,
+       IDC_EDIT_NAME},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ::SetCurrentDirectoryW(L"C:\\");
-    if (c.input == prompt)
-      h.Type(IDC_EDIT_INPUT, L"");
-    else
-      h.Type(IDC_EDIT_INPUT, c.input);
+    h.Type(IDC_EDIT_INPUT, c.input);
     h.Type(IDC_EDIT_SAVE, c.save);
-    h.Type(IDC_EDIT_NAME, c.name);
+    if (c.name.find(L'\t') == std::wstring::npos)
+      h.Type(IDC_EDIT_NAME, c.name);
+    else  // a tab cannot be typed into a dialog's box, but it can be pasted
+      ::SendMessageW(h.Item(IDC_EDIT_NAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.name.c_str()));
+    h.Focus(IDOK);  // as the click on it leaves it
     const BoxSeen box = h.ClickExpectingBox(IDOK);
     ASSERT_TRUE(box.found);
     EXPECT_EQ(box.text, Msg(c.message));
     EXPECT_EQ(box.caption, L"提示");
     EXPECT_TRUE(box.warningIcon);
+    EXPECT_TRUE(WaitUntil([&] { return h.FocusId() == c.focus; }, 2000)) << h.FocusId();
     EXPECT_FALSE(h.Visible(IDC_PROGRESS));
     EXPECT_EQ(h.Text(IDCANCEL), L"退出");
     EXPECT_TRUE(h.Enabled(IDOK));

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include <string>
+#include <vector>
 
 #include "app/framework.h"
 #include "app/main_dialog.h"
@@ -84,7 +85,7 @@ TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
   ASSERT_NE(h.Dialog(), nullptr);
   const std::wstring list = h.Temp().File(L"fruit.txt");
   WriteBytes(list, kWordList);
-  Prepare(h, list, L"Ab");
+  Prepare(h, list, L" \u3000Ab  ");  // the blanks around the name are not kept
   h.Type(IDC_EDIT_AUTHOR, L"C");
   const std::wstring date = h.Text(IDC_DATE);
   ASSERT_FALSE(date.empty());
@@ -218,8 +219,8 @@ TEST(DialogRun, PackageThatCannotBeCreatedIsReportedAndNotRegistered) {
 
   auto box = std::async(std::launch::async, [] { return app_test::AnswerBox(120000); });
   h.Click(IDOK);
-  // The save box is read again at completion: the folder named now does not exist.
-  h.Type(IDC_EDIT_SAVE, h.Temp().File(L"gone\\long.ldic"));
+  // A folder takes the package's place while the run goes on.
+  ASSERT_TRUE(::CreateDirectoryW(h.Temp().File(L"long.ldic").c_str(), nullptr));
   const BoxSeen seen = box.get();
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(seen.text, Msg(UserMessage::kPackageCreateFailed));
@@ -228,6 +229,57 @@ TEST(DialogRun, PackageThatCannotBeCreatedIsReportedAndNotRegistered) {
   EXPECT_TRUE(h.Enabled(IDOK));
   EXPECT_TRUE(NoTempFiles(h));
   EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
+}
+
+// From Convert to the end of the run the paths are the run's: the boxes are read-only, the
+// choosers and drops are refused, and the package goes where Convert pointed. The register
+// box stays live: unticked during the run, nothing is registered.
+TEST(DialogRun, RunKeepsThePathsConvertTookAndLetsThemGoAtItsEnd) {
+  DialogHarness h(true);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"long.txt");
+  const std::wstring other = h.Temp().File(L"fruit.txt");
+  WriteBytes(list, LongWordList());
+  WriteBytes(other, kWordList);
+  Prepare(h, list, L"long");
+  const std::string settings = ReadBytes(h.SettingsPath());
+  // Read-only: the input and save boxes; disabled: the two choosers' buttons.
+  const auto locks = [&] {
+    const auto readOnly = [&](int id) {
+      return (::GetWindowLongW(h.Item(id), GWL_STYLE) & ES_READONLY) != 0;
+    };
+    return std::vector<bool>{readOnly(IDC_EDIT_INPUT), readOnly(IDC_EDIT_SAVE),
+                             !h.Enabled(IDC_BUTTON_IMPORT), !h.Enabled(IDC_BUTTON_SAVEAS)};
+  };
+
+  h.Focus(IDOK);
+  h.Click(IDOK);
+  EXPECT_EQ(locks(), std::vector<bool>(4, true));
+  EXPECT_EQ(h.FocusId(), IDCANCEL);  // Convert, which had it, is disabled
+  h.Type(IDC_EDIT_INPUT, other);
+  h.Type(IDC_EDIT_SAVE, h.Temp().File(L"elsewhere.ldic"));
+  h.Drop({other});
+  ::PostMessageW(h.Item(IDC_BUTTON_IMPORT), BM_CLICK, 0, 0);
+  EXPECT_EQ(app_test::WaitForChooser(h.Dialog(), 500), nullptr);
+  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), list);
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"long.ldic"));
+  // Not even a text another program puts into the box moves the package.
+  const std::wstring elsewhere = h.Temp().File(L"elsewhere.ldic");
+  ::SendMessageW(h.Item(IDC_EDIT_SAVE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(elsewhere.c_str()));
+  EXPECT_TRUE(h.Enabled(IDC_CHECK_REGISTER));
+  ::SendMessageW(h.Item(IDC_CHECK_REGISTER), BM_SETCHECK, BST_UNCHECKED, 0);
+
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 120000));
+  CPackageReader reader;
+  ASSERT_TRUE(reader.Open(h.Temp().File(L"long.ldic")));
+  EXPECT_TRUE(reader.VerifyContents());
+  EXPECT_FALSE(FileExists(h.Temp().File(L"elsewhere.ldic")));
+  EXPECT_FALSE(FileExists(h.Temp().File(L"fruit.ldic")));
+  EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
+  EXPECT_EQ(locks(), std::vector<bool>(4, false));
+  EXPECT_EQ(h.FocusId(), IDOK);  // back where it was, so that Enter does not press "退出"
+  h.Drop({other});
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"fruit.ldic"));
 }
 
 // A worker that cannot be started, and a handler that throws (the exception stops at the

@@ -90,7 +90,8 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
   const std::vector<std::pair<std::string, std::string>> values = {
       {"list", list}, {"pkg", pkg}, {"dir", WideToUtf8(dir.Path())},
       {"ini", WideToUtf8(dir.File(L"LumoDict.ini"))}, {"bad", WideToUtf8(dir.File(L"bad.ldic"))},
-      {"input-missing", UserMessageUtf8(UserMessage::kInputMissing)}};
+      {"input-missing", UserMessageUtf8(UserMessage::kInputMissing)},
+      {"name-empty", UserMessageUtf8(UserMessage::kNameEmpty)}};
 
   struct Case {
     std::vector<std::string> args;
@@ -130,6 +131,10 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
       {{"export", "-q", "{pkg}", "--stardict={dir}/sd"}, 0, "", ""},
       {{"convert", "-q", "--name=Named", "--output={dir}/named.ldic", "--", "{list}"}, 0, "", ""},
       {{"info", "{dir}/named.ldic"}, 0, "Name:          Named\n", ""},
+      // The blanks around a name are dropped; a name of blanks only is no name.
+      {{"convert", "-q", "--name= \t Two words  ", "-o", "{dir}/spaced.ldic", "{list}"}, 0, "", ""},
+      {{"info", "{dir}/spaced.ldic"}, 0, "Name:          Two words\n", ""},
+      {{"convert", "--name=   ", "-o", "{dir}/blank.ldic", "{list}"}, 1, "", "ldic: {name-empty}"},
       {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n", ""},
       {{"register", "-q", "{pkg}", "--ini={ini}"}, 0, "", ""},
       // A package under a temporary file's name is written whole; a dump over its own

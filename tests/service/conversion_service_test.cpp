@@ -88,10 +88,18 @@ TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {
   ASSERT_FALSE(ec) << ec.message();
   EXPECT_EQ(CheckConvertPaths(request)->message, UserMessage::kSaveIsInput);
 
-  request.facts.name.clear();
-  EXPECT_EQ(CheckConvertFacts(request)->message, UserMessage::kNameEmpty);
-  request.facts.name = L"n";
-  EXPECT_FALSE(CheckConvertFacts(request));
+  // A name is what is left of it without the blanks around it; blanks only are no name.
+  const std::pair<std::wstring, std::wstring> names[] = {
+      {L"", L""}, {L" \t\u3000 ", L""}, {L"n", L"n"}, {L"\u3000 a b\t ", L"a b"}, {L"a\u3000", L"a"}};
+  for (const auto& [given, trimmed] : names) {
+    EXPECT_EQ(TrimName(given), trimmed) << WideToUtf8(given);
+    request.facts.name = given;
+    const std::optional<ConvertProblem> problem = CheckConvertFacts(request);
+    EXPECT_EQ(problem.has_value(), trimmed.empty()) << WideToUtf8(given);
+    if (problem) {
+      EXPECT_EQ(problem->message, UserMessage::kNameEmpty);
+    }
+  }
 }
 
 // A run from request to package: the package is sound, the temporary files are gone, and
