@@ -39,7 +39,7 @@ std::wstring Package() {
   return path;
 }
 
-// The file's lines as text units (either encoding), without their line ends (a last line
+// The file's lines as text units (any encoding, no byte-order mark), without their line ends (a last line
 // without one gains CR LF when a line is added after it; CRs before it are no text, nor
 // are blank lines at the end), leaving out the lines registration may write:
 // the [Dictionary] header and its Query keys.
@@ -49,7 +49,7 @@ std::vector<std::u16string> OtherLines(const std::string& bytes) {
     text = DecodeUtf16Units(std::string_view(bytes).substr(2), bytes[0] == '\xFF' ? Utf16ByteOrder::kLittleEndian
                                                                                    : Utf16ByteOrder::kBigEndian);
   else
-    for (unsigned char c : bytes) text.push_back(c);
+    for (unsigned char c : bytes.substr(bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0)) text.push_back(c);
   std::vector<std::u16string> lines;
   size_t start = 0;
   for (;;) {
