@@ -248,7 +248,11 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
   return CompareHeadwords(a.word, b.word) < 0;
 }
 
-void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
+bool SortEntries(std::vector<DictEntry>* entries, unsigned threads,
+                 const std::atomic<bool>* running) {
+  const auto stopped = [running] {
+    return running != nullptr && !running->load(std::memory_order_relaxed);
+  };
   std::vector<DictEntry>& list = *entries;
   const CKeyLess less(list);
   const bool twoThreads = ThreadCount(threads) >= 2 && list.size() >= 65536;
@@ -309,7 +313,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   SortKey* const begin = keys.data();
   const auto finish = [&](size_t first, size_t last) {
     CKeySorter sorter(less, scratch);
-    for (size_t b = first; b < last; ++b)
+    for (size_t b = first; b < last && !stopped(); ++b)
       sorter.Sort(begin + bounds[b], begin + bounds[b + 1], 1, true);
   };
   {
@@ -318,6 +322,9 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     finish(split, 256);
     other.Join();
   }
+
+  // Nothing has moved yet: a cancelled sort leaves the list as it was.
+  if (stopped()) return false;
 
   // Where each place's entry comes from, written over the keys themselves (a key is as
   // wide as four positions): following a cycle then reads only this small array to find
@@ -341,6 +348,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
       at = source;
     }
   }
+  return true;
 }
 
 uint64_t AssignOffsets(std::vector<DictEntry>* entries) {
