@@ -254,6 +254,8 @@ void ParseRestBeside(std::string_view rest, CEntryCollector* first, CRunReport* 
   CRunReport secondReport;
   ParseUtf8Text(rest, &second, &secondCleaned, running, &secondReport, progress);
   other->Join();
+  // A cancelled run has no use for the entries, and moving them takes a while.
+  if (!running.load(std::memory_order_relaxed)) return;
   if (!first->TooBig()) first->Append(std::move(second));
   firstReport->Append(std::move(secondReport));
   text->Adopt(std::move(secondCleaned));

@@ -20,8 +20,8 @@ bool EntryLess(const DictEntry& a, const DictEntry& b);
 // Sorts into index order, in place. Entries with byte-identical headwords keep their
 // word-list order, so the same list always gives the same package.
 // threads: how many threads may share the work (0: one per core); the order is the same
-// for every count. Once *running (when given) is cleared the sort stops between buckets
-// and returns false, leaving the entries in their order before it.
+// for every count. Once *running (when given) is cleared the sort stops within a few
+// milliseconds and returns false, leaving the entries in their order before it.
 bool SortEntries(std::vector<DictEntry>* entries, unsigned threads = 1,
                  const std::atomic<bool>* running = nullptr);
 

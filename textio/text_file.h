@@ -83,8 +83,8 @@ class CTextFileRead : public CTextFileBase {
   const LineRepairs& LastLineRepairs() const { return m_lastRepairs; }
 
   // For a file read whole rather than by lines: the bytes not yet handed out (after the
-  // byte-order mark), at most size of them, into out. Returns how many, or -1 when a read
-  // failed.
+  // byte-order mark), at most size of them, into out (fewer once the run is cancelled).
+  // Returns how many, or -1 when a read failed.
   std::ptrdiff_t ReadRemainder(char* out, size_t size);
 
   // For a UTF-16 file read whole: the code units not yet handed out, from at most
