@@ -93,7 +93,10 @@ class CPhaseClock : public IConvertObserver {
  public:
   explicit CPhaseClock(Clock::time_point start) : m_last(start) {}
 
-  void OnConvertProgress(int percent) override { Mark(percent); }
+  // The positions between the milestones only move the bar; a phase ends at a milestone.
+  void OnConvertProgress(int percent) override {
+    if (percent == 30 || percent == 50 || percent == 80) Mark(percent);
+  }
   void OnConvertDone(bool, CConvertJob*) override {}
   void ShowWarning(UserMessage, const Status&) override { m_warned = true; }
 
