@@ -5,7 +5,7 @@
 // the current directory after validation, and whose word list is open), then starts one
 // worker thread on ConvertThreadProc. The dialog is the job's observer, and the worker reaches it only
 // through three calls that never touch a control:
-//   progress 30, 50, 80  -> SendMessageW(WM_CONVERT_PROGRESS, percent): the worker waits
+//   progress 6 to 80     -> SendMessageW(WM_CONVERT_PROGRESS, percent): the worker waits
 //                           until the dialog's thread has moved the bar;
 //   a failure to tell    -> MessageBoxW owned by the dialog, shown by the worker;
 //   the end              -> PostMessageW(WM_CONVERT_DONE, 0 success / 1 failure, job),
@@ -18,10 +18,16 @@
 // was then, and until the dialog is idle again the two path boxes are read-only and the
 // choosers and drops refused. The register box stays live and is read at completion.
 //
-// Cancel clears the job's keep-running flag, which the worker polls between word-list
-// lines, and waits up to a second for it. A worker past its reading phase runs on; its
-// late completion is recognised (the job is already cancelled) and only removes the temporary files it may
-// have left. The package is written only at completion, so a cancel has no package to
+// Cancel clears the job's keep-running flag, which the worker polls in every phase (lines,
+// sort buckets, data-file entries, compressed chunks), and waits up to a second for it; the
+// worker normally ends within milliseconds. A worker that still ran on would be recognised
+// at its late completion (the job is already cancelled), which only removes the temporary
+// files it may have left.
+//
+// After a package is written, a list that had lines skipped or repaired gets one message
+// box saying so (DescribeRunReport), before the registration and its message. A list
+// that gave no entry fails in the worker, which says so; no package is written. The
+// package is written only at completion, so a cancel has no package to
 // remove, and the file at the save path is never touched.
 //
 // Temporary files are deleted only once the worker has ended, so that the dialog's thread
@@ -171,6 +177,11 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
       FinishConversion(*m_job, converted, savePath, m_metaBlock, [this](int percent) {
         ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, static_cast<WPARAM>(percent), 0);
       }, *this);
+  // The package is complete: what the list gave is said before the registration speaks.
+  if (written) {
+    if (const std::wstring report = DescribeRunReport(m_job->Report(), &ui::LoadText); !report.empty())
+      ui::ShowWarning(m_hWnd, report);
+  }
   const CLumoDictGen* app = CLumoDictGen::Current();
   if (written && app != nullptr &&
       ::SendMessageW(GetDlgItem(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0) == BST_CHECKED)

@@ -24,8 +24,10 @@ std::wstring LoadResourceText(UINT id) {
   return length > 0 && resource != nullptr ? std::wstring(resource, length) : std::wstring();
 }
 
-void ShowWarning(HWND owner, UserMessage text) {
-  ::MessageBoxW(owner, LoadText(text).c_str(), LoadText(UserMessage::kCaption).c_str(),
+void ShowWarning(HWND owner, UserMessage text) { ShowWarning(owner, LoadText(text)); }
+
+void ShowWarning(HWND owner, const std::wstring& text) {
+  ::MessageBoxW(owner, text.c_str(), LoadText(UserMessage::kCaption).c_str(),
                 MB_OK | MB_ICONWARNING);
 }
 

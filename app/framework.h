@@ -22,6 +22,7 @@ std::wstring LoadResourceText(UINT id);
 
 // The program's only kind of message box: caption "提示", warning icon, one OK button.
 void ShowWarning(HWND owner, UserMessage text);
+void ShowWarning(HWND owner, const std::wstring& text);
 
 // Text of any window, of any length.
 std::wstring GetText(HWND window);

@@ -52,6 +52,10 @@
 #define IDS_WINDOW_FAILED 222
 #define IDS_DISK_FULL 223
 #define IDS_METADATA_TOO_LONG 224
+#define IDS_NO_ENTRIES 225
+#define IDS_REPORT_ENTRIES 226
+#define IDS_REPORT_SKIPPED 227
+#define IDS_REPORT_REPAIRED 228
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

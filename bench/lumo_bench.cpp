@@ -14,6 +14,14 @@
 //       the compression floor: the layout's chunked level-9 compression of the very same
 //       explanations (the job's uncompressed data file), from memory, single-threaded.
 //       Prints one TAB-separated line per figure: name, seconds, MB/s, bytes, peak MiB.
+//   lumo_bench cancel WORDLIST [--times N] [--seed S] [--threads N] [--work DIR]
+//                    [--within SECONDS]
+//       how long a cancelled job's worker takes to end: times one whole run of the job
+//       (Convert, as the dialog's worker runs it), then N times (default 20) starts the
+//       worker again, cancels it at a random moment of that duration and measures from the
+//       cancel to the worker's end (a run that ended before its cancel is drawn again). Prints one line per run (the moment, the progress
+//       position reached, the latency in ms), then the median and maximum. --within draws
+//       the moments from the first SECONDS only (the reading and sorting phases, say).
 //
 // Peak memory per phase is the process's resident high-water mark (VmHWM), reset at the
 // start of each phase through /proc/self/clear_refs; it needs Linux.
@@ -21,7 +29,11 @@
 #include <sys/resource.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <random>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,7 +93,10 @@ class CPhaseClock : public IConvertObserver {
  public:
   explicit CPhaseClock(Clock::time_point start) : m_last(start) {}
 
-  void OnConvertProgress(int percent) override { Mark(percent); }
+  // The positions between the milestones only move the bar; a phase ends at a milestone.
+  void OnConvertProgress(int percent) override {
+    if (percent == 30 || percent == 50 || percent == 80) Mark(percent);
+  }
   void OnConvertDone(bool, CConvertJob*) override {}
   void ShowWarning(UserMessage, const Status&) override { m_warned = true; }
 
@@ -260,6 +275,107 @@ int Phases(int argc, char** argv) {
   return 0;
 }
 
+// The worker's progress and end, as the cancel benchmark needs them.
+class CEndClock : public IConvertObserver {
+ public:
+  void OnConvertProgress(int percent) override { m_position = percent; }
+  void OnConvertDone(bool success, CConvertJob*) override {
+    m_end = Clock::now();
+    m_success = success;
+  }
+  void ShowWarning(UserMessage, const Status&) override {}
+
+  int Position() const { return m_position; }
+  Clock::time_point End() const { return m_end; }
+  bool Success() const { return m_success; }
+
+ private:
+  std::atomic<int> m_position{5};
+  Clock::time_point m_end;
+  bool m_success = false;
+};
+
+int Cancel(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const fs::path wordList = fs::absolute(argv[2]);
+  int times = 20;
+  unsigned seed = 1, threads = 0;
+  double within = 0;  // seconds from the start the moments are drawn from; 0: the whole run
+  fs::path work = wordList.parent_path();
+  for (int i = 3; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--times")
+      times = std::atoi(argv[i + 1]);
+    else if (option == "--seed")
+      seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+    else if (option == "--threads")
+      threads = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+    else if (option == "--work")
+      work = fs::absolute(argv[i + 1]);
+    else if (option == "--within")
+      within = std::atof(argv[i + 1]);
+    else
+      return 2;
+  }
+  // Runs the job on a worker thread; with cancelAfter, cancels it that long after the
+  // start. Returns the seconds from the cancel (or the start) to the worker's end.
+  const auto run = [&](double cancelAfter, int* position, bool* finished) {
+    CEndClock clock;
+    CConvertJob job(work.wstring());
+    job.SetObserver(&clock);
+    job.SetThreads(threads);
+    job.OpenInput(wordList.wstring());
+    job.Start();
+    const Clock::time_point start = Clock::now();
+    std::thread worker([&job] { ConvertThreadProc(&job); });
+    Clock::time_point from = start;
+    if (cancelAfter >= 0) {
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(cancelAfter));
+      *position = clock.Position();
+      from = Clock::now();
+      job.Cancel();
+    }
+    worker.join();
+    *finished = clock.Success();
+    DeleteTempFiles(job.Result());
+    return Seconds(from, clock.End());
+  };
+  int position = 0;
+  bool finished = false;
+  // The shorter of two whole runs: the first one may meet a cold cache.
+  double whole = 0;
+  for (int i = 0; i < 2; ++i) {
+    const double seconds = run(-1, &position, &finished);
+    if (!finished) {
+      std::fprintf(stderr, "lumo_bench: the conversion failed\n");
+      return 1;
+    }
+    whole = i == 0 ? seconds : std::min(whole, seconds);
+  }
+  std::printf("whole run\t%.3f s\n", whole);
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> moment(0, within > 0 ? std::min(within, whole) : whole);
+  std::vector<double> latencies;
+  // A run that ends before its cancel is drawn again, a few times at most.
+  for (int i = 0; static_cast<int>(latencies.size()) < times && i < 3 * times; ++i) {
+    const double at = moment(random);
+    const double seconds = run(at, &position, &finished);
+    // A run that ended before its cancel says nothing about the cancel.
+    if (finished) {
+      std::printf("cancel at %.3f s\tended before the cancel\n", at);
+      continue;
+    }
+    latencies.push_back(seconds * 1000);
+    std::printf("cancel at %.3f s\tposition %d\t%.1f ms\n", at, position, seconds * 1000);
+  }
+  if (latencies.empty()) return 1;
+  std::sort(latencies.begin(), latencies.end());
+  const size_t n = latencies.size();
+  const double median = n % 2 ? latencies[n / 2] : (latencies[n / 2 - 1] + latencies[n / 2]) / 2;
+  std::printf("cancels %zu\tmedian %.1f ms\tmax %.1f ms\n", n, median, latencies.back());
+  return 0;
+}
+
 }  // namespace
 
 int Floor(int argc, char** argv) {
@@ -286,12 +402,16 @@ int main(int argc, char** argv) {
     result = Floor(argc, argv);
   else if (command == "phases")
     result = Phases(argc, argv);
+  else if (command == "cancel")
+    result = Cancel(argc, argv);
   if (result == 2) {
     std::fprintf(stderr,
                  "usage: lumo_bench gen LINES OUT\n"
                  "       lumo_bench floor DATAFILE\n"
                  "       lumo_bench phases WORDLIST [--threads N] [--work DIR] "
-                 "[--keep-data FILE]\n");
+                 "[--keep-data FILE]\n"
+                 "       lumo_bench cancel WORDLIST [--times N] [--seed S] [--threads N] "
+                 "[--work DIR] [--within SECONDS]\n");
   }
   return result;
 }

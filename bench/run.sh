@@ -7,6 +7,12 @@
 # Then the per-phase figures of the pipeline (lumo_bench phases). Prints Markdown tables.
 #
 #   bench/run.sh [--lines "100000 1000000"] [--repeat 3] [--build DIR] [--work DIR]
+#   bench/run.sh --cancel [--lines 1000000] [--times 20] [--seed 1] [--within SECONDS]
+#
+# --cancel measures instead how quickly a cancelled conversion stops: lumo_bench cancel
+# cancels the real job at --times random moments of a whole run (of its first SECONDS
+# only, with --within) and prints each time from the cancel to the worker's end, with
+# the median and maximum.
 #
 # Timings are wall-clock seconds; the table gives the median of the repeats and, to show
 # the noise, their spread (min–max), and the median CPU seconds (user + system), which
@@ -17,6 +23,10 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 lines_list="100000 1000000"
 repeat=3
+cancel=0
+times=20
+seed=1
+within=0
 build="$repo/build-bench"
 work="${TMPDIR:-/tmp}/lumo-bench"
 
@@ -24,9 +34,13 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --lines) lines_list="$2"; shift 2 ;;
     --repeat) repeat="$2"; shift 2 ;;
+    --cancel) cancel=1; shift ;;
+    --times) times="$2"; shift 2 ;;
+    --seed) seed="$2"; shift 2 ;;
+    --within) within="$2"; shift 2 ;;
     --build) build="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -61,6 +75,16 @@ stats() {
     END { med = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2;
           printf "%.3f %.3f %.3f %.1f %s\n", med, t[1], t[NR], m / 1024, cpu }'
 }
+
+if ((cancel)); then
+  for lines in $lines_list; do
+    list="$work/wordlist-$lines.txt"
+    [ -s "$list" ] || "$lb" gen "$lines" "$list" 2>/dev/null
+    echo "# Cancel latency, $lines lines ($(date -u +%Y-%m-%d), $(nproc) cores)"
+    "$lb" cancel "$list" --times "$times" --seed "$seed" --within "$within" --work "$work"
+  done
+  exit 0
+fi
 
 nproc_count=$(nproc)
 echo "# LumoDictGen conversion benchmark"

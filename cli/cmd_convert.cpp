@@ -9,7 +9,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -37,8 +40,11 @@ constexpr char kConvertFooter[] =
     "encoding and the same package as from the file; -o is then needed, and the name\n"
     "defaults to the package's base name.\n"
     "While it works, the progress is shown on stderr when that is a terminal; at the end\n"
-    "\"PACKAGE: N entries\" is printed. Ctrl+C stops it (exit status 130); no package and no\n"
-    "temporary file is left behind. The temporary files LumoDictTemp.des and\n"
+    "\"PACKAGE: N entries\" is printed, and a summary on stderr: lines read, entries, lines\n"
+    "skipped by reason, lines repaired (invalid bytes replaced, NULs dropped), repeated\n"
+    "headwords and the encoding. A list that gives no entry makes no package (exit status\n"
+    "1). Ctrl+C stops it in every phase within a fraction of a second (exit status 130); no\n"
+    "package and no temporary file is left behind. The temporary files LumoDictTemp.des and\n"
     "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards; when\n"
     "those names are taken, a numbered pair (LumoDictTemp-2.des, ...) is used, and files\n"
     "found there are never written or deleted.\n"
@@ -94,8 +100,8 @@ class CliObserver : public IConvertObserver {
   bool m_success = false;
 };
 
-// Ctrl+C stops the reading phase as the dialog's cancel does; whatever the worker has
-// done by then, no package is written and the temporary files are removed.
+// Ctrl+C cancels the job as the dialog's cancel does, in whatever phase; no package is
+// written and the temporary files are removed.
 std::atomic<bool> g_interrupted{false};
 std::atomic<CConvertJob*> g_runningJob{nullptr};
 
@@ -115,6 +121,9 @@ struct ConvertArguments {
   bool timings = false;
   bool registerPackage = false;
   std::string ini;
+  std::string report;
+  bool strict = false;
+  std::string encoding = "auto";
 };
 
 // A conversion as the command line asked for it.
@@ -124,7 +133,67 @@ struct ConvertRun {
   bool registerPackage = false;
   std::wstring settings;  // LumoDict's settings file, for registerPackage
   bool quiet = false;
+  std::optional<fs::path> report;        // --report: where the TSV of problem lines goes
+  bool strict = false;
+  std::optional<TextEncoding> encoding;  // --encoding, unless auto
 };
+
+const std::map<std::string, TextEncoding>& EncodingNames() {
+  static const std::map<std::string, TextEncoding> names = {
+      {"utf-8", TextEncoding::Utf8},
+      {"utf-16le", TextEncoding::Utf16LE},
+      {"utf-16be", TextEncoding::Utf16BE},
+      {"ansi", TextEncoding::Ansi},
+  };
+  return names;
+}
+
+const char* EncodingName(TextEncoding encoding) {
+  for (const auto& [name, value] : EncodingNames())
+    if (value == encoding) return name.c_str();
+  return "";
+}
+
+// The run report on stderr, one fact a line; line numbers as far as the report kept them.
+void PrintSummary(const CRunReport& report) {
+  const auto numbers = [&report](bool repaired) {
+    std::string list;
+    int shown = 0;
+    for (const ReportedLine& line : report.Lines()) {
+      if ((line.reason == ReportReason::kRepaired) != repaired) continue;
+      if (++shown > 10) {
+        list += ", ...";
+        break;
+      }
+      list += (list.empty() ? " (line " : ", ") + std::to_string(line.line);
+    }
+    return list.empty() ? list : list + ")";
+  };
+  const auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };
+  std::fprintf(stderr, "lines read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
+  std::fprintf(stderr, "skipped: %llu (no separator %llu, unclosed quote %llu, empty headword %llu)%s\n",
+               n(report.SkippedLines()), n(report.Skipped(LineProblem::kNoSeparator)),
+               n(report.Skipped(LineProblem::kUnclosedQuote)),
+               n(report.Skipped(LineProblem::kEmptyHeadword)), numbers(false).c_str());
+  std::fprintf(stderr, "repaired: %llu lines (%llu invalid bytes replaced, %llu NULs dropped)%s\n",
+               n(report.RepairedLines()), n(report.BytesReplaced()), n(report.NulsDropped()),
+               numbers(true).c_str());
+  std::fprintf(stderr, "repeated headwords: %llu\nencoding: %s\n", n(report.RepeatedHeadwords()),
+               EncodingName(report.Encoding()));
+}
+
+// --report: every line the report kept, as "LINE<TAB>REASON<TAB>TEXT" under a header; the
+// text is the rest of the line, TABs and all.
+bool WriteReportFile(const fs::path& path, const CRunReport& report) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << "line\treason\ttext\n";
+  for (const ReportedLine& line : report.Lines())
+    out << line.line << '\t' << ReportReasonName(line.reason) << '\t' << line.text << '\n';
+  out.close();
+  if (out) return true;
+  PrintError("cannot write the report " + PathToUtf8(path));
+  return false;
+}
 
 // Makes the arguments a run, its paths resolved with std::filesystem and checked by the
 // conversion service. Returns the exit status to stop with, or -1 to go on.
@@ -167,6 +236,9 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   run->settings = args.ini.empty() ? platform::LumoDictSettingsPath()
                                    : PathToWide(fs::absolute(PathFromUtf8(args.ini), ec));
   run->quiet = IsQuiet();
+  run->strict = args.strict;
+  if (!args.report.empty()) run->report = fs::absolute(PathFromUtf8(args.report), ec);
+  if (args.encoding != "auto") run->encoding = EncodingNames().at(args.encoding);
   return -1;
 }
 
@@ -176,7 +248,7 @@ int RunConversion(const ConvertRun& run) {
   const ConvertRequest& request = run.request;
   const std::u16string metaBlock = BuildMetadataBlock(request.facts);
   CliObserver observer(!run.quiet && platform::StderrIsTerminal(), run.settings);
-  const std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+  const std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer, run.encoding);
   g_runningJob = job.get();
   platform::SetInterruptHandler(&OnInterrupt);
   observer.ShowProgress(5);
@@ -185,8 +257,16 @@ int RunConversion(const ConvertRun& run) {
   bool converted = observer.Wait();
   worker.Join();
   g_runningJob = nullptr;
-  // Ctrl+C after the reading phase: the run went on to its end, but nothing is written.
+  // Ctrl+C just as the worker ended: nothing is written.
   if (g_interrupted) converted = false;
+  // The report is complete once the list was read, also when it gave no entry.
+  const CRunReport& report = job->Report();
+  const bool listRead =
+      !g_interrupted && (converted || job->Outcome().Kind() == StatusKind::kNoEntries);
+  bool reportWritten = true;
+  if (listRead && run.report) reportWritten = WriteReportFile(*run.report, report);
+  const bool strictFailure = converted && run.strict && report.HasProblems();
+  if (strictFailure || !reportWritten) converted = false;
 
   const auto start = std::chrono::steady_clock::now();
   const bool written = FinishConversion(*job, converted, request.package, metaBlock,
@@ -203,9 +283,17 @@ int RunConversion(const ConvertRun& run) {
     PrintFailure(UserMessage::kConvertCancelled);
     return kExitInterrupted;
   }
+  if (strictFailure) {
+    if (!run.quiet) PrintSummary(report);
+    PrintError("--strict: " + std::to_string(report.SkippedLines()) + " lines skipped, " +
+               std::to_string(report.RepairedLines()) + " repaired; no package written");
+  }
   if (!written) return kExitFailure;  // the user has been told why
-  if (!run.quiet)
+  if (!run.quiet) {
     std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().entries.size());
+    std::fflush(stdout);
+    PrintSummary(report);
+  }
   // Only a complete package is registered, after its temporary files are gone.
   if (!run.registerPackage) return kExitSuccess;
   return RegisterWithHost(request.package, run.settings, observer) == RegisterOutcome::kRegistered
@@ -244,6 +332,17 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
   command.add_flag(
       "--timings", args->timings,
       "print the seconds of each phase on stderr\n(\"phase NAME SECONDS\"), also with -q");
+  command.add_option("--report", args->report,
+                     "write every skipped or repaired line to FILE, tab-separated:\n"
+                     "line number, reason, the line (at most 200 bytes)")
+      ->option_text("FILE");
+  command.add_flag("--strict", args->strict,
+                   "fail (exit status 1, no package) when a line was skipped or repaired");
+  command.add_option("--encoding", args->encoding,
+                     "the word list's encoding: auto (detected, the default), utf-8,\n"
+                     "utf-16le, utf-16be or ansi")
+      ->check(CLI::IsMember({"auto", "utf-8", "utf-16le", "utf-16be", "ansi"}))
+      ->option_text("E");
   CLI::Option* registerFlag = command.add_flag(
       "--register", args->registerPackage, "add the package to LumoDict's list of dictionaries");
   command.add_option("--ini", args->ini,

@@ -23,6 +23,7 @@ UserMessage MessageOfKind(StatusKind kind) {
     case StatusKind::kTooBig: return UserMessage::kWordListTooBig;
     case StatusKind::kPackageCreateFailed: return UserMessage::kPackageCreateFailed;
     case StatusKind::kTempFileMissing: return UserMessage::kTempFileMissing;
+    case StatusKind::kNoEntries: return UserMessage::kNoEntries;
     default: return UserMessage::kConvertFailed;
   }
 }

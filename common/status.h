@@ -28,6 +28,7 @@ enum class StatusKind {
   kWriteFailed,         // "转换失败，请您重新转换"
   kPackageCreateFailed, // "无法创建词库文件，请检查保存路径。"
   kTempFileMissing,     // "临时文件丢失，请重新转换"
+  kNoEntries,           // "导入文件中没有可转换的词条，..."
 };
 
 class Status {

@@ -38,6 +38,10 @@ constexpr Text kTexts[] = {
     T(kWindowFailed, "无法打开程序窗口，请重新启动程序。"),
     T(kDiskFull, "磁盘空间不足，无法保存词库。"),
     T(kMetadataTooLong, "词库信息过长，请缩短名称、作者或版本。"),
+    T(kNoEntries, "导入文件中没有可转换的词条，请检查文件的格式和编码。"),
+    T(kReportEntries, "共转换 {0} 条词条。"),
+    T(kReportSkipped, "有 {0} 行未能识别，已跳过（第 {1} 行）。"),
+    T(kReportRepaired, "有 {0} 行含无效字符，已替换或删去（第 {1} 行）。"),
 };
 
 #undef T
@@ -58,4 +62,19 @@ const wchar_t* UserMessageText(UserMessage id) {
 const char* UserMessageUtf8(UserMessage id) {
   const Text* t = Find(id);
   return t ? t->utf8 : "";
+}
+
+std::wstring FormatUserMessage(std::wstring_view text, std::wstring_view first,
+                               std::wstring_view second) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'{' && i + 2 < text.size() && text[i + 2] == L'}' &&
+        (text[i + 1] == L'0' || text[i + 1] == L'1')) {
+      out += text[i + 1] == L'0' ? first : second;
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }

@@ -3,6 +3,9 @@
 // Windows program, so the dialog loads the same texts from its resources; the portable
 // code and ldic use UserMessageText().
 
+#include <string>
+#include <string_view>
+
 enum class UserMessage : int {
   kCaption = 200,              // "提示"
   kConvertFailed = 201,        // "转换失败，请您重新转换"
@@ -29,13 +32,23 @@ enum class UserMessage : int {
   kWindowFailed = 222,         // the program's window could not be made
   kDiskFull = 223,             // "磁盘空间不足，无法保存词库。"
   kMetadataTooLong = 224,      // "词库信息过长，请缩短名称、作者或版本。"
+  kNoEntries = 225,            // the word list gave no entry
+  // The run report after a conversion that skipped or repaired lines; {0} and {1} are
+  // filled in by FormatUserMessage.
+  kReportEntries = 226,        // "共转换 {0} 条词条。"
+  kReportSkipped = 227,        // "有 {0} 行未能识别，已跳过（第 {1} 行）。"
+  kReportRepaired = 228,       // "有 {0} 行含无效字符，已替换或删去（第 {1} 行）。"
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kMetadataTooLong;
+constexpr UserMessage kLastUserMessage = UserMessage::kReportRepaired;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);
 
 // The same text as UTF-8, for terminals and logs of the command-line tool.
 const char* UserMessageUtf8(UserMessage id);
+
+// text with {0} and {1} replaced by first and second.
+std::wstring FormatUserMessage(std::wstring_view text, std::wstring_view first,
+                               std::wstring_view second = {});

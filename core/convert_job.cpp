@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 
@@ -62,7 +63,20 @@ void CConvertJob::OpenStandardInput() {
 }
 
 void CConvertJob::Progress(int percent) {
+  // The bar only ever moves forward, and by whole steps: a few dozen updates per phase.
+  if (percent <= m_lastProgress) return;
+  m_lastProgress = percent;
   if (m_observer) m_observer->OnConvertProgress(percent);
+}
+
+void CConvertJob::ProgressWithin(int from, int to, uint64_t done, uint64_t total) {
+  if (total == 0 || done > total) return;
+  Progress(from + static_cast<int>(static_cast<uint64_t>(to - from) * done / total));
+}
+
+void CConvertJob::ReadingProgress(uint64_t done, uint64_t total) {
+  // Reading takes the bar from 5 to 28; sorting ends at 30.
+  ProgressWithin(5, 28, done, total);
 }
 
 bool CConvertJob::Fail(Status failure) {
@@ -81,12 +95,17 @@ bool CConvertJob::Convert() {
   // Nothing is thrown across the worker thread's boundary: a list larger than the memory
   // can hold is too big to convert, and anything else unexpected fails the run.
   try {
+    m_lastProgress = 5;  // where the front end has put the bar
     auto start = std::chrono::steady_clock::now();
     Status read = ReadWordList();
     m_times.read = Lap(&start);
     if (!read) return Fail(std::move(read));
     // A cancel while the lines were read ends the run here, before anything is written.
     if (!m_running) return Fail(Status::Error(StatusKind::kCancelled));
+    m_report.SetEntries(m_result.entries.size());
+    // A list that gives no entry is no dictionary: nothing is written.
+    if (m_result.entries.empty())
+      return Fail(Status::Error(StatusKind::kNoEntries, {}, 0, "no entries"));
     if (Status written = WriteOutput(); !written) return Fail(std::move(written));
     m_outcome = Status();
     return true;
@@ -98,6 +117,16 @@ bool CConvertJob::Convert() {
 }
 
 namespace {
+
+// Headwords that occur more than once, in a list in index order, where they lie together.
+uint64_t CountRepeatedHeadwords(const std::vector<DictEntry>& sorted) {
+  uint64_t repeated = 0;
+  for (size_t i = 1; i < sorted.size(); ++i) {
+    if (sorted[i].word == sorted[i - 1].word && (i < 2 || sorted[i - 2].word != sorted[i].word))
+      ++repeated;
+  }
+  return repeated;
+}
 
 // Entries as they are parsed, with the sizes of the index and data they will make.
 class CEntryCollector {
@@ -170,23 +199,38 @@ class CEntryCollector {
   bool m_tooBig = false;
 };
 
+// Tells how many bytes of the text a parse has cut into lines.
+using ParseProgress = std::function<void(size_t consumed)>;
+
 // Parses UTF-8 text held in memory. Entries view the text itself, or, for a line that
 // had to be cleaned, copies in cleaned. Stops early when running is cleared or the list
-// grows too big.
+// grows too big. report counts the text's lines from 1.
 void ParseUtf8Text(std::string_view text, CEntryCollector* out, CTextArena* cleaned,
-                   const std::atomic<bool>& running) {
+                   const std::atomic<bool>& running, CRunReport* report,
+                   const ParseProgress& progress = {}) {
   CUtf8Lines lines(text);
   std::string_view line;
   std::string scratch;
   uint64_t count = 0;
   while (lines.Next(&line, &scratch)) {
     // Cancelling is noticed within a few milliseconds.
-    if ((++count & 0xFFF) == 0 && !running.load(std::memory_order_relaxed)) return;
+    if ((++count & 0xFFF) == 0) {
+      if (!running.load(std::memory_order_relaxed)) return;
+      if (progress) progress(lines.Consumed());
+    }
+    report->CountLine();
+    if (lines.Repairs().Any()) report->Repair(lines.Repairs(), line);
     LineFields fields;
-    if (!SplitLine(line, &fields)) continue;
+    if (!SplitLine(line, &fields)) {
+      if (!line.empty()) report->Skip(SplitProblem(line), line);  // a blank line is no problem
+      continue;
+    }
     const std::string_view word = TrimFieldChars(fields.first);
     // A line without a headword has nothing to index.
-    if (word.empty()) continue;
+    if (word.empty()) {
+      report->Skip(LineProblem::kEmptyHeadword, line);
+      continue;
+    }
     const std::string_view explanation = TrimFieldChars(fields.second);
     const bool cleanedLine = !scratch.empty() && line.data() == scratch.data();
     if (!out->Add(cleanedLine ? cleaned->Store(word) : word,
@@ -196,26 +240,35 @@ void ParseUtf8Text(std::string_view text, CEntryCollector* out, CTextArena* clea
 }
 
 // Parses rest on this thread while other, when started, parses the text before it into
-// first; then hands rest's entries to first, after its own.
-void ParseRestBeside(std::string_view rest, CEntryCollector* first, CJoiningThread* other,
-                     CTextArena* text, const std::atomic<bool>& running) {
+// first and firstReport; then hands rest's entries to first and its lines to firstReport,
+// after their own: rest's line numbers follow the first part's.
+void ParseRestBeside(std::string_view rest, CEntryCollector* first, CRunReport* firstReport,
+                     CJoiningThread* other, CTextArena* text, const std::atomic<bool>& running,
+                     const ParseProgress& progress) {
   if (!other->Started()) {
-    ParseUtf8Text(rest, first, text, running);
+    ParseUtf8Text(rest, first, text, running, firstReport, progress);
     return;
   }
   CEntryCollector second;
   CTextArena secondCleaned(1 << 16);
-  ParseUtf8Text(rest, &second, &secondCleaned, running);
+  CRunReport secondReport;
+  ParseUtf8Text(rest, &second, &secondCleaned, running, &secondReport, progress);
   other->Join();
+  // A cancelled run has no use for the entries, and moving them takes a while.
+  if (!running.load(std::memory_order_relaxed)) return;
   if (!first->TooBig()) first->Append(std::move(second));
+  firstReport->Append(std::move(secondReport));
   text->Adopt(std::move(secondCleaned));
 }
 
 }  // namespace
 
 Status CConvertJob::ReadWordList() {
-  CTextFileRead reader(&m_inputFile, CTextFileRead::kDefaultBlockSize, &m_running);
+  CTextFileRead reader(&m_inputFile, CTextFileRead::kDefaultBlockSize, &m_running,
+                       m_forcedEncoding);
   const TextEncoding encoding = reader.GetEncoding();
+  m_report = CRunReport();
+  m_report.SetEncoding(encoding);
   const bool whole = encoding != TextEncoding::Ansi && m_inputSize > 0 &&
                      m_inputSize <= kWholeFileLimit;
   Status read;
@@ -262,15 +315,21 @@ Status CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
     if (lastBreak != std::string_view::npos) {
       cut = lastBreak + 1;
       other.Start([this, &first, part = headText.substr(0, cut)] {
-        ParseUtf8Text(part, &first, &m_text, m_running);
+        ParseUtf8Text(part, &first, &m_text, m_running, &m_report);
       });
     }
   }
   std::ptrdiff_t tailRead = 0;
   if (head < size) tailRead = reader.ReadRemainder(text + headRead, size - head);
   if (tailRead < 0) return ReadFailure();
-  const std::string_view rest(text + cut, static_cast<size_t>(headRead + tailRead) - cut);
-  ParseRestBeside(rest, &first, &other, &m_text, m_running);
+  std::string_view rest(text + cut, static_cast<size_t>(headRead + tailRead) - cut);
+  // A cut between the CR and the LF of one break: the LF is no line of its own.
+  if (cut > 0 && text[cut - 1] == '\r' && !rest.empty() && rest[0] == '\n') rest.remove_prefix(1);
+  const size_t restStart = static_cast<size_t>(rest.data() - text);
+  ParseRestBeside(rest, &first, &m_report, &other, &m_text, m_running,
+                  [this, restStart, size](size_t consumed) {
+                    ReadingProgress(restStart + consumed, size);
+                  });
   return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
 }
 
@@ -290,13 +349,14 @@ Status CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
     cut = LineBoundaryAfter(all, all.size() / 2);
     if (cut < all.size()) {
       other.Start([this, &first, part = all.substr(0, cut)] {
-        ParseUtf8Text(part, &first, &m_text, m_running);
+        ParseUtf8Text(part, &first, &m_text, m_running, &m_report);
       });
     } else {
       cut = 0;  // no break after the middle: this thread parses everything
     }
   }
-  ParseRestBeside(all.substr(cut), &first, &other, &m_text, m_running);
+  ParseRestBeside(all.substr(cut), &first, &m_report, &other, &m_text, m_running,
+                  [this, cut, &all](size_t consumed) { ReadingProgress(cut + consumed, all.size()); });
   return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
 }
 
@@ -318,20 +378,36 @@ Status CConvertJob::ReadListByLines(CTextFileRead& reader) {
   std::string word;
   std::string explanation;
   uint64_t bytesRead = 0;
+  uint64_t count = 0;
   while (m_running && !reader.IsEndOfFile()) {
     if (!reader.ReadLine(line)) break;
     bytesRead += line.size() + 1;
+    if ((++count & 0xFFF) == 0) ReadingProgress(bytesRead, m_inputSize);
+    const LineRepairs& repairs = reader.LastLineRepairs();
+    // The text after the last line break is a line only when there is some.
+    if (line.empty() && reader.IsEndOfFile() && !repairs.Any()) break;
+    m_report.CountLine();
+    if (repairs.Any()) m_report.Repair(repairs, line);
     LineFields fields;
-    if (!SplitLine(line, &fields)) continue;
+    if (!SplitLine(line, &fields)) {
+      if (!line.empty()) m_report.Skip(SplitProblem(line), line);  // a blank line is no problem
+      continue;
+    }
     // A line without a headword has nothing to index.
-    if (fields.first.empty()) continue;
+    if (fields.first.empty()) {
+      m_report.Skip(LineProblem::kEmptyHeadword, line);
+      continue;
+    }
     std::string_view wordText;
     std::string_view explanationText;
     if (utf8Lines) {
       wordText = TrimFieldChars(fields.first);
       explanationText = TrimFieldChars(fields.second);
     } else {
-      if (!AnsiToUtf8(fields.first, &word)) continue;
+      if (!AnsiToUtf8(fields.first, &word)) {
+        m_report.Skip(LineProblem::kEmptyHeadword, line);
+        continue;
+      }
       AnsiToUtf8(fields.second, &explanation);  // an empty explanation stays empty
       wordText = TrimFieldChars(word);
       explanationText = TrimFieldChars(explanation);
@@ -344,8 +420,9 @@ Status CConvertJob::ReadListByLines(CTextFileRead& reader) {
 
 Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
-  SortEntries(&m_result.entries, m_threads);
+  if (!SortEntries(&m_result.entries, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
   AssignOffsets(&m_result.entries);
+  m_report.SetRepeatedHeadwords(CountRepeatedHeadwords(m_result.entries));
   m_times.sort = Lap(&start);
   Progress(30);
 
@@ -356,7 +433,12 @@ Status CConvertJob::WriteOutput() {
   std::string buffer;
   buffer.reserve(kWriteBufferSize);
   bool written = true;  // once false, nothing more is written
-  for (size_t i = 0; i < m_result.entries.size(); ++i) {
+  const size_t count = m_result.entries.size();
+  for (size_t i = 0; i < count; ++i) {
+    if ((i & 0xFFF) == 0 && i != 0) {
+      if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
+      ProgressWithin(30, 50, i, count);
+    }
     const DictEntry& e = m_result.entries[i];
     // The explanations lie in word-list order: ask for one a few entries ahead.
     if (i + kLookAhead < m_result.entries.size()) PrefetchText(m_result.entries[i + kLookAhead].explanation.data());
@@ -376,9 +458,14 @@ Status CConvertJob::WriteOutput() {
   m_times.writeData = Lap(&start);
 
   if (m_result.compress) {
-    if (Status done = CompressDataFile(m_result.temp.data, &compressed, m_threads); !done)
-      return done.WithKind(done.Kind() == StatusKind::kTooBig ? StatusKind::kTooBig
-                                                              : StatusKind::kWriteFailed);
+    CompressControl control;
+    control.running = &m_running;
+    control.progress = [this](uint32_t done, uint32_t total) { ProgressWithin(50, 80, done, total); };
+    if (Status done = CompressDataFile(m_result.temp.data, &compressed, m_threads, control); !done) {
+      const StatusKind kind = done.Kind();
+      return done.WithKind(kind == StatusKind::kTooBig || kind == StatusKind::kCancelled
+                               ? kind : StatusKind::kWriteFailed);
+    }
     platform::FileStatus status;
     if (!platform::QueryFileStatus(m_result.temp.compressed, &status))
       return Status::Error(StatusKind::kWriteFailed, m_result.temp.compressed, 0, "missing after compression");

@@ -5,12 +5,19 @@
 // leaves its product in Result().
 //
 // Threads: while the worker runs, the only state both threads touch is the keep-running
-// flag, which Cancel clears. The worker polls it while it reads the word list (at least
-// every few thousand lines); once reading is over it is not consulted again. A UTF-8 list
-// may be parsed by a helper thread of the job's own, joined before reading ends.
+// flag, which Cancel clears. The worker and its helper threads poll it in every phase:
+// every few thousand lines while reading, between buckets of the sort, every few thousand
+// entries while writing the data file and before every chunk it compresses, so that a
+// cancelled run ends within milliseconds with a kCancelled outcome. A UTF-8 list may be
+// parsed by a helper thread of the job's own, joined before reading ends.
+//
+// Progress: the front end puts the bar at 5; reading moves it to 28 by bytes parsed,
+// sorting ends at 30, the data file moves it to 50 by entries written and compression to
+// 80 by chunks done. Positions only increase, a few dozen per phase.
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +26,7 @@
 #include "common/text_arena.h"
 #include "common/user_messages.h"
 #include "common/warning_sink.h"
+#include "core/run_report.h"
 #include "package/convert_result.h"
 #include "platform/file.h"
 
@@ -70,6 +78,8 @@ class CConvertJob {
   // Takes the word list from standard input instead. Its size is unknown, so it is read
   // line by line, which gives the same entries as reading a file whole.
   void OpenStandardInput();
+  // Reads the word list in this encoding instead of the detected one.
+  void ForceEncoding(TextEncoding encoding) { m_forcedEncoding = encoding; }
 
   // Marks the job as running; called on the front end's thread before the worker starts.
   void Start() { m_running = true; }
@@ -85,6 +95,8 @@ class CConvertJob {
   // told of every failure but a cancel).
   const Status& Outcome() const { return m_outcome; }
   const ConvertPhaseTimes& PhaseTimes() const { return m_times; }
+  // What the last Convert made of the word list; complete once reading has ended.
+  const CRunReport& Report() const { return m_report; }
   // The product of a successful Convert; its entries view the job's texts, so it is
   // valid as long as the job.
   const ConvertResult& Result() const { return m_result; }
@@ -108,6 +120,9 @@ class CConvertJob {
   // Ends Convert with failure, telling the observer unless the user cancelled.
   bool Fail(Status failure);
   void Progress(int percent);
+  // Progress between from and to as done of total.
+  void ProgressWithin(int from, int to, uint64_t done, uint64_t total);
+  void ReadingProgress(uint64_t done, uint64_t total);
 
   // Holds the texts that the entries view; declared first so that it outlives them.
   CTextArena m_text;
@@ -120,6 +135,9 @@ class CConvertJob {
   IConvertObserver* m_observer = nullptr;
   Status m_outcome = Status::Error(StatusKind::kInvalidArgument, {}, 0, "not run");
   ConvertPhaseTimes m_times;
+  CRunReport m_report;
+  int m_lastProgress = 5;
+  std::optional<TextEncoding> m_forcedEncoding;
   Status m_inputOpened = Status::Error(StatusKind::kInputUnreadable, {}, 0, "no word list");
   uint64_t m_inputSize = 0;
 };

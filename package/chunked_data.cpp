@@ -106,8 +106,10 @@ class CChunkReader {
 // input size.
 class CChunkPipeline {
  public:
-  CChunkPipeline(CChunkReader* reader, CLayoutWriter* writer, unsigned threads)
-      : m_reader(reader), m_writer(writer), m_threads(threads), m_slots(3 * size_t{threads}) {
+  CChunkPipeline(CChunkReader* reader, CLayoutWriter* writer, unsigned threads,
+                 const CompressControl& control, uint32_t chunkCount)
+      : m_reader(reader), m_writer(writer), m_threads(threads), m_slots(3 * size_t{threads}),
+        m_control(control), m_chunkCount(chunkCount) {
     NoteLargeAllocation();
     for (Slot& slot : m_slots) {
       slot.in.resize(kChunkLength);
@@ -123,13 +125,15 @@ class CChunkPipeline {
   bool Run(uint32_t inputSize) {
     {
       std::vector<CJoiningThread> others(m_threads - 1);
-      for (CJoiningThread& other : others) other.Start([this] { Work(); });
-      Work();
+      for (CJoiningThread& other : others) other.Start([this] { Work(false); });
+      Work(true);
     }
     if (m_failed || m_written != m_read) return false;
     return m_writer->Finish(kFinishingBytes, kFinishingSize, static_cast<uint32_t>(m_crc),
                             inputSize);
   }
+
+  bool Cancelled() const { return m_cancelled; }
 
  private:
   struct Slot {
@@ -141,11 +145,25 @@ class CChunkPipeline {
     bool done = false;  // compressed, not yet written
   };
 
-  void Work() {
+  // reporter: the calling thread, the only one that tells of progress.
+  void Work(bool reporter) {
     CChunkDeflater deflater;
     const bool ready = deflater.Init();
+    uint64_t reported = 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_failed && !m_inputDone) {
+      // A chunk takes milliseconds: checking before each one stops every thread promptly.
+      if (m_control.running && !m_control.running->load(std::memory_order_relaxed)) {
+        m_cancelled = m_failed = true;
+        break;
+      }
+      if (reporter && m_control.progress && m_written != reported) {
+        reported = m_written;
+        lock.unlock();
+        m_control.progress(static_cast<uint32_t>(reported), m_chunkCount);
+        lock.lock();
+        continue;
+      }
       if (m_read - m_written == m_slots.size()) {
         m_slotFreed.wait(lock);
         continue;
@@ -202,6 +220,9 @@ class CChunkPipeline {
   std::vector<Slot> m_slots;
   std::mutex m_mutex;
   std::condition_variable m_slotFreed;
+  const CompressControl& m_control;
+  const uint32_t m_chunkCount;
+  bool m_cancelled = false;
   uint64_t m_read = 0;     // chunks read so far
   uint64_t m_written = 0;  // chunks written so far
   uLong m_crc = 0;         // of the chunks written
@@ -217,7 +238,8 @@ unsigned ResolveThreadCount(unsigned threads, uint32_t chunkCount) {
 // source is known to fit, so that an input the layout cannot describe leaves nothing
 // behind. Without one, output is already open for writing.
 Status CompressFile(const std::wstring& source, platform::CBinaryFile& output,
-                    const std::wstring& destination, unsigned threads) {
+                    const std::wstring& destination, unsigned threads,
+                    const CompressControl& control) {
   platform::CBinaryFile input;
   if (Status opened = input.Open(source, platform::CBinaryFile::Mode::kRead); !opened) return opened;
   const int64_t size = input.Size();
@@ -236,11 +258,15 @@ Status CompressFile(const std::wstring& source, platform::CBinaryFile& output,
   CChunkReader reader(&input, inputSize);
   bool ok = writer.WritePlaceholder();
 
+  bool cancelled = false;
   if (ok) {
-    CChunkPipeline pipeline(&reader, &writer, ResolveThreadCount(threads, chunkCount));
+    CChunkPipeline pipeline(&reader, &writer, ResolveThreadCount(threads, chunkCount), control,
+                            chunkCount);
     ok = pipeline.Run(inputSize);
+    cancelled = pipeline.Cancelled();
   }
   const Status closed = output.Close();
+  if (cancelled) return Status::Error(StatusKind::kCancelled);
   if (!input.Error().ok()) return input.Error();
   if (!closed.ok()) return closed;
   // Every file operation worked: deflate itself refused, or the input changed its size.
@@ -251,10 +277,11 @@ Status CompressFile(const std::wstring& source, platform::CBinaryFile& output,
 // Nothing is thrown across the package's boundary; running out of memory for the buffers
 // is one more way for the compression to fail.
 Status CompressSafely(const std::wstring& source, platform::CBinaryFile& output,
-                      const std::wstring& destination, unsigned threads) {
+                      const std::wstring& destination, unsigned threads,
+                      const CompressControl& control = {}) {
   Status result;
   try {
-    result = CompressFile(source, output, destination, threads);
+    result = CompressFile(source, output, destination, threads, control);
   } catch (const std::bad_alloc&) {
     result = Status::Error(StatusKind::kTooBig, source, 0, "out of memory");
   } catch (const std::exception& e) {
@@ -273,6 +300,6 @@ Status CompressDataFile(const std::wstring& source, const std::wstring& destinat
 }
 
 Status CompressDataFile(const std::wstring& source, platform::CBinaryFile* destination,
-                        unsigned threads) {
-  return CompressSafely(source, *destination, {}, threads);
+                        unsigned threads, const CompressControl& control) {
+  return CompressSafely(source, *destination, {}, threads, control);
 }

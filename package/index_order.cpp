@@ -91,7 +91,9 @@ class CKeyLess {
 // stable; a larger one is split in place by its next byte and its parts sorted in turn.
 class CKeySorter {
  public:
-  CKeySorter(const CKeyLess& less, size_t scratch) : m_less(less) {
+  // Once *running (when given) is cleared, what is left of a range stays unsorted.
+  CKeySorter(const CKeyLess& less, size_t scratch, const std::atomic<bool>* running)
+      : m_less(less), m_running(running) {
     NoteLargeAllocation();
     m_scratch.resize(scratch);
   }
@@ -108,8 +110,11 @@ class CKeySorter {
     } else {
       std::array<size_t, 257> bounds;
       SplitByByte(begin, end, depth, &bounds);
-      for (size_t b = 0; b < 256; ++b)
+      for (size_t b = 0; b < 256; ++b) {
+        // A range this large takes a while: a cancel is noticed between its parts.
+        if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) return;
         Sort(begin + bounds[b], begin + bounds[b + 1], depth + 1, false);
+      }
     }
   }
 
@@ -190,6 +195,7 @@ class CKeySorter {
 
   const CKeyLess& m_less;
   std::vector<SortKey> m_scratch;
+  const std::atomic<bool>* m_running;
   std::array<std::array<uint32_t, 256>, kKeyBytes + 1> m_counts;
 };
 
@@ -252,7 +258,11 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
   return CompareHeadwords(a.word, b.word) < 0;
 }
 
-void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
+bool SortEntries(std::vector<DictEntry>* entries, unsigned threads,
+                 const std::atomic<bool>* running) {
+  const auto stopped = [running] {
+    return running != nullptr && !running->load(std::memory_order_relaxed);
+  };
   std::vector<DictEntry>& list = *entries;
   const CKeyLess less(list);
   const bool twoThreads = ThreadCount(threads) >= 2 && list.size() >= 65536;
@@ -267,6 +277,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   std::array<size_t, 256> next[2] = {};
   const auto count = [&](int part) {
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
+      if ((i & 0xFFFF) == 0 && stopped()) return;
       const std::string_view word = list[i].word;
       ++next[part][word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(word[0]))];
     }
@@ -277,6 +288,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     count(0);
     other.Join();
   }
+  if (stopped()) return false;
   std::array<size_t, 257> bounds{};
   for (size_t b = 0, at = 0; b < 256; ++b) {
     bounds[b] = at;
@@ -292,6 +304,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   std::vector<SortKey> keys(list.size());
   const auto layOut = [&](int part) {
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
+      if ((i & 0xFFFF) == 0 && stopped()) return;
       if (i + 8 < partEnd[part]) PrefetchText(list[i + 8].word.data());
       const SortKey key = MakeKey(list[i].word, i);
       keys[next[part][KeyByte(key, 0)]++] = key;
@@ -304,6 +317,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     other.Join();
   }
 
+  if (stopped()) return false;
   // The buckets are finished independently; with two threads each takes the buckets of
   // about half the keys. Each thread has scratch space for a sixteenth of the keys.
   size_t split = 0;  // buckets [0, split) go to the other thread
@@ -313,8 +327,8 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
   const size_t scratch = std::max<size_t>(4096, keys.size() / 16);
   SortKey* const begin = keys.data();
   const auto finish = [&](size_t first, size_t last) {
-    CKeySorter sorter(less, scratch);
-    for (size_t b = first; b < last; ++b)
+    CKeySorter sorter(less, scratch, running);
+    for (size_t b = first; b < last && !stopped(); ++b)
       sorter.Sort(begin + bounds[b], begin + bounds[b + 1], 1, true);
   };
   {
@@ -323,6 +337,9 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
     finish(split, 256);
     other.Join();
   }
+
+  // Nothing has moved yet: a cancelled sort leaves the list as it was.
+  if (stopped()) return false;
 
   // Where each place's entry comes from, written over the keys themselves (a key is as
   // wide as four positions): following a cycle then reads only this small array to find
@@ -346,6 +363,7 @@ void SortEntries(std::vector<DictEntry>* entries, unsigned threads) {
       at = source;
     }
   }
+  return true;
 }
 
 uint64_t AssignOffsets(std::vector<DictEntry>* entries) {

@@ -2,6 +2,7 @@
 // The index order: ASCII letters compared without regard to case first, plain unsigned
 // bytes second (the order of StarDict index files).
 
+#include <atomic>
 #include <string_view>
 #include <vector>
 
@@ -19,8 +20,10 @@ bool EntryLess(const DictEntry& a, const DictEntry& b);
 // Sorts into index order, in place. Entries with byte-identical headwords keep their
 // word-list order, so the same list always gives the same package.
 // threads: how many threads may share the work (0: one per core); the order is the same
-// for every count.
-void SortEntries(std::vector<DictEntry>* entries, unsigned threads = 1);
+// for every count. Once *running (when given) is cleared the sort stops within a few
+// milliseconds and returns false, leaving the entries in their order before it.
+bool SortEntries(std::vector<DictEntry>* entries, unsigned threads = 1,
+                 const std::atomic<bool>* running = nullptr);
 
 // Gives each entry of the sorted list its offset in the data file; returns the total.
 uint64_t AssignOffsets(std::vector<DictEntry>* entries);

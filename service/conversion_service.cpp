@@ -51,8 +51,10 @@ std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request) {
 }
 
 std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
-                                               IConvertObserver* observer) {
+                                               IConvertObserver* observer,
+                                               std::optional<TextEncoding> encoding) {
   auto job = std::make_unique<CConvertJob>(request.folder);
+  if (encoding) job->ForceEncoding(*encoding);
   job->SetObserver(observer);
   job->SetThreads(request.threads);
   if (request.fromStandardInput)
@@ -76,6 +78,43 @@ bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& pack
   }
   if (!DeleteTempFiles(job.Result())) sink.ShowWarning(UserMessage::kTempDeleteFailed, {});
   return written;
+}
+
+namespace {
+
+// 13560 as "13,560".
+std::wstring GroupedNumber(uint64_t value) {
+  std::wstring digits = std::to_wstring(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, L",");
+  return digits;
+}
+
+}  // namespace
+
+std::wstring DescribeRunReport(const CRunReport& report,
+                               const std::function<std::wstring(UserMessage)>& text) {
+  if (!report.HasProblems()) return {};
+  // A message box has room for a few line numbers; the rest are only counted.
+  constexpr int kShownLines = 5;
+  const auto numbers = [&report](bool repaired) {
+    std::wstring list;
+    int shown = 0;
+    for (const ReportedLine& line : report.Lines()) {
+      if ((line.reason == ReportReason::kRepaired) != repaired) continue;
+      if (shown++ == kShownLines) return list + L"\u2026";
+      list += (list.empty() ? L"" : L"\u3001") + GroupedNumber(line.line);
+    }
+    return list;
+  };
+  std::wstring message =
+      FormatUserMessage(text(UserMessage::kReportEntries), GroupedNumber(report.Entries()));
+  if (report.SkippedLines() != 0)
+    message += FormatUserMessage(text(UserMessage::kReportSkipped),
+                                 GroupedNumber(report.SkippedLines()), numbers(false));
+  if (report.RepairedLines() != 0)
+    message += FormatUserMessage(text(UserMessage::kReportRepaired),
+                                 GroupedNumber(report.RepairedLines()), numbers(true));
+  return message;
 }
 
 RegisterOutcome RegisterWithHost(const std::wstring& packagePath, const std::wstring& settingsPath,

@@ -60,8 +60,10 @@ std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request);
 
 // A job for a checked request: temporary files in its folder, the word list open, the
 // thread count set, started. The caller runs ConvertThreadProc on it.
+// encoding, when given, replaces the detected one.
 std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
-                                               IConvertObserver* observer);
+                                               IConvertObserver* observer,
+                                               std::optional<TextEncoding> encoding = std::nullopt);
 
 // Ends a run whose worker has finished: when it converted, writes the package at
 // packagePath (progress 85, 90, 97, 100); then deletes the temporary files the run
@@ -69,6 +71,13 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
 bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& packagePath,
                       std::u16string_view metaBlock, const std::function<void(int)>& progress,
                       IWarningSink& sink);
+
+// What the user is told after a conversion that skipped or repaired lines: the entries
+// made, then the lines skipped and the lines repaired with their first line numbers, in the
+// texts that text gives for kReportEntries, kReportSkipped and kReportRepaired. Empty for
+// a clean list.
+std::wstring DescribeRunReport(const CRunReport& report,
+                               const std::function<std::wstring(UserMessage)>& text);
 
 // Adds a written package to LumoDict's list in the settings file at settingsPath. The file
 // must exist (a missing one is "未找到LumoDict.ini文件，..."): registration never creates

@@ -26,6 +26,16 @@ bool SplitLine(std::string_view line, LineFields* fields) {
   return false;
 }
 
+LineProblem SplitProblem(std::string_view line) {
+  // SplitLine fails at a quote without its partner, or at the line's end.
+  for (size_t i = line.find('"'); i != std::string_view::npos; i = line.find('"', i + 1)) {
+    const size_t close = line.find('"', i + 1);
+    if (close == std::string_view::npos) return LineProblem::kUnclosedQuote;
+    i = close;
+  }
+  return LineProblem::kNoSeparator;
+}
+
 bool AnsiToUtf8(std::string_view field, std::string* out) {
   out->clear();
   if (field.empty()) return false;

@@ -3,6 +3,7 @@
 // TAB or comma outside double quotes, each field is converted to UTF-8 and quotes,
 // apostrophes, TABs and spaces are trimmed off both ends.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,15 @@ struct LineFields {
 // False when the line has no separator outside double quotes (the line is dropped).
 // The fields are views into line.
 bool SplitLine(std::string_view line, LineFields* fields);
+
+// Why a line gives no entry.
+enum class LineProblem : uint8_t {
+  kNoSeparator,     // no TAB or comma outside double quotes
+  kUnclosedQuote,   // a double quote before the separator is never closed
+  kEmptyHeadword,   // the separator is the line's first character
+};
+// For a line SplitLine refused: which of the first two problems it has.
+LineProblem SplitProblem(std::string_view line);
 
 // Converts an ANSI field to UTF-8 through the system code page; false and no text for an
 // empty field.

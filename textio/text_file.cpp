@@ -104,15 +104,27 @@ const unsigned char* FindLineEnd(const unsigned char* p, const unsigned char* en
 // Cleans a line found by FindLineEnd, which reported seen: its NUL characters are
 // removed and, when checkUtf8, its invalid UTF-8 sequences replaced. A line that had to
 // be cleaned views *scratch afterwards.
-void CleanLine(std::string_view* line, unsigned seen, bool checkUtf8, std::string* scratch) {
+void CleanLine(std::string_view* line, unsigned seen, bool checkUtf8, std::string* scratch,
+               LineRepairs* repairs) {
+  *repairs = LineRepairs();
   if (seen & kHasNul) {
     scratch->assign(*line);
     scratch->erase(std::remove(scratch->begin(), scratch->end(), '\0'), scratch->end());
+    repairs->nulsDropped = static_cast<uint32_t>(line->size() - scratch->size());
     *line = *scratch;
   }
   if ((seen & kHasHighByte) && checkUtf8 && !IsValidUtf8(*line)) {
+    // One U+FFFD stands for each offending byte; those already in the line are not repairs.
+    constexpr std::string_view kFffd = "\xEF\xBF\xBD";
+    const auto count = [kFffd](std::string_view text) {
+      size_t n = 0;
+      for (size_t at = text.find(kFffd); at != std::string_view::npos; at = text.find(kFffd, at + 3)) ++n;
+      return n;
+    };
+    const size_t before = count(*line);
     *scratch = SanitizeUtf8(*line);
     *line = *scratch;
+    repairs->bytesReplaced = static_cast<uint32_t>(count(*line) - before);
   }
 }
 
@@ -174,10 +186,16 @@ void CTextFileBase::Rewind() {
 }
 
 CTextFileRead::CTextFileRead(platform::CFile* file, size_t blockSize,
-                             const std::atomic<bool>* running)
+                             const std::atomic<bool>* running,
+                             std::optional<TextEncoding> encoding)
     : CTextFileBase(file, false, blockSize) {
   m_running = running;
   if (!m_endOfFile) DetectEncoding();
+  // An encoding the user named: a mark of another encoding is text like the rest.
+  if (encoding && *encoding != m_encoding && !m_endOfFile) {
+    Rewind();
+    m_encoding = *encoding;
+  }
   // From here on the file is only read forward; standard input need not keep its bytes.
   if (m_file) m_file->StopSeeking();
 }
@@ -263,7 +281,7 @@ void CTextFileRead::ReadLine8(std::string& line) {
   }
   std::string_view cleaned = line;
   std::string scratch;
-  CleanLine(&cleaned, seen, m_encoding == TextEncoding::Utf8, &scratch);
+  CleanLine(&cleaned, seen, m_encoding == TextEncoding::Utf8, &scratch, &m_lastRepairs);
   if (cleaned.data() == scratch.data()) line.swap(scratch);
 }
 
@@ -290,8 +308,10 @@ void CTextFileRead::ReadLine16(std::string& line) {
     m_pendingLf = false;
     if (have && unit == kLf) have = ReadUnit16(&unit);
   }
+  m_lastRepairs = LineRepairs();
   while (have && unit != kCr && unit != kLf) {
     if (unit != 0) units.push_back(unit);
+    else ++m_lastRepairs.nulsDropped;
     have = ReadUnit16(&unit);
   }
   if (have) m_pendingLf = (unit == kCr);
@@ -303,8 +323,11 @@ std::ptrdiff_t CTextFileRead::ReadRemainder(char* out, size_t size) {
   size_t total = std::min(size, m_bufferFill - m_bufferPos);
   std::memcpy(out, m_buffer.data() + m_bufferPos, total);
   m_bufferPos += total;
+  // In slices, so that a cancelled run stops reading a large file within milliseconds.
+  constexpr size_t kSlice = 4 << 20;
   while (total < size && !m_endOfFile) {
-    const std::ptrdiff_t got = m_file->Read(out + total, size - total);
+    if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) break;
+    const std::ptrdiff_t got = m_file->Read(out + total, std::min(size - total, kSlice));
     if (got < 0) {
       m_readError = true;
       return -1;
@@ -350,6 +373,8 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
         o = EncodeUtf8(o, unit);  // a lone low surrogate becomes U+FFFD
     }
     if (got == 0 || left == 0) break;
+    // A cancelled run needs no more of the text.
+    if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) break;
     carried = have - 2 * count;
     if (carried) block[0] = block[2 * count];
   }
@@ -366,7 +391,7 @@ bool CUtf8Lines::Next(std::string_view* line, std::string* scratch) {
   // Past the break; a CR LF is one break.
   if (p < m_end) p += (*p == kCr && p + 1 < m_end && p[1] == kLf) ? 2 : 1;
   m_next = p;
-  CleanLine(line, seen, !m_allValid, scratch);
+  CleanLine(line, seen, !m_allValid, scratch, &m_repairs);
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,14 @@ enum class TextEncoding : int32_t {
   Utf16BE = 1,
   Utf16LE = 2,
   Utf8 = 3,
+};
+
+// What cleaning changed in one line: NUL characters left out, and bytes of invalid UTF-8
+// replaced by U+FFFD (one each).
+struct LineRepairs {
+  uint32_t nulsDropped = 0;
+  uint32_t bytesReplaced = 0;
+  bool Any() const { return nulsDropped != 0 || bytesReplaced != 0; }
 };
 
 class CTextFileBase {
@@ -57,8 +66,11 @@ class CTextFileRead : public CTextFileBase {
 
   // While *running (when given) is set; once it is cleared, the file seems to end at the
   // next block, during the examination of its encoding as well.
+  // With an encoding, the file is read in it, whatever its start suggests; a mark of that
+  // encoding is still skipped.
   explicit CTextFileRead(platform::CFile* file, size_t blockSize = kDefaultBlockSize,
-                         const std::atomic<bool>* running = nullptr);
+                         const std::atomic<bool>* running = nullptr,
+                         std::optional<TextEncoding> encoding = std::nullopt);
 
   // True when ReadLine hands out UTF-8 (a UTF-8 or UTF-16 file), false for ANSI lines.
   bool LinesAreUtf8() const { return m_encoding != TextEncoding::Ansi; }
@@ -67,10 +79,12 @@ class CTextFileRead : public CTextFileBase {
   // the next line without its line break and without NUL characters. CR LF, a lone CR
   // and a lone LF each end one line; the text after the last break is one more line.
   bool ReadLine(std::string& line);
+  // What cleaning changed in the line ReadLine handed out last.
+  const LineRepairs& LastLineRepairs() const { return m_lastRepairs; }
 
   // For a file read whole rather than by lines: the bytes not yet handed out (after the
-  // byte-order mark), at most size of them, into out. Returns how many, or -1 when a read
-  // failed.
+  // byte-order mark), at most size of them, into out (fewer once the run is cancelled).
+  // Returns how many, or -1 when a read failed.
   std::ptrdiff_t ReadRemainder(char* out, size_t size);
 
   // For a UTF-16 file read whole: the code units not yet handed out, from at most
@@ -91,6 +105,7 @@ class CTextFileRead : public CTextFileBase {
   void ReadLine8(std::string& line);
   void ReadLine16(std::string& line);
 
+  LineRepairs m_lastRepairs;
   bool m_pendingLf = false;  // the last line ended with CR: a following LF belongs to it
 };
 
@@ -112,8 +127,11 @@ class CUtf8Lines {
 
   // Bytes of the text cut into lines so far, breaks included.
   size_t Consumed() const { return static_cast<size_t>(m_next - m_begin); }
+  // What cleaning changed in the line Next handed out last.
+  const LineRepairs& Repairs() const { return m_repairs; }
 
  private:
+  LineRepairs m_repairs;
   const unsigned char* m_begin;
   const unsigned char* m_next;
   const unsigned char* m_end;

@@ -308,3 +308,47 @@ TEST(DialogRun, RunThatCannotStartIsReportedAndTheDialogReturnsToIdle) {
   }
   CLumoDictGenDlg::SetThreadStarterForTesting(nullptr);
 }
+
+TEST(DialogRun, WhatTheListGaveIsToldBeforeTheRegistration) {
+  struct Case {
+    const wchar_t* file;
+    std::string list;
+    std::vector<std::wstring> boxes;  // in the order they come
+    UserMessage status;
+  };
+  const Case cases[] = {
+      {L"clean.txt", kWordList, {Msg(UserMessage::kRegistered)}, UserMessage::kConvertDone},
+      {L"bad.txt", "apple,a\nno separator\n\n,orphan\n" + std::string("bee,b\0ee\n", 9),
+       {L"共转换 2 条词条。有 2 行未能识别，已跳过（第 2、4 行）。有 1 行含无效字符，已替换或删去（第 5 行）。",
+        Msg(UserMessage::kRegistered)},
+       UserMessage::kConvertDone},
+      // No entry: no package, nothing registered.
+      {L"junk.txt", "no separator\n\"open, quote\n", {Msg(UserMessage::kNoEntries)},
+       UserMessage::kConvertFailedStatus},
+  };
+  DialogHarness h(true);
+  ASSERT_NE(h.Dialog(), nullptr);
+  int registered = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.list));
+    const std::wstring list = h.Temp().File(c.file);
+    WriteBytes(list, c.list);
+    Prepare(h, list, L"words");
+    std::vector<std::wstring> seen;
+    BoxSeen box = h.ClickExpectingBox(IDOK, 30000);
+    while (box.found) {
+      EXPECT_TRUE(box.warningIcon);
+      seen.push_back(box.text);
+      if (seen.size() == c.boxes.size()) break;
+      box = app_test::AnswerBox(10000);
+    }
+    EXPECT_EQ(seen, c.boxes);
+    ASSERT_TRUE(WaitForStatus(h, c.status, 10000));
+    const bool written = c.status == UserMessage::kConvertDone;
+    registered += written;
+    const std::wstring package = list.substr(0, list.size() - 3) + L"ldic";
+    EXPECT_EQ(FileExists(package), written);
+    EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryDictNum"), std::to_wstring(registered));
+    EXPECT_TRUE(NoTempFiles(h));
+  }
+}

@@ -135,7 +135,8 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
       {{"convert", "-q", "--name= \t Two words  ", "-o", "{dir}/spaced.ldic", "{list}"}, 0, "", ""},
       {{"info", "{dir}/spaced.ldic"}, 0, "Name:          Two words\n", ""},
       {{"convert", "--name=   ", "-o", "{dir}/blank.ldic", "{list}"}, 1, "", "ldic: {name-empty}"},
-      {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n", ""},
+      {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n",
+       "skipped: 0 (no separator 0, unclosed quote 0, empty headword 0)"},
       {{"register", "-q", "{pkg}", "--ini={ini}"}, 0, "", ""},
       // A package under a temporary file's name is written whole; a dump over its own
       // package is refused.
@@ -232,7 +233,10 @@ TEST(Ldic, StandardInputGivesTheSamePackageAsTheFile) {
       {"utf16le", le},
       {"utf16be", be},
       {"ansi", ascii + "caf\xe9\tcoffee\n"},
-      {"empty", ""},
+      // Bad lines on both sides of the middle, where two threads part a file but not a
+      // pipe, read line by line: the same line numbers either way.
+      {"bad lines", "\xef\xbb\xbf" + ascii + "no separator\n" + std::string("nul\0,x\n", 7) +
+                        ascii + "\"open, quote\ncaf\xff,x\n"},
   };
   for (const auto& [name, bytes] : lists) {
     SCOPED_TRACE(name);
@@ -247,8 +251,69 @@ TEST(Ldic, StandardInputGivesTheSamePackageAsTheFile) {
     ASSERT_EQ(fromPipe.status, 0) << fromPipe.err;
     const auto entries = [](const std::string& out) { return out.substr(out.rfind(':')); };
     EXPECT_EQ(entries(fromPipe.out), entries(fromFile.out));
+    EXPECT_EQ(fromPipe.err, fromFile.err);  // the run report
     EXPECT_TRUE(lumo_test::ReadBytes(dir.File(L"words.ldic")) ==
                 lumo_test::ReadBytes(Utf8ToWideText(piped)));
+  }
+}
+
+TEST(Ldic, ConvertReportsWhatTheListGave) {
+  // Lines 2 to 4 give no entry, 5 is blank, 6 and 7 are repaired, "dup" is repeated.
+  const std::string bad = "\xef\xbb\xbf" "apple\tred\nno separator\n\"open, quote\n,orphan\n\n" +
+                          std::string("bee,in\0sect\n", 12) + "caf\xff,x\ndup,1\ndup,2\n";
+  const std::string badSummary =
+      "lines read: 9\nentries: 5\n"
+      "skipped: 3 (no separator 1, unclosed quote 1, empty headword 1) (line 2, 3, 4)\n"
+      "repaired: 2 lines (1 invalid bytes replaced, 1 NULs dropped) (line 6, 7)\n"
+      "repeated headwords: 1\nencoding: utf-8\n";
+  const std::string badReport =
+      "line\treason\ttext\n2\tno-separator\tno separator\n3\tunclosed-quote\t\"open, quote\n"
+      "4\tempty-headword\t,orphan\n6\trepaired\tbee,insect\n7\trepaired\tcaf\xef\xbf\xbd,x\n";
+  std::string utf16;  // little-endian, without a mark
+  for (const char c : std::string("apple\tred\nbee\tinsect\n")) utf16 += {c, '\0'};
+  const std::string noEntries = UserMessageUtf8(UserMessage::kNoEntries);
+
+  struct Case {
+    const char* name;
+    std::string list;
+    std::vector<std::string> options;
+    int status;
+    std::string err;     // contained in stderr ('\r' left out)
+    std::string report;  // the --report file, when the case writes one
+  };
+  const Case cases[] = {
+      {"clean", kList, {}, 0, "skipped: 0 (no separator 0, unclosed quote 0, empty headword 0)\n"
+                             "repaired: 0 lines (0 invalid bytes replaced, 0 NULs dropped)\n", ""},
+      {"bad lines", bad, {}, 0, badSummary, ""},
+      {"bad lines, report", bad, {"--report", "{dir}/r.tsv"}, 0, badSummary, badReport},
+      {"bad lines, strict", bad, {"--strict", "--report", "{dir}/r.tsv"}, 1,
+       "ldic: --strict: 3 lines skipped, 2 repaired; no package written", badReport},
+      {"clean, strict", kList, {"--strict"}, 0, "entries: 3\n", ""},
+      {"empty", "", {}, 1, "ldic: " + noEntries, ""},
+      {"only bad lines", "no separator\n,orphan\n", {"--report", "{dir}/r.tsv"}, 1, noEntries,
+       "line\treason\ttext\n1\tno-separator\tno separator\n2\tempty-headword\t,orphan\n"},
+      {"utf-16 without a mark, detected", utf16, {}, 0, "encoding: utf-8", ""},
+      {"utf-16 without a mark, named", utf16, {"--encoding", "utf-16le"}, 0,
+       "lines read: 2\nentries: 2\n", ""},
+      {"ansi named for utf-8", "\xef\xbb\xbf" "a,b\n", {"--encoding=ansi"}, 0, "encoding: ansi", ""},
+      {"unknown encoding", kList, {"--encoding", "latin-9"}, 2, "--encoding", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    lumo_test::WriteBytes(dir.File(L"words.txt"), c.list);
+    std::vector<std::string> args = {"convert", WideToUtf8(dir.File(L"words.txt")), "--date=D"};
+    for (const std::string& option : c.options)
+      args.push_back(Fill(option, {{"dir", WideToUtf8(dir.Path())}}));
+    ProgramResult r = Ldic(dir, args);
+    std::erase(r.err, '\r');
+    const std::string trace = Describe(args, r);
+    EXPECT_EQ(r.status, c.status) << trace;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.err << "\n" << trace;
+    EXPECT_EQ(lumo_test::FileExists(dir.File(L"words.ldic")), c.status == 0) << trace;
+    if (!c.report.empty()) {
+      EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"r.tsv")), c.report);
+    }
   }
 }
 

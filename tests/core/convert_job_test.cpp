@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -63,17 +65,206 @@ TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
   EXPECT_EQ(job.Result().temp.compressed, dir.File(L"LumoDictTemp.des.dz"));
 }
 
-TEST(ConvertJob, EmptyWordListGivesAnEmptyDictionary) {
+TEST(ConvertJob, ListsWithoutEntriesFailAndWriteNothing) {
+  const std::string lists[] = {"", "no separator\n\n", "\n\r\n\n", ",orphan\n\"open, quote\n",
+                               "\xFF\xFE", std::string("\xFF\xFE\0\0", 4)};
+  for (const std::string& list : lists) {
+    SCOPED_TRACE(testing::PrintToString(list));
+    TempDir dir;
+    WriteBytes(dir.File(L"w.txt"), list);
+    CConvertJob job(dir.Path());
+    RecordingObserver observer;
+    EXPECT_FALSE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+    EXPECT_EQ(job.Outcome().Kind(), StatusKind::kNoEntries);
+    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kNoEntries});
+    EXPECT_TRUE(job.Result().temp.data.empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path())),
+                            std::filesystem::directory_iterator()), 1);
+  }
+}
+
+// A list of about 1.7 MB with problems on both sides of its middle (where two threads
+// part it): lines that give no entry, repaired lines, a blank line, a repeated headword.
+struct BadList {
+  std::string text;
+  std::vector<std::pair<uint64_t, ReportReason>> problems;
+  uint64_t lines = 0;
+  uint64_t entries = 0;
+};
+
+BadList MakeBadList(const std::string& lineBreak, bool invalidBytes, bool ansi) {
+  std::vector<std::string> lines;
+  for (int i = 1; i <= 60000; ++i)
+    lines.push_back("word" + std::to_string(i) + "\texplanation " + std::to_string(i));
+  BadList list;
+  const auto put = [&](uint64_t at, std::string line, std::optional<ReportReason> reason) {
+    lines[at - 1] = std::move(line);
+    if (reason) list.problems.emplace_back(at, *reason);
+  };
+  put(3, "no separator here", ReportReason::kNoSeparator);
+  put(17, "\"open quote, no end", ReportReason::kUnclosedQuote);
+  put(42, ",orphan", ReportReason::kEmptyHeadword);
+  put(43, "", std::nullopt);
+  put(108, "dup,1", std::nullopt);
+  put(109, "dup,2", std::nullopt);
+  put(110, "DUP,3", std::nullopt);
+  if (invalidBytes) put(230, "bad\xFF\xFE" "bytes,x", ReportReason::kRepaired);
+  if (ansi) put(500, "caf\xE9,coffee", std::nullopt);
+  put(29999, std::string("nul\0inside,x", 12), ReportReason::kRepaired);
+  put(30001, "\t", ReportReason::kEmptyHeadword);
+  put(30002, "   ", ReportReason::kNoSeparator);
+  put(59999, "last bad", ReportReason::kNoSeparator);
+  std::sort(list.problems.begin(), list.problems.end());
+  for (const std::string& line : lines) list.text += line + lineBreak;
+  list.lines = lines.size();
+  list.entries = lines.size() - 7;  // six lines skipped, one blank
+  return list;
+}
+
+// A UTF-8 list, to follow a byte-order mark, whose two threads part it between the CR and
+// the LF of one line break: a last line pads the file to twice that position.
+void PartWithinCrLf(BadList* list) {
+  const size_t size = list->text.size();
+  size_t lf = list->text.find("\r\n", size / 2 + 100) + 1;
+  const size_t pad = 2 * lf - 3 - size;
+  list->text += "pad," + std::string(pad - 6, 'x') + "\r\n";
+  ++list->lines;
+  ++list->entries;
+}
+
+std::string Utf16(const std::string& utf8, bool little) {
+  std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char16_t unit : Utf8ToUtf16(utf8)) {
+    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += little ? std::string{low, high} : std::string{high, low};
+  }
+  return bytes;
+}
+
+TEST(ConvertJob, RunReportNamesEveryBadLineInEveryWayOfReading) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    BadList list;
+    TextEncoding encoding;
+    uint64_t replaced;
+  };
+  std::vector<Case> cases;
+  const BadList lf = MakeBadList("\n", true, false);
+  // Invalid bytes near the start would make a list without a mark ANSI.
+  const std::string bom = "\xEF\xBB\xBF";
+  cases.push_back({"utf-8", bom + lf.text, lf, TextEncoding::Utf8, 2});
+  BadList crLf = MakeBadList("\r\n", true, false);
+  PartWithinCrLf(&crLf);
+  cases.push_back({"utf-8 parted within CR LF", bom + crLf.text, crLf, TextEncoding::Utf8, 2});
+  const BadList valid = MakeBadList("\r\n", false, false);
+  cases.push_back({"utf-16le", Utf16(valid.text, true), valid, TextEncoding::Utf16LE, 0});
+  cases.push_back({"utf-16be", Utf16(valid.text, false), valid, TextEncoding::Utf16BE, 0});
+  const BadList ansi = MakeBadList("\n", false, true);
+  cases.push_back({"ansi, read line by line", ansi.text, ansi, TextEncoding::Ansi, 0});
+
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteBytes(dir.File(L"w.txt"), c.bytes);
+    for (unsigned threads : {1u, 2u}) {
+      SCOPED_TRACE(testing::Message() << c.name << ", threads " << threads);
+      CConvertJob job(dir.Path());
+      job.SetThreads(threads);
+      RecordingObserver observer;
+      ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+      const CRunReport& report = job.Report();
+      EXPECT_EQ(report.Encoding(), c.encoding);
+      EXPECT_EQ(report.LinesRead(), c.list.lines);
+      EXPECT_EQ(report.Entries(), c.list.entries);
+      EXPECT_EQ(job.Result().entries.size(), c.list.entries);
+      EXPECT_EQ(report.Skipped(LineProblem::kNoSeparator), 3u);
+      EXPECT_EQ(report.Skipped(LineProblem::kUnclosedQuote), 1u);
+      EXPECT_EQ(report.Skipped(LineProblem::kEmptyHeadword), 2u);
+      EXPECT_EQ(report.RepairedLines(), c.replaced ? 2u : 1u);
+      EXPECT_EQ(report.BytesReplaced(), c.replaced);
+      EXPECT_EQ(report.NulsDropped(), 1u);
+      EXPECT_EQ(report.RepeatedHeadwords(), 1u);  // "dup"; "DUP" is another headword
+      std::vector<std::pair<uint64_t, ReportReason>> seen;
+      for (const ReportedLine& line : report.Lines()) seen.emplace_back(line.line, line.reason);
+      EXPECT_EQ(seen, c.list.problems);
+      ASSERT_FALSE(report.Lines().empty());
+      EXPECT_EQ(report.Lines()[0].text, "no separator here");
+      DeleteTempFiles(job.Result());
+    }
+  }
+}
+
+// Cancels its job at the first progress position from..to.
+class CancellingObserver : public RecordingObserver {
+ public:
+  CancellingObserver(CConvertJob* job, int from, int to) : m_job(job), m_from(from), m_to(to) {}
+  void OnConvertProgress(int percent) override {
+    RecordingObserver::OnConvertProgress(percent);
+    if (percent >= m_from && percent <= m_to) m_job->Cancel();
+  }
+
+ private:
+  CConvertJob* m_job;
+  int m_from, m_to;
+};
+
+std::string ManyLines() {
+  std::string list;
+  for (int i = 0; i < 40000; ++i)
+    list += "w" + std::to_string(i * 7919 % 40009) + "\t" + std::to_string(i * 31) +
+            " an explanation that fills the data file " + std::to_string(i) + "\n";
+  return list;
+}
+
+TEST(ConvertJob, CancelStopsEveryPhaseAndLeavesNothing) {
+  // Each phase's positions, and the first position after it: a cancel in the phase never
+  // lets the run reach it. The sort, which reports nothing, is checked on its own.
+  struct Phase {
+    const char* name;
+    int from, to, next;
+  } const phases[] = {{"reading", 6, 28, 30}, {"data file", 30, 30, 50}, {"compression", 51, 79, 80}};
   TempDir dir;
-  WriteBytes(dir.File(L"w.txt"), "no separator\n\n");
-  CConvertJob job(dir.Path());
-  RecordingObserver observer;
-  EXPECT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
-  EXPECT_TRUE(job.Result().entries.empty());
-  EXPECT_EQ(job.Result().indexSize, 0u);
-  EXPECT_EQ(job.Result().dataSize, 0u);
-  EXPECT_EQ(ReadBytes(job.Result().temp.data), "");
-  EXPECT_EQ(ReadBytes(job.Result().temp.compressed), std::string("\xCB\xE3\0\0\x03\0\0\0\0\0\0\0\0\0", 14));
+  WriteBytes(dir.File(L"w.txt"), ManyLines());
+  for (unsigned threads : {1u, 2u}) {
+    for (const Phase& phase : phases) {
+      SCOPED_TRACE(testing::Message() << phase.name << ", threads " << threads);
+      TempDir work;
+      CConvertJob job(work.Path());
+      job.SetThreads(threads);
+      CancellingObserver observer(&job, phase.from, phase.to);
+      EXPECT_FALSE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+      EXPECT_EQ(job.Outcome().Kind(), StatusKind::kCancelled);
+      EXPECT_TRUE(observer.Warnings().empty());
+      const std::vector<int> progress = observer.Progress();
+      ASSERT_FALSE(progress.empty());
+      EXPECT_GE(progress.back(), phase.from);
+      EXPECT_LT(progress.back(), phase.next);
+      EXPECT_TRUE(DeleteTempFiles(job.Result()));
+      EXPECT_TRUE(std::filesystem::is_empty(lumo_test::FsPath(work.Path())));
+    }
+  }
+}
+
+TEST(ConvertJob, ProgressMovesForwardThroughEveryPhase) {
+  TempDir dir;
+  WriteBytes(dir.File(L"w.txt"), ManyLines());
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(threads);
+    CConvertJob job(dir.Path());
+    job.SetThreads(threads);
+    RecordingObserver observer;
+    ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+    const std::vector<int> p = observer.Progress();
+    EXPECT_LE(p.size(), 100u);
+    EXPECT_TRUE(std::adjacent_find(p.begin(), p.end(), std::greater_equal<int>()) == p.end());
+    EXPECT_GT(p.front(), 5);
+    EXPECT_EQ(p.back(), 80);
+    for (const auto& [from, to] : {std::pair{5, 30}, {30, 50}, {50, 80}}) {
+      EXPECT_TRUE(std::any_of(p.begin(), p.end(), [from = from, to = to](int v) { return v > from && v < to; }))
+          << "nothing between " << from << " and " << to;
+    }
+    DeleteTempFiles(job.Result());
+  }
 }
 
 TEST(ConvertJob, UnicodeWordListsLoseNothing) {

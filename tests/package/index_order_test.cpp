@@ -72,6 +72,12 @@ TEST(EntryOrder, LargeListsMatchAStableSortForEveryThreadCount) {
     ASSERT_EQ(entries.size(), reference.size());
     for (size_t i = 0; i < entries.size(); ++i)
       ASSERT_EQ(entries[i].explanation, reference[i].explanation) << "threads " << threads << " at " << i;
+    // A cancelled sort stops and leaves the list as it found it.
+    const std::atomic<bool> stopped{false};
+    std::vector<DictEntry> unsorted;
+    for (size_t i = 0; i < words.size(); ++i) unsorted.push_back({words[i], explanations[i], 0, 0});
+    EXPECT_FALSE(SortEntries(&unsorted, threads, &stopped));
+    for (size_t i = 0; i < unsorted.size(); ++i) ASSERT_EQ(unsorted[i].explanation, explanations[i]);
   }
 }
 

@@ -78,7 +78,7 @@ TEST(PackageReader, ExplanationsAcrossChunkBoundaries) {
 
 TEST(PackageReader, EmptyDictionary) {
   TempDir dir;
-  const std::wstring path = MakePackage(dir, "no separator\n");
+  const std::wstring path = reader_test::MakeEmptyPackage(dir);
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(path));
   EXPECT_EQ(reader.EntryCount(), 0u);

@@ -12,6 +12,7 @@
 #include "package/package_reader.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
+#include "tests/package/reader_fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -118,7 +119,8 @@ TEST(PackageWriter, TwoEntriesByteForByte) {
 
 TEST(PackageWriter, EmptyDictionary) {
   TempDir dir;
-  const std::string pkg = Convert(dir, "", {L"Words", L"", L"", L"", L""});
+  const std::string pkg =
+      ReadBytes(reader_test::MakeEmptyPackage(dir, {L"Words", L"", L"", L"", L""}));
   EXPECT_EQ(Le32(pkg, 8), 32u + 2 * 11);  // "N=Words", U+0000, "DP="
   EXPECT_EQ(Le32(pkg, 12), 0u);
   EXPECT_EQ(Le32(pkg, 16), Le32(pkg, 8));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/convert_job.h"
+#include "package/chunked_data.h"
 #include "package/format.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
@@ -15,6 +16,28 @@
 namespace reader_test {
 
 inline const PackageFacts kFacts{L"Words", L"Me", L"42", L"1.0", L"2024年1月2日"};
+
+// The product of a run without entries, as the package format allows though the job
+// refuses to make one: empty temporary files in dir, the data one compressed.
+inline ConvertResult EmptyConvertResult(const lumo_test::TempDir& dir) {
+  ConvertResult result;
+  result.temp.folder = dir.Path();
+  platform::CBinaryFile data, compressed;
+  EXPECT_TRUE(ClaimTempFiles(&result.temp, true, &data, &compressed).ok());
+  EXPECT_TRUE(data.Close().ok());
+  EXPECT_TRUE(CompressDataFile(result.temp.data, &compressed).ok());
+  result.compressedSize = static_cast<uint32_t>(lumo_test::ReadBytes(result.temp.compressed).size());
+  return result;
+}
+
+// Writes the package of EmptyConvertResult at dir/name; returns its path.
+inline std::wstring MakeEmptyPackage(const lumo_test::TempDir& dir, const PackageFacts& facts = kFacts,
+                                     const std::wstring& name = L"w.ldic") {
+  ConvertResult empty = EmptyConvertResult(dir);
+  EXPECT_TRUE(WritePackage(empty, dir.File(name), BuildMetadataBlock(facts)).ok());
+  DeleteTempFiles(empty);
+  return dir.File(name);
+}
 
 // Converts list (word-list bytes) into the package dir/name; returns the package's path.
 inline std::wstring MakePackage(const lumo_test::TempDir& dir, const std::string& list,

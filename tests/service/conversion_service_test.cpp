@@ -342,3 +342,39 @@ TEST(ConversionService, EveryFailingFileOperationIsTold) {
 }
 
 }  // namespace
+
+TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
+  // Lines as (number, problem or repair); every other line up to the last is clean.
+  struct Case {
+    std::vector<std::pair<int, std::optional<LineProblem>>> lines;  // nullopt: repaired
+    uint64_t entries;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {{}, 12, L""},
+      {{{3, LineProblem::kNoSeparator}}, 13560,
+       L"共转换 13,560 条词条。有 1 行未能识别，已跳过（第 3 行）。"},
+      {{{1, std::nullopt}, {1234, std::nullopt}}, 5,
+       L"共转换 5 条词条。有 2 行含无效字符，已替换或删去（第 1、1,234 行）。"},
+      {{{2, LineProblem::kEmptyHeadword}, {4, LineProblem::kUnclosedQuote}, {5, std::nullopt},
+        {6, LineProblem::kNoSeparator}, {7, LineProblem::kNoSeparator}, {8, LineProblem::kNoSeparator},
+        {9, LineProblem::kNoSeparator}},
+       1000000,
+       L"共转换 1,000,000 条词条。有 6 行未能识别，已跳过（第 2、4、6、7、8… 行）。"
+       L"有 1 行含无效字符，已替换或删去（第 5 行）。"},
+  };
+  for (const Case& c : cases) {
+    CRunReport report;
+    int line = 0;
+    for (const auto& [number, problem] : c.lines) {
+      while (line < number) ++line, report.CountLine();
+      if (problem)
+        report.Skip(*problem, "text");
+      else
+        report.Repair(LineRepairs{1, 0}, "text");
+    }
+    report.SetEntries(c.entries);
+    EXPECT_EQ(DescribeRunReport(report, [](UserMessage id) { return std::wstring(UserMessageText(id)); }),
+              c.text);
+  }
+}

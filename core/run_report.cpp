@@ -1,0 +1,43 @@
+#include "core/run_report.h"
+
+#include <utility>
+
+const char* ReportReasonName(ReportReason reason) {
+  switch (reason) {
+    case ReportReason::kNoSeparator: return "no-separator";
+    case ReportReason::kUnclosedQuote: return "unclosed-quote";
+    case ReportReason::kEmptyHeadword: return "empty-headword";
+    case ReportReason::kRepaired: return "repaired";
+  }
+  return "";
+}
+
+void CRunReport::Note(ReportReason reason, std::string_view text) {
+  if (m_lines.size() >= kReportedLines) return;
+  m_lines.push_back({m_linesRead, reason, std::string(text.substr(0, kReportedTextBytes))});
+}
+
+void CRunReport::Skip(LineProblem problem, std::string_view text) {
+  ++m_skipped[static_cast<size_t>(problem)];
+  Note(static_cast<ReportReason>(problem), text);
+}
+
+void CRunReport::Repair(const LineRepairs& repairs, std::string_view text) {
+  ++m_repairedLines;
+  m_bytesReplaced += repairs.bytesReplaced;
+  m_nulsDropped += repairs.nulsDropped;
+  Note(ReportReason::kRepaired, text);
+}
+
+void CRunReport::Append(CRunReport&& later) {
+  for (ReportedLine& line : later.m_lines) {
+    if (m_lines.size() >= kReportedLines) break;
+    line.line += m_linesRead;
+    m_lines.push_back(std::move(line));
+  }
+  m_linesRead += later.m_linesRead;
+  for (size_t i = 0; i < m_skipped.size(); ++i) m_skipped[i] += later.m_skipped[i];
+  m_repairedLines += later.m_repairedLines;
+  m_bytesReplaced += later.m_bytesReplaced;
+  m_nulsDropped += later.m_nulsDropped;
+}

@@ -1,0 +1,75 @@
+#pragma once
+// What a conversion made of its word list, for the user: lines read, entries made, the
+// lines that gave no entry or had to be repaired (the first kReportedLines of them with
+// their line numbers and text, counts for all), repeated headwords and the encoding.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "textio/line_parse.h"
+#include "textio/text_file.h"
+
+// Why a line is in the report: one of the problems that drop it, or a repair.
+enum class ReportReason : uint8_t {
+  kNoSeparator = static_cast<uint8_t>(LineProblem::kNoSeparator),
+  kUnclosedQuote = static_cast<uint8_t>(LineProblem::kUnclosedQuote),
+  kEmptyHeadword = static_cast<uint8_t>(LineProblem::kEmptyHeadword),
+  kRepaired,  // NULs dropped or invalid bytes replaced; the line still gave its entry
+};
+
+// A short name of a reason, for ldic's report: "no-separator", "unclosed-quote",
+// "empty-headword", "repaired".
+const char* ReportReasonName(ReportReason reason);
+
+struct ReportedLine {
+  uint64_t line = 0;  // from 1
+  ReportReason reason = ReportReason::kNoSeparator;
+  std::string text;   // the line as read, cut at kReportedTextBytes
+};
+
+class CRunReport {
+ public:
+  static constexpr size_t kReportedLines = 10000;
+  static constexpr size_t kReportedTextBytes = 200;
+
+  // Counting, in line order.
+  void CountLine() { ++m_linesRead; }
+  void Skip(LineProblem problem, std::string_view text);
+  void Repair(const LineRepairs& repairs, std::string_view text);
+  // Takes over the report of the text that followed this one's.
+  void Append(CRunReport&& later);
+
+  void SetEntries(uint64_t entries) { m_entries = entries; }
+  void SetRepeatedHeadwords(uint64_t count) { m_repeatedHeadwords = count; }
+  void SetEncoding(TextEncoding encoding) { m_encoding = encoding; }
+
+  uint64_t LinesRead() const { return m_linesRead; }
+  uint64_t Entries() const { return m_entries; }
+  uint64_t Skipped(LineProblem problem) const { return m_skipped[static_cast<size_t>(problem)]; }
+  uint64_t SkippedLines() const { return m_skipped[0] + m_skipped[1] + m_skipped[2]; }
+  uint64_t RepairedLines() const { return m_repairedLines; }
+  uint64_t BytesReplaced() const { return m_bytesReplaced; }
+  uint64_t NulsDropped() const { return m_nulsDropped; }
+  uint64_t RepeatedHeadwords() const { return m_repeatedHeadwords; }
+  TextEncoding Encoding() const { return m_encoding; }
+  // True when a line was skipped or repaired.
+  bool HasProblems() const { return SkippedLines() != 0 || m_repairedLines != 0; }
+  // The first kReportedLines lines skipped or repaired, in line order.
+  const std::vector<ReportedLine>& Lines() const { return m_lines; }
+
+ private:
+  void Note(ReportReason reason, std::string_view text);
+
+  uint64_t m_linesRead = 0;
+  uint64_t m_entries = 0;
+  std::array<uint64_t, 3> m_skipped{};
+  uint64_t m_repairedLines = 0;
+  uint64_t m_bytesReplaced = 0;
+  uint64_t m_nulsDropped = 0;
+  uint64_t m_repeatedHeadwords = 0;
+  TextEncoding m_encoding = TextEncoding::Ansi;
+  std::vector<ReportedLine> m_lines;
+};
