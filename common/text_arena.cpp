@@ -2,11 +2,14 @@
 
 #include <cstring>
 
+#include "common/memory_fault.h"
+
 std::string_view CTextArena::Store(std::string_view text) {
   if (text.empty()) return {};
   if (text.size() > m_left) {
     // A text larger than a block gets a block of its own; the current block stays open
     // for the small texts that follow.
+    NoteLargeAllocation();
     if (text.size() > m_blockSize / 4) {
       m_blocks.push_back(std::unique_ptr<char[]>(new char[text.size()]));
       m_capacity += text.size();
@@ -26,6 +29,7 @@ std::string_view CTextArena::Store(std::string_view text) {
 }
 
 char* CTextArena::Allocate(size_t size) {
+  NoteLargeAllocation();
   m_blocks.push_back(std::unique_ptr<char[]>(new char[size]));
   m_capacity += size;
   return m_blocks.back().get();

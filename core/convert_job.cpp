@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "common/memory_fault.h"
 #include "common/prefetch.h"
 #include "common/threads.h"
 #include "common/utf.h"
@@ -35,9 +36,6 @@ constexpr size_t kLookAhead = 8;
 // A UTF-8 list up to this size is read whole; a larger one cannot be converted, and is
 // read line by line until that is certain.
 constexpr uint64_t kWholeFileLimit = 1ull << 31;
-
-// Below this size a second parsing thread costs more than it saves.
-constexpr size_t kParallelParseFrom = 1 << 20;
 
 // Seconds since start; restarts the clock.
 double Lap(std::chrono::steady_clock::time_point* start) {
@@ -152,6 +150,7 @@ class CEntryCollector {
     const DictEntry entry{word, explanation, 0, static_cast<uint32_t>(explanation.size())};
     if (!m_list) {
       if (m_blocks.empty() || m_blocks.back().size() == kBlockEntries) {
+        NoteLargeAllocation();
         m_blocks.emplace_back();
         m_blocks.back().reserve(kBlockEntries);
       }
@@ -188,6 +187,7 @@ class CEntryCollector {
     if (bytesSoFar == 0 || m_expectedBytes <= bytesSoFar) return;
     const double perEntry = static_cast<double>(bytesSoFar) / static_cast<double>(m_list->size());
     const double estimate = static_cast<double>(m_expectedBytes) / perEntry * 1.05 + 1024;
+    NoteLargeAllocation();
     if (estimate < 1e9) m_list->reserve(static_cast<size_t>(estimate));
   }
 
@@ -302,7 +302,7 @@ Status CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
 
   // A file that grows meanwhile is read as it was when it was opened.
   size_t head = size;
-  if (ParsingThreads() >= 2 && size >= kParallelParseFrom) head = size / 2;
+  if (ParsingThreads() >= 2 && size >= m_parallelParseFrom) head = size / 2;
   const std::ptrdiff_t headRead = reader.ReadRemainder(text, head);
   if (headRead < 0) return ReadFailure();
   const std::string_view headText(text, static_cast<size_t>(headRead));
@@ -345,7 +345,7 @@ Status CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
   CEntryCollector first(&m_result.entries, all.size());
   size_t cut = 0;
   CJoiningThread other;
-  if (ParsingThreads() >= 2 && all.size() >= kParallelParseFrom) {
+  if (ParsingThreads() >= 2 && all.size() >= m_parallelParseFrom) {
     cut = LineBoundaryAfter(all, all.size() / 2);
     if (cut < all.size()) {
       other.Start([this, &first, part = all.substr(0, cut)] {
@@ -429,6 +429,7 @@ Status CConvertJob::WriteOutput() {
   platform::CBinaryFile data, compressed;
   if (Status claimed = ClaimTempFiles(&m_result.temp, m_result.compress, &data, &compressed); !claimed)
     return claimed.WithKind(StatusKind::kWriteFailed);
+  NoteLargeAllocation();
   std::string buffer;
   buffer.reserve(kWriteBufferSize);
   bool written = true;  // once false, nothing more is written

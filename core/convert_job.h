@@ -68,6 +68,9 @@ class CConvertJob {
   // Threads used to parse, sort and compress; 0 means one per core. The result is the
   // same for every count.
   void SetThreads(unsigned threads) { m_threads = threads; }
+  // Lists from this size on are parsed by two threads when there are two; tests lower it
+  // so that small lists take that path too.
+  void SetParallelParseFrom(size_t bytes) { m_parallelParseFrom = bytes; }
 
   // Opens the word list read-only and without sharing. A failure is noted here and
   // reported by Convert.
@@ -127,6 +130,8 @@ class CConvertJob {
   platform::CFile m_inputFile;
   std::atomic<bool> m_running{false};
   unsigned m_threads = 0;
+  // Below this size a second parsing thread costs more than it saves.
+  size_t m_parallelParseFrom = size_t{1} << 20;
   IConvertObserver* m_observer = nullptr;
   Status m_outcome = Status::Error(StatusKind::kInvalidArgument, {}, 0, "not run");
   ConvertPhaseTimes m_times;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/memory_fault.h"
 #include "common/threads.h"
 #include "package/chunk_deflater.h"
 #include "package/crc32.h"
@@ -109,6 +110,7 @@ class CChunkPipeline {
                  const CompressControl& control, uint32_t chunkCount)
       : m_reader(reader), m_writer(writer), m_threads(threads), m_slots(3 * size_t{threads}),
         m_control(control), m_chunkCount(chunkCount) {
+    NoteLargeAllocation();
     for (Slot& slot : m_slots) {
       slot.in.resize(kChunkLength);
       slot.out.resize(kChunkOutputSize);

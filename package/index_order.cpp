@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/memory_fault.h"
 #include "common/prefetch.h"
 #include "common/threads.h"
 
@@ -92,7 +93,10 @@ class CKeySorter {
  public:
   // Once *running (when given) is cleared, what is left of a range stays unsorted.
   CKeySorter(const CKeyLess& less, size_t scratch, const std::atomic<bool>* running)
-      : m_less(less), m_scratch(scratch), m_running(running) {}
+      : m_less(less), m_running(running) {
+    NoteLargeAllocation();
+    m_scratch.resize(scratch);
+  }
 
   // inOrder: the range still lists equal keys in word-list order.
   void Sort(SortKey* begin, SortKey* end, int depth, bool inOrder) {
@@ -296,6 +300,7 @@ bool SortEntries(std::vector<DictEntry>* entries, unsigned threads,
   }
   bounds[256] = list.size();
 
+  NoteLargeAllocation();
   std::vector<SortKey> keys(list.size());
   const auto layOut = [&](int part) {
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {

@@ -12,6 +12,7 @@ packages=(
   xvfb xauth x11-apps imagemagick fonts-wqy-microhei fonts-noto-cjk
   locales
   stardict-tools sdcv dictzip pigz
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -107,8 +107,6 @@ class CTextFileRead : public CTextFileBase {
 
   LineRepairs m_lastRepairs;
   bool m_pendingLf = false;  // the last line ended with CR: a following LF belongs to it
-  bool m_havePendingUnit = false;
-  char16_t m_pendingUnit = 0;
 };
 
 // The lines of UTF-8 text held in memory, cut and cleaned exactly as CTextFileRead cuts

@@ -11,12 +11,16 @@
 #include <random>
 #include <thread>
 
+#include "common/memory_fault.h"
 #include "common/utf.h"
 #include "core/convert_job.h"
+#include "package/format.h"
 #include "package/index_order.h"
+#include "package/package_writer.h"
 #include "textio/line_parse.h"
 #include "package/temp_files.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/text_convert.h"
 #include "tests/support/test_support.h"
 #include "textio/text_file.h"
@@ -418,6 +422,61 @@ TEST(ConvertJob, FailuresAreReportedNeverSuccess) {
     EXPECT_FALSE(ok) << budget;
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kDiskFull});
     DeleteTempFiles(job.Result());
+  }
+}
+
+// Every large allocation of a run failed in turn, on one thread and on two: the run either
+// recovers (reading line by line when the whole list does not fit) and makes the very
+// package it makes otherwise, or says the list is too big; nothing is left behind.
+TEST(ConvertJob, EveryFailingLargeAllocationIsTooBigOrRecovered) {
+  TempDir dir;
+  std::string list;
+  for (int i = 0; i < 20000; ++i) list += "w" + std::to_string(i * 7 % 20011) + "\texplanation " + std::to_string(i) + "\n";
+  list += "long\t" + std::string(300000, 'x') + "\n";
+  WriteBytes(dir.File(L"w.txt"), list);
+  const std::u16string meta = BuildMetadataBlock({L"n", L"", L"", L"", L"d"});
+  // Runs the job; the package's bytes, or empty when the run failed.
+  const auto convert = [&](unsigned threads, RecordingObserver* observer) {
+    CConvertJob job(dir.Path());
+    job.SetThreads(threads);
+    job.SetParallelParseFrom(16);
+    std::string package;
+    if (lumo_test::RunJob(job, dir.File(L"w.txt"), observer) &&
+        WritePackage(job.Result(), dir.File(L"w.ldic"), meta).ok()) {
+      package = ReadBytes(dir.File(L"w.ldic"));
+      platform::RemoveFile(dir.File(L"w.ldic"));
+    }
+    DeleteTempFiles(job.Result());
+    return package;
+  };
+
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    RecordingObserver clean;
+    int64_t allocations = 0;
+    std::string expected;
+    {
+      CAllocationFault counting(0);
+      expected = convert(threads, &clean);
+      allocations = counting.Count();
+    }
+    ASSERT_FALSE(expected.empty());
+    ASSERT_GT(allocations, 3);
+    for (int64_t n = 1; n <= allocations; ++n) {
+      RecordingObserver observer;
+      std::string package;
+      {
+        CAllocationFault fault(n);
+        package = convert(threads, &observer);
+      }
+      if (package.empty())
+        EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kWordListTooBig}) << n;
+      else
+        EXPECT_TRUE(package == expected) << n;
+      size_t files = 0;
+      for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path()))) ++files;
+      EXPECT_EQ(files, 1u) << "allocation " << n << " left files behind";
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -274,6 +275,69 @@ TEST(ConversionService, FilesFoundInTheFolderAreLeftAlone) {
     for (const fs::directory_entry& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
       there.insert(lumo_test::WidePath(entry.path().filename()));
     EXPECT_EQ(there, expected);
+  }
+}
+
+// Every file operation of a whole run failed in turn, as a full disk and as an I/O error:
+// the run never reports success without a complete package, an earlier package at the
+// path stays as it was whenever the run fails, and nothing of the run is left unless the
+// user was told that a temporary file could not be deleted.
+TEST(ConversionService, EveryFailingFileOperationIsTold) {
+  TempDir dir;
+  ConvertRequest request = RequestFor(dir, "apple,red fruit\nbee\tinsect\ncat\tanimal\n", dir);
+  request.threads = 1;  // one order of operations
+  const auto run = [&request](RecordingObserver* observer) {
+    std::unique_ptr<CConvertJob> job = PrepareConversion(request, observer);
+    ConvertThreadProc(job.get());
+    return FinishConversion(*job, observer->DoneSuccess(), request.package,
+                            BuildMetadataBlock(request.facts), {}, *observer);
+  };
+  const auto folderHolds = [&dir] {
+    std::set<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path())))
+      names.insert(lumo_test::WidePath(entry.path().filename()));
+    return names;
+  };
+
+  platform::CFaultPlan counting(dir.Path());
+  {
+    platform::CScopedFaultPlan installed(&counting);
+    RecordingObserver observer;
+    ASSERT_TRUE(run(&observer));
+  }
+  const int64_t operations = counting.Count(platform::FileOperation::kAny);
+  ASSERT_GT(operations, 10);
+  RecordProperty("operations", static_cast<int>(operations));
+
+  for (const platform::Fault fault : {platform::Fault::kDiskFull, platform::Fault::kIoError}) {
+    for (int64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) + (fault == platform::Fault::kDiskFull ? ", full" : ", I/O"));
+      WriteBytes(request.package, "earlier");
+      platform::CFaultPlan plan(dir.Path());
+      plan.FailAt(platform::FileOperation::kAny, n, fault);
+      RecordingObserver observer;
+      bool written;
+      {
+        platform::CScopedFaultPlan installed(&plan);
+        written = run(&observer);
+      }
+      ASSERT_EQ(plan.Injected(), 1);
+      const std::vector<UserMessage> told = observer.Warnings();
+      const bool toldDeleteFailed =
+          std::find(told.begin(), told.end(), UserMessage::kTempDeleteFailed) != told.end();
+      if (written) {
+        EXPECT_TRUE(VerifyPackage(request.package).empty());
+        EXPECT_TRUE(told.empty() || told == std::vector<UserMessage>{UserMessage::kTempDeleteFailed});
+      } else {
+        EXPECT_EQ(ReadBytes(request.package), "earlier");
+        EXPECT_FALSE(told.empty());
+      }
+      if (!toldDeleteFailed) {
+        EXPECT_EQ(folderHolds(), (std::set<std::wstring>{L"w.txt", L"w.ldic"}));
+      }
+      for (const std::wstring& name : folderHolds())
+        if (name != L"w.txt" && name != L"w.ldic") std::filesystem::remove(lumo_test::FsPath(dir.File(name)));
+    }
   }
 }
 

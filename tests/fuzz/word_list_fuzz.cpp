@@ -1,0 +1,90 @@
+// Any bytes as a word list: the package made from them verifies, holds exactly the entries
+// a plain line-by-line reading of the same bytes gives (whichever of the job's paths read
+// them: whole-file UTF-8 or UTF-16, on one thread or two, or the ANSI lines), and is the
+// same byte for byte for one thread and for two.
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/convert_job.h"
+#include "package/format.h"
+#include "package/package_reader.h"
+#include "package/package_writer.h"
+#include "package/temp_files.h"
+#include "platform/file.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "textio/line_parse.h"
+#include "textio/text_file.h"
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+// The entries of the list read line by line, as stored (UTF-8), sorted.
+Entries Reference(const std::wstring& path) {
+  Entries entries;
+  platform::CFile file;
+  if (!file.Open(path)) return entries;
+  CTextFileRead reader(&file);
+  const bool utf8 = reader.LinesAreUtf8();
+  std::string line, word, explanation;
+  while (!reader.IsEndOfFile() && reader.ReadLine(line)) {
+    LineFields fields;
+    if (!SplitLine(line, &fields) || fields.first.empty()) continue;
+    if (utf8) {
+      entries.emplace_back(TrimFieldChars(fields.first), TrimFieldChars(fields.second));
+      continue;
+    }
+    if (!AnsiToUtf8(fields.first, &word)) continue;
+    AnsiToUtf8(fields.second, &explanation);
+    entries.emplace_back(TrimFieldChars(word), TrimFieldChars(explanation));
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// Converts the list with the given threads into package; false when the job refused it.
+bool Convert(const std::wstring& list, unsigned threads, const std::wstring& package) {
+  CConvertJob job(fuzz::ScratchFolder());
+  job.SetThreads(threads);
+  job.SetParallelParseFrom(16);
+  job.OpenInput(list);
+  job.Start();
+  const bool converted = job.Convert() &&
+                         WritePackage(job.Result(), package, BuildMetadataBlock({L"f", L"", L"", L"", L"d"})).ok();
+  DeleteTempFiles(job.Result());
+  return converted;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::wstring list = fuzz::ScratchFile(L"list.txt");
+  static const std::wstring one = fuzz::ScratchFile(L"one.ldic");
+  static const std::wstring two = fuzz::ScratchFile(L"two.ldic");
+  fuzz::WriteFile(list, std::string_view(reinterpret_cast<const char*>(data), size));
+  const Entries expected = Reference(list);
+
+  const bool convertedOne = Convert(list, 1, one);
+  const bool convertedTwo = Convert(list, 2, two);
+  FUZZ_CHECK(convertedOne == convertedTwo, "one thread and two disagree on success");
+  // A list that gives no entry may be refused; any other must convert.
+  FUZZ_CHECK(convertedOne || expected.empty(), std::to_string(expected.size()) + " entries refused");
+  if (!convertedOne) return 0;
+  FUZZ_CHECK(fuzz::ReadFile(one) == fuzz::ReadFile(two), "the packages differ by thread count");
+
+  CPackageReader reader;
+  FUZZ_CHECK(reader.Open(one) && reader.VerifyContents(), "the package does not verify");
+  Entries entries;
+  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    std::string text;
+    FUZZ_CHECK(reader.ReadExplanation(i, &text) == PackageError::kNone, "entry unreadable");
+    entries.emplace_back(std::string(reader.Headword(i)), std::move(text));
+  }
+  std::sort(entries.begin(), entries.end());
+  FUZZ_CHECK(entries == expected, std::to_string(entries.size()) + " entries in the package, " +
+                                      std::to_string(expected.size()) + " read line by line");
+  return 0;
+}
