@@ -24,6 +24,7 @@
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "platform/console.h"
+#include "platform/text_convert.h"
 #include "platform/settings_location.h"
 #include "service/conversion_service.h"
 
@@ -148,6 +149,19 @@ const std::map<std::string, TextEncoding>& EncodingNames() {
   return names;
 }
 
+// "cpNNN" naming a code page the system can convert from.
+CLI::Validator CodePageValidator() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        const bool digits = value.size() > 2 && value.size() <= 7 && value.starts_with("cp") &&
+                            value.find_first_not_of("0123456789", 2) == std::string::npos;
+        if (digits && platform::IsCodePageSupported(static_cast<unsigned>(std::stoul(value.substr(2)))))
+          return {};
+        return "not an encoding or a code page this system knows: " + value;
+      },
+      "cpNNN");
+}
+
 const char* EncodingName(TextEncoding encoding) {
   for (const auto& [name, value] : EncodingNames())
     if (value == encoding) return name.c_str();
@@ -155,7 +169,7 @@ const char* EncodingName(TextEncoding encoding) {
 }
 
 // The run report on stderr, one fact a line; line numbers as far as the report kept them.
-void PrintSummary(const CRunReport& report) {
+void PrintSummary(const CRunReport& report, unsigned codePage) {
   const auto numbers = [&report](bool repaired) {
     std::string list;
     int shown = 0;
@@ -179,7 +193,9 @@ void PrintSummary(const CRunReport& report) {
                n(report.RepairedLines()), n(report.BytesReplaced()), n(report.NulsDropped()),
                numbers(true).c_str());
   std::fprintf(stderr, "repeated headwords: %llu\nencoding: %s\n", n(report.RepeatedHeadwords()),
-               EncodingName(report.Encoding()));
+               codePage != 0 && report.Encoding() == TextEncoding::Ansi
+                   ? ("cp" + std::to_string(codePage)).c_str()
+                   : EncodingName(report.Encoding()));
 }
 
 // --report: every line the report kept, as "LINE<TAB>REASON<TAB>TEXT" under a header; the
@@ -238,7 +254,12 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   run->quiet = IsQuiet();
   run->strict = args.strict;
   if (!args.report.empty()) run->report = fs::absolute(PathFromUtf8(args.report), ec);
-  if (args.encoding != "auto") run->encoding = EncodingNames().at(args.encoding);
+  if (args.encoding.starts_with("cp")) {
+    run->encoding = TextEncoding::Ansi;
+    run->request.codePage = static_cast<unsigned>(std::stoul(args.encoding.substr(2)));
+  } else if (args.encoding != "auto") {
+    run->encoding = EncodingNames().at(args.encoding);
+  }
   return -1;
 }
 
@@ -284,7 +305,7 @@ int RunConversion(const ConvertRun& run) {
     return kExitInterrupted;
   }
   if (strictFailure) {
-    if (!run.quiet) PrintSummary(report);
+    if (!run.quiet) PrintSummary(report, run.request.codePage);
     PrintError("--strict: " + std::to_string(report.SkippedLines()) + " lines skipped, " +
                std::to_string(report.RepairedLines()) + " repaired; no package written");
   }
@@ -292,7 +313,7 @@ int RunConversion(const ConvertRun& run) {
   if (!run.quiet) {
     std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().entries.size());
     std::fflush(stdout);
-    PrintSummary(report);
+    PrintSummary(report, run.request.codePage);
   }
   // Only a complete package is registered, after its temporary files are gone.
   if (!run.registerPackage) return kExitSuccess;
@@ -340,8 +361,9 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
                    "fail (exit status 1, no package) when a line was skipped or repaired");
   command.add_option("--encoding", args->encoding,
                      "the word list's encoding: auto (detected, the default), utf-8,\n"
-                     "utf-16le, utf-16be or ansi")
-      ->check(CLI::IsMember({"auto", "utf-8", "utf-16le", "utf-16be", "ansi"}))
+                     "utf-16le, utf-16be, ansi (the system's code page) or a code\n"
+                     "page by number, such as cp936 or cp1252")
+      ->check(CLI::IsMember({"auto", "utf-8", "utf-16le", "utf-16be", "ansi"}) | CodePageValidator())
       ->option_text("E");
   CLI::Option* registerFlag = command.add_flag(
       "--register", args->registerPackage, "add the package to LumoDict's list of dictionaries");

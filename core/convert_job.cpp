@@ -404,11 +404,11 @@ Status CConvertJob::ReadListByLines(CTextFileRead& reader) {
       wordText = TrimFieldChars(fields.first);
       explanationText = TrimFieldChars(fields.second);
     } else {
-      if (!AnsiToUtf8(fields.first, &word)) {
+      if (!AnsiToUtf8(fields.first, &word, m_codePage)) {
         m_report.Skip(LineProblem::kEmptyHeadword, line);
         continue;
       }
-      AnsiToUtf8(fields.second, &explanation);  // an empty explanation stays empty
+      AnsiToUtf8(fields.second, &explanation, m_codePage);  // an empty one stays empty
       wordText = TrimFieldChars(word);
       explanationText = TrimFieldChars(explanation);
     }

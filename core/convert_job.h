@@ -80,6 +80,8 @@ class CConvertJob {
   void OpenStandardInput();
   // Reads the word list in this encoding instead of the detected one.
   void ForceEncoding(TextEncoding encoding) { m_forcedEncoding = encoding; }
+  // Reads an ANSI list through this code page instead of the system's (0).
+  void SetCodePage(unsigned codePage) { m_codePage = codePage; }
 
   // Marks the job as running; called on the front end's thread before the worker starts.
   void Start() { m_running = true; }
@@ -138,6 +140,7 @@ class CConvertJob {
   CRunReport m_report;
   int m_lastProgress = 5;
   std::optional<TextEncoding> m_forcedEncoding;
+  unsigned m_codePage = 0;
   Status m_inputOpened = Status::Error(StatusKind::kInputUnreadable, {}, 0, "no word list");
   uint64_t m_inputSize = 0;
 };

@@ -15,6 +15,12 @@ unsigned AnsiCodePage();
 // system's replacement character.
 std::wstring AnsiToWide(std::string_view text);
 
+// The same through another code page (a word list in a code page not the system's).
+std::wstring AnsiToWide(std::string_view text, unsigned codePage);
+
+// True when the system can convert from that code page.
+bool IsCodePageSupported(unsigned codePage);
+
 // WideCharToMultiByte(CP_ACP, 0) without a replacement argument: characters the code
 // page cannot represent become its default character ("?").
 std::string WideToAnsi(std::wstring_view text);

@@ -55,6 +55,7 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
                                                std::optional<TextEncoding> encoding) {
   auto job = std::make_unique<CConvertJob>(request.folder);
   if (encoding) job->ForceEncoding(*encoding);
+  job->SetCodePage(request.codePage);
   job->SetObserver(observer);
   job->SetThreads(request.threads);
   if (request.fromStandardInput)

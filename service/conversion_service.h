@@ -37,6 +37,7 @@ struct ConvertRequest {
   std::wstring folder;
   PackageFacts facts;
   unsigned threads = 0;  // 0: one per core
+  unsigned codePage = 0;  // an ANSI list's code page; 0: the system's
 };
 
 // A request that cannot run: the fixed message, and the path and the system's reason

@@ -36,10 +36,10 @@ LineProblem SplitProblem(std::string_view line) {
   return LineProblem::kNoSeparator;
 }
 
-bool AnsiToUtf8(std::string_view field, std::string* out) {
+bool AnsiToUtf8(std::string_view field, std::string* out, unsigned codePage) {
   out->clear();
   if (field.empty()) return false;
-  *out = WideToUtf8(platform::AnsiToWide(field));
+  *out = WideToUtf8(codePage == 0 ? platform::AnsiToWide(field) : platform::AnsiToWide(field, codePage));
   return !out->empty();
 }
 

@@ -25,9 +25,9 @@ enum class LineProblem : uint8_t {
 // For a line SplitLine refused: which of the first two problems it has.
 LineProblem SplitProblem(std::string_view line);
 
-// Converts an ANSI field to UTF-8 through the system code page; false and no text for an
-// empty field.
-bool AnsiToUtf8(std::string_view field, std::string* out);
+// Converts an ANSI field to UTF-8 through the system code page (or codePage, when not 0);
+// false and no text for an empty field.
+bool AnsiToUtf8(std::string_view field, std::string* out, unsigned codePage = 0);
 
 inline constexpr std::string_view kTrimChars = "\"'\t ";
 

@@ -34,23 +34,8 @@ unsigned CodePageForLocale(std::string locale) {
   return 1252;
 }
 
-const char* IconvName(unsigned codePage) {
-  switch (codePage) {
-    case 936: return "CP936";
-    case 950: return "CP950";
-    case 932: return "CP932";
-    case 949: return "CP949";
-    case 874: return "CP874";
-    case 1250: return "CP1250";
-    case 1251: return "CP1251";
-    case 1253: return "CP1253";
-    case 1254: return "CP1254";
-    case 1255: return "CP1255";
-    case 1256: return "CP1256";
-    case 1258: return "CP1258";
-    default: return "CP1252";
-  }
-}
+// iconv's name of a Windows code page.
+std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
 
 // One converter per thread and direction; iconv descriptors are not shareable.
 class Converter {
@@ -80,21 +65,20 @@ class Converter {
   iconv_t m_cd;
 };
 
-// The calling thread's converter between the ANSI code page in force and UTF-8, made
-// again when the code page changes.
-Converter& CachedConverter(bool toAnsi) {
+// The calling thread's converter between a code page and UTF-8, made again when the code
+// page changes.
+Converter& CachedConverter(bool toAnsi, unsigned codePage) {
   struct Cache {
     unsigned codePage = 0;
     std::unique_ptr<Converter> converter;
   };
   thread_local Cache caches[2];
   Cache& cache = caches[toAnsi ? 1 : 0];
-  const unsigned current = AnsiCodePage();
-  if (!cache.converter || cache.codePage != current) {
-    const char* ansi = IconvName(current);
-    cache.converter = toAnsi ? std::make_unique<Converter>(ansi, "UTF-8")
-                             : std::make_unique<Converter>("UTF-8", ansi);
-    cache.codePage = current;
+  if (!cache.converter || cache.codePage != codePage) {
+    const std::string ansi = IconvName(codePage);
+    cache.converter = toAnsi ? std::make_unique<Converter>(ansi.c_str(), "UTF-8")
+                             : std::make_unique<Converter>("UTF-8", ansi.c_str());
+    cache.codePage = codePage;
   }
   return *cache.converter;
 }
@@ -109,8 +93,15 @@ unsigned AnsiCodePage() {
   return 1252;
 }
 
-std::wstring AnsiToWide(std::string_view text) {
-  Converter* const converter = &CachedConverter(false);
+std::wstring AnsiToWide(std::string_view text) { return AnsiToWide(text, AnsiCodePage()); }
+
+bool IsCodePageSupported(unsigned codePage) {
+  // The code page numbers are Windows's; iconv knows most of them by the same "CP" name.
+  return CachedConverter(false, codePage).Ok();
+}
+
+std::wstring AnsiToWide(std::string_view text, unsigned codePage) {
+  Converter* const converter = &CachedConverter(false, codePage);
   std::string utf8;
   if (!converter->Ok()) {
     for (unsigned char c : text) AppendUtf8(&utf8, c < 0x80 ? c : kReplacementChar);
@@ -129,7 +120,7 @@ std::wstring AnsiToWide(std::string_view text) {
 }
 
 std::string WideToAnsi(std::wstring_view text) {
-  Converter* const converter = &CachedConverter(true);
+  Converter* const converter = &CachedConverter(true, AnsiCodePage());
   std::string out;
   for (wchar_t w : text) {
     // Character by character, so that one that the code page lacks becomes "?".

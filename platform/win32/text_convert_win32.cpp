@@ -17,9 +17,8 @@ constexpr size_t kMaxPiece = size_t{1} << 30;
 
 // The length of the first piece of text: at most kMaxPiece bytes, not splitting a
 // double-byte character of the code page.
-size_t AnsiPieceLength(std::string_view text) {
+size_t AnsiPieceLength(std::string_view text, UINT codePage) {
   if (text.size() <= kMaxPiece) return text.size();
-  const UINT codePage = GetACP();
   size_t at = 0;
   while (at < kMaxPiece) {
     const bool lead = IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[at])) != 0;
@@ -38,15 +37,15 @@ size_t WidePieceLength(std::wstring_view text) {
   return at;
 }
 
-void AppendAnsiPieceAsWide(std::string_view piece, std::wstring* out) {
+void AppendAnsiPieceAsWide(std::string_view piece, UINT codePage, std::wstring* out) {
   if (piece.empty()) return;
   const int inLength = static_cast<int>(piece.size());
-  const int needed = MultiByteToWideChar(CP_ACP, 0, piece.data(), inLength, nullptr, 0);
+  const int needed = MultiByteToWideChar(codePage, 0, piece.data(), inLength, nullptr, 0);
   if (needed <= 0) return;
   const size_t start = out->size();
   out->resize(start + static_cast<size_t>(needed));
   const int written =
-      MultiByteToWideChar(CP_ACP, 0, piece.data(), inLength, out->data() + start, needed);
+      MultiByteToWideChar(codePage, 0, piece.data(), inLength, out->data() + start, needed);
   out->resize(start + static_cast<size_t>(written > 0 ? written : 0));
 }
 
@@ -67,15 +66,19 @@ void AppendWidePieceAsAnsi(std::wstring_view piece, std::string* out) {
 
 unsigned AnsiCodePage() { return GetACP(); }
 
-std::wstring AnsiToWide(std::string_view text) {
+std::wstring AnsiToWide(std::string_view text) { return AnsiToWide(text, GetACP()); }
+
+std::wstring AnsiToWide(std::string_view text, unsigned codePage) {
   std::wstring out;
   while (!text.empty()) {
-    const size_t length = AnsiPieceLength(text);
-    AppendAnsiPieceAsWide(text.substr(0, length), &out);
+    const size_t length = AnsiPieceLength(text, codePage);
+    AppendAnsiPieceAsWide(text.substr(0, length), codePage, &out);
     text.remove_prefix(length);
   }
   return out;
 }
+
+bool IsCodePageSupported(unsigned codePage) { return IsValidCodePage(codePage) != 0; }
 
 std::string WideToAnsi(std::wstring_view text) {
   std::string out;

@@ -1,6 +1,7 @@
 // Conversion runs driven through the dialog: a complete run with its progress and the
 // package read back, registration into a settings file, cancelling by the Exit button,
-// Esc and the close box, a package that cannot be created and a worker that cannot start.
+// Esc and the close box and in every phase, a package that cannot be created and a worker
+// that cannot start.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -206,6 +207,37 @@ TEST(DialogRun, CancelByExitEscOrCloseBoxStopsTheRunAndKeepsTheSavePathFile) {
     // Now the same press closes the program.
     h.Click(IDCANCEL);
     EXPECT_EQ(h.WaitForEnd(30000), IDCANCEL);
+  }
+}
+
+// A cancel in each phase of the work (reading, data file, compression, told apart by the
+// bar's position) ends the worker within the dialog's own wait: when the dialog is idle
+// again its temporary files are already gone. A second run right after succeeds.
+TEST(DialogRun, CancelInEveryPhaseEndsTheWorkerAtOnce) {
+  for (int from : {5, 30, 50}) {
+    SCOPED_TRACE("cancelled from position " + std::to_string(from));
+    DialogHarness h(true);
+    ASSERT_NE(h.Dialog(), nullptr);
+    const std::wstring list = h.Temp().File(L"long.txt");
+    WriteBytes(list, LongWordList());
+    Prepare(h, list, L"long");
+    h.Click(IDOK);
+    ASSERT_TRUE(WaitUntil([&] {
+      return ::SendMessageW(h.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0) >= from;
+    }, 60000));
+    ::PostMessageW(h.Item(IDCANCEL), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertCancelled, 10000));
+    EXPECT_TRUE(NoTempFiles(h));
+    EXPECT_FALSE(FileExists(h.Temp().File(L"long.ldic")));
+
+    const std::wstring small = h.Temp().File(L"small.txt");
+    WriteBytes(small, kWordList);
+    Prepare(h, small, L"small");
+    h.Click(IDOK);
+    ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 30000));
+    EXPECT_TRUE(FileExists(h.Temp().File(L"small.ldic")));
+    h.Click(IDCANCEL);
+    EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
   }
 }
 

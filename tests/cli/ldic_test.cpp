@@ -297,6 +297,8 @@ TEST(Ldic, ConvertReportsWhatTheListGave) {
        "lines read: 2\nentries: 2\n", ""},
       {"ansi named for utf-8", "\xef\xbb\xbf" "a,b\n", {"--encoding=ansi"}, 0, "encoding: ansi", ""},
       {"unknown encoding", kList, {"--encoding", "latin-9"}, 2, "--encoding", ""},
+      {"unknown code page", kList, {"--encoding", "cp99999"}, 2, "--encoding", ""},
+      {"code page", "\xC6\xBB\xB9\xFB,apple\n", {"--encoding", "cp936"}, 0, "encoding: cp936", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -314,6 +316,33 @@ TEST(Ldic, ConvertReportsWhatTheListGave) {
     if (!c.report.empty()) {
       EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"r.tsv")), c.report);
     }
+  }
+}
+
+// A list in a code page that is not the system's, named by its number, gives the package
+// its UTF-8 form gives.
+TEST(Ldic, ACodePageByNumberReadsTheListAsItsUtf8FormReads) {
+  struct Case {
+    const char* codePage;
+    std::string bytes;  // "苹果,apple" or "яблоко,apple" in that code page
+    std::string utf8;
+  };
+  const Case cases[] = {
+      {"cp936", "\xC6\xBB\xB9\xFB,apple\n", "\xE8\x8B\xB9\xE6\x9E\x9C,apple\n"},
+      {"cp1251", "\xFF\xE1\xEB\xEE\xEA\xEE,apple\n",
+       "\xD1\x8F\xD0\xB1\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE,apple\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    TempDir dir;
+    lumo_test::WriteBytes(dir.File(L"a.txt"), c.bytes);
+    lumo_test::WriteBytes(dir.File(L"u.txt"), c.utf8);
+    const std::string folder = WideToUtf8(dir.Path());
+    ASSERT_EQ(Ldic(dir, {"convert", "-q", folder + "/a.txt", "--encoding", c.codePage, "--name=n",
+                         "--date=D", "-o", folder + "/a.ldic"}).status, 0);
+    ASSERT_EQ(Ldic(dir, {"convert", "-q", folder + "/u.txt", "--name=n", "--date=D", "-o",
+                         folder + "/u.ldic"}).status, 0);
+    EXPECT_TRUE(lumo_test::ReadBytes(dir.File(L"a.ldic")) == lumo_test::ReadBytes(dir.File(L"u.ldic")));
   }
 }
 
