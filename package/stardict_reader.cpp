@@ -35,7 +35,7 @@ uint64_t GetBe64(const unsigned char* at) {
 }
 
 Status Damaged(const std::wstring& path, const std::string& what) {
-  return Status::Error(StatusKind::kInputUnreadable, path, 0, what);
+  return Status::Error(StatusKind::kInputDamaged, path, 0, what);
 }
 
 // path without ".ifo" (any case), plus tail.
@@ -404,6 +404,14 @@ bool IsStarDictPath(const std::wstring& path) {
   std::wstring extension = path.substr(path.size() - 4);
   for (wchar_t& c : extension) c = static_cast<wchar_t>(std::towlower(c));
   return extension == L".ifo";
+}
+
+Status CStarDictReader::ReadFacts(const std::wstring& ifoPath, StarDictFacts* facts) {
+  *facts = StarDictFacts();
+  std::string info;
+  if (Status read = ReadWholeFile(ifoPath, &info); !read) return read;
+  uint64_t wordCount = 0, synonymCount = 0;
+  return ParseInfo(ifoPath, info, facts, &wordCount, &synonymCount);
 }
 
 Status CStarDictReader::Open(const std::wstring& ifoPath) {

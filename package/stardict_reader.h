@@ -61,6 +61,8 @@ class CStarDictReader {
   Status Open(const std::wstring& ifoPath);
 
   const StarDictFacts& Facts() const;
+  // Reads only the .ifo, for the facts a front end shows before converting.
+  static Status ReadFacts(const std::wstring& ifoPath, StarDictFacts* facts);
   // Records in the index and in the synonym file.
   uint64_t WordCount() const;
   uint64_t SynonymCount() const;
