@@ -173,7 +173,7 @@ void CLumoDictGenDlg::ProposeFromInput(const std::wstring& path, bool replace) {
   DerivedNames proposed = names;
   // A StarDict dictionary brings its own name, and its author for an empty author box.
   StarDictDefaults defaults;
-  if (IsStarDictPath(path) && ReadStarDictDefaults(path, &defaults)) {
+  if (IsStarDictPath(path) && ReadStarDictDefaults(path, &defaults).ok()) {
     if (!defaults.name.empty()) proposed.name = defaults.name;
     if (GetItemText(IDC_EDIT_AUTHOR).empty()) SetItemText(IDC_EDIT_AUTHOR, defaults.author);
   }

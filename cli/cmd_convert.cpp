@@ -273,8 +273,14 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   facts.author = Utf8ToWideText(args.author);
   // A dictionary's own name and author, unless given; its free-text date is not used, so
   // that the dialog and ldic make the same package.
+  // A dictionary whose .ifo cannot be read stops here, rather than make a package under
+  // other facts than its own.
   StarDictDefaults defaults;
-  if (request.fromStarDict && ReadStarDictDefaults(request.wordList, &defaults)) {
+  if (request.fromStarDict) {
+    if (Status read = ReadStarDictDefaults(request.wordList, &defaults); !read) {
+      PrintFailure(MessageFor(read), read);
+      return kExitFailure;
+    }
     if (!args.haveName && !defaults.name.empty()) facts.name = defaults.name;
     if (!args.haveAuthor) facts.author = defaults.author;
   }

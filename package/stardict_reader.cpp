@@ -6,8 +6,10 @@
 #include <cstring>
 #include <cwctype>
 #include <limits>
+#include <new>
 #include <vector>
 
+#include "common/memory_fault.h"
 #include "common/utf.h"
 #include "package/markup_text.h"
 #include "platform/file.h"
@@ -23,6 +25,9 @@ constexpr uint64_t kMaxInflated = uint64_t{1} << 32;
 // The plain data file is read through a window of this size; entries mostly follow one
 // another, so nearly every explanation is found in the window already read.
 constexpr size_t kWindowSize = 1 << 20;
+
+// An information file holds a few lines; one larger than this is no information file.
+constexpr uint64_t kMaxInfoSize = 16 << 20;
 
 constexpr std::string_view kMagic = "StarDict's dict ifo file";
 
@@ -43,20 +48,22 @@ std::wstring Companion(const std::wstring& ifoPath, const wchar_t* tail) {
   return ifoPath.substr(0, ifoPath.size() - 4) + tail;
 }
 
-Status ReadWholeFile(const std::wstring& path, std::string* bytes) {
+Status ReadWholeFile(const std::wstring& path, std::string* bytes, uint64_t limit = kMaxInflated) {
   platform::CBinaryFile in;
   if (Status opened = in.Open(path, platform::CBinaryFile::Mode::kRead); !opened)
     return opened.WithKind(StatusKind::kInputUnreadable);
   platform::FileStatus status;
-  if (platform::QueryFileStatus(path, &status) && status.size < kMaxInflated)
+  if (platform::QueryFileStatus(path, &status) && status.size <= limit) {
+    NoteLargeAllocation();
     bytes->reserve(static_cast<size_t>(status.size));
+  }
   char buffer[1 << 16];
   for (;;) {
     const std::ptrdiff_t got = in.Read(buffer, sizeof buffer);
     if (got < 0) return in.Error().WithKind(StatusKind::kInputUnreadable);
     if (got == 0) return Status();
-    if (bytes->size() + static_cast<size_t>(got) > kMaxInflated)
-      return Damaged(path, "the file is larger than any dictionary that can be converted");
+    if (bytes->size() + static_cast<size_t>(got) > limit)
+      return Status::Error(StatusKind::kTooBig, path, 0, "larger than any dictionary that can be converted");
     bytes->append(buffer, static_cast<size_t>(got));
   }
 }
@@ -64,8 +71,14 @@ Status ReadWholeFile(const std::wstring& path, std::string* bytes) {
 // Inflates gzip members (one after another, as gzip writes them) into out, which grows
 // with what they really hold.
 Status InflateGzip(const std::wstring& path, std::string_view compressed, std::string* out) {
+  NoteLargeAllocation();
   z_stream stream{};
   if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return Damaged(path, "zlib failed to start");
+  // Ended however the inflating ends, a lack of memory included.
+  struct Ender {
+    z_stream* stream;
+    ~Ender() { inflateEnd(stream); }
+  } ender{&stream};
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
   stream.avail_in = static_cast<uInt>(std::min<size_t>(compressed.size(), UINT32_MAX));
   size_t fed = stream.avail_in;
@@ -100,7 +113,6 @@ Status InflateGzip(const std::wstring& path, std::string_view compressed, std::s
       break;
     }
   }
-  inflateEnd(&stream);
   return result;
 }
 
@@ -408,17 +420,32 @@ bool IsStarDictPath(const std::wstring& path) {
 
 Status CStarDictReader::ReadFacts(const std::wstring& ifoPath, StarDictFacts* facts) {
   *facts = StarDictFacts();
-  std::string info;
-  if (Status read = ReadWholeFile(ifoPath, &info); !read) return read;
-  uint64_t wordCount = 0, synonymCount = 0;
-  return ParseInfo(ifoPath, info, facts, &wordCount, &synonymCount);
+  try {
+    std::string info;
+    if (Status read = ReadWholeFile(ifoPath, &info, kMaxInfoSize); !read) return read;
+    uint64_t wordCount = 0, synonymCount = 0;
+    return ParseInfo(ifoPath, info, facts, &wordCount, &synonymCount);
+  } catch (const std::bad_alloc&) {
+    return Status::Error(StatusKind::kTooBig, ifoPath, 0, "out of memory");
+  }
 }
 
 Status CStarDictReader::Open(const std::wstring& ifoPath) {
+  // Opening runs on the front end's thread: a dictionary too big for the memory is told
+  // like one too big for a package.
+  try {
+    return OpenFiles(ifoPath);
+  } catch (const std::bad_alloc&) {
+    m_state = std::make_unique<State>();
+    return Status::Error(StatusKind::kTooBig, ifoPath, 0, "out of memory");
+  }
+}
+
+Status CStarDictReader::OpenFiles(const std::wstring& ifoPath) {
   m_state = std::make_unique<State>();
   if (!IsStarDictPath(ifoPath)) return Damaged(ifoPath, "not an .ifo file");
   std::string info;
-  if (Status read = ReadWholeFile(ifoPath, &info); !read) return read;
+  if (Status read = ReadWholeFile(ifoPath, &info, kMaxInfoSize); !read) return read;
   uint64_t wordCount = 0, synonymCount = 0;
   if (Status parsed = ParseInfo(ifoPath, info, &m_state->facts, &wordCount, &synonymCount); !parsed)
     return parsed;

@@ -74,6 +74,8 @@ class CStarDictReader {
                      const std::function<bool(const StarDictEntry&)>& visit);
 
  private:
+  Status OpenFiles(const std::wstring& ifoPath);
+
   struct State;
   std::unique_ptr<State> m_state;
 };

@@ -73,12 +73,12 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
   return job;
 }
 
-bool ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults) {
+Status ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults) {
   StarDictFacts facts;
-  if (!CStarDictReader::ReadFacts(ifoPath, &facts)) return false;
+  if (Status read = CStarDictReader::ReadFacts(ifoPath, &facts); !read) return read;
   defaults->name = TrimName(Utf8ToWideText(facts.bookName));
   defaults->author = Utf8ToWideText(facts.author);
-  return true;
+  return Status();
 }
 
 bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& packagePath,

@@ -46,12 +46,12 @@ struct ConvertRequest {
 };
 
 // The facts of a StarDict dictionary that a front end offers as defaults: its name and
-// author, as they are in its .ifo (UTF-8 made wide). False when the .ifo cannot be read.
+// author, as they are in its .ifo (UTF-8 made wide). A failure when the .ifo cannot be read.
 struct StarDictDefaults {
   std::wstring name;
   std::wstring author;
 };
-bool ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults);
+Status ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults);
 
 // A request that cannot run: the fixed message, and the path and the system's reason
 // where there is one.

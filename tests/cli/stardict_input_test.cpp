@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/memory_fault.h"
 #include "common/utf.h"
 #include "tests/package/stardict_fixtures.h"
 #include "tests/support/test_support.h"
@@ -29,9 +30,17 @@ struct Result {
 Result Ldic(const std::vector<std::string>& args) {
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
-  const int status = RunLdic(args);
+  int status = -1;
+  std::string thrown;
+  try {
+    status = RunLdic(args);
+  } catch (const std::exception& e) {
+    thrown = e.what();  // a failure of its own, after the output is let go
+  }
   std::string out = ::testing::internal::GetCapturedStdout();
-  return {status, std::move(out), ::testing::internal::GetCapturedStderr()};
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(thrown, "") << "ldic threw";
+  return {status, std::move(out), std::move(err)};
 }
 
 std::string U8(const std::wstring& path) { return WideToUtf8(path); }
@@ -121,6 +130,44 @@ TEST(StarDictInput, ADamagedDictionaryIsToldAndMakesNoPackage) {
   EXPECT_NE(r.err.find("无法读取该StarDict词典"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("ends inside record 2"), std::string::npos) << r.err;
   EXPECT_FALSE(lumo_test::FileExists(dir.File(L"d.ldic")));
+}
+
+// Every large allocation of a dictionary's conversion failed in turn, in opening it and in
+// reading it: the run says the dictionary is too big and leaves nothing, or makes the
+// package it makes otherwise.
+TEST(StarDictInput, EveryFailingLargeAllocationIsTooBig) {
+  using namespace stardict_test;
+  TempDir dir;
+  Layout layout{"m", false, Data::kGzip, true};
+  const std::wstring ifo = WriteDictionary(
+      dir, {{"apple", {{'m', "red"}}}, {"bee", {{'m', std::string(100000, 'b')}}}}, layout);
+  const std::string out = U8(dir.File(L"d.ldic"));
+  const std::vector<std::string> args = {"convert", U8(ifo), "-o", out, "--date", "d", "-q"};
+  int64_t allocations = 0;
+  {
+    CAllocationFault counting(0);
+    ASSERT_EQ(Ldic(args).status, 0);
+    allocations = counting.Count();
+  }
+  const std::string expected = lumo_test::ReadBytes(dir.File(L"d.ldic"));
+  ASSERT_GT(allocations, 2);
+  for (int64_t n = 1; n <= allocations; ++n) {
+    std::filesystem::remove(lumo_test::FsPath(dir.File(L"d.ldic")));
+    Result r;
+    {
+      CAllocationFault fault(n);
+      r = Ldic(args);
+    }
+    if (r.status == 0) {
+      EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"d.ldic")), expected) << n;
+    } else {
+      EXPECT_NE(r.err.find(UserMessageUtf8(UserMessage::kWordListTooBig)), std::string::npos) << n << r.err;
+      EXPECT_FALSE(lumo_test::FileExists(dir.File(L"d.ldic"))) << n;
+    }
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path()))) ++files;
+    EXPECT_EQ(files, 3u + (r.status == 0)) << "allocation " << n << " left files behind";
+  }
 }
 
 #ifndef _WIN32
