@@ -14,6 +14,7 @@
 #include "app/lumo_app.h"
 #include "app/resource.h"
 #include "common/paths.h"
+#include "package/stardict_reader.h"
 #include "common/window_messages.h"
 #include "package/format.h"
 
@@ -169,9 +170,16 @@ void CLumoDictGenDlg::ProposeFromInput(const std::wstring& path, bool replace) {
     const std::wstring shown = GetItemText(id);
     if (replace || shown.empty() || shown == previous) SetItemText(id, text);
   };
-  propose(IDC_EDIT_SAVE, m_proposed.savePath, names.savePath);
-  propose(IDC_EDIT_NAME, m_proposed.name, names.name);
-  m_proposed = names;
+  DerivedNames proposed = names;
+  // A StarDict dictionary brings its own name, and its author for an empty author box.
+  StarDictDefaults defaults;
+  if (IsStarDictPath(path) && ReadStarDictDefaults(path, &defaults).ok()) {
+    if (!defaults.name.empty()) proposed.name = defaults.name;
+    if (GetItemText(IDC_EDIT_AUTHOR).empty()) SetItemText(IDC_EDIT_AUTHOR, defaults.author);
+  }
+  propose(IDC_EDIT_SAVE, m_proposed.savePath, proposed.savePath);
+  propose(IDC_EDIT_NAME, m_proposed.name, proposed.name);
+  m_proposed = proposed;
   ::EnableWindow(GetDlgItem(IDOK), TRUE);
 }
 
@@ -241,6 +249,7 @@ void CLumoDictGenDlg::OnConvert() {
   ConvertRequest request;
   request.wordList = GetItemText(IDC_EDIT_INPUT);
   request.package = GetItemText(IDC_EDIT_SAVE);
+  request.fromStarDict = IsStarDictPath(request.wordList);
 
   // Testing the save folder makes it the current directory: the job created below puts
   // its temporary files there, next to the package. A folder that cannot be entered is

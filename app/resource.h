@@ -56,6 +56,9 @@
 #define IDS_REPORT_ENTRIES 226
 #define IDS_REPORT_SKIPPED 227
 #define IDS_REPORT_REPAIRED 228
+#define IDS_REPORT_UNREADABLE 229
+#define IDS_REPORT_BINARY_ONLY 230
+#define IDS_DICTIONARY_DAMAGED 231
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

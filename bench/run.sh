@@ -3,7 +3,8 @@
 # and repeated, `ldic convert` with one thread and with its default threads, the
 # compression floor (the layout's chunked level-9 compression of the same explanations,
 # single-threaded, from memory), and where installed `gzip -9` and `pigz -9` on those
-# explanations and StarDict's `tabfile` (which runs `dictzip` itself) on the word list.
+# explanations and StarDict's `tabfile` (which runs `dictzip` itself) on the word list,
+# and `ldic convert` of the dictionary tabfile made, against that of the word list.
 # Then the per-phase figures of the pipeline (lumo_bench phases). Prints Markdown tables.
 #
 #   bench/run.sh [--lines "100000 1000000"] [--repeat 3] [--build DIR] [--work DIR]
@@ -118,6 +119,9 @@ for lines in $lines_list; do
       rm -f "$sd"/*; ln -sf "$list" "$sd/words.txt"
       timed tabfile "$tabfile" "$sd/words.txt"
       if [ -f "$sd/words.dict" ]; then timed tabfile dictzip "$sd/words.dict"; fi
+      # The same entries brought in as a StarDict dictionary rather than a word list.
+      rm -f "$work/out-sd.ldic"
+      timed ldicSD "$ldic" convert "$sd/words.ifo" -o "$work/out-sd.ldic" --threads 1 --date bench
     fi
     if command -v gzip >/dev/null; then timed gzip gzip -9 -k -f -c "$data"; fi
     if command -v pigz >/dev/null; then timed pigz pigz -9 -k -f -c "$data"; fi
@@ -146,6 +150,7 @@ for lines in $lines_list; do
   if [ -s "$work/tabfile.times" ]; then
     # tabfile runs dictzip itself; the two are one job.
     row "StarDict tabfile + dictzip" tabfile 1
+    row "ldic convert --threads 1 of tabfile's dictionary" ldicSD 1
   fi
   row "gzip -9 (explanations only)" gzip 1
   row "pigz -9 (explanations only, $nproc_count threads)" pigz 1
@@ -155,6 +160,9 @@ for lines in $lines_list; do
   if [ -s "$work/tabfile.times" ]; then
     read -r sd_s _ _ _ < <(stats tabfile)
     awk -v s="$sd_s" -v d="$def_s" 'BEGIN { printf "; tabfile+dictzip / default = %.2f (at least 2)", s / d }'
+    read -r dict_s _ _ _ dict_cpu < <(stats ldicSD)
+    awk -v s="$dict_s" -v o="$one_s" -v sc="$dict_cpu" -v oc="$one_cpu" 'BEGIN {
+      printf "; StarDict dictionary / word list, --threads 1 = %.2f wall, %.2f CPU (at most 1.10)", s / o, sc / oc }'
   fi
   echo "."
   echo
@@ -168,4 +176,4 @@ for lines in $lines_list; do
       printf "| %s | %.3f | %.1f | %s | %.3f | %.1f | %s |\n", $1, $2, $3, p1, d[2], d[3], p2 }' \
     "$work/phases-default.tsv" "$work/phases-1.tsv"
 done
-rm -f "$work/.time" "$work/.stderr" "$work/out-1.ldic" "$work/out-n.ldic"
+rm -f "$work/.time" "$work/.stderr" "$work/out-1.ldic" "$work/out-n.ldic" "$work/out-sd.ldic"

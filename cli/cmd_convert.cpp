@@ -9,7 +9,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,7 +34,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kConvertDescription[] = "make a .ldic package from a word list, as the dialog does";
+constexpr char kConvertDescription[] =
+    "make a .ldic package from a word list or a StarDict dictionary, as the dialog does";
 
 constexpr char kConvertFooter[] =
     "The word list is TXT or CSV (headword, TAB or comma, explanation), in UTF-8, UTF-16\n"
@@ -49,8 +52,17 @@ constexpr char kConvertFooter[] =
     "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards; when\n"
     "those names are taken, a numbered pair (LumoDictTemp-2.des, ...) is used, and files\n"
     "found there are never written or deleted.\n"
+    "A StarDict dictionary is named by its .ifo (beside it NAME.idx or NAME.idx.gz,\n"
+    "NAME.dict or NAME.dict.dz, and NAME.syn when there are synonyms). Its entries are\n"
+    "taken as they are, line breaks included; each synonym becomes an entry of its own.\n"
+    "HTML, Pango markup and XDXF become plain text unless --keep-markup is given; sounds,\n"
+    "pictures and other binary fields are left out, and entries holding nothing else are\n"
+    "skipped, as are entries whose data cannot be read: the summary counts them, and\n"
+    "--report names them by their number (the index's entries first, then the synonyms).\n"
+    "The name and the author default to the dictionary's bookname and author.\n"
     "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n"
-    "         some-tool | ldic convert - -o words.ldic --version=2.0";
+    "         some-tool | ldic convert - -o words.ldic --version=2.0\n"
+    "         ldic convert oxford.ifo -o oxford.ldic";
 
 // Reports the worker's progress on the terminal, tells of failures and hands the run's end
 // to the waiting thread.
@@ -117,6 +129,7 @@ struct ConvertArguments {
   std::string package;
   std::string name, author, lumo, version, date;
   bool haveName = false;
+  bool haveAuthor = false;
   bool haveDate = false;
   unsigned threads = 0;
   bool timings = false;
@@ -125,6 +138,8 @@ struct ConvertArguments {
   std::string report;
   bool strict = false;
   std::string encoding = "auto";
+  std::string from = "auto";
+  bool keepMarkup = false;
 };
 
 // A conversion as the command line asked for it.
@@ -168,30 +183,45 @@ const char* EncodingName(TextEncoding encoding) {
   return "";
 }
 
-// The run report on stderr, one fact a line; line numbers as far as the report kept them.
-void PrintSummary(const CRunReport& report, unsigned codePage) {
-  const auto numbers = [&report](bool repaired) {
+// The run report on stderr, one fact a line; line numbers (entry numbers for a StarDict
+// dictionary) as far as the report kept them.
+void PrintSummary(const CRunReport& report, unsigned codePage, bool starDict) {
+  const auto numbers = [&report, starDict](std::initializer_list<ReportReason> reasons) {
     std::string list;
     int shown = 0;
     for (const ReportedLine& line : report.Lines()) {
-      if ((line.reason == ReportReason::kRepaired) != repaired) continue;
+      if (std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end()) continue;
       if (++shown > 10) {
         list += ", ...";
         break;
       }
-      list += (list.empty() ? " (line " : ", ") + std::to_string(line.line);
+      list += (list.empty() ? (starDict ? " (entry " : " (line ") : ", ") + std::to_string(line.line);
     }
     return list.empty() ? list : list + ")";
   };
   const auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };
+  if (starDict) {
+    std::fprintf(stderr, "entries read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
+    std::fprintf(stderr, "unreadable: %llu%s\n", n(report.UnreadableEntries()),
+                 numbers({ReportReason::kUnreadable}).c_str());
+    std::fprintf(stderr, "binary only: %llu%s\n", n(report.BinaryOnlyEntries()),
+                 numbers({ReportReason::kBinaryOnly}).c_str());
+    std::fprintf(stderr, "empty headword: %llu%s\nbinary fields left out: %llu\n",
+                 n(report.Skipped(LineProblem::kEmptyHeadword)),
+                 numbers({ReportReason::kEmptyHeadword}).c_str(), n(report.FieldsLeftOut()));
+    std::fprintf(stderr, "repeated headwords: %llu\n", n(report.RepeatedHeadwords()));
+    return;
+  }
   std::fprintf(stderr, "lines read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
   std::fprintf(stderr, "skipped: %llu (no separator %llu, unclosed quote %llu, empty headword %llu)%s\n",
                n(report.SkippedLines()), n(report.Skipped(LineProblem::kNoSeparator)),
                n(report.Skipped(LineProblem::kUnclosedQuote)),
-               n(report.Skipped(LineProblem::kEmptyHeadword)), numbers(false).c_str());
+               n(report.Skipped(LineProblem::kEmptyHeadword)),
+               numbers({ReportReason::kNoSeparator, ReportReason::kUnclosedQuote,
+                        ReportReason::kEmptyHeadword}).c_str());
   std::fprintf(stderr, "repaired: %llu lines (%llu invalid bytes replaced, %llu NULs dropped)%s\n",
                n(report.RepairedLines()), n(report.BytesReplaced()), n(report.NulsDropped()),
-               numbers(true).c_str());
+               numbers({ReportReason::kRepaired}).c_str());
   std::fprintf(stderr, "repeated headwords: %llu\nencoding: %s\n", n(report.RepeatedHeadwords()),
                codePage != 0 && report.Encoding() == TextEncoding::Ansi
                    ? ("cp" + std::to_string(codePage)).c_str()
@@ -216,6 +246,11 @@ bool WriteReportFile(const fs::path& path, const CRunReport& report) {
 int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   ConvertRequest& request = run->request;
   request.fromStandardInput = args.wordList == "-";
+  request.fromStarDict = args.from == "stardict" ||
+                         (args.from == "auto" && IsStarDictPath(Utf8ToWideText(args.wordList)));
+  if (request.fromStandardInput && request.fromStarDict)
+    return UsageError("convert", "a StarDict dictionary is read from its files, not from standard input");
+  request.keepMarkup = args.keepMarkup;
   if (request.fromStandardInput && args.package.empty())
     return UsageError("convert", "a word list from standard input ('-') needs -o PACKAGE");
   // The package is written beside its final place and moved there, which a stream cannot do.
@@ -236,6 +271,19 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
                              : PathToWide((request.fromStandardInput ? package : wordList).stem());
   facts.name = TrimName(facts.name);
   facts.author = Utf8ToWideText(args.author);
+  // A dictionary's own name and author, unless given; its free-text date is not used, so
+  // that the dialog and ldic make the same package.
+  // A dictionary whose .ifo cannot be read stops here, rather than make a package under
+  // other facts than its own.
+  StarDictDefaults defaults;
+  if (request.fromStarDict) {
+    if (Status read = ReadStarDictDefaults(request.wordList, &defaults); !read) {
+      PrintFailure(MessageFor(read), read);
+      return kExitFailure;
+    }
+    if (!args.haveName && !defaults.name.empty()) facts.name = defaults.name;
+    if (!args.haveAuthor) facts.author = defaults.author;
+  }
   facts.lumo = Utf8ToWideText(args.lumo);
   facts.version = Utf8ToWideText(args.version);
   facts.date = args.haveDate ? Utf8ToWideText(args.date) : platform::TodayLongDate();
@@ -305,15 +353,21 @@ int RunConversion(const ConvertRun& run) {
     return kExitInterrupted;
   }
   if (strictFailure) {
-    if (!run.quiet) PrintSummary(report, run.request.codePage);
-    PrintError("--strict: " + std::to_string(report.SkippedLines()) + " lines skipped, " +
-               std::to_string(report.RepairedLines()) + " repaired; no package written");
+    if (!run.quiet) PrintSummary(report, run.request.codePage, request.fromStarDict);
+    if (request.fromStarDict)
+      PrintError("--strict: " +
+                 std::to_string(report.SkippedLines() + report.UnreadableEntries() +
+                                report.BinaryOnlyEntries()) +
+                 " entries skipped; no package written");
+    else
+      PrintError("--strict: " + std::to_string(report.SkippedLines()) + " lines skipped, " +
+                 std::to_string(report.RepairedLines()) + " repaired; no package written");
   }
   if (!written) return kExitFailure;  // the user has been told why
   if (!run.quiet) {
     std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().entries.size());
     std::fflush(stdout);
-    PrintSummary(report, run.request.codePage);
+    PrintSummary(report, run.request.codePage, request.fromStarDict);
   }
   // Only a complete package is registered, after its temporary files are gone.
   if (!run.registerPackage) return kExitSuccess;
@@ -327,7 +381,8 @@ int RunConversion(const ConvertRun& run) {
 LdicCommand AddConvertCommand(CLI::App& ldic) {
   auto args = std::make_shared<ConvertArguments>();
   CLI::App& command = NewCommand(ldic, "convert", kConvertDescription, kConvertFooter);
-  command.add_option("WORDLIST", args->wordList, "the word list, or - for standard input")
+  command.add_option("WORDLIST", args->wordList,
+                     "the word list, - for standard input, or a StarDict\ndictionary's .ifo")
       ->required();
   command.add_option("-o,--output", args->package,
                      "where to write the package (default: WORDLIST with the\n"
@@ -336,7 +391,8 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
   CLI::Option* name = command.add_option("--name", args->name,
                                          "the dictionary's name (default: WORDLIST's base name)");
   name->option_text("N");
-  command.add_option("--author", args->author, "the author")->option_text("A");
+  CLI::Option* author = command.add_option("--author", args->author, "the author");
+  author->option_text("A");
   command.add_option("--lumo", args->lumo, "the author's Lumo number")->option_text("L");
   command.add_option("--version", args->version,
                      "the dictionary's version, written into the package\n"
@@ -365,14 +421,23 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
                      "page by number, such as cp936 or cp1252")
       ->check(CLI::IsMember({"auto", "utf-8", "utf-16le", "utf-16be", "ansi"}) | CodePageValidator())
       ->option_text("E");
+  command.add_option("--from", args->from,
+                     "what WORDLIST is: list (a word list), stardict (a StarDict\n"
+                     "dictionary's .ifo) or auto (by its extension, the default)")
+      ->check(CLI::IsMember({"auto", "list", "stardict"}))
+      ->option_text("KIND");
+  command.add_flag("--keep-markup", args->keepMarkup,
+                   "keep a StarDict dictionary's HTML, Pango markup and XDXF as\n"
+                   "they are instead of making them plain text");
   CLI::Option* registerFlag = command.add_flag(
       "--register", args->registerPackage, "add the package to LumoDict's list of dictionaries");
   command.add_option("--ini", args->ini,
                      "LumoDict's settings file for --register (default:\nLumoDict's own)")
       ->needs(registerFlag)
       ->option_text("SETTINGS");
-  return {&command, [args, name, date] {
+  return {&command, [args, name, author, date] {
             args->haveName = name->count() > 0;
+            args->haveAuthor = author->count() > 0;
             args->haveDate = date->count() > 0;
             ConvertRun run;
             const int status = ResolveRun(*args, &run);

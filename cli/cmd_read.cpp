@@ -53,8 +53,9 @@ constexpr char kDumpFooter[] =
     "    since everything after the first separator belongs to it.\n"
     "Some fields cannot be read back unchanged, because conversion trims double quotes,\n"
     "apostrophes, TABs and spaces off both ends of every field and a line ends at a line\n"
-    "break: such fields are written as they are (a line break becomes a space, a NUL byte\n"
-    "is left out), and ldic reports how many entries were affected (not with -q).\n"
+    "break: such fields are written as they are (a line break becomes the two characters\n"
+    "\\n, a CR \\r, a NUL byte is left out), and ldic reports how many entries were\n"
+    "affected (not with -q).\n"
     "An existing FILE is replaced only once the whole list is written; FILE cannot be the\n"
     "package itself.\n"
     "Example: ldic dump words.ldic -o words-again.txt";

@@ -57,6 +57,17 @@ void CConvertJob::OpenInput(const std::wstring& path) {
   if (m_inputOpened && platform::QueryFileStatus(path, &status)) m_inputSize = status.size;
 }
 
+void CConvertJob::OpenStarDict(const std::wstring& ifoPath, const StarDictOptions& options) {
+  m_starDict = std::make_unique<CStarDictReader>();
+  m_starDictOptions = options;
+  m_inputOpened = m_starDict->Open(ifoPath);
+  if (!m_inputOpened) m_starDict.reset();
+}
+
+const StarDictFacts* CConvertJob::StarDictInfo() const {
+  return m_starDict ? &m_starDict->Facts() : nullptr;
+}
+
 void CConvertJob::OpenStandardInput() {
   m_inputOpened = m_inputFile.OpenStandardInput().WithKind(StatusKind::kInputUnreadable);
   m_inputSize = 0;
@@ -97,7 +108,7 @@ bool CConvertJob::Convert() {
   try {
     m_lastProgress = 5;  // where the front end has put the bar
     auto start = std::chrono::steady_clock::now();
-    Status read = ReadWordList();
+    Status read = m_starDict ? ReadStarDict() : ReadWordList();
     m_times.read = Lap(&start);
     if (!read) return Fail(std::move(read));
     // A cancel while the lines were read ends the run here, before anything is written.
@@ -415,6 +426,37 @@ Status CConvertJob::ReadListByLines(CTextFileRead& reader) {
     if (!collector.Add(m_text.Store(wordText), m_text.Store(explanationText), bytesRead))
       break;  // too big
   }
+  return RecordSizes(collector.TooBig(), collector.IndexSize(), collector.DataSize());
+}
+
+Status CConvertJob::ReadStarDict() {
+  m_report = CRunReport();
+  m_report.SetEncoding(TextEncoding::Utf8);
+  CEntryCollector collector(&m_result.entries, 0);
+  const uint64_t total = m_starDict->WordCount() + m_starDict->SynonymCount();
+  uint64_t done = 0;
+  const Status read = m_starDict->ReadEntries(m_starDictOptions, [&](const StarDictEntry& e) {
+    if ((++done & 0xFFF) == 0) {
+      if (!m_running.load(std::memory_order_relaxed)) return false;
+      ReadingProgress(done, total);
+    }
+    m_report.CountLine();
+    if (e.unreadable) {
+      m_report.SkipEntry(ReportReason::kUnreadable, e.word);
+      return true;
+    }
+    if (e.word.empty()) {
+      m_report.Skip(LineProblem::kEmptyHeadword, e.explanation);
+      return true;
+    }
+    if (e.binaryFields != 0 && e.explanation.empty()) {
+      m_report.SkipEntry(ReportReason::kBinaryOnly, e.word);
+      return true;
+    }
+    m_report.LeaveOutFields(e.binaryFields);
+    return collector.Add(m_text.Store(e.word), m_text.Store(e.explanation), 0);
+  });
+  if (!read) return read;
   return RecordSizes(collector.TooBig(), collector.IndexSize(), collector.DataSize());
 }
 

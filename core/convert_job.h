@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "common/warning_sink.h"
 #include "core/run_report.h"
 #include "package/convert_result.h"
+#include "package/stardict_reader.h"
 #include "platform/file.h"
 
 class CConvertJob;
@@ -78,6 +80,12 @@ class CConvertJob {
   // Takes the word list from standard input instead. Its size is unknown, so it is read
   // line by line, which gives the same entries as reading a file whole.
   void OpenStandardInput();
+  // Takes the entries of a StarDict dictionary, named by its .ifo, instead of a word list:
+  // each is taken as it is, without the splitting and trimming of a word-list line. A
+  // dictionary that cannot be read is noted here and reported by Convert.
+  void OpenStarDict(const std::wstring& ifoPath, const StarDictOptions& options);
+  // The dictionary's facts once it is open, else null.
+  const StarDictFacts* StarDictInfo() const;
   // Reads the word list in this encoding instead of the detected one.
   void ForceEncoding(TextEncoding encoding) { m_forcedEncoding = encoding; }
   // Reads an ANSI list through this code page instead of the system's (0).
@@ -112,6 +120,7 @@ class CConvertJob {
   Status ReadWholeUtf8List(CTextFileRead& reader);
   Status ReadWholeUtf16List(CTextFileRead& reader);
   Status ReadListByLines(CTextFileRead& reader);
+  Status ReadStarDict();
   // Threads that may parse a list read whole.
   unsigned ParsingThreads() const;
   // Keeps the totals of a finished reading; a kTooBig failure when the list is too big.
@@ -130,6 +139,8 @@ class CConvertJob {
   CTextArena m_text;
   ConvertResult m_result;
   platform::CFile m_inputFile;
+  std::unique_ptr<CStarDictReader> m_starDict;
+  StarDictOptions m_starDictOptions;
   std::atomic<bool> m_running{false};
   unsigned m_threads = 0;
   // Below this size a second parsing thread costs more than it saves.

@@ -8,6 +8,8 @@ const char* ReportReasonName(ReportReason reason) {
     case ReportReason::kUnclosedQuote: return "unclosed-quote";
     case ReportReason::kEmptyHeadword: return "empty-headword";
     case ReportReason::kRepaired: return "repaired";
+    case ReportReason::kUnreadable: return "unreadable";
+    case ReportReason::kBinaryOnly: return "binary-only";
   }
   return "";
 }
@@ -29,6 +31,11 @@ void CRunReport::Repair(const LineRepairs& repairs, std::string_view text) {
   Note(ReportReason::kRepaired, text);
 }
 
+void CRunReport::SkipEntry(ReportReason reason, std::string_view word) {
+  ++(reason == ReportReason::kUnreadable ? m_unreadable : m_binaryOnly);
+  Note(reason, word);
+}
+
 void CRunReport::Append(CRunReport&& later) {
   for (ReportedLine& line : later.m_lines) {
     if (m_lines.size() >= kReportedLines) break;
@@ -40,4 +47,7 @@ void CRunReport::Append(CRunReport&& later) {
   m_repairedLines += later.m_repairedLines;
   m_bytesReplaced += later.m_bytesReplaced;
   m_nulsDropped += later.m_nulsDropped;
+  m_unreadable += later.m_unreadable;
+  m_binaryOnly += later.m_binaryOnly;
+  m_fieldsLeftOut += later.m_fieldsLeftOut;
 }

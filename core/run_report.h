@@ -18,10 +18,14 @@ enum class ReportReason : uint8_t {
   kUnclosedQuote = static_cast<uint8_t>(LineProblem::kUnclosedQuote),
   kEmptyHeadword = static_cast<uint8_t>(LineProblem::kEmptyHeadword),
   kRepaired,  // NULs dropped or invalid bytes replaced; the line still gave its entry
+  // Entries of a StarDict dictionary left out: their data is damaged or outside the data
+  // file, or they hold sounds, pictures and the like but no text.
+  kUnreadable,
+  kBinaryOnly,
 };
 
 // A short name of a reason, for ldic's report: "no-separator", "unclosed-quote",
-// "empty-headword", "repaired".
+// "empty-headword", "repaired", "unreadable", "binary-only".
 const char* ReportReasonName(ReportReason reason);
 
 struct ReportedLine {
@@ -39,6 +43,11 @@ class CRunReport {
   void CountLine() { ++m_linesRead; }
   void Skip(LineProblem problem, std::string_view text);
   void Repair(const LineRepairs& repairs, std::string_view text);
+  // An entry of a StarDict dictionary left out (kUnreadable or kBinaryOnly); its number is
+  // the count of entries so far, as a line's is.
+  void SkipEntry(ReportReason reason, std::string_view word);
+  // Fields of binary types left out of entries that kept their text.
+  void LeaveOutFields(uint32_t count) { m_fieldsLeftOut += count; }
   // Takes over the report of the text that followed this one's.
   void Append(CRunReport&& later);
 
@@ -54,9 +63,14 @@ class CRunReport {
   uint64_t BytesReplaced() const { return m_bytesReplaced; }
   uint64_t NulsDropped() const { return m_nulsDropped; }
   uint64_t RepeatedHeadwords() const { return m_repeatedHeadwords; }
+  uint64_t UnreadableEntries() const { return m_unreadable; }
+  uint64_t BinaryOnlyEntries() const { return m_binaryOnly; }
+  uint64_t FieldsLeftOut() const { return m_fieldsLeftOut; }
   TextEncoding Encoding() const { return m_encoding; }
   // True when a line was skipped or repaired.
-  bool HasProblems() const { return SkippedLines() != 0 || m_repairedLines != 0; }
+  bool HasProblems() const {
+    return SkippedLines() != 0 || m_repairedLines != 0 || m_unreadable != 0 || m_binaryOnly != 0;
+  }
   // The first kReportedLines lines skipped or repaired, in line order.
   const std::vector<ReportedLine>& Lines() const { return m_lines; }
 
@@ -70,6 +84,9 @@ class CRunReport {
   uint64_t m_bytesReplaced = 0;
   uint64_t m_nulsDropped = 0;
   uint64_t m_repeatedHeadwords = 0;
+  uint64_t m_unreadable = 0;
+  uint64_t m_binaryOnly = 0;
+  uint64_t m_fieldsLeftOut = 0;
   TextEncoding m_encoding = TextEncoding::Ansi;
   std::vector<ReportedLine> m_lines;
 };

@@ -1,7 +1,12 @@
 #include "service/conversion_service.h"
 
+#include <algorithm>
+#include <initializer_list>
+
+#include "common/utf.h"
 #include "package/format.h"
 #include "package/package_writer.h"
+#include "package/stardict_reader.h"
 #include "package/temp_files.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
@@ -58,12 +63,22 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
   job->SetCodePage(request.codePage);
   job->SetObserver(observer);
   job->SetThreads(request.threads);
-  if (request.fromStandardInput)
+  if (request.fromStarDict)
+    job->OpenStarDict(request.wordList, StarDictOptions{request.keepMarkup, request.codePage});
+  else if (request.fromStandardInput)
     job->OpenStandardInput();
   else
     job->OpenInput(request.wordList);
   job->Start();
   return job;
+}
+
+Status ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults) {
+  StarDictFacts facts;
+  if (Status read = CStarDictReader::ReadFacts(ifoPath, &facts); !read) return read;
+  defaults->name = TrimName(Utf8ToWideText(facts.bookName));
+  defaults->author = Utf8ToWideText(facts.author);
+  return Status();
 }
 
 bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& packagePath,
@@ -97,11 +112,11 @@ std::wstring DescribeRunReport(const CRunReport& report,
   if (!report.HasProblems()) return {};
   // A message box has room for a few line numbers; the rest are only counted.
   constexpr int kShownLines = 5;
-  const auto numbers = [&report](bool repaired) {
+  const auto numbers = [&report](std::initializer_list<ReportReason> reasons) {
     std::wstring list;
     int shown = 0;
     for (const ReportedLine& line : report.Lines()) {
-      if ((line.reason == ReportReason::kRepaired) != repaired) continue;
+      if (std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end()) continue;
       if (shown++ == kShownLines) return list + L"\u2026";
       list += (list.empty() ? L"" : L"\u3001") + GroupedNumber(line.line);
     }
@@ -109,12 +124,14 @@ std::wstring DescribeRunReport(const CRunReport& report,
   };
   std::wstring message =
       FormatUserMessage(text(UserMessage::kReportEntries), GroupedNumber(report.Entries()));
-  if (report.SkippedLines() != 0)
-    message += FormatUserMessage(text(UserMessage::kReportSkipped),
-                                 GroupedNumber(report.SkippedLines()), numbers(false));
-  if (report.RepairedLines() != 0)
-    message += FormatUserMessage(text(UserMessage::kReportRepaired),
-                                 GroupedNumber(report.RepairedLines()), numbers(true));
+  const auto add = [&](UserMessage what, uint64_t count, std::initializer_list<ReportReason> reasons) {
+    if (count != 0) message += FormatUserMessage(text(what), GroupedNumber(count), numbers(reasons));
+  };
+  add(UserMessage::kReportSkipped, report.SkippedLines(),
+      {ReportReason::kNoSeparator, ReportReason::kUnclosedQuote, ReportReason::kEmptyHeadword});
+  add(UserMessage::kReportRepaired, report.RepairedLines(), {ReportReason::kRepaired});
+  add(UserMessage::kReportUnreadable, report.UnreadableEntries(), {ReportReason::kUnreadable});
+  add(UserMessage::kReportBinaryOnly, report.BinaryOnlyEntries(), {ReportReason::kBinaryOnly});
   return message;
 }
 

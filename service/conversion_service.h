@@ -38,7 +38,20 @@ struct ConvertRequest {
   PackageFacts facts;
   unsigned threads = 0;  // 0: one per core
   unsigned codePage = 0;  // an ANSI list's code page; 0: the system's
+  // wordList is a StarDict dictionary's .ifo; its entries are taken as they are, and
+  // codePage is that of its locale-encoded fields.
+  bool fromStarDict = false;
+  // A StarDict dictionary's HTML, Pango markup and XDXF kept instead of made plain text.
+  bool keepMarkup = false;
 };
+
+// The facts of a StarDict dictionary that a front end offers as defaults: its name and
+// author, as they are in its .ifo (UTF-8 made wide). A failure when the .ifo cannot be read.
+struct StarDictDefaults {
+  std::wstring name;
+  std::wstring author;
+};
+Status ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults);
 
 // A request that cannot run: the fixed message, and the path and the system's reason
 // where there is one.

@@ -66,11 +66,14 @@ bool ReadsBackAs(const std::string& line, std::string_view headword,
   return TrimFieldChars(fields.first) == headword && TrimFieldChars(fields.second) == explanation;
 }
 
+// A line break inside a field is written as the two characters \n (\r for a CR), which
+// a reader sees and a line cannot hold otherwise; a NUL is left out.
 std::string Printable(std::string_view field) {
   std::string out;
   for (char c : field) {
     if (c == '\0') continue;
-    out.push_back(c == '\r' || c == '\n' ? ' ' : c);
+    if (c == '\n' || c == '\r') out += c == '\n' ? "\\n" : "\\r";
+    else out.push_back(c);
   }
   return out;
 }

@@ -19,6 +19,7 @@
 #include "common/user_messages.h"
 #include "package/package_reader.h"
 #include "tests/app/dialog_harness.h"
+#include "tests/package/stardict_fixtures.h"
 
 using app_test::BoxSeen;
 using app_test::DialogHarness;
@@ -383,4 +384,45 @@ TEST(DialogRun, WhatTheListGaveIsToldBeforeTheRegistration) {
     EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryDictNum"), std::to_wstring(registered));
     EXPECT_TRUE(NoTempFiles(h));
   }
+}
+
+// A StarDict dictionary dropped on the dialog fills the name, the save path and the empty
+// author box from its .ifo; the run tells of the entry it left out and makes the package
+// the conversion service makes of the same request (which is what ldic convert runs).
+TEST(DialogRun, AStarDictDictionaryFillsTheBoxesAndConvertsAsLdicDoes) {
+  using namespace stardict_test;
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring ifo = WriteDictionary(
+      h.Temp(),
+      {{"apple", {{'h', "<b>red</b> fruit<br>round"}}}, {"picture", {{'P', "png"}}}, {"zebra", {{'m', "striped"}}}},
+      Layout{});
+  h.Drop({ifo});
+  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"Test Book");
+  EXPECT_EQ(h.Text(IDC_EDIT_AUTHOR), L"An Author");
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"d.ldic"));
+  BoxSeen box = h.ClickExpectingBox(IDOK, 30000);
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"共转换 2 条词条。有 1 条词条只含声音、图片等非文字内容，已跳过（第 2 条）。");
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
+
+  ConvertRequest request;
+  request.wordList = ifo;
+  request.package = h.Temp().File(L"service.ldic");
+  request.folder = h.Temp().Path();
+  request.facts = {L"Test Book", L"An Author", L"", L"", h.Text(IDC_DATE)};
+  request.fromStarDict = true;
+  lumo_test::RecordingObserver observer;
+  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+  ConvertThreadProc(job.get());
+  ASSERT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
+                               BuildMetadataBlock(request.facts), {}, observer));
+  EXPECT_EQ(ReadBytes(h.Temp().File(L"d.ldic")), ReadBytes(request.package));
+  CPackageReader reader;
+  ASSERT_TRUE(reader.Open(h.Temp().File(L"d.ldic")));
+  std::string explanation;
+  ASSERT_EQ(reader.ReadExplanation(0, &explanation), PackageError::kNone);
+  EXPECT_EQ(explanation, "red fruit\nround");
+  h.Click(IDCANCEL);
+  EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
 }

@@ -62,7 +62,7 @@ TEST(WordListLine, ReadsBackExactlyOrSaysItCannot) {
       {"it's", "x", "it's\tx", true},
       {" padded", "x", " padded\tx", false},     // trimming takes the blank
       {"w", "'quoted'", "w\t'quoted'", false},
-      {"w", "two\nlines", "w\ttwo lines", false},
+      {"w", "two\nlines\r\nand CR LF", "w\ttwo\\nlines\\r\\nand CR LF", false},
       {"w", std::string("nul\0byte", 8), "w\tnulbyte", false},
       {"w", "bad \xFF byte", "w\tbad \xFF byte", false},
       {"", "no headword", "\tno headword", false},

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 
 #include "common/utf.h"
 #include "package/package_reader.h"
 #include "package/stardict_export.h"
+#include "package/stardict_reader.h"
 #include "tests/package/reader_fixtures.h"
 
 namespace {
@@ -103,6 +105,37 @@ TEST(StarDictTools, DictzipDecompressesTheExport) {
   // Random access through the RA table: a range in the middle of the second chunk.
   const std::string part = Capture("dictzip -dc -s 60000 -e 100 " + dz);
   EXPECT_EQ(part, data.substr(60000, 100));
+}
+
+// Dictionaries made by StarDict's own tabfile from the sample list (its data dictzipped,
+// and once with the index gzipped as well) read back as the list's entries.
+TEST(StarDictTools, TabfileDictionariesReadBackAsTheirList) {
+  const char* tabfile = "/usr/lib/stardict-tools/tabfile";
+  if (!HaveTool(tabfile) || !HaveTool("gzip")) GTEST_SKIP() << "tabfile is not installed";
+  std::string list;
+  const std::multimap<std::string, std::string> entries = SampleList(&list);
+  for (const bool gzipIndex : {false, true}) {
+    TempDir dir;
+    lumo_test::WriteBytes(dir.File(L"words.txt"), list);
+    const std::string folder = Quote(WideToUtf8(dir.Path()));
+    ASSERT_EQ(std::system(("cd " + folder + " && " + tabfile + " words.txt >/dev/null 2>&1").c_str()), 0);
+    ASSERT_TRUE(lumo_test::FileExists(dir.File(L"words.dict.dz")));
+    if (gzipIndex) ASSERT_EQ(std::system(("gzip -n " + folder + "/words.idx").c_str()), 0);
+    CStarDictReader reader;
+    const Status opened = reader.Open(dir.File(L"words.ifo"));
+    ASSERT_TRUE(opened.ok()) << opened.Where();
+    EXPECT_EQ(reader.Facts().bookName, "words");
+    std::multimap<std::string, std::string> read;
+    ASSERT_TRUE(reader.ReadEntries({}, [&read](const StarDictEntry& e) {
+      EXPECT_FALSE(e.unreadable || e.binaryFields != 0) << e.word;
+      read.emplace(e.word, e.explanation);
+      return true;
+    }).ok());
+    // Duplicates may come in another order; as sets of pairs the two agree.
+    using Pairs = std::multiset<std::pair<std::string, std::string>>;
+    EXPECT_EQ(Pairs(read.begin(), read.end()), Pairs(entries.begin(), entries.end()))
+        << (gzipIndex ? "gzipped index" : "plain index");
+  }
 }
 
 }  // namespace

@@ -1,0 +1,640 @@
+#include "package/stardict_reader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "common/memory_fault.h"
+#include "common/utf.h"
+#include "package/markup_text.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
+#include "textio/line_parse.h"
+
+namespace {
+
+// Bigger than any index or data a package can take; a gzip file that inflates to more is
+// refused rather than held.
+constexpr uint64_t kMaxInflated = uint64_t{1} << 32;
+
+// The plain data file is read through a window of this size; entries mostly follow one
+// another, so nearly every explanation is found in the window already read.
+constexpr size_t kWindowSize = 1 << 20;
+
+// An information file holds a few lines; one larger than this is no information file.
+constexpr uint64_t kMaxInfoSize = 16 << 20;
+
+constexpr std::string_view kMagic = "StarDict's dict ifo file";
+
+uint32_t GetBe32(const unsigned char* at) {
+  return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
+}
+
+uint64_t GetBe64(const unsigned char* at) {
+  return (uint64_t{GetBe32(at)} << 32) | GetBe32(at + 4);
+}
+
+Status Damaged(const std::wstring& path, const std::string& what) {
+  return Status::Error(StatusKind::kInputDamaged, path, 0, what);
+}
+
+// path without ".ifo" (any case), plus tail.
+std::wstring Companion(const std::wstring& ifoPath, const wchar_t* tail) {
+  return ifoPath.substr(0, ifoPath.size() - 4) + tail;
+}
+
+Status ReadWholeFile(const std::wstring& path, std::string* bytes, uint64_t limit = kMaxInflated) {
+  platform::CBinaryFile in;
+  if (Status opened = in.Open(path, platform::CBinaryFile::Mode::kRead); !opened)
+    return opened.WithKind(StatusKind::kInputUnreadable);
+  platform::FileStatus status;
+  if (platform::QueryFileStatus(path, &status) && status.size <= limit) {
+    NoteLargeAllocation();
+    bytes->reserve(static_cast<size_t>(status.size));
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const std::ptrdiff_t got = in.Read(buffer, sizeof buffer);
+    if (got < 0) return in.Error().WithKind(StatusKind::kInputUnreadable);
+    if (got == 0) return Status();
+    if (bytes->size() + static_cast<size_t>(got) > limit)
+      return Status::Error(StatusKind::kTooBig, path, 0, "larger than any dictionary that can be converted");
+    bytes->append(buffer, static_cast<size_t>(got));
+  }
+}
+
+// Inflates gzip members (one after another, as gzip writes them) into out, which grows
+// with what they really hold.
+Status InflateGzip(const std::wstring& path, std::string_view compressed, std::string* out) {
+  NoteLargeAllocation();
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return Damaged(path, "zlib failed to start");
+  // Ended however the inflating ends, a lack of memory included.
+  struct Ender {
+    z_stream* stream;
+    ~Ender() { inflateEnd(stream); }
+  } ender{&stream};
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+  stream.avail_in = static_cast<uInt>(std::min<size_t>(compressed.size(), UINT32_MAX));
+  size_t fed = stream.avail_in;
+  std::vector<char> buffer(1 << 16);
+  Status result;
+  for (;;) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+    stream.avail_out = static_cast<uInt>(buffer.size());
+    const int code = inflate(&stream, Z_NO_FLUSH);
+    out->append(buffer.data(), buffer.size() - stream.avail_out);
+    if (out->size() > kMaxInflated) {
+      result = Damaged(path, "the file inflates to more than any dictionary can hold");
+      break;
+    }
+    if (stream.avail_in == 0 && fed < compressed.size()) {
+      const size_t more = std::min<size_t>(compressed.size() - fed, UINT32_MAX);
+      stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data() + fed));
+      stream.avail_in = static_cast<uInt>(more);
+      fed += more;
+    }
+    if (code == Z_STREAM_END) {
+      if (stream.avail_in == 0) break;
+      inflateReset(&stream);  // another member follows
+      continue;
+    }
+    if (code == Z_BUF_ERROR && stream.avail_in == 0) {
+      result = Damaged(path, "the compressed file ends early");
+      break;
+    }
+    if (code != Z_OK) {
+      result = Damaged(path, "the compressed file is damaged");
+      break;
+    }
+  }
+  return result;
+}
+
+bool IsTextType(char type) { return type >= 'a' && type <= 'z' && type != 'r'; }
+
+bool IsMarkupType(char type) { return type == 'g' || type == 'h' || type == 'x' || type == 'k'; }
+
+// ---- The data file ----
+
+class CDictData {
+ public:
+  virtual ~CDictData() = default;
+  // The bytes [offset, offset + size); false when they are not all there.
+  virtual bool Read(uint64_t offset, uint32_t size, std::string_view* bytes) = 0;
+  // Why the last Read failed when the file itself could not be read (empty otherwise).
+  Status failure;
+};
+
+// An uncompressed .dict, read through a window.
+class CPlainData : public CDictData {
+ public:
+  Status Open(const std::wstring& path) {
+    if (Status opened = m_file.Open(path, platform::CBinaryFile::Mode::kRead); !opened)
+      return opened.WithKind(StatusKind::kInputUnreadable);
+    platform::FileStatus status;
+    if (!platform::QueryFileStatus(path, &status))
+      return Damaged(path, "its size cannot be read");
+    m_size = status.size;
+    return Status();
+  }
+
+  bool Read(uint64_t offset, uint32_t size, std::string_view* bytes) override {
+    if (offset > m_size || size > m_size - offset) return false;
+    if (offset < m_windowStart || offset + size > m_windowStart + m_window.size()) {
+      const size_t want = std::max<size_t>(kWindowSize, size);
+      m_window.resize(static_cast<size_t>(std::min<uint64_t>(want, m_size - offset)));
+      m_windowStart = offset;
+      size_t got = 0;
+      if (!m_file.Seek(offset)) return Fail();
+      while (got < m_window.size()) {
+        const std::ptrdiff_t n = m_file.Read(m_window.data() + got, m_window.size() - got);
+        if (n < 0) return Fail();
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+      }
+      m_window.resize(got);
+      if (got < size) return false;  // the file was cut meanwhile
+    }
+    *bytes = std::string_view(m_window).substr(static_cast<size_t>(offset - m_windowStart), size);
+    return true;
+  }
+
+ private:
+  bool Fail() {
+    failure = m_file.Error().WithKind(StatusKind::kInputUnreadable);
+    m_window.clear();
+    return false;
+  }
+
+  platform::CBinaryFile m_file;
+  uint64_t m_size = 0;
+  uint64_t m_windowStart = 0;
+  std::string m_window;
+};
+
+// Data held whole in memory: a gzip file without a chunk table, inflated.
+class CMemoryData : public CDictData {
+ public:
+  std::string bytes;
+  bool Read(uint64_t offset, uint32_t size, std::string_view* out) override {
+    if (offset > bytes.size() || size > bytes.size() - offset) return false;
+    *out = std::string_view(bytes).substr(static_cast<size_t>(offset), size);
+    return true;
+  }
+};
+
+// A dictzip file: each chunk inflates alone, found through the table in the gzip header.
+class CDictzipData : public CDictData {
+ public:
+  ~CDictzipData() override {
+    if (m_started) inflateEnd(&m_stream);
+  }
+
+  // Reads the header; false (nothing wrong) when it has no chunk table.
+  Status Open(const std::wstring& path, std::string_view head, uint64_t fileSize, bool* chunked) {
+    *chunked = false;
+    const auto* h = reinterpret_cast<const unsigned char*>(head.data());
+    if (head.size() < 10 || h[0] != 0x1F || h[1] != 0x8B || h[2] != 8)
+      return Damaged(path, "not a gzip file");
+    const unsigned flags = h[3];
+    size_t at = 10;
+    if ((flags & 0x04) == 0) return Status();
+    if (head.size() < at + 2) return Damaged(path, "the gzip header ends early");
+    const size_t extraLength = h[at] | (h[at + 1] << 8);
+    at += 2;
+    if (head.size() < at + extraLength) return Damaged(path, "the gzip header ends early");
+    const size_t extraEnd = at + extraLength;
+    while (at + 4 <= extraEnd) {
+      const size_t length = h[at + 2] | (h[at + 3] << 8);
+      if (at + 4 + length > extraEnd) return Damaged(path, "the gzip header's extra field is damaged");
+      if (h[at] == 'R' && h[at + 1] == 'A') {
+        const unsigned char* ra = h + at + 4;
+        if (length < 6) return Damaged(path, "the chunk table is damaged");
+        m_chunkLength = ra[2] | (ra[3] << 8);
+        const size_t count = ra[4] | (ra[5] << 8);
+        if (ra[0] != 1 || m_chunkLength == 0 || length < 6 + 2 * count)
+          return Damaged(path, "the chunk table is damaged");
+        m_chunkSizes.resize(count);
+        for (size_t i = 0; i < count; ++i) m_chunkSizes[i] = ra[6 + 2 * i] | (ra[7 + 2 * i] << 8);
+        *chunked = true;
+      }
+      at += 4 + length;
+    }
+    if (!*chunked) return Status();
+    at = extraEnd;
+    for (const unsigned flag : {0x08u, 0x10u}) {  // name, comment: zero-terminated
+      if ((flags & flag) == 0) continue;
+      const size_t end = head.find('\0', at);
+      if (end == std::string_view::npos) return Damaged(path, "the gzip header ends early");
+      at = end + 1;
+    }
+    if (flags & 0x02) at += 2;  // header CRC
+    uint64_t offset = at;
+    m_chunkStarts.reserve(m_chunkSizes.size() + 1);
+    for (const uint32_t size : m_chunkSizes) {
+      m_chunkStarts.push_back(offset);
+      offset += size;
+    }
+    m_chunkStarts.push_back(offset);
+    if (offset > fileSize) return Damaged(path, "the chunk table does not fit the file");
+    if (Status opened = m_file.Open(path, platform::CBinaryFile::Mode::kRead); !opened)
+      return opened.WithKind(StatusKind::kInputUnreadable);
+    if (inflateInit2(&m_stream, -MAX_WBITS) != Z_OK) return Damaged(path, "zlib failed to start");
+    m_started = true;
+    return Status();
+  }
+
+  bool Read(uint64_t offset, uint32_t size, std::string_view* bytes) override {
+    const uint64_t total = uint64_t{m_chunkLength} * m_chunkSizes.size();
+    if (offset > total || size > total - offset) return false;
+    const size_t first = static_cast<size_t>(offset / m_chunkLength);
+    const size_t within = static_cast<size_t>(offset % m_chunkLength);
+    if (within + size <= m_chunkLength) {
+      // Inside one chunk: a view of the cached chunk.
+      if (!Load(first)) return false;
+      if (within + size > m_chunk.size()) return false;
+      *bytes = std::string_view(m_chunk).substr(within, size);
+      return true;
+    }
+    m_joined.clear();
+    for (size_t chunk = first; m_joined.size() < size; ++chunk) {
+      if (!Load(chunk)) return false;
+      const size_t from = chunk == first ? within : 0;
+      if (from >= m_chunk.size()) return false;
+      m_joined.append(m_chunk, from, std::min<size_t>(m_chunk.size() - from, size - m_joined.size()));
+    }
+    *bytes = m_joined;
+    return true;
+  }
+
+ private:
+  bool Load(size_t chunk) {
+    if (chunk == m_loaded) return true;
+    if (chunk >= m_chunkSizes.size()) return false;
+    m_loaded = SIZE_MAX;
+    m_compressed.resize(m_chunkSizes[chunk]);
+    if (!m_file.Seek(m_chunkStarts[chunk])) return Fail();
+    size_t got = 0;
+    while (got < m_compressed.size()) {
+      const std::ptrdiff_t n = m_file.Read(m_compressed.data() + got, m_compressed.size() - got);
+      if (n < 0) return Fail();
+      if (n == 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    m_chunk.resize(m_chunkLength);
+    inflateReset(&m_stream);
+    m_stream.next_in = reinterpret_cast<Bytef*>(m_compressed.data());
+    m_stream.avail_in = static_cast<uInt>(m_compressed.size());
+    m_stream.next_out = reinterpret_cast<Bytef*>(m_chunk.data());
+    m_stream.avail_out = static_cast<uInt>(m_chunk.size());
+    const int code = inflate(&m_stream, Z_SYNC_FLUSH);
+    if (code != Z_OK && code != Z_STREAM_END && code != Z_BUF_ERROR) return false;
+    m_chunk.resize(m_chunk.size() - m_stream.avail_out);
+    m_loaded = chunk;
+    return true;
+  }
+
+  bool Fail() {
+    failure = m_file.Error().WithKind(StatusKind::kInputUnreadable);
+    return false;
+  }
+
+  platform::CBinaryFile m_file;
+  z_stream m_stream{};
+  bool m_started = false;
+  uint32_t m_chunkLength = 0;
+  std::vector<uint32_t> m_chunkSizes;
+  std::vector<uint64_t> m_chunkStarts;
+  std::vector<char> m_compressed;
+  std::string m_chunk;
+  size_t m_loaded = SIZE_MAX;
+  std::string m_joined;
+};
+
+// ---- The information file ----
+
+Status ParseInfo(const std::wstring& path, std::string_view text, StarDictFacts* facts,
+                 uint64_t* wordCount, uint64_t* synonymCount) {
+  text = text.substr(0, text.find('\0'));
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  bool magic = false;
+  bool haveWordCount = false;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!magic) {
+      if (line != kMagic) return Damaged(path, "not a StarDict information file");
+      magic = true;
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    const std::string_view key = line.substr(0, equals);
+    const std::string_view value = line.substr(equals + 1);
+    const auto number = [&value](uint64_t* out) {
+      uint64_t n = 0;
+      if (value.empty() || value.size() > 19) return false;
+      for (char c : value) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+      }
+      *out = n;
+      return true;
+    };
+    if (key == "version") facts->formatVersion = value;
+    else if (key == "bookname") facts->bookName = value;
+    else if (key == "author") facts->author = value;
+    else if (key == "date") facts->date = value;
+    else if (key == "description") facts->description = value;
+    else if (key == "sametypesequence") facts->sameTypeSequence = value;
+    else if (key == "wordcount") haveWordCount = number(wordCount);
+    else if (key == "synwordcount") number(synonymCount);
+    else if (key == "idxoffsetbits") {
+      if (value != "32" && value != "64") return Damaged(path, "idxoffsetbits is neither 32 nor 64");
+      facts->offsetBits = value == "64" ? 64 : 32;
+    }
+  }
+  if (!magic) return Damaged(path, "not a StarDict information file");
+  if (facts->formatVersion != "2.4.2" && facts->formatVersion != "3.0.0")
+    return Damaged(path, "version " + facts->formatVersion + " is not supported");
+  if (facts->formatVersion == "2.4.2" && facts->offsetBits == 64)
+    return Damaged(path, "64-bit offsets need version 3.0.0");
+  if (!haveWordCount) return Damaged(path, "no wordcount");
+  for (char type : facts->sameTypeSequence)
+    if (!((type >= 'a' && type <= 'z') || (type >= 'A' && type <= 'Z')))
+      return Damaged(path, "sametypesequence holds something other than type letters");
+  return Status();
+}
+
+struct IndexRecord {
+  size_t word;  // position of the headword in the index
+  uint32_t wordLength;
+  uint32_t size;
+  uint64_t offset;
+};
+
+}  // namespace
+
+struct CStarDictReader::State {
+  StarDictFacts facts;
+  std::wstring idxPath, synPath;
+  std::string index;
+  std::vector<IndexRecord> records;
+  std::string synonyms;
+  uint64_t synonymCount = 0;
+  std::unique_ptr<CDictData> data;
+  // Scratch for one entry's explanation.
+  std::string text;
+  std::string field;
+
+  Status LoadIndex(const std::wstring& ifoPath);
+  Status LoadSynonyms(const std::wstring& ifoPath);
+  Status OpenData(const std::wstring& ifoPath);
+  // The explanation of record i in text (or a view of the data); false when its data is
+  // not there or its fields are damaged.
+  bool Explain(const IndexRecord& record, const StarDictOptions& options,
+               std::string_view* explanation, uint32_t* binaryFields);
+};
+
+CStarDictReader::CStarDictReader() : m_state(std::make_unique<State>()) {}
+CStarDictReader::~CStarDictReader() = default;
+
+const StarDictFacts& CStarDictReader::Facts() const { return m_state->facts; }
+uint64_t CStarDictReader::WordCount() const { return m_state->records.size(); }
+uint64_t CStarDictReader::SynonymCount() const { return m_state->synonymCount; }
+
+bool IsStarDictPath(const std::wstring& path) {
+  if (path.size() < 4) return false;
+  std::wstring extension = path.substr(path.size() - 4);
+  for (wchar_t& c : extension) c = static_cast<wchar_t>(std::towlower(c));
+  return extension == L".ifo";
+}
+
+Status CStarDictReader::ReadFacts(const std::wstring& ifoPath, StarDictFacts* facts) {
+  *facts = StarDictFacts();
+  try {
+    std::string info;
+    if (Status read = ReadWholeFile(ifoPath, &info, kMaxInfoSize); !read) return read;
+    uint64_t wordCount = 0, synonymCount = 0;
+    return ParseInfo(ifoPath, info, facts, &wordCount, &synonymCount);
+  } catch (const std::bad_alloc&) {
+    return Status::Error(StatusKind::kTooBig, ifoPath, 0, "out of memory");
+  }
+}
+
+Status CStarDictReader::Open(const std::wstring& ifoPath) {
+  // Opening runs on the front end's thread: a dictionary too big for the memory is told
+  // like one too big for a package.
+  try {
+    return OpenFiles(ifoPath);
+  } catch (const std::bad_alloc&) {
+    m_state = std::make_unique<State>();
+    return Status::Error(StatusKind::kTooBig, ifoPath, 0, "out of memory");
+  }
+}
+
+Status CStarDictReader::OpenFiles(const std::wstring& ifoPath) {
+  m_state = std::make_unique<State>();
+  if (!IsStarDictPath(ifoPath)) return Damaged(ifoPath, "not an .ifo file");
+  std::string info;
+  if (Status read = ReadWholeFile(ifoPath, &info, kMaxInfoSize); !read) return read;
+  uint64_t wordCount = 0, synonymCount = 0;
+  if (Status parsed = ParseInfo(ifoPath, info, &m_state->facts, &wordCount, &synonymCount); !parsed)
+    return parsed;
+  if (Status loaded = m_state->LoadIndex(ifoPath); !loaded) return loaded;
+  if (Status loaded = m_state->LoadSynonyms(ifoPath); !loaded) return loaded;
+  return m_state->OpenData(ifoPath);
+}
+
+Status CStarDictReader::State::LoadIndex(const std::wstring& ifoPath) {
+  idxPath = Companion(ifoPath, L".idx");
+  if (platform::PathExists(idxPath)) {
+    if (Status read = ReadWholeFile(idxPath, &index); !read) return read;
+  } else {
+    idxPath += L".gz";
+    std::string compressed;
+    if (Status read = ReadWholeFile(idxPath, &compressed); !read) return read;
+    if (Status inflated = InflateGzip(idxPath, compressed, &index); !inflated) return inflated;
+  }
+  const size_t offsetBytes = facts.offsetBits == 64 ? 8 : 4;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(index.data());
+  for (size_t at = 0; at < index.size();) {
+    const size_t end = index.find('\0', at);
+    if (end == std::string::npos || index.size() - end - 1 < offsetBytes + 4)
+      return Damaged(idxPath, "the index ends inside record " + std::to_string(records.size() + 1));
+    const size_t numbers = end + 1;
+    IndexRecord record{at, static_cast<uint32_t>(std::min<size_t>(end - at, UINT32_MAX)), 0, 0};
+    record.offset = offsetBytes == 8 ? GetBe64(bytes + numbers) : GetBe32(bytes + numbers);
+    record.size = GetBe32(bytes + numbers + offsetBytes);
+    records.push_back(record);
+    at = numbers + offsetBytes + 4;
+  }
+  return Status();
+}
+
+Status CStarDictReader::State::LoadSynonyms(const std::wstring& ifoPath) {
+  synPath = Companion(ifoPath, L".syn");
+  if (!platform::PathExists(synPath)) return Status();
+  if (Status read = ReadWholeFile(synPath, &synonyms); !read) return read;
+  for (size_t at = 0; at < synonyms.size(); ++synonymCount) {
+    const size_t end = synonyms.find('\0', at);
+    if (end == std::string::npos || synonyms.size() - end - 1 < 4)
+      return Damaged(synPath, "the synonym file ends inside record " + std::to_string(synonymCount + 1));
+    at = end + 5;
+  }
+  return Status();
+}
+
+Status CStarDictReader::State::OpenData(const std::wstring& ifoPath) {
+  const std::wstring plain = Companion(ifoPath, L".dict");
+  if (platform::PathExists(plain)) {
+    auto file = std::make_unique<CPlainData>();
+    if (Status opened = file->Open(plain); !opened) return opened;
+    data = std::move(file);
+    return Status();
+  }
+  const std::wstring dz = plain + L".dz";
+  platform::CBinaryFile in;
+  if (Status opened = in.Open(dz, platform::CBinaryFile::Mode::kRead); !opened)
+    return opened.WithKind(StatusKind::kInputUnreadable);
+  // The header with its chunk table: at most 10 + 2 + 65535 bytes and the names after it.
+  std::string head(1 << 18, '\0');
+  const std::ptrdiff_t got = in.Read(head.data(), head.size());
+  if (got < 0) return in.Error().WithKind(StatusKind::kInputUnreadable);
+  head.resize(static_cast<size_t>(got));
+  in.Close();
+  platform::FileStatus status;
+  if (!platform::QueryFileStatus(dz, &status)) return Damaged(dz, "its size cannot be read");
+  auto chunked = std::make_unique<CDictzipData>();
+  bool hasTable = false;
+  if (Status opened = chunked->Open(dz, head, status.size, &hasTable); !opened) return opened;
+  if (hasTable) {
+    data = std::move(chunked);
+    return Status();
+  }
+  std::string compressed;
+  if (Status read = ReadWholeFile(dz, &compressed); !read) return read;
+  auto whole = std::make_unique<CMemoryData>();
+  if (Status inflated = InflateGzip(dz, compressed, &whole->bytes); !inflated) return inflated;
+  data = std::move(whole);
+  return Status();
+}
+
+bool CStarDictReader::State::Explain(const IndexRecord& record, const StarDictOptions& options,
+                                     std::string_view* explanation, uint32_t* binaryFields) {
+  std::string_view bytes;
+  if (!data->Read(record.offset, record.size, &bytes)) return false;
+  *binaryFields = 0;
+  const std::string_view types = facts.sameTypeSequence;
+  // The common case, one plain text field: the data itself.
+  if (types.size() == 1 && IsTextType(types[0]) && types[0] != 'l' &&
+      (options.keepMarkup || !IsMarkupType(types[0]))) {
+    *explanation = bytes;
+    return true;
+  }
+  text.clear();
+  const auto add = [&](char type, std::string_view value) {
+    if (!IsTextType(type)) {
+      ++*binaryFields;
+      return;
+    }
+    if (!text.empty()) text.push_back('\n');
+    if (type == 'l') {
+      AnsiToUtf8(value, &field, options.codePage);
+      text += field;
+    } else if (IsMarkupType(type) && !options.keepMarkup) {
+      text += MarkupToText(value);
+    } else {
+      text += value;
+    }
+  };
+  // Each field: a text up to its zero byte, or a binary field after its big-endian size;
+  // with a type sequence the types are not stored, and the last field runs to the end.
+  const auto take = [&bytes](char type, bool last, std::string_view* value) {
+    if (last) {
+      *value = bytes;
+      bytes = {};
+      return true;
+    }
+    if (type >= 'a' && type <= 'z') {
+      const size_t end = bytes.find('\0');
+      if (end == std::string_view::npos) return false;
+      *value = bytes.substr(0, end);
+      bytes.remove_prefix(end + 1);
+      return true;
+    }
+    if (bytes.size() < 4) return false;
+    const uint32_t size = GetBe32(reinterpret_cast<const unsigned char*>(bytes.data()));
+    if (size > bytes.size() - 4) return false;
+    *value = bytes.substr(4, size);
+    bytes.remove_prefix(4 + size);
+    return true;
+  };
+  std::string_view value;
+  if (!types.empty()) {
+    for (size_t i = 0; i < types.size(); ++i) {
+      if (!take(types[i], i + 1 == types.size(), &value)) return false;
+      add(types[i], value);
+    }
+  } else {
+    while (!bytes.empty()) {
+      const char type = bytes[0];
+      bytes.remove_prefix(1);
+      if (!((type >= 'a' && type <= 'z') || (type >= 'A' && type <= 'Z'))) return false;
+      // Without a type sequence a text field's zero byte may be missing at the very end.
+      if (type >= 'a' && type <= 'z' && bytes.find('\0') == std::string_view::npos) {
+        add(type, bytes);
+        break;
+      }
+      if (!take(type, false, &value)) return false;
+      add(type, value);
+    }
+  }
+  *explanation = text;
+  return true;
+}
+
+Status CStarDictReader::ReadEntries(const StarDictOptions& options,
+                                    const std::function<bool(const StarDictEntry&)>& visit) {
+  State& s = *m_state;
+  if (!s.data) return Status::Error(StatusKind::kInputUnreadable, {}, 0, "not open");
+  const auto explain = [&](const IndexRecord& record, StarDictEntry* entry) {
+    entry->unreadable = !s.Explain(record, options, &entry->explanation, &entry->binaryFields);
+    if (entry->unreadable) entry->explanation = {};
+    return s.data->failure;
+  };
+  for (size_t i = 0; i < s.records.size(); ++i) {
+    const IndexRecord& record = s.records[i];
+    StarDictEntry entry;
+    entry.number = i + 1;
+    entry.word = std::string_view(s.index).substr(record.word, record.wordLength);
+    if (Status failed = explain(record, &entry); !failed) return failed;
+    if (!visit(entry)) return Status();
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(s.synonyms.data());
+  uint64_t number = 0;
+  for (size_t at = 0; at < s.synonyms.size();) {
+    const size_t end = s.synonyms.find('\0', at);
+    StarDictEntry entry;
+    entry.number = ++number;
+    entry.synonym = true;
+    entry.word = std::string_view(s.synonyms).substr(at, end - at);
+    const uint32_t target = GetBe32(bytes + end + 1);
+    at = end + 5;
+    if (target >= s.records.size()) {
+      entry.unreadable = true;
+    } else if (Status failed = explain(s.records[target], &entry); !failed) {
+      return failed;
+    }
+    if (!visit(entry)) return Status();
+  }
+  return Status();
+}
