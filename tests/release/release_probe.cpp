@@ -2,7 +2,7 @@
 // tests (scripts/installer-test.sh), which cannot reach into the program as the dialog's
 // own tests do.
 //
-//   lumo_release_probe dialog PROGRAM [COMMAND ARGS...]
+//   lumo_release_probe dialog PROGRAM [COMMAND [ARGS...]]
 //
 // Starts PROGRAM, waits for its main dialog, checks that it holds the running mutex, runs
 // COMMAND (if given) while the dialog is open, presses Esc in the dialog and waits for the
@@ -78,15 +78,22 @@ int Dialog(int argc, wchar_t** argv) {
   ok = ok && held;
 
   if (argc > 3) {
-    std::wstring commandLine;
-    for (int i = 3; i < argc; ++i) commandLine += (i > 3 ? L" " : L"") + Quote(argv[i]);
+    // The arguments go as they are: an installer reads "/S" only unquoted, and "_?=DIR"
+    // only unquoted and last, spaces and all.
+    std::wstring commandLine = Quote(argv[3]);
+    for (int i = 4; i < argc; ++i) commandLine += std::wstring(L" ") + argv[i];
     const HANDLE command = Start(commandLine);
     DWORD status = 0;
-    if (command == nullptr || ::WaitForSingleObject(command, 180000) != WAIT_OBJECT_0 ||
-        !::GetExitCodeProcess(command, &status)) {
-      std::printf("command: did not run to its end\n");
+    if (command == nullptr) {
+      std::printf("command: cannot start (error %lu)\n", ::GetLastError());
+      ok = false;
+    } else if (::WaitForSingleObject(command, 60000) != WAIT_OBJECT_0) {
+      // Waiting for a user, most likely: a silent command shows nothing.
+      ::TerminateProcess(command, 99);
+      std::printf("command: still running after 60 s\n");
       ok = false;
     } else {
+      ::GetExitCodeProcess(command, &status);
       std::printf("command exit: %lu\n", status);
     }
     if (command != nullptr) ::CloseHandle(command);
