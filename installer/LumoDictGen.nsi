@@ -48,6 +48,9 @@ BrandingText "LumoDictGen ${VERSION}"
 !define MULTIUSER_INIT_TEXT_POWERREQUIRED "安装或卸载 ${PRODUCT_NAME} 需要管理员权限。"
 !define MULTIUSER_INIT_TEXT_ALLUSERSNOTPOSSIBLE "你的账户没有为本机所有用户安装 ${PRODUCT_NAME} 的权限，请选择只为自己安装。"
 !define MULTIUSER_PAGE_CUSTOMFUNCTION_PRE SkipOnUpgrade
+; When the rights are missing, MultiUser stops through these, with status 2.
+!define MULTIUSER_INIT_FUNCTIONQUIT QuitStopped
+!define MULTIUSER_INIT_un.FUNCTIONQUIT un.QuitStopped
 !include MultiUser.nsh
 !include MUI2.nsh
 !include LogicLib.nsh
@@ -82,6 +85,15 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileDescription" "${PRODUCT_NAME} 安
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "Copyright (C) 2026 LumoDictGen"
 
+!macro DEFINE_QUIT_STOPPED PREFIX
+Function ${PREFIX}QuitStopped
+  SetErrorLevel 2
+  Quit
+FunctionEnd
+!macroend
+!insertmacro DEFINE_QUIT_STOPPED ""
+!insertmacro DEFINE_QUIT_STOPPED "un."
+
 ; The folder of an installation being upgraded, or empty for a new one.
 Var Existing
 
@@ -103,8 +115,7 @@ Function ${PREFIX}CheckNotRunning
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
       "${PRODUCT_NAME} 正在运行。$\r$\n$\r$\n请先关闭它，然后点击“重试”继续${ACTION}；点击“取消”退出${ACTION}程序。" \
       /SD IDCANCEL IDRETRY retry
-    SetErrorLevel 2
-    Quit
+    Call ${PREFIX}QuitStopped
 FunctionEnd
 !macroend
 !insertmacro DEFINE_CHECK_NOT_RUNNING "" "安装"
@@ -130,8 +141,7 @@ Function .onInit
     ${Else}
       MessageBox MB_OK|MB_ICONEXCLAMATION \
         "${PRODUCT_NAME} 已为本机所有用户安装在 $0。$\r$\n升级它需要管理员权限，请以管理员身份运行安装程序。" /SD IDOK
-      SetErrorLevel 2
-      Quit
+      Call QuitStopped
     ${EndIf}
   ${EndIf}
   ${If} $MultiUser.InstallMode == "AllUsers"
