@@ -6,6 +6,10 @@
 
 #include <string>
 
+// The named mutex that LumoDictGen.exe holds while it runs. The installer's script
+// (installer/LumoDictGen.nsi) opens it by this name: change both together.
+inline constexpr wchar_t kRunningMutexName[] = L"LumoDictGen.Running";
+
 class CLumoDictGen {
  public:
   CLumoDictGen();

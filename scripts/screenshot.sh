@@ -3,14 +3,31 @@
 # and saves a picture of its window.
 #
 #   scripts/screenshot.sh [PROGRAM] [OUTPUT.png]
+#   scripts/screenshot.sh --installer [SETUP.exe] [OUTPUT.png]
 #
 # PROGRAM defaults to build/windows/app/LumoDictGen.exe, OUTPUT to docs/screenshot.png.
 # The program runs in the X11 prefix of scripts/wine-run.sh, with the Chinese locale so
 # that the dialog's texts are drawn with a CJK font.
+#
+# --installer pictures the installer's first page instead: SETUP.exe defaults to the
+# newest dist/LumoDictGen-*-setup.exe (scripts/release.sh makes it), OUTPUT to
+# docs/installer.png. It runs in a Wine prefix and home of its own under build/, so that
+# nothing it might write reaches another prefix or your home; it is closed, not run.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-program=${1:-$repo/build/windows/app/LumoDictGen.exe}
-output=${2:-$repo/docs/screenshot.png}
+if [[ "${1:-}" == --installer ]]; then
+  shift
+  program=${1:-$(ls -t "$repo"/dist/LumoDictGen-*-setup.exe 2>/dev/null | head -1)}
+  output=${2:-$repo/docs/installer.png}
+  export LUMO_WINEPREFIX=$repo/build/installer-screenshot/wine-prefix-x11
+  export HOME=$repo/build/installer-screenshot/home
+  mkdir -p "$HOME"
+  [[ -f "$program" ]] || { echo "screenshot.sh: no installer found; run scripts/release.sh first" >&2; exit 1; }
+else
+  program=${1:-$repo/build/windows/app/LumoDictGen.exe}
+  output=${2:-$repo/docs/screenshot.png}
+fi
+program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 [[ -f "$program" ]] || { echo "screenshot.sh: $program not found; build the Windows tree first" >&2; exit 1; }
 command -v Xvfb >/dev/null || { echo "screenshot.sh: Xvfb missing (scripts/setup.sh installs it)" >&2; exit 1; }
 mkdir -p "$(dirname "$output")"

@@ -13,6 +13,7 @@ packages=(
   locales
   stardict-tools sdcv dictzip pigz
   clang libclang-rt-14-dev
+  nsis zip
 )
 
 missing=()

@@ -11,6 +11,8 @@
 #    Wine prefix, ctest one test at a time under Wine.
 # 4. The sample word list converted by the Linux ldic and by ldic.exe under Wine: the two
 #    packages must be byte-identical.
+# 5. The installer made from the Windows tree's programs (scripts/installer-test.sh):
+#    installed, upgraded, run and uninstalled under Wine in a fresh prefix of its own.
 # Every step runs even when an earlier one failed (a tree whose build failed is not
 # tested); the summary at the end lists each step, and the exit status is non-zero when
 # any step failed.
@@ -128,6 +130,13 @@ if ((native_ok && windows_ok)) && [[ -f "$repo_dir/samples/fruit.txt" ]]; then
   step "packages identical (Linux ldic, ldic.exe)" compare_packages
 else
   skip "packages identical (Linux ldic, ldic.exe)" "a build is missing"
+fi
+
+if ((windows_ok)); then
+  step "windows: installer under Wine" \
+    bash "$repo_dir/scripts/installer-test.sh" "$windows_dir"
+else
+  skip "windows: installer under Wine" "no Windows build"
 fi
 
 # End the prefix's Wine session, so that no Wine process outlives the run.
