@@ -15,7 +15,10 @@ std::wstring Variant(const std::wstring& stem, int number) {
 // Deletes a file the caller created itself; false when it is still there.
 bool DeleteOwnFile(std::wstring* path) {
   if (path->empty()) return true;
-  if (platform::PathExists(*path) && !platform::RemoveFile(*path).ok()) return false;
+  // Asked straight away rather than after a look: a look that failed would leave the
+  // file behind unnoticed.
+  const Status removed = platform::RemoveFile(*path);
+  if (!removed.ok() && removed.Kind() != StatusKind::kNotFound) return false;
   path->clear();
   return true;
 }

@@ -14,6 +14,11 @@ int ErrnoFor(Fault fault) {
   switch (fault) {
     case Fault::kDiskFull: return ENOSPC;
     case Fault::kAccessDenied: return EACCES;
+#ifdef _WIN32
+    case Fault::kSharingViolation: return EACCES;
+#else
+    case Fault::kSharingViolation: return EBUSY;
+#endif
     case Fault::kIoError: break;
   }
   return EIO;
@@ -25,6 +30,7 @@ int Win32CodeFor(Fault fault) {
   switch (fault) {
     case Fault::kDiskFull: return 112;     // ERROR_DISK_FULL
     case Fault::kAccessDenied: return 5;   // ERROR_ACCESS_DENIED
+    case Fault::kSharingViolation: return 32;  // ERROR_SHARING_VIOLATION
     case Fault::kIoError: break;
   }
   return 31;  // ERROR_GEN_FAILURE

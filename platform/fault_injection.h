@@ -2,7 +2,8 @@
 // Failures on demand, for the tests. A fault plan names the file operations that are to
 // fail, under one folder, and while it is installed the platform layer makes them fail as
 // the system would: the call reports failure and the status carries the system's code for
-// the chosen fault (a full disk, a refused access, an input/output error). Paths outside
+// the chosen fault (a full disk, a refused access, an input/output error, a file another
+// program holds open). Paths outside
 // the plan's folder are never touched, so a plan affects only its own test's files.
 //
 // Every operation of the platform layer on a file under the folder is counted, so a test
@@ -22,6 +23,7 @@ enum class FileOperation {
   kRename,  // moving a finished file into place
   kDelete,
   kLock,    // taking a lock between processes
+  kQuery,   // asking whether a file is there, and its size and kind
   kAny,     // in FailAt: an operation of any kind
 };
 
@@ -29,6 +31,9 @@ enum class Fault {
   kDiskFull,      // ENOSPC, ERROR_DISK_FULL
   kAccessDenied,  // EACCES, ERROR_ACCESS_DENIED
   kIoError,       // EIO, ERROR_GEN_FAILURE
+  // Another program holds the file open without sharing it: ERROR_SHARING_VIOLATION on
+  // Windows, where its C runtime reports EACCES; EBUSY elsewhere.
+  kSharingViolation,
 };
 
 class CFaultPlan {

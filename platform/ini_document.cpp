@@ -12,6 +12,7 @@
 #include "platform/atomic_file.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 #include "platform/text_convert.h"
 
 namespace platform {
@@ -226,7 +227,12 @@ Status CIniDocument::Load(const std::wstring& path) {
   m_content = std::make_unique<Content>();
   m_changed = false;
   FileStatus status;
-  if (!QueryFileStatus(path, &status)) return Status();
+  if (!QueryFileStatus(path, &status)) {
+    // Only a file that is not there makes an empty document: after any other failure a
+    // save would replace the user's settings with what this program adds alone.
+    Status failed = LastSystemError(StatusKind::kIoError, path);
+    return failed.Kind() == StatusKind::kNotFound ? Status() : failed;
+  }
   if (status.isDirectory)
     return Status::Error(StatusKind::kIoError, path, 0, "a folder, not a file");
   CBinaryFile in;

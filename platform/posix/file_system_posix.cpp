@@ -15,6 +15,10 @@
 namespace platform {
 
 bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
+  if (const int injected = detail::InjectedErrno(FileOperation::kQuery, path)) {
+    errno = injected;
+    return false;
+  }
   struct stat st {};
   if (::stat(WideToUtf8(path).c_str(), &st) != 0) return false;
   status->size = static_cast<uint64_t>(st.st_size);
@@ -24,6 +28,10 @@ bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
 }
 
 bool PathExists(const std::wstring& path) {
+  if (const int injected = detail::InjectedErrno(FileOperation::kQuery, path)) {
+    errno = injected;
+    return false;
+  }
   struct stat st {};
   return !path.empty() && ::stat(WideToUtf8(path).c_str(), &st) == 0;
 }
@@ -73,6 +81,8 @@ namespace detail {
 Status ReplacementTarget(const std::wstring& path, std::wstring* target) {
   const std::string native = WideToUtf8(path);
   struct stat st {};
+  if (const int injected = InjectedErrno(FileOperation::kQuery, path))
+    return ErrnoStatus(StatusKind::kIoError, path, injected);
   if (::lstat(native.c_str(), &st) != 0) {
     if (errno != ENOENT) return LastSystemError(StatusKind::kIoError, path);
     *target = path;  // a new file

@@ -89,6 +89,10 @@ namespace detail {
 
 Status ReplacementTarget(const std::wstring& path, std::wstring* target) {
   *target = path;
+  if (const int injected = InjectedSystemCode(FileOperation::kQuery, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, path);
+  }
   DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     if (::GetLastError() == ERROR_FILE_NOT_FOUND) return Status();  // a new file
@@ -115,6 +119,10 @@ Status ReplacementTarget(const std::wstring& path, std::wstring* target) {
 }  // namespace detail
 
 bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kQuery, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return false;
+  }
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
     return false;
@@ -125,6 +133,10 @@ bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
 }
 
 bool PathExists(const std::wstring& path) {
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kQuery, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return false;
+  }
   return !path.empty() && PathFileExistsW(path.c_str()) != 0;
 }
 

@@ -155,10 +155,11 @@ TEST(DumpAndExport, AFailureLeavesTheEarlierFilesAsTheyWere) {
     ASSERT_EQ(complete.size(), earlier.size());
     const int64_t operations = counting.Count(platform::FileOperation::kAny);
     std::vector<std::function<void(platform::CFaultPlan&)>> faults;
-    for (int64_t n = 1; n <= operations; ++n)
-      faults.push_back([n](platform::CFaultPlan& plan) {
-        plan.FailAt(platform::FileOperation::kAny, n, platform::Fault::kDiskFull);
-      });
+    for (const platform::Fault fault : lumo_test::kEveryFault)
+      for (int64_t n = 1; n <= operations; ++n)
+        faults.push_back([n, fault](platform::CFaultPlan& plan) {
+          plan.FailAt(platform::FileOperation::kAny, n, fault);
+        });
     for (const int64_t budget : {int64_t{0}, int64_t{100}, int64_t{40000}})
       faults.push_back([budget](platform::CFaultPlan& plan) { plan.FailWritesAfter(budget); });
     for (size_t i = 0; i < faults.size(); ++i) {

@@ -255,15 +255,18 @@ TEST_F(RegistrationTest, FailureAtAnyFileOperationLeavesTheOldOrTheNewFile) {
   // The lock, the reading, the temporary file's creation, write, sync and close, the rename.
   const int64_t operations = counting.Count(platform::FileOperation::kAny);
   ASSERT_GE(operations, 8);
-  for (int64_t n = 1; n <= operations; ++n) {
-    platform::CFaultPlan plan(own.Path());
-    plan.FailAt(platform::FileOperation::kAny, n, platform::Fault::kDiskFull);
-    const RegisterOutcome outcome = registerWith(&plan);
-    const std::string after = ReadBytes(ini);
-    EXPECT_EQ(plan.Injected(), 1) << "operation " << n;
-    EXPECT_TRUE(after == old || after == complete) << "operation " << n;
-    EXPECT_EQ(outcome == RegisterOutcome::kRegistered, after == complete) << "operation " << n;
-    EXPECT_EQ(FileNames(lumo_test::FsPath(own.Path())), names) << "operation " << n;
+  for (const platform::Fault fault : lumo_test::kEveryFault) {
+    for (int64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
+      platform::CFaultPlan plan(own.Path());
+      plan.FailAt(platform::FileOperation::kAny, n, fault);
+      const RegisterOutcome outcome = registerWith(&plan);
+      const std::string after = ReadBytes(ini);
+      EXPECT_EQ(plan.Injected(), 1);
+      EXPECT_TRUE(after == old || after == complete);
+      EXPECT_EQ(outcome == RegisterOutcome::kRegistered, after == complete);
+      EXPECT_EQ(FileNames(lumo_test::FsPath(own.Path())), names);
+    }
   }
 }
 

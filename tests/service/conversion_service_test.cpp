@@ -169,7 +169,7 @@ TEST(ConversionService, FactsLongerThanLumoDictReadsAreRefused) {
 }
 
 // A write that fails for lack of space says so, wherever it happens; other failures keep
-// their own messages.
+// their own messages, and a file another program holds open is told as such.
 TEST(ConversionService, AFullDiskIsToldAsSuch) {
   struct FaultCase {
     const char* label;
@@ -185,6 +185,8 @@ TEST(ConversionService, AFullDiskIsToldAsSuch) {
       {"package, I/O", platform::FileOperation::kWrite, platform::Fault::kIoError, false, UserMessage::kConvertFailed},
       {"package not made, full", platform::FileOperation::kOpen, platform::Fault::kDiskFull, false, UserMessage::kDiskFull},
       {"package not made", platform::FileOperation::kOpen, platform::Fault::kAccessDenied, false, UserMessage::kPackageCreateFailed},
+      {"word list held open", platform::FileOperation::kOpen, platform::Fault::kSharingViolation, true, UserMessage::kInputOpenFailed},
+      {"package held open", platform::FileOperation::kRename, platform::Fault::kSharingViolation, false, UserMessage::kPackageCreateFailed},
   };
   for (const FaultCase& c : cases) {
     TempDir dir, out;
@@ -309,9 +311,9 @@ TEST(ConversionService, EveryFailingFileOperationIsTold) {
   ASSERT_GT(operations, 10);
   RecordProperty("operations", static_cast<int>(operations));
 
-  for (const platform::Fault fault : {platform::Fault::kDiskFull, platform::Fault::kIoError}) {
+  for (const platform::Fault fault : lumo_test::kEveryFault) {
     for (int64_t n = 1; n <= operations; ++n) {
-      SCOPED_TRACE("operation " + std::to_string(n) + (fault == platform::Fault::kDiskFull ? ", full" : ", I/O"));
+      SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
       WriteBytes(request.package, "earlier");
       platform::CFaultPlan plan(dir.Path());
       plan.FailAt(platform::FileOperation::kAny, n, fault);

@@ -129,4 +129,14 @@ bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* o
   return job.Convert();
 }
 
+std::string FaultName(platform::Fault fault) {
+  switch (fault) {
+    case platform::Fault::kDiskFull: return "disk full";
+    case platform::Fault::kAccessDenied: return "access denied";
+    case platform::Fault::kIoError: return "I/O error";
+    case platform::Fault::kSharingViolation: return "held open";
+  }
+  return "?";
+}
+
 }  // namespace lumo_test

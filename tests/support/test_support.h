@@ -78,6 +78,12 @@ class RecordingObserver : public IConvertObserver {
   bool m_success = false;
 };
 
+// The faults a sweep makes each operation fail with, and their names for its messages.
+inline constexpr platform::Fault kEveryFault[] = {
+    platform::Fault::kDiskFull, platform::Fault::kAccessDenied, platform::Fault::kIoError,
+    platform::Fault::kSharingViolation};
+std::string FaultName(platform::Fault fault);
+
 // Runs a whole conversion of wordList into a job whose temporary files go to folder, on
 // the calling thread; returns Convert's result.
 bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* observer);
