@@ -48,10 +48,19 @@ std::wstring Companion(const std::wstring& ifoPath, const wchar_t* tail) {
   return ifoPath.substr(0, ifoPath.size() - 4) + tail;
 }
 
+// Opens a file for reading: a kNotFound failure when it is not there, which is asked of
+// the opening itself, so that a look that failed is never taken for a missing file.
+Status OpenForReading(const std::wstring& path, platform::CBinaryFile* file) {
+  const Status opened = file->Open(path, platform::CBinaryFile::Mode::kRead);
+  return opened.ok() || opened.Kind() == StatusKind::kNotFound
+             ? opened
+             : opened.WithKind(StatusKind::kInputUnreadable);
+}
+
+// The whole file; a kNotFound failure when it is not there.
 Status ReadWholeFile(const std::wstring& path, std::string* bytes, uint64_t limit = kMaxInflated) {
   platform::CBinaryFile in;
-  if (Status opened = in.Open(path, platform::CBinaryFile::Mode::kRead); !opened)
-    return opened.WithKind(StatusKind::kInputUnreadable);
+  if (Status opened = OpenForReading(path, &in); !opened) return opened;
   platform::FileStatus status;
   if (platform::QueryFileStatus(path, &status) && status.size <= limit) {
     NoteLargeAllocation();
@@ -135,8 +144,7 @@ class CDictData {
 class CPlainData : public CDictData {
  public:
   Status Open(const std::wstring& path) {
-    if (Status opened = m_file.Open(path, platform::CBinaryFile::Mode::kRead); !opened)
-      return opened.WithKind(StatusKind::kInputUnreadable);
+    if (Status opened = OpenForReading(path, &m_file); !opened) return opened;
     platform::FileStatus status;
     if (!platform::QueryFileStatus(path, &status))
       return Damaged(path, "its size cannot be read");
@@ -456,14 +464,16 @@ Status CStarDictReader::OpenFiles(const std::wstring& ifoPath) {
 
 Status CStarDictReader::State::LoadIndex(const std::wstring& ifoPath) {
   idxPath = Companion(ifoPath, L".idx");
-  if (platform::PathExists(idxPath)) {
-    if (Status read = ReadWholeFile(idxPath, &index); !read) return read;
-  } else {
+  Status read = ReadWholeFile(idxPath, &index);
+  if (read.Kind() == StatusKind::kNotFound) {
     idxPath += L".gz";
     std::string compressed;
-    if (Status read = ReadWholeFile(idxPath, &compressed); !read) return read;
-    if (Status inflated = InflateGzip(idxPath, compressed, &index); !inflated) return inflated;
+    read = ReadWholeFile(idxPath, &compressed);
+    if (read.Kind() == StatusKind::kNotFound)
+      return Damaged(ifoPath, "there is no .idx or .idx.gz beside it");
+    if (read) read = InflateGzip(idxPath, compressed, &index);
   }
+  if (!read) return read;
   const size_t offsetBytes = facts.offsetBits == 64 ? 8 : 4;
   const auto* bytes = reinterpret_cast<const unsigned char*>(index.data());
   for (size_t at = 0; at < index.size();) {
@@ -482,8 +492,8 @@ Status CStarDictReader::State::LoadIndex(const std::wstring& ifoPath) {
 
 Status CStarDictReader::State::LoadSynonyms(const std::wstring& ifoPath) {
   synPath = Companion(ifoPath, L".syn");
-  if (!platform::PathExists(synPath)) return Status();
-  if (Status read = ReadWholeFile(synPath, &synonyms); !read) return read;
+  if (Status read = ReadWholeFile(synPath, &synonyms); !read)
+    return read.Kind() == StatusKind::kNotFound ? Status() : read;
   for (size_t at = 0; at < synonyms.size(); ++synonymCount) {
     const size_t end = synonyms.find('\0', at);
     if (end == std::string::npos || synonyms.size() - end - 1 < 4)
@@ -495,16 +505,20 @@ Status CStarDictReader::State::LoadSynonyms(const std::wstring& ifoPath) {
 
 Status CStarDictReader::State::OpenData(const std::wstring& ifoPath) {
   const std::wstring plain = Companion(ifoPath, L".dict");
-  if (platform::PathExists(plain)) {
-    auto file = std::make_unique<CPlainData>();
-    if (Status opened = file->Open(plain); !opened) return opened;
+  auto file = std::make_unique<CPlainData>();
+  const Status openedPlain = file->Open(plain);
+  if (openedPlain.Kind() != StatusKind::kNotFound) {
+    if (!openedPlain) return openedPlain;
     data = std::move(file);
     return Status();
   }
   const std::wstring dz = plain + L".dz";
   platform::CBinaryFile in;
-  if (Status opened = in.Open(dz, platform::CBinaryFile::Mode::kRead); !opened)
-    return opened.WithKind(StatusKind::kInputUnreadable);
+  if (Status opened = OpenForReading(dz, &in); !opened) {
+    return opened.Kind() == StatusKind::kNotFound
+               ? Damaged(ifoPath, "there is no .dict or .dict.dz beside it")
+               : opened;
+  }
   // The header with its chunk table: at most 10 + 2 + 65535 bytes and the names after it.
   std::string head(1 << 18, '\0');
   const std::ptrdiff_t got = in.Read(head.data(), head.size());

@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "common/memory_fault.h"
 #include "common/utf.h"
+#include "platform/fault_injection.h"
 #include "tests/package/stardict_fixtures.h"
 #include "tests/support/test_support.h"
 
@@ -167,6 +168,47 @@ TEST(StarDictInput, EveryFailingLargeAllocationIsTooBig) {
     size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path()))) ++files;
     EXPECT_EQ(files, 3u + (r.status == 0)) << "allocation " << n << " left files behind";
+  }
+}
+
+// Every file operation on the dictionary's files failed in turn, as each fault: the run
+// fails with a message and leaves no package, or makes the very package it makes
+// otherwise; never another one.
+TEST(StarDictInput, EveryFailingFileOperationFailsTheRunOrChangesNothing) {
+  using namespace stardict_test;
+  TempDir dir, out;
+  Layout layout{"m"};
+  layout.synonyms = {{"fruit", 0}};
+  const std::wstring ifo = WriteDictionary(
+      dir, {{"apple", {{'m', "red"}}}, {"bee", {{'m', std::string(70000, 'b')}}}}, layout);
+  const std::vector<std::string> args = {"convert", U8(ifo), "-o", U8(out.File(L"d.ldic")), "--date", "d", "-q"};
+  platform::CFaultPlan counting(dir.Path());
+  {
+    platform::CScopedFaultPlan installed(&counting);
+    ASSERT_EQ(Ldic(args).status, 0);
+  }
+  const std::string expected = lumo_test::ReadBytes(out.File(L"d.ldic"));
+  const int64_t operations = counting.Count(platform::FileOperation::kAny);
+  ASSERT_GT(operations, 5);
+  for (const platform::Fault fault : lumo_test::kEveryFault) {
+    for (int64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
+      std::filesystem::remove(lumo_test::FsPath(out.File(L"d.ldic")));
+      platform::CFaultPlan plan(dir.Path());
+      plan.FailAt(platform::FileOperation::kAny, n, fault);
+      Result r;
+      {
+        platform::CScopedFaultPlan installed(&plan);
+        r = Ldic(args);
+      }
+      if (r.status == 0) {
+        EXPECT_EQ(lumo_test::ReadBytes(out.File(L"d.ldic")), expected);
+      } else {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("ldic: "), std::string::npos) << r.err;
+        EXPECT_FALSE(lumo_test::FileExists(out.File(L"d.ldic")));
+      }
+    }
   }
 }
 

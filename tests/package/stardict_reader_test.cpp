@@ -174,7 +174,7 @@ TEST(StarDictReader, DamageIsToldOrConfinedToItsEntry) {
        [&](const TempDir& d) { edit(d.File(L"d.dict"), [](std::string* b) { std::replace(b->begin(), b->end(), '\0', '.'); }); },
        "", {true, true}},
       {"no data file", {"m"}, [](const TempDir& d) { std::filesystem::remove(lumo_test::FsPath(d.File(L"d.dict"))); },
-       "d.dict"},
+       "no .dict or .dict.dz"},
       {"unknown version", {"m"},
        [&](const TempDir& d) { edit(d.File(L"d.ifo"), [](std::string* b) { b->replace(b->find("2.4.2"), 5, "2.0.0"); }); },
        "version 2.0.0"},
