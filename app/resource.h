@@ -56,6 +56,7 @@
 #define IDS_REPORT_ENTRIES 226
 #define IDS_REPORT_SKIPPED 227
 #define IDS_REPORT_REPAIRED 228
+#define IDS_INPUT_CHANGED 229
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

@@ -42,6 +42,7 @@ constexpr Text kTexts[] = {
     T(kReportEntries, "共转换 {0} 条词条。"),
     T(kReportSkipped, "有 {0} 行未能识别，已跳过（第 {1} 行）。"),
     T(kReportRepaired, "有 {0} 行含无效字符，已替换或删去（第 {1} 行）。"),
+    T(kInputChanged, "导入文件在转换过程中被修改，请重新转换。"),
 };
 
 #undef T

@@ -38,10 +38,11 @@ enum class UserMessage : int {
   kReportEntries = 226,        // "共转换 {0} 条词条。"
   kReportSkipped = 227,        // "有 {0} 行未能识别，已跳过（第 {1} 行）。"
   kReportRepaired = 228,       // "有 {0} 行含无效字符，已替换或删去（第 {1} 行）。"
+  kInputChanged = 229,         // the word list changed while it was being converted
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kReportRepaired;
+constexpr UserMessage kLastUserMessage = UserMessage::kInputChanged;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);
