@@ -169,19 +169,6 @@ class CPieceReader {
   uint64_t m_bytesRead = 0;
 };
 
-// Headwords that occur more than once, in an index in index order, where they lie together.
-uint64_t CountRepeatedHeadwords(const CSortedIndex& sorted) {
-  uint64_t repeated = 0;
-  std::string_view before, beforeThat;
-  for (size_t i = 0; i < sorted.size(); ++i) {
-    const std::string_view word = sorted[i].word;
-    if (i > 0 && word == before && (i < 2 || beforeThat != word)) ++repeated;
-    beforeThat = before;
-    before = word;
-  }
-  return repeated;
-}
-
 }  // namespace
 
 CConvertJob::CConvertJob() : CConvertJob(platform::CurrentDirectory()) {}
@@ -411,8 +398,9 @@ size_t CConvertJob::WindowSize() const {
 Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
   if (!SortIndex(&m_result.index, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
-  AssignOffsets(&m_result.index);
-  m_report.SetRepeatedHeadwords(CountRepeatedHeadwords(m_result.index));
+  uint64_t repeated = 0;
+  AssignOffsets(&m_result.index, &repeated);
+  m_report.SetRepeatedHeadwords(repeated);
   m_times.sort = Lap(&start);
   Progress(30);
 

@@ -95,4 +95,5 @@ bool SortIndex(CSortedIndex* index, unsigned threads = 1,
                const std::atomic<bool>* running = nullptr);
 
 // Gives each entry of the sorted index its offset in the data file; returns the total.
-uint64_t AssignOffsets(CSortedIndex* index);
+// repeatedHeadwords (when given) receives how many headwords occur more than once.
+uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords = nullptr);
