@@ -276,8 +276,9 @@ Status CConvertJob::ReadWordList() {
   // Standard input and a FIFO have no size and cannot be read twice.
   m_readTwice = m_inputStatus.size > 0;
   Status read = ParseList(
-      reader, [this](std::string_view word, std::string_view explanation) { return Collect(word, explanation); },
-      &m_report, &m_listDigest,
+      reader,
+      [this](size_t, std::string_view word, std::string_view explanation) { return Collect(word, explanation); },
+      false, &m_report, &m_listDigest,
       [this](uint64_t bytes) { ProgressWithin(5, 28, bytes, m_inputStatus.size); });
   if (!read) return read;
   if (m_tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
@@ -287,12 +288,12 @@ Status CConvertJob::ReadWordList() {
   return Status();
 }
 
-Status CConvertJob::ParseList(CTextFileRead& reader, const EntrySink& sink, CRunReport* report,
-                              uint32_t* digest, const ReadProgress& progress) {
+Status CConvertJob::ParseList(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
+                              CRunReport* report, uint32_t* digest, const ReadProgress& progress) {
   *digest = 0;
   // Standard input is read by lines, which needs no more memory than its lines.
   Status read = reader.GetEncoding() != TextEncoding::Ansi && m_readTwice
-                    ? ParseInPieces(reader, sink, report, digest, progress)
+                    ? ParseInPieces(reader, sink, concurrent, report, digest, progress)
                     : ParseByLines(reader, sink, report, digest, progress);
   // A read error may also have ended the reading early.
   if (read && reader.HadReadError()) read = ReadFailure();
@@ -300,14 +301,16 @@ Status CConvertJob::ParseList(CTextFileRead& reader, const EntrySink& sink, CRun
 }
 
 // Each piece is parsed by two threads when there are two, each taking about half of its
-// lines; the entries are handed on in list order once both are done.
-Status CConvertJob::ParseInPieces(CTextFileRead& reader, const EntrySink& sink,
+// lines; the entries are handed on in list order once both are done, or by both threads
+// at once, each its own half, when the sink allows.
+Status CConvertJob::ParseInPieces(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
                                   CRunReport* report, uint32_t* digest,
                                   const ReadProgress& progress) {
   const bool twoThreads = ParsingThreads() >= 2 && m_inputStatus.size >= m_parallelParseFrom;
   CPieceReader pieces(reader, m_pieceSize);
   ParsedText parts[2];
   std::string_view piece;
+  size_t listed = 0;  // entries handed on before this piece
   while (m_running && pieces.Next(&piece)) {
     parts[0].Clear();
     parts[1].Clear();
@@ -322,14 +325,29 @@ Status CConvertJob::ParseInPieces(CTextFileRead& reader, const EntrySink& sink,
     const uint64_t before = pieces.BytesBefore();
     const uint64_t share = pieces.BytesRead() - before;
     const size_t count = parts[0].entries.size() + parts[1].entries.size();
-    size_t done = 0;
-    for (ParsedText& part : parts) {
-      for (const ParsedText::Entry& e : part.entries) {
-        if ((++done & 0xFFF) == 0 && progress) progress(before + share * done / count);
-        if (!sink(e.word, e.explanation)) return Status();
+    // Hands on part's entries from list position first; false when the sink stopped.
+    const auto handOn = [&](const ParsedText& part, size_t first, bool reports) {
+      for (size_t n = 0; n < part.entries.size(); ++n) {
+        if (reports && ((first + n - listed + 1) & 0xFFF) == 0 && progress)
+          progress(before + share * (first + n - listed) / count);
+        if (!sink(first + n, part.entries[n].word, part.entries[n].explanation)) return false;
       }
-      report->Append(std::move(part.report));
+      return true;
+    };
+    bool going = true;
+    if (concurrent && !parts[1].entries.empty()) {
+      bool secondGoing = true;
+      CJoiningThread other;
+      other.Start([&] { secondGoing = handOn(parts[1], listed + parts[0].entries.size(), false); });
+      going = handOn(parts[0], listed, true);
+      other.Join();
+      going = going && secondGoing;
+    } else {
+      going = handOn(parts[0], listed, true) && handOn(parts[1], listed + parts[0].entries.size(), true);
     }
+    if (!going) return Status();
+    listed += count;
+    for (ParsedText& part : parts) report->Append(std::move(part.report));
   }
   if (pieces.Failed()) return ReadFailure();
   *digest = pieces.Digest();
@@ -344,6 +362,7 @@ Status CConvertJob::ParseByLines(CTextFileRead& reader, const EntrySink& sink, C
   std::string explanation;
   uint64_t bytesRead = 0;
   uint64_t count = 0;
+  size_t listed = 0;
   while (m_running && !reader.IsEndOfFile()) {
     if (!reader.ReadLine(line)) break;
     bytesRead += line.size() + 1;
@@ -378,7 +397,7 @@ Status CConvertJob::ParseByLines(CTextFileRead& reader, const EntrySink& sink, C
       wordText = TrimFieldChars(word);
       explanationText = TrimFieldChars(explanation);
     }
-    if (!sink(wordText, explanationText)) break;
+    if (!sink(listed++, wordText, explanationText)) break;
   }
   return Status();
 }
@@ -503,25 +522,29 @@ Status CConvertJob::FillWindowFromList(char* window, uint64_t begin, uint64_t en
   // Every entry must be the one the first reading found, with an explanation of the size
   // it had then.
   const CSortedIndex& index = m_result.index;
-  size_t next = 0;
-  bool same = true;
-  const auto place = [&](std::string_view word, std::string_view explanation) {
-    if (next >= index.size()) return same = false;
-    const EntryRecord& r = index.Record(next++);
-    if (r.size != explanation.size() || index.Word(r) != word) return same = false;
-    CopyIntoWindow(explanation, r.offset, window, begin, end);
+  // Positions are handed on without gaps: the last one seen, and none beyond, is all.
+  std::atomic<bool> sawLast{false};
+  std::atomic<bool> same{true};
+  const auto place = [&](size_t i, std::string_view word, std::string_view explanation) {
+    const EntryRecord* r = i < index.size() ? &index.Record(i) : nullptr;
+    if (r == nullptr || r->size != explanation.size() || index.Word(*r) != word) {
+      same = false;
+      return false;
+    }
+    CopyIntoWindow(explanation, r->offset, window, begin, end);
+    if (i + 1 == index.size()) sawLast = true;
     return true;
   };
   CRunReport ignored;
   uint32_t digest = 0;
   const uint64_t size = m_inputStatus.size;
-  Status read = ParseList(reader, place, &ignored, &digest, [&](uint64_t bytes) {
+  Status read = ParseList(reader, place, true, &ignored, &digest, [&](uint64_t bytes) {
     ProgressWithin(30, 50, static_cast<uint64_t>(pass) * size + std::min(bytes, size),
                    static_cast<uint64_t>(passes) * size);
   });
   if (!read) return read;
   if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
-  if (!same || next != index.size() || digest != m_listDigest) return changed;
+  if (!same || !sawLast || digest != m_listDigest) return changed;
   return Status();
 }
 

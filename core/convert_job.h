@@ -121,8 +121,9 @@ class CConvertJob {
   ConvertResult& Result() { return m_result; }
 
  private:
-  // Hands a parsed entry on; false to stop reading.
-  using EntrySink = std::function<bool(std::string_view word, std::string_view explanation)>;
+  // Hands on the parsed entry at list position i; false to stop reading. A sink that
+  // is concurrent may be called by two threads at once, for different entries.
+  using EntrySink = std::function<bool(size_t i, std::string_view word, std::string_view explanation)>;
   // How far a reading has got, in bytes of the file.
   using ReadProgress = std::function<void(uint64_t bytes)>;
 
@@ -131,11 +132,11 @@ class CConvertJob {
   // every entry to sink in list order. report receives the lines' problems; *digest the
   // CRC-32 of the text read. A failure of kind kInputUnreadable, or ok (also when sink
   // stopped it or the run was cancelled).
-  Status ParseList(CTextFileRead& reader, const EntrySink& sink, CRunReport* report,
-                   uint32_t* digest, const ReadProgress& progress);
+  Status ParseList(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
+                   CRunReport* report, uint32_t* digest, const ReadProgress& progress);
   // A UTF-8 or UTF-16 list in pieces of whole lines; an ANSI one or standard input by lines.
-  Status ParseInPieces(CTextFileRead& reader, const EntrySink& sink, CRunReport* report,
-                       uint32_t* digest, const ReadProgress& progress);
+  Status ParseInPieces(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
+                       CRunReport* report, uint32_t* digest, const ReadProgress& progress);
   Status ParseByLines(CTextFileRead& reader, const EntrySink& sink, CRunReport* report,
                       uint32_t* digest, const ReadProgress& progress);
   // Keeps an entry of the first reading; false once the list is too big to convert.
