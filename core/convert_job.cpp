@@ -406,9 +406,10 @@ size_t CConvertJob::WindowSize() const {
   const uint64_t data = std::max<uint64_t>(m_result.dataSize, 1);
   if (m_windowSize != 0) return static_cast<size_t>(std::min<uint64_t>(data, m_windowSize));
   if (!m_readTwice) return static_cast<size_t>(std::min<uint64_t>(data, kMemoryWindow));
-  // What the list's share of memory leaves beside the index (a quarter of the list's size
-  // stays free for the pieces being parsed and the process itself).
-  const uint64_t share = m_inputStatus.size + m_inputStatus.size / 4;
+  // What the list's share of memory leaves beside the index: 1.2 times the list's size,
+  // so that a tenth of it and some megabytes stay free for the pieces being parsed and the
+  // process itself.
+  const uint64_t share = m_inputStatus.size + m_inputStatus.size / 5;
   const uint64_t held = m_result.index.MemoryBytes();
   const uint64_t room = share > held ? share - held : 0;
   return static_cast<size_t>(std::min<uint64_t>(data, std::max<uint64_t>(room, kMinWindow)));
@@ -418,7 +419,8 @@ Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
   if (!SortIndex(&m_result.index, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
   uint64_t repeated = 0;
-  AssignOffsets(&m_result.index, &repeated);
+  AssignOffsets(&m_result.index, &repeated, &m_running);
+  if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
   m_report.SetRepeatedHeadwords(repeated);
   m_times.sort = Lap(&start);
   Progress(30);

@@ -402,7 +402,8 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   return true;
 }
 
-uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords) {
+uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords,
+                       const std::atomic<bool>* running) {
   // The records lie in list order: each is asked for well ahead, and its headword once
   // the record has arrived, so that the misses overlap.
   constexpr size_t kRecordsAhead = 16;
@@ -412,6 +413,7 @@ uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords) {
   uint64_t repeated = 0;
   std::string_view before, beforeThat;
   for (size_t k = 0; k < size; ++k) {
+    if ((k & 0xFFFF) == 0 && running != nullptr && !running->load(std::memory_order_relaxed)) break;
     if (k + kRecordsAhead < size) PrefetchText(&index->Record(index->ListPosition(k + kRecordsAhead)));
     if (repeatedHeadwords != nullptr && k + kWordsAhead < size)
       PrefetchText(index->Word(index->Record(index->ListPosition(k + kWordsAhead))).data());

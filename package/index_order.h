@@ -95,5 +95,7 @@ bool SortIndex(CSortedIndex* index, unsigned threads = 1,
                const std::atomic<bool>* running = nullptr);
 
 // Gives each entry of the sorted index its offset in the data file; returns the total.
-// repeatedHeadwords (when given) receives how many headwords occur more than once.
-uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords = nullptr);
+// repeatedHeadwords (when given) receives how many headwords occur more than once. Once
+// *running (when given) is cleared it stops within a few milliseconds, leaving the rest.
+uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords = nullptr,
+                       const std::atomic<bool>* running = nullptr);
