@@ -109,9 +109,11 @@ class CPieceReader {
   // The next piece; false at the end of the list or when a read failed.
   bool Next(std::string_view* piece) {
     // What the last piece left over moves to the front.
-    m_used -= m_handedOut;
-    std::memmove(m_text.data(), m_text.data() + m_handedOut, m_used);
-    m_handedOut = 0;
+    if (m_handedOut > 0) {
+      m_used -= m_handedOut;
+      std::memmove(m_text.data(), m_text.data() + m_handedOut, m_used);
+      m_handedOut = 0;
+    }
     m_bytesBefore = m_bytesRead;
     size_t searched = 0;  // the text before holds no line break
     for (;;) {
