@@ -1,8 +1,9 @@
 // lumo_bench: the benchmark's own measurements, next to the whole `ldic convert` that
 // bench/run.sh times from outside.
 //
-//   lumo_bench gen LINES OUT
-//       writes the deterministic word list of LINES lines (bench/wordlist_gen.h).
+//   lumo_bench gen LINES OUT [--short]
+//       writes the deterministic word list of LINES lines (bench/wordlist_gen.h), of
+//       short lines with --short.
 //   lumo_bench floor DATAFILE
 //       reads DATAFILE (explanations back to back, as the job's data file holds them) and
 //       prints the wall-clock and CPU seconds of the compression floor alone, from
@@ -164,10 +165,11 @@ std::string ReadWholeFile(const fs::path& path) {
 // Reads and parses the word list as the job does (UTF-8 lists only), so that the sort
 // can be timed on entries in word-list order.
 int Generate(int argc, char** argv) {
-  if (argc != 4) return 2;
+  const bool shortLines = argc == 5 && std::string(argv[4]) == "--short";
+  if (argc != 4 && !shortLines) return 2;
   const uint64_t lines = std::strtoull(argv[2], nullptr, 10);
   std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
-  const uint64_t bytes = GenerateWordList(lines, out);
+  const uint64_t bytes = GenerateWordList(lines, out, shortLines ? WordListShape::kShort : WordListShape::kMixed);
   out.close();
   if (!out) {
     std::fprintf(stderr, "lumo_bench: cannot write %s\n", argv[3]);
@@ -406,7 +408,7 @@ int main(int argc, char** argv) {
     result = Cancel(argc, argv);
   if (result == 2) {
     std::fprintf(stderr,
-                 "usage: lumo_bench gen LINES OUT\n"
+                 "usage: lumo_bench gen LINES OUT [--short]\n"
                  "       lumo_bench floor DATAFILE\n"
                  "       lumo_bench phases WORDLIST [--threads N] [--work DIR] "
                  "[--keep-data FILE]\n"

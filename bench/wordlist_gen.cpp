@@ -68,6 +68,24 @@ class CWordListGenerator {
     }
   }
 
+  // A headword of two to five syllables, a TAB, a part of speech and a few words.
+  void ShortLine(std::string* line) {
+    line->clear();
+    for (uint32_t i = 2 + m_random.Below(4); i > 0; --i) *line += kSyllables[m_random.Below(std::size(kSyllables))];
+    *line += '\t';
+    *line += kTags[m_random.Below(std::size(kTags))];
+    const size_t start = line->size();
+    const uint32_t target = 10 + m_random.Below(20);
+    while (line->size() - start < target) {
+      if (m_random.Percent(30))
+        *line += kHanzi[m_random.Skewed(std::size(kHanzi))];
+      else
+        *line += m_words[m_random.Skewed(kVocabularySize)];
+      *line += kPunctuation[m_random.Below(std::size(kPunctuation))];
+    }
+    *line += "\r\n";
+  }
+
   void Line(std::string* line) {
     line->clear();
     std::string headword = Headword();
@@ -156,12 +174,15 @@ class CWordListGenerator {
 
 }  // namespace
 
-uint64_t GenerateWordList(uint64_t lines, std::ostream& out) {
+uint64_t GenerateWordList(uint64_t lines, std::ostream& out, WordListShape shape) {
   CWordListGenerator generator;
   std::string line;
   uint64_t bytes = 0;
   for (uint64_t i = 0; i < lines; ++i) {
-    generator.Line(&line);
+    if (shape == WordListShape::kShort)
+      generator.ShortLine(&line);
+    else
+      generator.Line(&line);
     out.write(line.data(), static_cast<std::streamsize>(line.size()));
     bytes += line.size();
   }

@@ -12,5 +12,10 @@
 #include <cstdint>
 #include <ostream>
 
+// The mixed lines above, or short ones: a headword of a few syllables and an explanation
+// of a few words, about 39 bytes a line, so that the entries outnumber the text.
+enum class WordListShape { kMixed, kShort };
+
 // Writes `lines` lines to out; returns the number of bytes written.
-uint64_t GenerateWordList(uint64_t lines, std::ostream& out);
+uint64_t GenerateWordList(uint64_t lines, std::ostream& out,
+                          WordListShape shape = WordListShape::kMixed);

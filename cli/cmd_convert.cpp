@@ -365,7 +365,7 @@ int RunConversion(const ConvertRun& run) {
   }
   if (!written) return kExitFailure;  // the user has been told why
   if (!run.quiet) {
-    std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().entries.size());
+    std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().index.size());
     std::fflush(stdout);
     PrintSummary(report, run.request.codePage, request.fromStarDict);
   }

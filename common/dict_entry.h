@@ -2,9 +2,9 @@
 // One dictionary entry: a headword and its explanation, both UTF-8 bytes, and the
 // place of the explanation in the uncompressed data once the list has been sorted.
 //
-// The texts are views into the text arena of the job that holds the entry: a million
-// entries then cost one allocation per megabyte of text instead of two per entry, and the
-// sort moves 40-byte records instead of strings.
+// A view, handed out by whatever holds the texts (the sorted index hands out its
+// headwords and data places, without the explanations, which lie in the data file); it is
+// valid as long as that holder.
 
 #include <cstdint>
 #include <string_view>

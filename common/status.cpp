@@ -25,6 +25,7 @@ UserMessage MessageOfKind(StatusKind kind) {
     case StatusKind::kPackageCreateFailed: return UserMessage::kPackageCreateFailed;
     case StatusKind::kTempFileMissing: return UserMessage::kTempFileMissing;
     case StatusKind::kNoEntries: return UserMessage::kNoEntries;
+    case StatusKind::kInputChanged: return UserMessage::kInputChanged;
     default: return UserMessage::kConvertFailed;
   }
 }

@@ -30,6 +30,7 @@ enum class StatusKind {
   kPackageCreateFailed, // "无法创建词库文件，请检查保存路径。"
   kTempFileMissing,     // "临时文件丢失，请重新转换"
   kNoEntries,           // "导入文件中没有可转换的词条，..."
+  kInputChanged,        // "导入文件在转换过程中被修改，请重新转换。"
 };
 
 class Status {

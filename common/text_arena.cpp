@@ -43,3 +43,10 @@ void CTextArena::Adopt(CTextArena&& other) {
   other.m_left = 0;
   other.m_capacity = 0;
 }
+
+void CTextArena::Clear() {
+  m_blocks.clear();
+  m_next = nullptr;
+  m_left = 0;
+  m_capacity = 0;
+}

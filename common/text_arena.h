@@ -22,6 +22,9 @@ class CTextArena {
   // Takes over other's texts, which stay where they are.
   void Adopt(CTextArena&& other);
 
+  // Frees every text.
+  void Clear();
+
   // Bytes held in blocks, used or not.
   size_t Capacity() const { return m_capacity; }
 

@@ -42,6 +42,7 @@ constexpr Text kTexts[] = {
     T(kReportEntries, "共转换 {0} 条词条。"),
     T(kReportSkipped, "有 {0} 行未能识别，已跳过（第 {1} 行）。"),
     T(kReportRepaired, "有 {0} 行含无效字符，已替换或删去（第 {1} 行）。"),
+    T(kInputChanged, "导入文件在转换过程中被修改，请重新转换。"),
     T(kReportUnreadable, "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"),
     T(kReportBinaryOnly, "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"),
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),

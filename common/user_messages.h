@@ -38,10 +38,12 @@ enum class UserMessage : int {
   kReportEntries = 226,        // "共转换 {0} 条词条。"
   kReportSkipped = 227,        // "有 {0} 行未能识别，已跳过（第 {1} 行）。"
   kReportRepaired = 228,       // "有 {0} 行含无效字符，已替换或删去（第 {1} 行）。"
-  // The same for the entries of a StarDict dictionary, by their numbers in its index.
-  kReportUnreadable = 229,     // "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"
-  kReportBinaryOnly = 230,     // "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"
-  kDictionaryDamaged = 231,    // a StarDict dictionary that cannot be read as one
+  kInputChanged = 229,         // the word list changed while it was being converted
+  // The same as the run report's for the entries of a StarDict dictionary, by their
+  // numbers in its index.
+  kReportUnreadable = 230,     // "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"
+  kReportBinaryOnly = 231,     // "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"
+  kDictionaryDamaged = 232,    // a StarDict dictionary that cannot be read as one
 };
 
 // The highest id, for walks over every message.

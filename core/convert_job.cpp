@@ -3,19 +3,19 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "common/memory_fault.h"
-#include "common/prefetch.h"
 #include "common/threads.h"
+#include "common/text_arena.h"
 #include "common/utf.h"
-#include "package/index_order.h"
-#include "textio/line_parse.h"
 #include "package/chunked_data.h"
+#include "package/crc32.h"
+#include "package/index_order.h"
 #include "package/temp_files.h"
-#include "platform/file_system.h"
+#include "textio/line_parse.h"
 #include "textio/text_file.h"
 
 namespace {
@@ -24,18 +24,10 @@ namespace {
 // header and a metadata block the job does not know yet; keep a generous margin for it.
 constexpr uint64_t kMaxIndexSize = 0xFFFFFFFFull - (1u << 20);
 
-// Entries read before the list is sized for the whole file.
-constexpr size_t kEstimateAfter = 4096;
-
-// The data file is written through a buffer of this size.
-constexpr size_t kWriteBufferSize = 1 << 20;
-
-// How many entries ahead the data file's writer asks for an explanation.
-constexpr size_t kLookAhead = 8;
-
-// A UTF-8 list up to this size is read whole; a larger one cannot be converted, and is
-// read line by line until that is certain.
-constexpr uint64_t kWholeFileLimit = 1ull << 31;
+// The window of the data file: at least this large, however little memory the list's
+// size leaves for it, and at most this large for explanations held in memory.
+constexpr size_t kMinWindow = size_t{8} << 20;
+constexpr size_t kMemoryWindow = size_t{64} << 20;
 
 // Seconds since start; restarts the clock.
 double Lap(std::chrono::steady_clock::time_point* start) {
@@ -45,6 +37,140 @@ double Lap(std::chrono::steady_clock::time_point* start) {
   return seconds;
 }
 
+// What a parse of some text gives: its entries in order, viewing the text or, for lines
+// that had to be cleaned, copies in cleaned; and the report of its lines.
+struct ParsedText {
+  struct Entry {
+    std::string_view word;
+    std::string_view explanation;
+  };
+  std::vector<Entry> entries;
+  CTextArena cleaned{1 << 16};
+  CRunReport report;
+
+  void Clear() {
+    entries.clear();
+    cleaned.Clear();
+    report = CRunReport();
+  }
+};
+
+// Parses UTF-8 text held in memory into out. Stops early when running is cleared.
+void ParseUtf8Text(std::string_view text, ParsedText* out, const std::atomic<bool>& running) {
+  CUtf8Lines lines(text);
+  std::string_view line;
+  std::string scratch;
+  uint64_t count = 0;
+  while (lines.Next(&line, &scratch)) {
+    // Cancelling is noticed within a few milliseconds.
+    if ((++count & 0xFFF) == 0 && !running.load(std::memory_order_relaxed)) return;
+    out->report.CountLine();
+    if (lines.Repairs().Any()) out->report.Repair(lines.Repairs(), line);
+    LineFields fields;
+    if (!SplitLine(line, &fields)) {
+      if (!line.empty()) out->report.Skip(SplitProblem(line), line);  // a blank line is no problem
+      continue;
+    }
+    const std::string_view word = TrimFieldChars(fields.first);
+    // A line without a headword has nothing to index.
+    if (word.empty()) {
+      out->report.Skip(LineProblem::kEmptyHeadword, line);
+      continue;
+    }
+    const std::string_view explanation = TrimFieldChars(fields.second);
+    if (!scratch.empty() && line.data() == scratch.data())
+      out->entries.push_back({out->cleaned.Store(word), out->cleaned.Store(explanation)});
+    else
+      out->entries.push_back({word, explanation});
+  }
+}
+
+// Where a piece of text may end so that it holds whole lines only: just past its last
+// line break, but before a CR at its very end, whose LF may come with the next piece; 0
+// when none. The text before from is known to hold no break.
+size_t EndOfWholeLines(std::string_view text, size_t from) {
+  size_t end = text.size();
+  if (end > 0 && text[end - 1] == '\r') --end;
+  for (size_t at = end; at > from; --at) {
+    const char c = text[at - 1];
+    if (c == '\n') return at;
+    if (c == '\r') return at + (text[at] == '\n' ? 1 : 0);
+  }
+  return 0;
+}
+
+// A UTF-8 or UTF-16 list as UTF-8 text, in pieces of whole lines, each cut from the text
+// exactly where reading the text whole would cut it into lines.
+class CPieceReader {
+ public:
+  // pieceSize: bytes of the file read at a time.
+  CPieceReader(CTextFileRead& reader, size_t pieceSize) : m_reader(reader), m_pieceSize(pieceSize) {}
+
+  // The next piece; false at the end of the list or when a read failed.
+  bool Next(std::string_view* piece) {
+    // What the last piece left over moves to the front.
+    if (m_handedOut > 0) {
+      m_used -= m_handedOut;
+      std::memmove(m_text.data(), m_text.data() + m_handedOut, m_used);
+      m_handedOut = 0;
+    }
+    m_bytesBefore = m_bytesRead;
+    size_t searched = 0;  // the text before holds no line break
+    for (;;) {
+      if (!m_ended) {
+        const bool utf16 = m_reader.GetEncoding() != TextEncoding::Utf8;
+        const size_t room = utf16 ? CTextFileRead::Utf8Room(m_pieceSize + 1) + 3 : m_pieceSize;
+        if (m_text.size() < m_used + room) {
+          NoteLargeAllocation();
+          m_text.resize(std::max(m_used + room, m_text.size() * 2));
+        }
+        char* const to = m_text.data() + m_used;
+        const std::ptrdiff_t got = utf16 ? m_reader.ReadRemainderAsUtf8(to, m_pieceSize)
+                                         : m_reader.ReadRemainder(to, m_pieceSize);
+        if (got < 0) {
+          m_failed = true;
+          return false;
+        }
+        m_digest = Crc32(m_digest, to, static_cast<size_t>(got));
+        m_used += static_cast<size_t>(got);
+        m_bytesRead += m_pieceSize;
+        // Nothing more comes at the end of the file or once the run is cancelled (a piece
+        // of two or more code units always gives some text).
+        m_ended = m_reader.IsEndOfFile() || got == 0 || (!utf16 && static_cast<size_t>(got) < m_pieceSize);
+      }
+      const std::string_view text(m_text.data(), m_used);
+      const size_t cut = m_ended ? m_used : EndOfWholeLines(text, searched);
+      if (cut > 0) {
+        m_handedOut = cut;
+        *piece = text.substr(0, cut);
+        return true;
+      }
+      if (m_ended) return false;
+      // No line ends in what was read: the line goes on in the next part of the file.
+      // Only a CR at the end must be looked at again.
+      searched = m_used > 0 ? m_used - 1 : 0;
+    }
+  }
+
+  bool Failed() const { return m_failed; }
+  uint32_t Digest() const { return m_digest; }
+  // Bytes of the file read before the last piece, and with it (at most).
+  uint64_t BytesBefore() const { return m_bytesBefore; }
+  uint64_t BytesRead() const { return m_bytesRead; }
+
+ private:
+  CTextFileRead& m_reader;
+  const size_t m_pieceSize;
+  std::vector<char> m_text;
+  size_t m_used = 0;
+  size_t m_handedOut = 0;
+  bool m_ended = false;
+  bool m_failed = false;
+  uint32_t m_digest = 0;
+  uint64_t m_bytesBefore = 0;
+  uint64_t m_bytesRead = 0;
+};
+
 }  // namespace
 
 CConvertJob::CConvertJob() : CConvertJob(platform::CurrentDirectory()) {}
@@ -52,9 +178,10 @@ CConvertJob::CConvertJob() : CConvertJob(platform::CurrentDirectory()) {}
 CConvertJob::CConvertJob(const std::wstring& folder) { m_result.temp.folder = folder; }
 
 void CConvertJob::OpenInput(const std::wstring& path) {
+  m_inputPath = path;
   m_inputOpened = m_inputFile.Open(path).WithKind(StatusKind::kInputUnreadable);
-  platform::FileStatus status;
-  if (m_inputOpened && platform::QueryFileStatus(path, &status)) m_inputSize = status.size;
+  m_inputStatus = platform::FileStatus();
+  if (m_inputOpened) platform::QueryFileStatus(path, &m_inputStatus);
 }
 
 void CConvertJob::OpenStarDict(const std::wstring& ifoPath, const StarDictOptions& options) {
@@ -69,8 +196,9 @@ const StarDictFacts* CConvertJob::StarDictInfo() const {
 }
 
 void CConvertJob::OpenStandardInput() {
+  m_inputPath.clear();
   m_inputOpened = m_inputFile.OpenStandardInput().WithKind(StatusKind::kInputUnreadable);
-  m_inputSize = 0;
+  m_inputStatus = platform::FileStatus();
 }
 
 void CConvertJob::Progress(int percent) {
@@ -81,13 +209,9 @@ void CConvertJob::Progress(int percent) {
 }
 
 void CConvertJob::ProgressWithin(int from, int to, uint64_t done, uint64_t total) {
-  if (total == 0 || done > total) return;
+  if (total == 0) return;
+  done = std::min(done, total);
   Progress(from + static_cast<int>(static_cast<uint64_t>(to - from) * done / total));
-}
-
-void CConvertJob::ReadingProgress(uint64_t done, uint64_t total) {
-  // Reading takes the bar from 5 to 28; sorting ends at 30.
-  ProgressWithin(5, 28, done, total);
 }
 
 bool CConvertJob::Fail(Status failure) {
@@ -103,6 +227,11 @@ Status CConvertJob::ReadFailure() const {
 
 bool CConvertJob::Convert() {
   if (!m_inputOpened) return Fail(m_inputOpened);
+  // The list is read again while the data file is written; closed however the run ends.
+  struct CloseInput {
+    platform::CFile& file;
+    ~CloseInput() { file.Close(); }
+  } closeInput{m_inputFile};
   // Nothing is thrown across the worker thread's boundary: a list larger than the memory
   // can hold is too big to convert, and anything else unexpected fails the run.
   try {
@@ -113,9 +242,9 @@ bool CConvertJob::Convert() {
     if (!read) return Fail(std::move(read));
     // A cancel while the lines were read ends the run here, before anything is written.
     if (!m_running) return Fail(Status::Error(StatusKind::kCancelled));
-    m_report.SetEntries(m_result.entries.size());
+    m_report.SetEntries(m_result.index.size());
     // A list that gives no entry is no dictionary: nothing is written.
-    if (m_result.entries.empty())
+    if (m_result.index.empty())
       return Fail(Status::Error(StatusKind::kNoEntries, {}, 0, "no entries"));
     if (Status written = WriteOutput(); !written) return Fail(std::move(written));
     m_outcome = Status();
@@ -127,286 +256,144 @@ bool CConvertJob::Convert() {
   }
 }
 
-namespace {
+unsigned CConvertJob::ParsingThreads() const { return ThreadCount(m_threads); }
 
-// Headwords that occur more than once, in a list in index order, where they lie together.
-uint64_t CountRepeatedHeadwords(const std::vector<DictEntry>& sorted) {
-  uint64_t repeated = 0;
-  for (size_t i = 1; i < sorted.size(); ++i) {
-    if (sorted[i].word == sorted[i - 1].word && (i < 2 || sorted[i - 2].word != sorted[i].word))
-      ++repeated;
+bool CConvertJob::Collect(std::string_view word, std::string_view explanation) {
+  m_indexSize += word.size() + kIndexRecordOverhead;
+  m_dataSize += explanation.size();
+  // A list too big for the format stops here, before it fills the memory.
+  if (m_indexSize > kMaxIndexSize || m_dataSize > kMaxCompressibleSize ||
+      !m_result.index.Add(word, static_cast<uint32_t>(explanation.size()))) {
+    m_tooBig = true;
+    return false;
   }
-  return repeated;
-}
-
-// Entries as they are parsed, with the sizes of the index and data they will make.
-class CEntryCollector {
- public:
-  // list receives the entries; once the first few have shown how long a line is, it is
-  // given room for expectedBytes of text at once (growing by doubling would hold two
-  // copies at the end).
-  CEntryCollector(std::vector<DictEntry>* list, uint64_t expectedBytes)
-      : m_list(list), m_expectedBytes(expectedBytes) {}
-  // The entries are kept in blocks, for another collector to take over by Append.
-  CEntryCollector() = default;
-
-  // Adds an entry of stored texts; false once the list has grown too big to convert.
-  bool Add(std::string_view word, std::string_view explanation, uint64_t bytesSoFar) {
-    m_indexSize += word.size() + 9;
-    m_dataSize += explanation.size();
-    if (m_indexSize > kMaxIndexSize || m_dataSize > kMaxCompressibleSize) {
+  if (!m_readTwice) {
+    uint32_t at = 0;
+    if (!m_explanations.Add(explanation, &at)) {
       m_tooBig = true;
       return false;
     }
-    const DictEntry entry{word, explanation, 0, static_cast<uint32_t>(explanation.size())};
-    if (!m_list) {
-      if (m_blocks.empty() || m_blocks.back().size() == kBlockEntries) {
-        NoteLargeAllocation();
-        m_blocks.emplace_back();
-        m_blocks.back().reserve(kBlockEntries);
-      }
-      m_blocks.back().push_back(entry);
-      return true;
-    }
-    if (m_list->size() == kEstimateAfter) Reserve(bytesSoFar);
-    m_list->push_back(entry);
-    return true;
+    m_explanationAt.push_back(at);
   }
-
-  // Takes over the entries of a collector that keeps blocks; they follow this one's. Each
-  // block is released as soon as it has been moved, so the entries are held twice only
-  // one block at a time.
-  void Append(CEntryCollector&& other) {
-    for (std::vector<DictEntry>& block : other.m_blocks) {
-      m_list->insert(m_list->end(), block.begin(), block.end());
-      std::vector<DictEntry>().swap(block);
-    }
-    m_indexSize += other.m_indexSize;
-    m_dataSize += other.m_dataSize;
-    m_tooBig = m_tooBig || other.m_tooBig || m_indexSize > kMaxIndexSize ||
-               m_dataSize > kMaxCompressibleSize;
-  }
-
-  bool TooBig() const { return m_tooBig; }
-  uint64_t IndexSize() const { return m_indexSize; }
-  uint64_t DataSize() const { return m_dataSize; }
-
- private:
-  static constexpr size_t kBlockEntries = 1 << 16;
-
-  void Reserve(uint64_t bytesSoFar) {
-    if (bytesSoFar == 0 || m_expectedBytes <= bytesSoFar) return;
-    const double perEntry = static_cast<double>(bytesSoFar) / static_cast<double>(m_list->size());
-    const double estimate = static_cast<double>(m_expectedBytes) / perEntry * 1.05 + 1024;
-    NoteLargeAllocation();
-    if (estimate < 1e9) m_list->reserve(static_cast<size_t>(estimate));
-  }
-
-  std::vector<DictEntry>* m_list = nullptr;
-  std::vector<std::vector<DictEntry>> m_blocks;
-  uint64_t m_expectedBytes = 0;
-  uint64_t m_indexSize = 0;
-  uint64_t m_dataSize = 0;
-  bool m_tooBig = false;
-};
-
-// Tells how many bytes of the text a parse has cut into lines.
-using ParseProgress = std::function<void(size_t consumed)>;
-
-// Parses UTF-8 text held in memory. Entries view the text itself, or, for a line that
-// had to be cleaned, copies in cleaned. Stops early when running is cleared or the list
-// grows too big. report counts the text's lines from 1.
-void ParseUtf8Text(std::string_view text, CEntryCollector* out, CTextArena* cleaned,
-                   const std::atomic<bool>& running, CRunReport* report,
-                   const ParseProgress& progress = {}) {
-  CUtf8Lines lines(text);
-  std::string_view line;
-  std::string scratch;
-  uint64_t count = 0;
-  while (lines.Next(&line, &scratch)) {
-    // Cancelling is noticed within a few milliseconds.
-    if ((++count & 0xFFF) == 0) {
-      if (!running.load(std::memory_order_relaxed)) return;
-      if (progress) progress(lines.Consumed());
-    }
-    report->CountLine();
-    if (lines.Repairs().Any()) report->Repair(lines.Repairs(), line);
-    LineFields fields;
-    if (!SplitLine(line, &fields)) {
-      if (!line.empty()) report->Skip(SplitProblem(line), line);  // a blank line is no problem
-      continue;
-    }
-    const std::string_view word = TrimFieldChars(fields.first);
-    // A line without a headword has nothing to index.
-    if (word.empty()) {
-      report->Skip(LineProblem::kEmptyHeadword, line);
-      continue;
-    }
-    const std::string_view explanation = TrimFieldChars(fields.second);
-    const bool cleanedLine = !scratch.empty() && line.data() == scratch.data();
-    if (!out->Add(cleanedLine ? cleaned->Store(word) : word,
-                  cleanedLine ? cleaned->Store(explanation) : explanation, lines.Consumed()))
-      return;
-  }
+  return true;
 }
-
-// Parses rest on this thread while other, when started, parses the text before it into
-// first and firstReport; then hands rest's entries to first and its lines to firstReport,
-// after their own: rest's line numbers follow the first part's.
-void ParseRestBeside(std::string_view rest, CEntryCollector* first, CRunReport* firstReport,
-                     CJoiningThread* other, CTextArena* text, const std::atomic<bool>& running,
-                     const ParseProgress& progress) {
-  if (!other->Started()) {
-    ParseUtf8Text(rest, first, text, running, firstReport, progress);
-    return;
-  }
-  CEntryCollector second;
-  CTextArena secondCleaned(1 << 16);
-  CRunReport secondReport;
-  ParseUtf8Text(rest, &second, &secondCleaned, running, &secondReport, progress);
-  other->Join();
-  // A cancelled run has no use for the entries, and moving them takes a while.
-  if (!running.load(std::memory_order_relaxed)) return;
-  if (!first->TooBig()) first->Append(std::move(second));
-  firstReport->Append(std::move(secondReport));
-  text->Adopt(std::move(secondCleaned));
-}
-
-}  // namespace
 
 Status CConvertJob::ReadWordList() {
   CTextFileRead reader(&m_inputFile, CTextFileRead::kDefaultBlockSize, &m_running,
                        m_forcedEncoding);
-  const TextEncoding encoding = reader.GetEncoding();
   m_report = CRunReport();
-  m_report.SetEncoding(encoding);
-  const bool whole = encoding != TextEncoding::Ansi && m_inputSize > 0 &&
-                     m_inputSize <= kWholeFileLimit;
-  Status read;
-  bool readByLines = !whole;
-  if (whole) {
-    try {
-      read = encoding == TextEncoding::Utf8 ? ReadWholeUtf8List(reader)
-                                            : ReadWholeUtf16List(reader);
-    } catch (const std::bad_alloc&) {
-      // No room for the whole list: line by line needs less, as nothing was read yet.
-      readByLines = m_result.entries.empty() && m_text.Capacity() == 0;
-      if (!readByLines) throw;
-    }
-  }
-  if (readByLines) read = ReadListByLines(reader);
-  // A read error may also have ended the line-by-line reading early.
-  if (read && reader.HadReadError()) read = ReadFailure();
-  reader.Close();
-  m_inputFile.Close();
-  return read;
-}
-
-// A UTF-8 list is read whole into the text arena, and the entries view it where it lies:
-// nothing is copied line by line. With two threads, the first half of the file is parsed
-// while the second half is read, and then the second half is parsed beside it.
-Status CConvertJob::ReadWholeUtf8List(CTextFileRead& reader) {
-  const size_t size = static_cast<size_t>(m_inputSize);
-  char* const text = m_text.Allocate(size);
-  // Sized for the whole text, so that the second half's entries join without moving it.
-  CEntryCollector first(&m_result.entries, size);
-
-  // A file that grows meanwhile is read as it was when it was opened.
-  size_t head = size;
-  if (ParsingThreads() >= 2 && size >= m_parallelParseFrom) head = size / 2;
-  const std::ptrdiff_t headRead = reader.ReadRemainder(text, head);
-  if (headRead < 0) return ReadFailure();
-  const std::string_view headText(text, static_cast<size_t>(headRead));
-
-  // The first part ends with the head's last line break.
-  size_t cut = 0;
-  CJoiningThread other;
-  if (head < size) {
-    const size_t lastBreak = headText.find_last_of("\r\n");
-    if (lastBreak != std::string_view::npos) {
-      cut = lastBreak + 1;
-      other.Start([this, &first, part = headText.substr(0, cut)] {
-        ParseUtf8Text(part, &first, &m_text, m_running, &m_report);
-      });
-    }
-  }
-  std::ptrdiff_t tailRead = 0;
-  if (head < size) tailRead = reader.ReadRemainder(text + headRead, size - head);
-  if (tailRead < 0) return ReadFailure();
-  std::string_view rest(text + cut, static_cast<size_t>(headRead + tailRead) - cut);
-  // A cut between the CR and the LF of one break: the LF is no line of its own.
-  if (cut > 0 && text[cut - 1] == '\r' && !rest.empty() && rest[0] == '\n') rest.remove_prefix(1);
-  const size_t restStart = static_cast<size_t>(rest.data() - text);
-  ParseRestBeside(rest, &first, &m_report, &other, &m_text, m_running,
-                  [this, restStart, size](size_t consumed) {
-                    ReadingProgress(restStart + consumed, size);
-                  });
-  return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
-}
-
-// A UTF-16 list is converted whole into UTF-8 in the text arena, then parsed there as a
-// UTF-8 list is, by two threads when there are cores for it.
-Status CConvertJob::ReadWholeUtf16List(CTextFileRead& reader) {
-  const size_t size = static_cast<size_t>(m_inputSize);
-  char* const text = m_text.Allocate(CTextFileRead::Utf8Room(size));
-  const std::ptrdiff_t converted = reader.ReadRemainderAsUtf8(text, size);
-  if (converted < 0) return ReadFailure();
-  const std::string_view all(text, static_cast<size_t>(converted));
-
-  CEntryCollector first(&m_result.entries, all.size());
-  size_t cut = 0;
-  CJoiningThread other;
-  if (ParsingThreads() >= 2 && all.size() >= m_parallelParseFrom) {
-    cut = LineBoundaryAfter(all, all.size() / 2);
-    if (cut < all.size()) {
-      other.Start([this, &first, part = all.substr(0, cut)] {
-        ParseUtf8Text(part, &first, &m_text, m_running, &m_report);
-      });
-    } else {
-      cut = 0;  // no break after the middle: this thread parses everything
-    }
-  }
-  ParseRestBeside(all.substr(cut), &first, &m_report, &other, &m_text, m_running,
-                  [this, cut, &all](size_t consumed) { ReadingProgress(cut + consumed, all.size()); });
-  return RecordSizes(first.TooBig(), first.IndexSize(), first.DataSize());
-}
-
-unsigned CConvertJob::ParsingThreads() const {
-  return ThreadCount(m_threads);
-}
-
-Status CConvertJob::RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize) {
-  m_result.indexSize = static_cast<uint32_t>(indexSize);
-  m_result.dataSize = static_cast<uint32_t>(dataSize);
-  if (tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
+  m_report.SetEncoding(reader.GetEncoding());
+  m_result.index = CSortedIndex();
+  m_indexSize = m_dataSize = 0;
+  m_tooBig = false;
+  // Standard input and a FIFO have no size and cannot be read twice.
+  m_readTwice = m_inputStatus.size > 0;
+  Status read = ParseList(
+      reader,
+      [this](size_t, std::string_view word, std::string_view explanation) { return Collect(word, explanation); },
+      false, &m_report, &m_listDigest,
+      [this](uint64_t bytes) { ProgressWithin(5, 28, bytes, m_inputStatus.size); });
+  if (!read) return read;
+  if (m_tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
+  m_result.indexSize = static_cast<uint32_t>(m_indexSize);
+  m_result.dataSize = static_cast<uint32_t>(m_dataSize);
+  if (!m_readTwice) m_inputFile.Close();
   return Status();
 }
 
-Status CConvertJob::ReadListByLines(CTextFileRead& reader) {
+Status CConvertJob::ParseList(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
+                              CRunReport* report, uint32_t* digest, const ReadProgress& progress) {
+  *digest = 0;
+  // Standard input is read by lines, which needs no more memory than its lines.
+  Status read = reader.GetEncoding() != TextEncoding::Ansi && m_readTwice
+                    ? ParseInPieces(reader, sink, concurrent, report, digest, progress)
+                    : ParseByLines(reader, sink, report, digest, progress);
+  // A read error may also have ended the reading early.
+  if (read && reader.HadReadError()) read = ReadFailure();
+  return read;
+}
+
+// Each piece is parsed by two threads when there are two, each taking about half of its
+// lines; the entries are handed on in list order once both are done, or by both threads
+// at once, each its own half, when the sink allows.
+Status CConvertJob::ParseInPieces(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
+                                  CRunReport* report, uint32_t* digest,
+                                  const ReadProgress& progress) {
+  const bool twoThreads = ParsingThreads() >= 2 && m_inputStatus.size >= m_parallelParseFrom;
+  CPieceReader pieces(reader, m_pieceSize);
+  ParsedText parts[2];
+  std::string_view piece;
+  size_t listed = 0;  // entries handed on before this piece
+  while (m_running && pieces.Next(&piece)) {
+    parts[0].Clear();
+    parts[1].Clear();
+    const size_t cut = twoThreads ? LineBoundaryAfter(piece, piece.size() / 2) : piece.size();
+    {
+      CJoiningThread other;
+      if (cut < piece.size()) other.Start([&] { ParseUtf8Text(piece.substr(cut), &parts[1], m_running); });
+      ParseUtf8Text(piece.substr(0, cut), &parts[0], m_running);
+      other.Join();
+    }
+    // Progress moves through the piece's share of the file as its entries are handed on.
+    const uint64_t before = pieces.BytesBefore();
+    const uint64_t share = pieces.BytesRead() - before;
+    const size_t count = parts[0].entries.size() + parts[1].entries.size();
+    // Hands on part's entries from list position first; false when the sink stopped.
+    const auto handOn = [&](const ParsedText& part, size_t first, bool reports) {
+      for (size_t n = 0; n < part.entries.size(); ++n) {
+        if (reports && ((first + n - listed + 1) & 0xFFF) == 0 && progress)
+          progress(before + share * (first + n - listed) / count);
+        if (!sink(first + n, part.entries[n].word, part.entries[n].explanation)) return false;
+      }
+      return true;
+    };
+    bool going = true;
+    if (concurrent && !parts[1].entries.empty()) {
+      bool secondGoing = true;
+      CJoiningThread other;
+      other.Start([&] { secondGoing = handOn(parts[1], listed + parts[0].entries.size(), false); });
+      going = handOn(parts[0], listed, true);
+      other.Join();
+      going = going && secondGoing;
+    } else {
+      going = handOn(parts[0], listed, true) && handOn(parts[1], listed + parts[0].entries.size(), true);
+    }
+    if (!going) return Status();
+    listed += count;
+    for (ParsedText& part : parts) report->Append(std::move(part.report));
+  }
+  if (pieces.Failed()) return ReadFailure();
+  *digest = pieces.Digest();
+  return Status();
+}
+
+Status CConvertJob::ParseByLines(CTextFileRead& reader, const EntrySink& sink, CRunReport* report,
+                                 uint32_t* digest, const ReadProgress& progress) {
   const bool utf8Lines = reader.LinesAreUtf8();
-  CEntryCollector collector(&m_result.entries, m_inputSize);
   std::string line;
   std::string word;
   std::string explanation;
   uint64_t bytesRead = 0;
   uint64_t count = 0;
+  size_t listed = 0;
   while (m_running && !reader.IsEndOfFile()) {
     if (!reader.ReadLine(line)) break;
     bytesRead += line.size() + 1;
-    if ((++count & 0xFFF) == 0) ReadingProgress(bytesRead, m_inputSize);
+    if ((++count & 0xFFF) == 0 && progress) progress(bytesRead);
     const LineRepairs& repairs = reader.LastLineRepairs();
     // The text after the last line break is a line only when there is some.
     if (line.empty() && reader.IsEndOfFile() && !repairs.Any()) break;
-    m_report.CountLine();
-    if (repairs.Any()) m_report.Repair(repairs, line);
+    *digest = Crc32(Crc32(*digest, line.data(), line.size()), "\n", 1);
+    report->CountLine();
+    if (repairs.Any()) report->Repair(repairs, line);
     LineFields fields;
     if (!SplitLine(line, &fields)) {
-      if (!line.empty()) m_report.Skip(SplitProblem(line), line);  // a blank line is no problem
+      if (!line.empty()) report->Skip(SplitProblem(line), line);  // a blank line is no problem
       continue;
     }
     // A line without a headword has nothing to index.
     if (fields.first.empty()) {
-      m_report.Skip(LineProblem::kEmptyHeadword, line);
+      report->Skip(LineProblem::kEmptyHeadword, line);
       continue;
     }
     std::string_view wordText;
@@ -416,29 +403,46 @@ Status CConvertJob::ReadListByLines(CTextFileRead& reader) {
       explanationText = TrimFieldChars(fields.second);
     } else {
       if (!AnsiToUtf8(fields.first, &word, m_codePage)) {
-        m_report.Skip(LineProblem::kEmptyHeadword, line);
+        report->Skip(LineProblem::kEmptyHeadword, line);
         continue;
       }
       AnsiToUtf8(fields.second, &explanation, m_codePage);  // an empty one stays empty
       wordText = TrimFieldChars(word);
       explanationText = TrimFieldChars(explanation);
     }
-    if (!collector.Add(m_text.Store(wordText), m_text.Store(explanationText), bytesRead))
-      break;  // too big
+    if (!sink(listed++, wordText, explanationText)) break;
   }
-  return RecordSizes(collector.TooBig(), collector.IndexSize(), collector.DataSize());
+  return Status();
+}
+
+size_t CConvertJob::WindowSize() const {
+  const uint64_t data = std::max<uint64_t>(m_result.dataSize, 1);
+  if (m_windowSize != 0) return static_cast<size_t>(std::min<uint64_t>(data, m_windowSize));
+  if (!m_readTwice) return static_cast<size_t>(std::min<uint64_t>(data, kMemoryWindow));
+  // What the list's share of memory leaves beside the index: 1.2 times the list's size,
+  // so that a tenth of it and some megabytes stay free for the pieces being parsed and the
+  // process itself.
+  const uint64_t share = m_inputStatus.size + m_inputStatus.size / 5;
+  const uint64_t held = m_result.index.MemoryBytes();
+  const uint64_t room = share > held ? share - held : 0;
+  return static_cast<size_t>(std::min<uint64_t>(data, std::max<uint64_t>(room, kMinWindow)));
 }
 
 Status CConvertJob::ReadStarDict() {
   m_report = CRunReport();
   m_report.SetEncoding(TextEncoding::Utf8);
-  CEntryCollector collector(&m_result.entries, 0);
+  m_result.index = CSortedIndex();
+  m_indexSize = m_dataSize = 0;
+  m_tooBig = false;
+  // The explanations come out of the dictionary's own layout and are kept, as standard
+  // input's are.
+  m_readTwice = false;
   const uint64_t total = m_starDict->WordCount() + m_starDict->SynonymCount();
   uint64_t done = 0;
   const Status read = m_starDict->ReadEntries(m_starDictOptions, [&](const StarDictEntry& e) {
     if ((++done & 0xFFF) == 0) {
       if (!m_running.load(std::memory_order_relaxed)) return false;
-      ReadingProgress(done, total);
+      ProgressWithin(5, 28, done, total);
     }
     m_report.CountLine();
     if (e.unreadable) {
@@ -454,46 +458,32 @@ Status CConvertJob::ReadStarDict() {
       return true;
     }
     m_report.LeaveOutFields(e.binaryFields);
-    return collector.Add(m_text.Store(e.word), m_text.Store(e.explanation), 0);
+    return Collect(e.word, e.explanation);
   });
   if (!read) return read;
-  return RecordSizes(collector.TooBig(), collector.IndexSize(), collector.DataSize());
+  if (m_tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
+  m_result.indexSize = static_cast<uint32_t>(m_indexSize);
+  m_result.dataSize = static_cast<uint32_t>(m_dataSize);
+  return Status();
 }
 
 Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
-  if (!SortEntries(&m_result.entries, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
-  AssignOffsets(&m_result.entries);
-  m_report.SetRepeatedHeadwords(CountRepeatedHeadwords(m_result.entries));
+  if (!SortIndex(&m_result.index, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
+  uint64_t repeated = 0;
+  AssignOffsets(&m_result.index, &repeated, &m_running);
+  if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
+  m_report.SetRepeatedHeadwords(repeated);
   m_times.sort = Lap(&start);
   Progress(30);
 
   platform::CBinaryFile data, compressed;
   if (Status claimed = ClaimTempFiles(&m_result.temp, m_result.compress, &data, &compressed); !claimed)
     return claimed.WithKind(StatusKind::kWriteFailed);
-  NoteLargeAllocation();
-  std::string buffer;
-  buffer.reserve(kWriteBufferSize);
-  bool written = true;  // once false, nothing more is written
-  const size_t count = m_result.entries.size();
-  for (size_t i = 0; i < count; ++i) {
-    if ((i & 0xFFF) == 0 && i != 0) {
-      if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
-      ProgressWithin(30, 50, i, count);
-    }
-    const DictEntry& e = m_result.entries[i];
-    // The explanations lie in word-list order: ask for one a few entries ahead.
-    if (i + kLookAhead < m_result.entries.size()) PrefetchText(m_result.entries[i + kLookAhead].explanation.data());
-    if (buffer.size() + e.explanation.size() > kWriteBufferSize) {
-      written = written && data.Write(buffer.data(), buffer.size());
-      buffer.clear();
-    }
-    if (e.explanation.size() > kWriteBufferSize)
-      written = written && data.Write(e.explanation.data(), e.explanation.size());
-    else
-      buffer += e.explanation;
+  if (Status filled = WriteDataFile(data); !filled) {
+    data.Close();
+    return filled;
   }
-  if (written) data.Write(buffer.data(), buffer.size());
   Progress(50);
   // A failed write is remembered by the file, and Close reports it.
   if (Status closed = data.Close(); !closed) return closed.WithKind(StatusKind::kWriteFailed);
@@ -517,6 +507,98 @@ Status CConvertJob::WriteOutput() {
     m_times.compress = Lap(&start);
   }
   Progress(80);
+  return Status();
+}
+
+// The data file holds the explanations in index order. It is filled a window at a time,
+// in order: every window takes one reading of the list in list order, which puts each
+// explanation (or the part of it that falls in the window) where the sort placed it.
+Status CConvertJob::WriteDataFile(platform::CBinaryFile& data) {
+  const uint64_t total = m_result.dataSize;
+  const size_t windowSize = WindowSize();
+  NoteLargeAllocation();
+  const std::unique_ptr<char[]> window(new char[windowSize]);
+  const int passes = static_cast<int>((total + windowSize - 1) / windowSize);
+  int pass = 0;
+  for (uint64_t begin = 0; begin < total; begin += windowSize, ++pass) {
+    if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
+    const uint64_t end = std::min<uint64_t>(total, begin + windowSize);
+    if (m_readTwice) {
+      if (Status filled = FillWindowFromList(window.get(), begin, end, pass, passes); !filled)
+        return filled;
+    } else {
+      FillWindowFromMemory(window.get(), begin, end);
+    }
+    if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
+    // A failed write is remembered by the file, and its Close reports it.
+    if (!data.Write(window.get(), static_cast<size_t>(end - begin))) return Status();
+    ProgressWithin(30, 50, static_cast<uint64_t>(pass + 1), static_cast<uint64_t>(passes));
+  }
+  return Status();
+}
+
+namespace {
+
+// Copies the part of an explanation that lies at offset in the data file and falls in
+// the window of the data file's bytes [begin, end).
+inline void CopyIntoWindow(std::string_view explanation, uint64_t offset, char* window,
+                           uint64_t begin, uint64_t end) {
+  const uint64_t from = std::max(offset, begin);
+  const uint64_t to = std::min(offset + explanation.size(), end);
+  if (from < to)
+    std::memcpy(window + (from - begin), explanation.data() + (from - offset), static_cast<size_t>(to - from));
+}
+
+}  // namespace
+
+void CConvertJob::FillWindowFromMemory(char* window, uint64_t begin, uint64_t end) {
+  const CSortedIndex& index = m_result.index;
+  for (size_t i = 0; i < index.size(); ++i) {
+    if ((i & 0xFFFF) == 0 && !m_running.load(std::memory_order_relaxed)) return;
+    const EntryRecord& r = index.Record(i);
+    CopyIntoWindow(m_explanations.View(m_explanationAt[i], r.size), r.offset, window, begin, end);
+  }
+}
+
+Status CConvertJob::FillWindowFromList(char* window, uint64_t begin, uint64_t end, int pass,
+                                       int passes) {
+  const Status changed = Status::Error(StatusKind::kInputChanged, m_inputPath, 0,
+                                       "the word list changed while it was converted");
+  platform::FileStatus now;
+  if (!platform::QueryFileStatus(m_inputPath, &now) || now.size != m_inputStatus.size ||
+      now.modifiedTime != m_inputStatus.modifiedTime)
+    return changed;
+  if (!m_inputFile.Seek(0)) return ReadFailure();
+  CTextFileRead reader(&m_inputFile, CTextFileRead::kDefaultBlockSize, &m_running, m_forcedEncoding);
+  if (reader.HadReadError()) return ReadFailure();
+  if (reader.GetEncoding() != m_report.Encoding()) return changed;
+
+  // Every entry must be the one the first reading found, with an explanation of the size
+  // it had then.
+  const CSortedIndex& index = m_result.index;
+  // Positions are handed on without gaps: the last one seen, and none beyond, is all.
+  std::atomic<bool> sawLast{false};
+  std::atomic<bool> same{true};
+  const auto place = [&](size_t i, std::string_view word, std::string_view explanation) {
+    const EntryRecord* r = i < index.size() ? &index.Record(i) : nullptr;
+    if (r == nullptr || r->size != explanation.size() || index.Word(*r) != word) {
+      same = false;
+      return false;
+    }
+    CopyIntoWindow(explanation, r->offset, window, begin, end);
+    if (i + 1 == index.size()) sawLast = true;
+    return true;
+  };
+  CRunReport ignored;
+  uint32_t digest = 0;
+  const uint64_t size = m_inputStatus.size;
+  Status read = ParseList(reader, place, true, &ignored, &digest, [&](uint64_t bytes) {
+    ProgressWithin(30, 50, static_cast<uint64_t>(pass) * size + std::min(bytes, size),
+                   static_cast<uint64_t>(passes) * size);
+  });
+  if (!read) return read;
+  if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
+  if (!same || !sawLast || digest != m_listDigest) return changed;
   return Status();
 }
 

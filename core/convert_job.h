@@ -6,10 +6,19 @@
 //
 // Threads: while the worker runs, the only state both threads touch is the keep-running
 // flag, which Cancel clears. The worker and its helper threads poll it in every phase:
-// every few thousand lines while reading, between buckets of the sort, every few thousand
-// entries while writing the data file and before every chunk it compresses, so that a
-// cancelled run ends within milliseconds with a kCancelled outcome. A UTF-8 list may be
-// parsed by a helper thread of the job's own, joined before reading ends.
+// every few thousand lines while reading, between ranges of the sort, every few thousand
+// lines while the data file is filled and before every chunk it compresses, so that a
+// cancelled run ends within milliseconds with a kCancelled outcome. A UTF-8 or UTF-16
+// list may be parsed by a helper thread of the job's own, joined after every piece.
+//
+// Memory: only what the sort needs is held, the headwords and 16 bytes per entry. A word
+// list that is a file is read twice: first for the headwords and the sizes of the
+// explanations, then, once the sort has placed every explanation in the data file, again
+// through the same parser to copy them there, into a window of the data file as large as
+// the list's share of memory allows (a window that cannot hold the data takes one more
+// reading per window). A list that cannot be read again (standard input) keeps its
+// explanations in memory instead. A list that changes between the readings fails the run
+// (kInputChanged) rather than give a wrong package.
 //
 // Progress: the front end puts the bar at 5; reading moves it to 28 by bytes parsed,
 // sorting ends at 30, the data file moves it to 50 by entries written and compression to
@@ -17,6 +26,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,13 +34,14 @@
 
 #include "common/dict_entry.h"
 #include "common/status.h"
-#include "common/text_arena.h"
+#include "common/text_store.h"
 #include "common/user_messages.h"
 #include "common/warning_sink.h"
 #include "core/run_report.h"
 #include "package/convert_result.h"
 #include "package/stardict_reader.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 
 class CConvertJob;
 class CTextFileRead;
@@ -73,12 +84,16 @@ class CConvertJob {
   // Lists from this size on are parsed by two threads when there are two; tests lower it
   // so that small lists take that path too.
   void SetParallelParseFrom(size_t bytes) { m_parallelParseFrom = bytes; }
+  // Tests make the pieces a list file is read in and the window of the data file small,
+  // so that small lists cross many piece boundaries and take several readings.
+  void SetPieceSize(size_t bytes) { m_pieceSize = bytes; }
+  void SetWindowSize(size_t bytes) { m_windowSize = bytes; }
 
   // Opens the word list read-only and without sharing. A failure is noted here and
   // reported by Convert.
   void OpenInput(const std::wstring& path);
   // Takes the word list from standard input instead. Its size is unknown, so it is read
-  // line by line, which gives the same entries as reading a file whole.
+  // line by line, which gives the same entries as reading a file in pieces.
   void OpenStandardInput();
   // Takes the entries of a StarDict dictionary, named by its .ifo, instead of a word list:
   // each is taken as it is, without the splitting and trimming of a word-list line. A
@@ -101,50 +116,70 @@ class CConvertJob {
   // Reads, sorts, writes and compresses; true on success. Never throws.
   bool Convert();
   // Why the last Convert ended: ok, or a failure of kind kCancelled, kInputUnreadable,
-  // kTooBig or kWriteFailed with the file and the system's reason (the observer has been
-  // told of every failure but a cancel).
+  // kInputChanged, kTooBig or kWriteFailed with the file and the system's reason (the
+  // observer has been told of every failure but a cancel).
   const Status& Outcome() const { return m_outcome; }
   const ConvertPhaseTimes& PhaseTimes() const { return m_times; }
   // What the last Convert made of the word list; complete once reading has ended.
   const CRunReport& Report() const { return m_report; }
-  // The product of a successful Convert; its entries view the job's texts, so it is
-  // valid as long as the job.
+  // The product of a successful Convert.
   const ConvertResult& Result() const { return m_result; }
   // For the front end once the worker has ended: writing the package, and deleting the
   // temporary files the run created.
   ConvertResult& Result() { return m_result; }
 
  private:
+  // Hands on the parsed entry at list position i; false to stop reading. A sink that
+  // is concurrent may be called by two threads at once, for different entries.
+  using EntrySink = std::function<bool(size_t i, std::string_view word, std::string_view explanation)>;
+  // How far a reading has got, in bytes of the file.
+  using ReadProgress = std::function<void(uint64_t bytes)>;
+
   Status ReadWordList();
-  // Each a failure of kind kTooBig or kInputUnreadable, or ok.
-  Status ReadWholeUtf8List(CTextFileRead& reader);
-  Status ReadWholeUtf16List(CTextFileRead& reader);
-  Status ReadListByLines(CTextFileRead& reader);
+  // Reads the whole list once, through one parser whatever the reading is for, handing
+  // every entry to sink in list order. report receives the lines' problems; *digest the
+  // CRC-32 of the text read. A failure of kind kInputUnreadable, or ok (also when sink
+  // stopped it or the run was cancelled).
+  Status ParseList(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
+                   CRunReport* report, uint32_t* digest, const ReadProgress& progress);
+  // A UTF-8 or UTF-16 list in pieces of whole lines; an ANSI one or standard input by lines.
+  Status ParseInPieces(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
+                       CRunReport* report, uint32_t* digest, const ReadProgress& progress);
+  Status ParseByLines(CTextFileRead& reader, const EntrySink& sink, CRunReport* report,
+                      uint32_t* digest, const ReadProgress& progress);
+  // Keeps an entry of the first reading; false once the list is too big to convert.
+  bool Collect(std::string_view word, std::string_view explanation);
+  // Reads the entries of a StarDict dictionary, keeping their explanations.
   Status ReadStarDict();
-  // Threads that may parse a list read whole.
+  // Threads that may parse the list.
   unsigned ParsingThreads() const;
-  // Keeps the totals of a finished reading; a kTooBig failure when the list is too big.
-  Status RecordSizes(bool tooBig, uint64_t indexSize, uint64_t dataSize);
   // The failure of a read of the word list.
   Status ReadFailure() const;
   Status WriteOutput();
+  Status WriteDataFile(platform::CBinaryFile& data);
+  // The data file's bytes [begin, end) into window, from the list read again or from the
+  // explanations held.
+  Status FillWindowFromList(char* window, uint64_t begin, uint64_t end, int pass, int passes);
+  void FillWindowFromMemory(char* window, uint64_t begin, uint64_t end);
+  // Bytes of the data file filled at a time.
+  size_t WindowSize() const;
   // Ends Convert with failure, telling the observer unless the user cancelled.
   bool Fail(Status failure);
   void Progress(int percent);
   // Progress between from and to as done of total.
   void ProgressWithin(int from, int to, uint64_t done, uint64_t total);
-  void ReadingProgress(uint64_t done, uint64_t total);
 
-  // Holds the texts that the entries view; declared first so that it outlives them.
-  CTextArena m_text;
   ConvertResult m_result;
   platform::CFile m_inputFile;
+  std::wstring m_inputPath;
   std::unique_ptr<CStarDictReader> m_starDict;
   StarDictOptions m_starDictOptions;
   std::atomic<bool> m_running{false};
   unsigned m_threads = 0;
   // Below this size a second parsing thread costs more than it saves.
   size_t m_parallelParseFrom = size_t{1} << 20;
+  size_t m_pieceSize = size_t{4} << 20;
+  size_t m_windowSize = 0;  // 0: as memory allows
   IConvertObserver* m_observer = nullptr;
   Status m_outcome = Status::Error(StatusKind::kInvalidArgument, {}, 0, "not run");
   ConvertPhaseTimes m_times;
@@ -153,7 +188,17 @@ class CConvertJob {
   std::optional<TextEncoding> m_forcedEncoding;
   unsigned m_codePage = 0;
   Status m_inputOpened = Status::Error(StatusKind::kInputUnreadable, {}, 0, "no word list");
-  uint64_t m_inputSize = 0;
+  // The list as it was opened: a file of this size and time can be read again.
+  platform::FileStatus m_inputStatus;
+  bool m_readTwice = false;
+  uint32_t m_listDigest = 0;
+  // Totals of the first reading.
+  uint64_t m_indexSize = 0;
+  uint64_t m_dataSize = 0;
+  bool m_tooBig = false;
+  // The explanations of a list that is read once, in list order, and where each lies.
+  CTextStore m_explanations;
+  std::vector<uint32_t> m_explanationAt;
 };
 
 // The worker thread's entry procedure: runs Convert and reports the end through the

@@ -1,18 +1,17 @@
 #pragma once
-// What a finished conversion hands to the package writer: the entries in index order with
-// their data offsets, the sizes the package header states, and the temporary files whose
-// bytes become the data section, as far as the run created them. A plain value; the
-// entries' texts belong to whoever made them (the conversion job), which must outlive it.
+// What a finished conversion hands to the package writer: the sorted index (headwords,
+// data offsets and sizes), the sizes the package header states, and the temporary files
+// whose bytes become the data section, as far as the run created them.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "common/dict_entry.h"
+#include "package/index_order.h"
 #include "package/temp_files.h"
 
 struct ConvertResult {
-  std::vector<DictEntry> entries;
+  CSortedIndex index;
   uint32_t indexSize = 0;       // bytes of the index: per entry the headword, 0, 4 + 4
   uint32_t dataSize = 0;        // bytes of the explanations back to back
   uint32_t compressedSize = 0;  // bytes of the compressed data file, when compressed

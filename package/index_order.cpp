@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/memory_fault.h"
 #include "common/prefetch.h"
@@ -32,41 +34,74 @@ uint64_t UpperCaseLetters(uint64_t word) {
 }
 
 // Sorting 16-byte keys that decide on their own is several times faster than sorting the
-// entries, whose headwords lie elsewhere in memory: the headwords are read only when two
-// keys share their first ten folded bytes and one headword is longer than eight.
+// entries, whose headwords lie elsewhere in memory. A key holds ten folded bytes of its
+// headword from some depth on; keys that share all ten are loaded again with the next ten
+// (most significant digit first, so a range that shares a long prefix is read once per
+// ten bytes, never compared byte by byte over and over). Only headwords equal without
+// regard to case are compared, and only with each other.
 struct SortKey {
-  uint64_t folded;  // folded bytes 0 to 7
+  uint64_t folded;  // folded bytes depth to depth + 7
   uint32_t index;   // position in the word list: identical headwords keep their order
-  uint16_t next;    // folded bytes 8 and 9
+  uint16_t next;    // folded bytes depth + 8 and depth + 9
   uint8_t upperCase;
-  uint8_t isLong;
+  uint8_t isLong;   // the key alone cannot order it against a key with the same bytes
 };
 static_assert(sizeof(SortKey) == 16);
 
 // Ranges this short are sorted by comparison.
 constexpr size_t kSmallRange = 64;
 
-// The folded bytes a key holds; a key's digit at this depth is its case mask.
+// The folded bytes a key holds; a key's digit at this place is its case mask.
 constexpr int kKeyBytes = 10;
 
-// The key's byte at depth: a folded byte, or past them the case mask, inverted so that
-// upper case comes first.
-inline unsigned KeyByte(const SortKey& key, int depth) {
-  if (depth < 8) return static_cast<unsigned>(key.folded >> (56 - 8 * depth)) & 0xFF;
-  if (depth < kKeyBytes) return static_cast<unsigned>(key.next >> (8 * (9 - depth))) & 0xFF;
+// Ranges up to this many keys are sorted by counting passes over their remaining digits
+// in scratch space that stays in the cache; larger ones are first split in place.
+constexpr size_t kScratchKeys = size_t{1} << 16;
+
+// The key's digit d: a folded byte, or past them the case mask, inverted so that upper
+// case comes first.
+inline unsigned KeyByte(const SortKey& key, int d) {
+  if (d < 8) return static_cast<unsigned>(key.folded >> (56 - 8 * d)) & 0xFF;
+  if (d < kKeyBytes) return static_cast<unsigned>(key.next >> (8 * (9 - d))) & 0xFF;
   return 0xFFu - key.upperCase;
 }
 
-// The order of two keys; headwords are read only when the keys cannot tell.
+// The key of word's bytes from depth on: ten of them folded (the zero padding of a short
+// headword puts it before its longer relatives, as headwords hold no NUL bytes). At depth
+// 0 it also holds, for the first eight bytes, one bit per upper-case letter, the first
+// byte highest: two headwords of up to eight bytes equal without regard to case differ
+// first where their masks do, and there the upper-case letter (the smaller byte) comes
+// first, so the larger mask sorts first. Deeper keys have no mask: there the case of
+// earlier bytes would decide, which only a comparison can tell.
+SortKey MakeKey(std::string_view word, size_t depth, size_t index) {
+  unsigned char bytes[16] = {};
+  if (depth < word.size()) std::memcpy(bytes, word.data() + depth, std::min<size_t>(word.size() - depth, 10));
+  const uint64_t head = BigEndianWord(bytes);
+  const uint64_t tail = BigEndianWord(bytes + 8);
+  const uint64_t upper = UpperCaseLetters(head);
+  // A letter's high bit moved down to 0x20 turns it into lower case; the eight high bits
+  // gathered into the top byte make the mask.
+  const bool atStart = depth == 0;
+  return SortKey{head | (upper >> 2), static_cast<uint32_t>(index),
+                 static_cast<uint16_t>((tail | (UpperCaseLetters(tail) >> 2)) >> 48),
+                 static_cast<uint8_t>(atStart ? ((upper >> 7) * 0x0102040810204080ull) >> 56 : 0),
+                 static_cast<uint8_t>(!atStart || word.size() > 8)};
+}
+
+// The order of two keys loaded at the same depth; headwords are read only when the keys
+// cannot tell.
 class CKeyLess {
  public:
-  explicit CKeyLess(const std::vector<DictEntry>& list) : m_list(list) {}
+  explicit CKeyLess(const CSortedIndex& index) : m_index(index) {}
+
+  std::string_view Word(const SortKey& key) const { return m_index.Word(m_index.Record(key.index)); }
+  uint32_t Length(const SortKey& key) const { return m_index.Record(key.index).wordLength; }
 
   bool operator()(const SortKey& x, const SortKey& y) const {
     if (x.folded != y.folded) return x.folded < y.folded;
     if (x.next != y.next) return x.next < y.next;
     if (x.isLong | y.isLong) {
-      const int order = CompareHeadwords(m_list[x.index].word, m_list[y.index].word);
+      const int order = CompareHeadwords(Word(x), Word(y));
       if (order != 0) return order < 0;
     } else if (x.upperCase != y.upperCase) {
       return x.upperCase > y.upperCase;
@@ -76,62 +111,84 @@ class CKeyLess {
 
   // Whether the keys of [begin, end) all stand for one headword, byte for byte.
   bool SameHeadword(const SortKey* begin, const SortKey* end) const {
-    const std::string_view first = m_list[begin->index].word;
+    const std::string_view first = Word(*begin);
     for (const SortKey* k = begin + 1; k < end; ++k)
-      if (m_list[k->index].word != first) return false;
+      if (Word(*k) != first) return false;
     return true;
   }
 
  private:
-  const std::vector<DictEntry>& m_list;
+  const CSortedIndex& m_index;
 };
 
-// Sorts ranges of keys whose folded bytes before some depth are equal. A range that fits
-// the scratch space is sorted by its remaining bytes, least significant first, each pass
-// stable; a larger one is split in place by its next byte and its parts sorted in turn.
+// Sorts ranges of keys whose folded bytes before some depth are equal, from a stack of
+// ranges still to do rather than by recursion, so that headwords sharing prefixes of any
+// length cannot exhaust a thread's stack. A range that fits the scratch space is sorted
+// by its remaining digits, least significant first, each pass stable; a larger one is
+// split in place by its next byte.
 class CKeySorter {
  public:
-  // Once *running (when given) is cleared, what is left of a range stays unsorted.
+  // Once *running (when given) is cleared, what is left stays unsorted.
   CKeySorter(const CKeyLess& less, size_t scratch, const std::atomic<bool>* running)
       : m_less(less), m_running(running) {
     NoteLargeAllocation();
     m_scratch.resize(scratch);
   }
 
-  // inOrder: the range still lists equal keys in word-list order.
-  void Sort(SortKey* begin, SortKey* end, int depth, bool inOrder) {
-    const size_t size = static_cast<size_t>(end - begin);
-    if (size < 2) return;
-    if (size < kSmallRange || depth == kKeyBytes) {
-      std::sort(begin, end, m_less);
-    } else if (size <= m_scratch.size()) {
-      SortByDigits(begin, end, depth);
-      SettleTies(begin, end, inOrder);
-    } else {
-      std::array<size_t, 257> bounds;
-      SplitByByte(begin, end, depth, &bounds);
-      for (size_t b = 0; b < 256; ++b) {
-        // A range this large takes a while: a cancel is noticed between its parts.
-        if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) return;
-        Sort(begin + bounds[b], begin + bounds[b + 1], depth + 1, false);
-      }
+  // Sorts [begin, end), whose keys were loaded at depth 0 and share their first byte.
+  // inOrder: the range lists equal keys in word-list order.
+  void Sort(SortKey* begin, SortKey* end, bool inOrder) {
+    m_tasks.push_back({begin, end, 1, 0, inOrder});
+    while (!m_tasks.empty()) {
+      if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) return;
+      const Task task = m_tasks.back();
+      m_tasks.pop_back();
+      Run(task);
     }
   }
 
  private:
-  // Stable counting passes over the bytes from the case mask back to depth; a byte that
-  // all keys share costs no pass. One reading of the range counts every byte at once.
-  void SortByDigits(SortKey* begin, SortKey* end, int depth) {
+  // Keys in [begin, end) were loaded at base and share their folded bytes before depth.
+  struct Task {
+    SortKey* begin;
+    SortKey* end;
+    size_t depth;
+    size_t base;
+    bool inOrder;
+  };
+
+  void Run(const Task& t) {
+    const size_t size = static_cast<size_t>(t.end - t.begin);
+    if (size < 2) return;
+    if (t.depth == t.base + kKeyBytes) {
+      SettleEqualKeys(t.begin, t.end, t.base, t.inOrder);
+    } else if (size < kSmallRange) {
+      std::sort(t.begin, t.end, m_less);
+    } else if (size <= m_scratch.size()) {
+      SortByDigits(t.begin, t.end, static_cast<int>(t.depth - t.base));
+      SettleTies(t.begin, t.end, t.base, t.inOrder);
+    } else {
+      std::array<size_t, 257> bounds;
+      SplitByByte(t.begin, t.end, static_cast<int>(t.depth - t.base), &bounds);
+      for (size_t b = 0; b < 256; ++b)
+        m_tasks.push_back({t.begin + bounds[b], t.begin + bounds[b + 1], t.depth + 1, t.base, false});
+    }
+  }
+
+  // Stable counting passes over the digits from the case mask back to digit first; a
+  // digit that all keys share costs no pass. One reading of the range counts every digit
+  // at once.
+  void SortByDigits(SortKey* begin, SortKey* end, int first) {
     const size_t size = static_cast<size_t>(end - begin);
-    const int digits = kKeyBytes + 1 - depth;
+    const int digits = kKeyBytes + 1 - first;
     for (int d = 0; d < digits; ++d) m_counts[d].fill(0);
     for (const SortKey* k = begin; k < end; ++k)
-      for (int d = 0; d < digits; ++d) ++m_counts[d][KeyByte(*k, depth + d)];
+      for (int d = 0; d < digits; ++d) ++m_counts[d][KeyByte(*k, first + d)];
     SortKey* from = begin;
     SortKey* to = m_scratch.data();
     for (int d = digits - 1; d >= 0; --d) {
       std::array<uint32_t, 256>& count = m_counts[d];
-      if (count[KeyByte(*from, depth + d)] == size) continue;
+      if (count[KeyByte(*from, first + d)] == size) continue;
       uint32_t at = 0;
       for (uint32_t& c : count) {
         const uint32_t n = c;
@@ -139,41 +196,56 @@ class CKeySorter {
         at += n;
       }
       for (const SortKey* k = from; k < from + size; ++k)
-        to[count[KeyByte(*k, depth + d)]++] = *k;
+        to[count[KeyByte(*k, first + d)]++] = *k;
       std::swap(from, to);
     }
     if (from != begin) std::copy(from, from + size, begin);
   }
 
-  // Keys with equal folded bytes are in order already (case mask, then word-list order)
-  // unless their headwords are longer than eight bytes, which the keys cannot fully tell
-  // apart, or the range was split in place before: those runs are put right. A run of
-  // one repeated headword needs only word-list order; others are sorted by comparison.
-  void SettleTies(SortKey* begin, SortKey* end, bool inOrder) {
+  // After the counting passes, runs of keys with equal folded bytes are settled.
+  void SettleTies(SortKey* begin, SortKey* end, size_t base, bool inOrder) {
     for (SortKey* run = begin; run < end;) {
       SortKey* last = run + 1;
       while (last < end && last->folded == run->folded && last->next == run->next) ++last;
-      // Headwords of nine bytes or more have a folded byte 8, shorter ones do not: a run
-      // holds only long headwords or only short ones.
-      if (last - run > 1 && run->isLong) {
-        if (!m_less.SameHeadword(run, last))
-          std::sort(run, last, m_less);
-        else if (!inOrder)
-          std::sort(run, last, [](const SortKey& x, const SortKey& y) { return x.index < y.index; });
-      } else if (last - run > 1 && !inOrder) {
-        std::sort(run, last, m_less);
-      }
+      if (last - run > 1) SettleEqualKeys(run, last, base, inOrder);
       run = last;
     }
   }
 
-  // Moves the keys of [begin, end) into 256 buckets by their byte at depth, in place
-  // (each key is swapped straight to its bucket); bounds[b] .. bounds[b + 1] is bucket b,
-  // counted from begin.
-  static void SplitByByte(SortKey* begin, SortKey* end, int depth,
-                          std::array<size_t, 257>* bounds) {
+  // Keys of [begin, end) share all their folded bytes. Short headwords at depth 0 are
+  // ordered by their case masks (a range in word-list order already is); headwords
+  // longer than the keys are loaded again with their next ten bytes; headwords that end
+  // within the keys are equal without regard to case: one repeated headword keeps
+  // word-list order, and case variants are compared.
+  void SettleEqualKeys(SortKey* begin, SortKey* end, size_t base, bool inOrder) {
+    // Headwords of nine bytes or more have a folded byte 8, shorter ones do not: equal
+    // keys at depth 0 are either all short or all long.
+    if (!begin->isLong) {
+      if (!inOrder) std::sort(begin, end, m_less);
+      return;
+    }
+    const size_t depth = base + kKeyBytes;
+    uint32_t longest = 0;
+    for (const SortKey* k = begin; k < end; ++k) longest = std::max(longest, m_less.Length(*k));
+    if (longest > depth) {
+      for (SortKey* k = begin; k < end; ++k) {
+        if (k + 8 < end) PrefetchText(m_less.Word(k[8]).data() + depth);
+        *k = MakeKey(m_less.Word(*k), depth, k->index);
+      }
+      m_tasks.push_back({begin, end, depth, depth, inOrder});
+    } else if (!m_less.SameHeadword(begin, end)) {
+      std::sort(begin, end, m_less);
+    } else if (!inOrder) {
+      std::sort(begin, end, [](const SortKey& x, const SortKey& y) { return x.index < y.index; });
+    }
+  }
+
+  // Moves the keys of [begin, end) into 256 buckets by their digit d, in place (each key
+  // is swapped straight to its bucket); bounds[b] .. bounds[b + 1] is bucket b, counted
+  // from begin.
+  static void SplitByByte(SortKey* begin, SortKey* end, int d, std::array<size_t, 257>* bounds) {
     std::array<size_t, 256> count{};
-    for (const SortKey* k = begin; k < end; ++k) ++count[KeyByte(*k, depth)];
+    for (const SortKey* k = begin; k < end; ++k) ++count[KeyByte(*k, d)];
     std::array<size_t, 256> next{};
     (*bounds)[0] = 0;
     for (size_t b = 0; b < 256; ++b) {
@@ -183,10 +255,10 @@ class CKeySorter {
     for (size_t b = 0; b < 256; ++b) {
       while (next[b] < (*bounds)[b + 1]) {
         SortKey carried = begin[next[b]];
-        unsigned target = KeyByte(carried, depth);
+        unsigned target = KeyByte(carried, d);
         while (target != b) {
           std::swap(carried, begin[next[target]++]);
-          target = KeyByte(carried, depth);
+          target = KeyByte(carried, d);
         }
         begin[next[b]++] = carried;
       }
@@ -195,45 +267,10 @@ class CKeySorter {
 
   const CKeyLess& m_less;
   std::vector<SortKey> m_scratch;
+  std::vector<Task> m_tasks;
   const std::atomic<bool>* m_running;
   std::array<std::array<uint32_t, 256>, kKeyBytes + 1> m_counts;
 };
-
-// An array of 32-bit positions laid over the bytes of sorted keys; position i occupies
-// bytes 4i to 4i + 3, which belong to keys already read when it is written.
-class CPositions {
- public:
-  explicit CPositions(SortKey* keys) : m_bytes(reinterpret_cast<unsigned char*>(keys)) {}
-  uint32_t Get(size_t i) const {
-    uint32_t value;
-    std::memcpy(&value, m_bytes + 4 * i, sizeof value);
-    return value;
-  }
-  void Set(size_t i, uint32_t value) { std::memcpy(m_bytes + 4 * i, &value, sizeof value); }
-
- private:
-  unsigned char* m_bytes;
-};
-static_assert(sizeof(SortKey) == 4 * sizeof(uint32_t));
-
-// The key of a headword: its first ten bytes folded (the zero padding of a short headword
-// puts it before its longer relatives, as headwords hold no NUL bytes) and, for the first
-// eight, one bit per upper-case letter, the first byte highest. Two headwords equal
-// without regard to case differ first where their masks do, and there the upper-case
-// letter (the smaller byte) comes first: the larger mask sorts first.
-SortKey MakeKey(std::string_view word, size_t index) {
-  unsigned char bytes[16] = {};
-  std::memcpy(bytes, word.data(), std::min<size_t>(word.size(), 10));
-  const uint64_t head = BigEndianWord(bytes);
-  const uint64_t tail = BigEndianWord(bytes + 8);
-  const uint64_t upper = UpperCaseLetters(head);
-  // A letter's high bit moved down to 0x20 turns it into lower case; the eight high bits
-  // gathered into the top byte make the mask.
-  return SortKey{head | (upper >> 2), static_cast<uint32_t>(index),
-                 static_cast<uint16_t>((tail | (UpperCaseLetters(tail) >> 2)) >> 48),
-                 static_cast<uint8_t>(((upper >> 7) * 0x0102040810204080ull) >> 56),
-                 word.size() > 8};
-}
 
 }  // namespace
 
@@ -258,27 +295,38 @@ bool EntryLess(const DictEntry& a, const DictEntry& b) {
   return CompareHeadwords(a.word, b.word) < 0;
 }
 
-bool SortEntries(std::vector<DictEntry>* entries, unsigned threads,
-                 const std::atomic<bool>* running) {
+bool CSortedIndex::Add(std::string_view word, uint32_t explanationSize) {
+  uint32_t at = 0;
+  if (!m_words.Add(word, &at)) return false;
+  if ((m_size & kBlockMask) == 0 && (m_size >> kBlockBits) == m_blocks.size()) {
+    NoteLargeAllocation();
+    m_blocks.push_back(std::unique_ptr<EntryRecord[]>(new EntryRecord[kBlockMask + 1]));
+  }
+  Record(m_size++) = EntryRecord{at, static_cast<uint32_t>(word.size()), explanationSize, 0};
+  return true;
+}
+
+bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* running) {
   const auto stopped = [running] {
     return running != nullptr && !running->load(std::memory_order_relaxed);
   };
-  std::vector<DictEntry>& list = *entries;
-  const CKeyLess less(list);
-  const bool twoThreads = ThreadCount(threads) >= 2 && list.size() >= 65536;
+  const size_t size = index->size();
+  index->m_order.reset();
+  const CKeyLess less(*index);
+  const bool twoThreads = ThreadCount(threads) >= 2 && size >= 65536;
 
   // The keys are laid out by their first folded byte straight away, in word-list order
   // within each byte: 256 buckets, each ready for stable sorting. With two threads each
   // lays out half of the list, the second half's keys after the first half's in every
   // bucket.
-  const size_t middle = twoThreads ? list.size() / 2 : list.size();
+  const size_t middle = twoThreads ? size / 2 : size;
   const size_t partBegin[2] = {0, middle};
-  const size_t partEnd[2] = {middle, list.size()};
+  const size_t partEnd[2] = {middle, size};
   std::array<size_t, 256> next[2] = {};
   const auto count = [&](int part) {
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
       if ((i & 0xFFFF) == 0 && stopped()) return;
-      const std::string_view word = list[i].word;
+      const std::string_view word = index->Word(index->Record(i));
       ++next[part][word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(word[0]))];
     }
   };
@@ -298,15 +346,16 @@ bool SortEntries(std::vector<DictEntry>* entries, unsigned threads,
       at += n;
     }
   }
-  bounds[256] = list.size();
+  bounds[256] = size;
 
   NoteLargeAllocation();
-  std::vector<SortKey> keys(list.size());
+  SortKey* const keys = static_cast<SortKey*>(std::malloc(std::max<size_t>(size, 1) * sizeof(SortKey)));
+  if (keys == nullptr) throw std::bad_alloc();
+  std::unique_ptr<SortKey[], CSortedIndex::FreeMemory> keysOwner(keys);
   const auto layOut = [&](int part) {
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
       if ((i & 0xFFFF) == 0 && stopped()) return;
-      if (i + 8 < partEnd[part]) PrefetchText(list[i + 8].word.data());
-      const SortKey key = MakeKey(list[i].word, i);
+      const SortKey key = MakeKey(index->Word(index->Record(i)), 0, i);
       keys[next[part][KeyByte(key, 0)]++] = key;
     }
   };
@@ -319,17 +368,17 @@ bool SortEntries(std::vector<DictEntry>* entries, unsigned threads,
 
   if (stopped()) return false;
   // The buckets are finished independently; with two threads each takes the buckets of
-  // about half the keys. Each thread has scratch space for a sixteenth of the keys.
+  // about half the keys.
   size_t split = 0;  // buckets [0, split) go to the other thread
   if (twoThreads) {
-    while (split < 256 && bounds[split + 1] <= keys.size() / 2) ++split;
+    while (split < 256 && bounds[split + 1] <= size / 2) ++split;
   }
-  const size_t scratch = std::max<size_t>(4096, keys.size() / 16);
-  SortKey* const begin = keys.data();
+  const size_t scratch = std::min(kScratchKeys, std::max<size_t>(4096, size / 16));
+  SortKey* const begin = keys;
   const auto finish = [&](size_t first, size_t last) {
     CKeySorter sorter(less, scratch, running);
     for (size_t b = first; b < last && !stopped(); ++b)
-      sorter.Sort(begin + bounds[b], begin + bounds[b + 1], 1, true);
+      sorter.Sort(begin + bounds[b], begin + bounds[b + 1], true);
   };
   {
     CJoiningThread other;
@@ -337,40 +386,48 @@ bool SortEntries(std::vector<DictEntry>* entries, unsigned threads,
     finish(split, 256);
     other.Join();
   }
-
-  // Nothing has moved yet: a cancelled sort leaves the list as it was.
   if (stopped()) return false;
 
-  // Where each place's entry comes from, written over the keys themselves (a key is as
-  // wide as four positions): following a cycle then reads only this small array to find
-  // the next place, so the loads of the 40-byte entries do not wait for each other.
-  CPositions from(keys.data());
-  for (size_t i = 0; i < keys.size(); ++i) from.Set(i, keys[i].index);
-
-  // Apply the permutation in place, one cycle at a time; a placed entry points at itself.
-  for (size_t start = 0; start < list.size(); ++start) {
-    if (from.Get(start) == start) continue;
-    DictEntry carried = list[start];
-    size_t at = start;
-    for (;;) {
-      const size_t source = from.Get(at);
-      from.Set(at, static_cast<uint32_t>(at));
-      if (source == start) {
-        list[at] = carried;
-        break;
-      }
-      list[at] = list[source];
-      at = source;
-    }
+  // The list positions in index order, written over the keys: position k takes bytes 4k
+  // to 4k + 3, which belong to a key already read. Shrinking the block then gives the
+  // rest back.
+  unsigned char* const bytes = reinterpret_cast<unsigned char*>(keys);
+  for (size_t k = 0; k < size; ++k) {
+    const uint32_t position = keys[k].index;
+    std::memcpy(bytes + 4 * k, &position, sizeof position);
   }
+  void* const shrunk = std::realloc(keysOwner.get(), std::max<size_t>(size, 1) * sizeof(uint32_t));
+  if (shrunk != nullptr) keysOwner.release();
+  index->m_order.reset(static_cast<uint32_t*>(shrunk != nullptr ? shrunk : keysOwner.release()));
   return true;
 }
 
-uint64_t AssignOffsets(std::vector<DictEntry>* entries) {
+uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords,
+                       const std::atomic<bool>* running) {
+  // The records lie in list order: each is asked for well ahead, and its headword once
+  // the record has arrived, so that the misses overlap.
+  constexpr size_t kRecordsAhead = 16;
+  constexpr size_t kWordsAhead = 8;
+  const size_t size = index->size();
   uint64_t offset = 0;
-  for (DictEntry& e : *entries) {
-    e.offset = static_cast<uint32_t>(offset);
-    offset += e.size;
+  uint64_t repeated = 0;
+  std::string_view before, beforeThat;
+  for (size_t k = 0; k < size; ++k) {
+    if ((k & 0xFFFF) == 0 && running != nullptr && !running->load(std::memory_order_relaxed)) break;
+    if (k + kRecordsAhead < size) PrefetchText(&index->Record(index->ListPosition(k + kRecordsAhead)));
+    if (repeatedHeadwords != nullptr && k + kWordsAhead < size)
+      PrefetchText(index->Word(index->Record(index->ListPosition(k + kWordsAhead))).data());
+    EntryRecord& r = index->Record(index->ListPosition(k));
+    r.offset = static_cast<uint32_t>(offset);
+    offset += r.size;
+    if (repeatedHeadwords != nullptr) {
+      // Repeated headwords lie together; each counts once.
+      const std::string_view word = index->Word(r);
+      if (k > 0 && word == before && (k < 2 || beforeThat != word)) ++repeated;
+      beforeThat = before;
+      before = word;
+    }
   }
+  if (repeatedHeadwords != nullptr) *repeatedHeadwords = repeated;
   return offset;
 }

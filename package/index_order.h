@@ -1,12 +1,17 @@
 #pragma once
 // The index order: ASCII letters compared without regard to case first, plain unsigned
-// bytes second (the order of StarDict index files).
+// bytes second (the order of StarDict index files); and the index a conversion builds in
+// that order.
 
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "common/dict_entry.h"
+#include "common/text_store.h"
 
 // Negative, zero or positive as a sorts before, with or after b.
 int CompareHeadwords(std::string_view a, std::string_view b);
@@ -17,13 +22,80 @@ int CompareHeadwordsIgnoringCase(std::string_view a, std::string_view b);
 
 bool EntryLess(const DictEntry& a, const DictEntry& b);
 
-// Sorts into index order, in place. Entries with byte-identical headwords keep their
+// One entry of the index in 16 bytes: where its headword lies in the index's store, and
+// its explanation's size and place in the data file. For short lines the records and the
+// sort must not outweigh the text, so nothing here is a pointer.
+struct EntryRecord {
+  uint32_t wordAt = 0;
+  uint32_t wordLength = 0;
+  uint32_t size = 0;    // bytes of the explanation
+  uint32_t offset = 0;  // where it lies in the data file, once the index is sorted
+};
+static_assert(sizeof(EntryRecord) == 16);
+
+// The entries of a word list: records in list order, kept in blocks so that growing never
+// copies them (a vector would hold its old and new arrays at once), their headwords in a
+// store of their own, and once sorted the list positions in index order.
+class CSortedIndex {
+ public:
+  CSortedIndex() = default;
+  CSortedIndex(CSortedIndex&&) = default;
+  CSortedIndex& operator=(CSortedIndex&&) = default;
+
+  // Adds an entry after the others in list order; false, adding nothing, when the
+  // headwords pass what 32-bit positions can address.
+  bool Add(std::string_view word, uint32_t explanationSize);
+
+  size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+
+  // The entry at list position i.
+  EntryRecord& Record(size_t i) { return m_blocks[i >> kBlockBits][i & kBlockMask]; }
+  const EntryRecord& Record(size_t i) const { return m_blocks[i >> kBlockBits][i & kBlockMask]; }
+  std::string_view Word(const EntryRecord& r) const { return m_words.View(r.wordAt, r.wordLength); }
+
+  // The list position of the kth entry in index order (list order until sorted).
+  size_t ListPosition(size_t k) const { return m_order ? m_order[k] : k; }
+  // The kth entry in index order; its explanation is not held here and is left empty.
+  DictEntry operator[](size_t k) const {
+    const EntryRecord& r = Record(ListPosition(k));
+    return DictEntry{Word(r), {}, r.offset, r.size};
+  }
+
+  // Bytes held for the entries, used or not.
+  uint64_t MemoryBytes() const {
+    return m_words.Capacity() + m_blocks.size() * (sizeof(EntryRecord) << kBlockBits) +
+           (m_order ? m_size * sizeof(uint32_t) : 0);
+  }
+
+ private:
+  friend bool SortIndex(CSortedIndex*, unsigned, const std::atomic<bool>*);
+
+  static constexpr int kBlockBits = 16;
+  static constexpr size_t kBlockMask = (size_t{1} << kBlockBits) - 1;
+
+  struct FreeMemory {
+    void operator()(void* p) const { std::free(p); }
+  };
+
+  CTextStore m_words;
+  std::vector<std::unique_ptr<EntryRecord[]>> m_blocks;
+  size_t m_size = 0;
+  // Made in place of the sort keys, which realloc shrinks to it, so the sort needs no
+  // room for both.
+  std::unique_ptr<uint32_t[], FreeMemory> m_order;
+};
+
+// Puts the index into index order. Entries with byte-identical headwords keep their
 // word-list order, so the same list always gives the same package.
 // threads: how many threads may share the work (0: one per core); the order is the same
 // for every count. Once *running (when given) is cleared the sort stops within a few
-// milliseconds and returns false, leaving the entries in their order before it.
-bool SortEntries(std::vector<DictEntry>* entries, unsigned threads = 1,
-                 const std::atomic<bool>* running = nullptr);
+// milliseconds and returns false, leaving the index unsorted.
+bool SortIndex(CSortedIndex* index, unsigned threads = 1,
+               const std::atomic<bool>* running = nullptr);
 
-// Gives each entry of the sorted list its offset in the data file; returns the total.
-uint64_t AssignOffsets(std::vector<DictEntry>* entries);
+// Gives each entry of the sorted index its offset in the data file; returns the total.
+// repeatedHeadwords (when given) receives how many headwords occur more than once. Once
+// *running (when given) is cleared it stops within a few milliseconds, leaving the rest.
+uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords = nullptr,
+                       const std::atomic<bool>* running = nullptr);

@@ -57,7 +57,7 @@ bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
   header.indexSize = result.indexSize;
   header.dataOffset = static_cast<uint32_t>(dataOffset);
   header.dataSize = result.DataSectionSize();
-  header.entryCount = static_cast<uint32_t>(result.entries.size());
+  header.entryCount = static_cast<uint32_t>(result.index.size());
   header.checksum = 0;  // stamped at the end
   unsigned char bytes[kPackageHeaderSize];
   header.EncodeTo(bytes);
@@ -67,13 +67,15 @@ bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
 }
 
 bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result) {
-  const std::vector<DictEntry>& entries = result.entries;
+  const CSortedIndex& entries = result.index;
   std::vector<unsigned char> buffer(kCopyBufferSize);
   size_t used = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
-    const DictEntry& e = entries[i];
-    // The headwords lie in word-list order, scattered over the text: ask for one a few
-    // entries ahead while this one is copied.
+    const DictEntry e = entries[i];
+    // The headwords lie in word-list order, scattered over the store: ask for one a few
+    // entries ahead while this one is copied, and for its record further ahead.
+    if (i + 2 * kLookAhead < entries.size())
+      PrefetchText(&entries.Record(entries.ListPosition(i + 2 * kLookAhead)));
     if (i + kLookAhead < entries.size()) PrefetchText(entries[i + kLookAhead].word.data());
     const size_t size = e.word.size() + kIndexRecordOverhead;
     if (buffer.size() - used < size) {

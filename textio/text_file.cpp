@@ -343,8 +343,15 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
   std::vector<char16_t> units(block.size() / 2);
   char* o = out;
   size_t left = maxBytes;  // file bytes still to read
-  size_t carried = 0;      // the odd byte at the end of the last block
-  char32_t high = 0;       // a high surrogate waiting for its partner
+  // The odd byte at the end of the last block, and a high surrogate waiting for its
+  // partner, carry over from the last call.
+  size_t carried = 0;
+  if (m_carriedByte >= 0) {
+    block[0] = static_cast<char>(m_carriedByte);
+    carried = 1;
+    m_carriedByte = -1;
+  }
+  char32_t high = m_highSurrogate;
   for (;;) {
     const std::ptrdiff_t got =
         ReadRemainder(block.data() + carried, std::min(left, block.size() - carried));
@@ -372,13 +379,19 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
       else
         o = EncodeUtf8(o, unit);  // a lone low surrogate becomes U+FFFD
     }
+    carried = have - 2 * count;
+    if (carried) block[0] = block[2 * count];
     if (got == 0 || left == 0) break;
     // A cancelled run needs no more of the text.
     if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) break;
-    carried = have - 2 * count;
-    if (carried) block[0] = block[2 * count];
   }
-  if (high != 0) o = EncodeUtf8(o, kReplacementChar);
+  if (m_endOfFile) {
+    // An odd last byte is dropped; a high surrogate without its partner is U+FFFD.
+    if (high != 0) o = EncodeUtf8(o, kReplacementChar);
+  } else {
+    if (carried) m_carriedByte = static_cast<unsigned char>(block[0]);
+    m_highSurrogate = high;
+  }
   return o - out;
 }
 

@@ -91,8 +91,10 @@ class CTextFileRead : public CTextFileBase {
   // maxBytes bytes of the file, as UTF-8 into out, which must have room for
   // Utf8Room(maxBytes) bytes. Cut by CUtf8Lines, the text gives exactly the lines of
   // ReadLine: a lone surrogate becomes U+FFFD, an odd last byte is dropped, and NUL units
-  // stay as NUL bytes for the lines to drop. Returns the bytes written, or -1 when a read
-  // failed.
+  // stay as NUL bytes for the lines to drop. The file may be read in several calls: one
+  // that ends before the file does keeps a split unit or surrogate pair for the next, so
+  // the pieces put together are the text of one call. Returns the bytes written, or -1
+  // when a read failed.
   std::ptrdiff_t ReadRemainderAsUtf8(char* out, size_t maxBytes);
   static size_t Utf8Room(size_t utf16Bytes) { return utf16Bytes / 2 * 3; }
 
@@ -106,6 +108,8 @@ class CTextFileRead : public CTextFileBase {
   void ReadLine16(std::string& line);
 
   LineRepairs m_lastRepairs;
+  int m_carriedByte = -1;        // ReadRemainderAsUtf8: half a code unit, from its last call
+  char32_t m_highSurrogate = 0;  // and a high surrogate waiting for its partner
   bool m_pendingLf = false;  // the last line ended with CR: a following LF belongs to it
 };
 

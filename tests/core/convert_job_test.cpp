@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "common/memory_fault.h"
 #include "common/utf.h"
@@ -50,13 +51,13 @@ TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
   EXPECT_TRUE(job.Outcome().ok());
 
   // ",orphan" has no headword and is dropped; "empty\t" keeps an empty explanation.
-  ASSERT_EQ(job.Result().entries.size(), 3u);
-  EXPECT_EQ(job.Result().entries[0].word, "apple");
-  EXPECT_EQ(job.Result().entries[1].word, "bee");
-  EXPECT_EQ(job.Result().entries[2].word, "empty");
-  EXPECT_EQ(job.Result().entries[1].offset, 9u);
-  EXPECT_EQ(job.Result().entries[2].offset, 15u);
-  EXPECT_EQ(job.Result().entries[2].size, 0u);
+  ASSERT_EQ(job.Result().index.size(), 3u);
+  EXPECT_EQ(job.Result().index[0].word, "apple");
+  EXPECT_EQ(job.Result().index[1].word, "bee");
+  EXPECT_EQ(job.Result().index[2].word, "empty");
+  EXPECT_EQ(job.Result().index[1].offset, 9u);
+  EXPECT_EQ(job.Result().index[2].offset, 15u);
+  EXPECT_EQ(job.Result().index[2].size, 0u);
   EXPECT_EQ(job.Result().indexSize, (5 + 9) + (3 + 9) + (5 + 9u));
   EXPECT_EQ(job.Result().dataSize, 15u);
   EXPECT_EQ(ReadBytes(job.Result().temp.data), "red fruitinsect");
@@ -176,7 +177,7 @@ TEST(ConvertJob, RunReportNamesEveryBadLineInEveryWayOfReading) {
       EXPECT_EQ(report.Encoding(), c.encoding);
       EXPECT_EQ(report.LinesRead(), c.list.lines);
       EXPECT_EQ(report.Entries(), c.list.entries);
-      EXPECT_EQ(job.Result().entries.size(), c.list.entries);
+      EXPECT_EQ(job.Result().index.size(), c.list.entries);
       EXPECT_EQ(report.Skipped(LineProblem::kNoSeparator), 3u);
       EXPECT_EQ(report.Skipped(LineProblem::kUnclosedQuote), 1u);
       EXPECT_EQ(report.Skipped(LineProblem::kEmptyHeadword), 2u);
@@ -278,10 +279,10 @@ TEST(ConvertJob, UnicodeWordListsLoseNothing) {
   CConvertJob job(dir.Path());
   RecordingObserver observer;
   ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
-  ASSERT_EQ(job.Result().entries.size(), 2u);
-  EXPECT_EQ(job.Result().entries[0].word, "\xE4\xBD\xA0\xE5\xA5\xBD");
-  EXPECT_EQ(job.Result().entries[1].word, "\xF0\x9F\x98\x80");  // sorts by code point
-  EXPECT_EQ(job.Result().entries[0].explanation, "\xC3\xA9t\xC3\xA9 \xD0\x96");
+  ASSERT_EQ(job.Result().index.size(), 2u);
+  EXPECT_EQ(job.Result().index[0].word, "\xE4\xBD\xA0\xE5\xA5\xBD");
+  EXPECT_EQ(job.Result().index[1].word, "\xF0\x9F\x98\x80");  // sorts by code point
+  EXPECT_EQ(ReadBytes(job.Result().temp.data).substr(0, job.Result().index[0].size), "\xC3\xA9t\xC3\xA9 \xD0\x96");
 }
 
 TEST(ConvertJob, AnsiWordListIsConvertedThroughTheCodePage) {
@@ -295,18 +296,19 @@ TEST(ConvertJob, AnsiWordListIsConvertedThroughTheCodePage) {
   CConvertJob job(dir.Path());
   RecordingObserver observer;
   ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
-  ASSERT_EQ(job.Result().entries.size(), 2u);
-  EXPECT_EQ(job.Result().entries[1].word, "\xE4\xB8\xAD\xE6\x96\x87");  // two characters, 6 bytes
+  ASSERT_EQ(job.Result().index.size(), 2u);
+  EXPECT_EQ(job.Result().index[1].word, "\xE4\xB8\xAD\xE6\x96\x87");  // two characters, 6 bytes
   EXPECT_EQ(job.Result().indexSize, (5 + 9) + (6 + 9u));
 #ifndef _WIN32
   unsetenv("LC_ALL");
 #endif
 }
 
-// A UTF-8 list of a few megabytes (over 100,000 lines) is read whole and parsed by one or
-// two threads: both give exactly the entries of reading it line by line, in the same
-// order, and the same data files. So do the same list's UTF-16 forms, converted whole.
-TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
+// A UTF-8 list of a few megabytes (over 100,000 lines) read in pieces of any size,
+// parsed by one or two threads, its data file filled in one window or in many: every way
+// gives exactly the entries of reading it line by line, in the same order, and the same
+// data files. So do the same list's UTF-16 forms.
+TEST(ConvertJob, ReadingInPiecesMatchesLineByLine) {
   std::string list = "\xEF\xBB\xBF";
   std::mt19937 random(99);
   const char* const breaks[] = {"\n", "\r\n", "\r", "\n\n"};
@@ -317,13 +319,14 @@ TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
     list += std::string(random() % 16, "xy \xE6\x96\x87"[random() % 6]);
     if (i % 997 == 0) list += std::string(1, '\0') + "nul";
     if (i % 1009 == 0) list += "\xFF\xE4\xBD";  // invalid: cleaned to U+FFFD
+    if (i % 50000 == 0) list += std::string(100000, 'L');  // longer than a piece
     list += breaks[random() % std::size(breaks)];
   }
 
   // The reference: the file reader's lines, split, trimmed and stably sorted.
   TempDir dir;
   WriteBytes(dir.File(L"w.txt"), list);
-  std::vector<std::string> texts;
+  std::vector<std::pair<std::string, std::string>> expected;
   {
     platform::CFile file;
     ASSERT_TRUE(file.Open(dir.File(L"w.txt")));
@@ -332,13 +335,14 @@ TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
     while (!reader.IsEndOfFile() && reader.ReadLine(line)) {
       LineFields fields;
       if (!SplitLine(line, &fields) || fields.first.empty()) continue;
-      texts.emplace_back(TrimFieldChars(fields.first));
-      texts.emplace_back(TrimFieldChars(fields.second));
+      expected.emplace_back(TrimFieldChars(fields.first), TrimFieldChars(fields.second));
     }
   }
-  std::vector<DictEntry> expected;
-  for (size_t i = 0; i < texts.size(); i += 2) expected.push_back({texts[i], texts[i + 1], 0, 0});
-  std::stable_sort(expected.begin(), expected.end(), EntryLess);
+  std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+    return CompareHeadwords(a.first, b.first) < 0;
+  });
+  std::string expectedData;
+  for (const auto& e : expected) expectedData += e.second;
 
   // The same text in UTF-16 of both byte orders; invalid bytes became U+FFFD in it.
   const std::u16string units = Utf8ToUtf16(std::string_view(list).substr(3));
@@ -351,27 +355,90 @@ TEST(ConvertJob, WholeListReadingMatchesLineByLine) {
   WriteBytes(dir.File(L"w16le.txt"), little);
   WriteBytes(dir.File(L"w16be.txt"), big);
 
-  std::string firstData;
+  struct Way {
+    unsigned threads;
+    size_t piece;   // 0: as the job chooses
+    size_t window;  // 0: as the job chooses
+  } const ways[] = {{1, 0, 0}, {2, 4097, 700000}, {1, 1021, 0}};
+  std::string firstCompressed;
   for (const wchar_t* name : {L"w.txt", L"w16le.txt", L"w16be.txt"}) {
-    for (unsigned threads : {1u, 2u}) {
-      SCOPED_TRACE(testing::Message() << "threads " << threads);
+    for (const Way& way : ways) {
+      SCOPED_TRACE(testing::Message() << "threads " << way.threads << ", piece " << way.piece
+                                      << ", window " << way.window);
       TempDir work;
       CConvertJob job(work.Path());
-      job.SetThreads(threads);
+      job.SetThreads(way.threads);
+      job.SetParallelParseFrom(16);
+      if (way.piece) job.SetPieceSize(way.piece);
+      if (way.window) job.SetWindowSize(way.window);
       job.OpenInput(dir.File(name));
       job.Start();
       ASSERT_TRUE(job.Convert());
-      ASSERT_EQ(job.Result().entries.size(), expected.size());
-      for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_EQ(job.Result().entries[i].word, expected[i].word) << "at " << i;
-        ASSERT_EQ(job.Result().entries[i].explanation, expected[i].explanation) << "at " << i;
-      }
-      const std::string data = ReadBytes(job.Result().temp.data) + ReadBytes(job.Result().temp.compressed);
-      if (firstData.empty()) firstData = data;
-      EXPECT_EQ(data, firstData);
+      ASSERT_EQ(job.Result().index.size(), expected.size());
+      for (size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(job.Result().index[i].word, expected[i].first) << "at " << i;
+      EXPECT_TRUE(ReadBytes(job.Result().temp.data) == expectedData);
+      const std::string compressed = ReadBytes(job.Result().temp.compressed);
+      if (firstCompressed.empty()) firstCompressed = compressed;
+      EXPECT_TRUE(compressed == firstCompressed);
       DeleteTempFiles(job.Result());
     }
   }
+}
+
+// A list that changes after it was first read, however slightly, fails the run with its
+// own message and leaves nothing behind; so does one that can no longer be read.
+TEST(ConvertJob, AListChangedBetweenItsReadingsFails) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the list is open without sharing: nothing can change it";
+#else
+  struct Change {
+    const char* name;
+    std::function<void(std::string*)> edit;
+  } const changes[] = {
+      {"a line more", [](std::string* list) { *list += "zz\tmore\n"; }},
+      {"a longer explanation", [](std::string* list) { list->replace(list->find("\t"), 1, "\tx"); }},
+      {"an explanation's byte", [](std::string* list) { (*list)[list->find("\t") + 1] ^= 1; }},
+      {"a headword's byte", [](std::string* list) { (*list)[0] = 'W'; }},
+      {"the file removed", nullptr},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    TempDir dir;
+    const std::wstring path = dir.File(L"w.txt");
+    const std::string list = ManyLines();
+    WriteBytes(path, list);
+    CConvertJob job(dir.Path());
+    // Changed when the sort is done, before the data file is filled.
+    struct Editor : RecordingObserver {
+      std::function<void()> edit;
+      void OnConvertProgress(int percent) override {
+        RecordingObserver::OnConvertProgress(percent);
+        if (percent == 30 && edit) std::exchange(edit, nullptr)();
+      }
+    } observer;
+    observer.edit = [&] {
+      if (!change.edit) {
+        std::filesystem::remove(lumo_test::FsPath(path));
+        return;
+      }
+      std::string edited = list;
+      change.edit(&edited);
+      // The same size and time, where the change allows, so that only the content tells.
+      const auto time = std::filesystem::last_write_time(lumo_test::FsPath(path));
+      WriteBytes(path, edited);
+      std::filesystem::last_write_time(lumo_test::FsPath(path), time);
+    };
+    job.SetWindowSize(1 << 16);
+    EXPECT_FALSE(lumo_test::RunJob(job, path, &observer));
+    EXPECT_EQ(job.Outcome().Kind(), StatusKind::kInputChanged);
+    EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kInputChanged});
+    DeleteTempFiles(job.Result());
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path()))) ++files;
+    EXPECT_EQ(files, change.edit ? 1u : 0u);
+  }
+#endif
 }
 
 TEST(ConvertJob, CancelWhileReadingWritesNothing) {

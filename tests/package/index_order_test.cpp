@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,24 +11,43 @@
 
 namespace {
 
-std::vector<std::string> Sorted(std::vector<std::string> words) {
-  std::vector<DictEntry> entries;
-  for (std::string& w : words) entries.push_back(DictEntry{w, "", 0, 0});
-  SortEntries(&entries);
-  std::vector<std::string> out;
-  for (const DictEntry& e : entries) out.emplace_back(e.word);
-  return out;
+using Words = std::vector<std::string>;
+
+CSortedIndex IndexOf(const Words& words) {
+  CSortedIndex index;
+  for (size_t i = 0; i < words.size(); ++i)
+    EXPECT_TRUE(index.Add(words[i], static_cast<uint32_t>(i % 7)));
+  return index;
 }
 
-using Words = std::vector<std::string>;
+// The list positions of the words in index order.
+std::vector<size_t> SortedPositions(const Words& words, unsigned threads) {
+  CSortedIndex index = IndexOf(words);
+  EXPECT_TRUE(SortIndex(&index, threads));
+  std::vector<size_t> positions;
+  for (size_t k = 0; k < index.size(); ++k) {
+    positions.push_back(index.ListPosition(k));
+    EXPECT_EQ(index[k].word, words[positions.back()]);
+  }
+  return positions;
+}
+
+Words Sorted(const Words& words) {
+  Words out;
+  for (size_t i : SortedPositions(words, 1)) out.push_back(words[i]);
+  return out;
+}
 
 TEST(EntryOrder, CaseFoldedFirstThenBytes) {
   EXPECT_EQ(Sorted({"cherry", "Banana", "apple"}), (Words{"apple", "Banana", "cherry"}));
   EXPECT_EQ(Sorted({"apple", "Apple", "APPLE"}), (Words{"APPLE", "Apple", "apple"}));
-  EXPECT_EQ(Sorted({"abc", "ab", ""}), (Words{"", "ab", "abc"}));
+  EXPECT_EQ(Sorted({"abc", "ab", "a"}), (Words{"a", "ab", "abc"}));
   EXPECT_EQ(Sorted({"aB", "a_b"}), (Words{"a_b", "aB"}));  // '_' < folded 'b'
   EXPECT_EQ(Sorted({"\xE4\xBD\xA0", "zebra", "~"}), (Words{"zebra", "~", "\xE4\xBD\xA0"}));
   EXPECT_EQ(Sorted({"Z", "a", "["}), (Words{"[", "a", "Z"}));  // 'Z' folds to 'z', after '['
+  // Case decides only between headwords equal without it, wherever the case differs.
+  EXPECT_EQ(Sorted({"abcdefghijklmnopqrsT", "Abcdefghijklmnopqrst", "abcdefghijklmnopqrst"}),
+            (Words{"Abcdefghijklmnopqrst", "abcdefghijklmnopqrsT", "abcdefghijklmnopqrst"}));
 }
 
 TEST(EntryOrder, CompareIsAStrictOrder) {
@@ -37,47 +58,73 @@ TEST(EntryOrder, CompareIsAStrictOrder) {
 }
 
 TEST(EntryOrder, DuplicatesKeepListOrderAndOffsetsFollowSortedOrder) {
-  std::vector<DictEntry> entries = {
-      {"bee", "insect", 0, 6}, {"apple", "red fruit", 0, 9}, {"bee", "", 0, 0}, {"bee", "buzz", 0, 4}};
-  SortEntries(&entries);
-  EXPECT_EQ(AssignOffsets(&entries), 19u);
-  ASSERT_EQ(entries.size(), 4u);
-  const char* explanations[] = {"red fruit", "insect", "", "buzz"};
+  CSortedIndex index;
+  for (const auto& [word, size] : {std::pair<const char*, uint32_t>{"bee", 6}, {"apple", 9}, {"bee", 0}, {"bee", 4}})
+    ASSERT_TRUE(index.Add(word, size));
+  ASSERT_TRUE(SortIndex(&index));
+  EXPECT_EQ(AssignOffsets(&index), 19u);
+  ASSERT_EQ(index.size(), 4u);
+  const size_t positions[] = {1, 0, 2, 3};
   const uint32_t offsets[] = {0, 9, 15, 15};  // the empty explanation shares its offset
-  for (size_t i = 0; i < entries.size(); ++i) {
-    EXPECT_EQ(entries[i].explanation, explanations[i]);
-    EXPECT_EQ(entries[i].offset, offsets[i]);
+  for (size_t k = 0; k < index.size(); ++k) {
+    EXPECT_EQ(index.ListPosition(k), positions[k]);
+    EXPECT_EQ(index[k].offset, offsets[k]);
+    EXPECT_EQ(index[k].size, index.Record(positions[k]).size);
   }
 }
 
-// Many headwords that share long prefixes and differ in case or in multi-byte
-// characters: every thread count gives exactly the order of a plain stable sort.
-TEST(EntryOrder, LargeListsMatchAStableSortForEveryThreadCount) {
-  const std::string pieces[] = {"a", "A", "b", "B", "_", "z", "Z", "\xE4\xBD\xA0", "ab", "AB"};
+// Lists built to reach every path of the sort (buckets larger than its scratch space,
+// keys loaded again and again for prefixes of any length, repeated headwords, case
+// variants at any depth): every thread count gives exactly the order of a plain stable
+// sort, and a cancelled sort reports it.
+TEST(EntryOrder, EveryKindOfListMatchesAStableSortForEveryThreadCount) {
   std::mt19937 random(12345);
-  std::vector<std::string> words(100000);
-  std::vector<std::string> explanations(words.size());
-  for (size_t i = 0; i < words.size(); ++i) {
-    const int length = static_cast<int>(random() % 12);
-    for (int k = 0; k < length; ++k) words[i] += pieces[random() % std::size(pieces)];
-    explanations[i] = std::to_string(i);
-  }
-  std::vector<DictEntry> reference;
-  for (size_t i = 0; i < words.size(); ++i) reference.push_back({words[i], explanations[i], 0, 0});
-  std::stable_sort(reference.begin(), reference.end(), EntryLess);
-  for (unsigned threads : {1u, 2u, 0u}) {
-    std::vector<DictEntry> entries;
-    for (size_t i = 0; i < words.size(); ++i) entries.push_back({words[i], explanations[i], 0, 0});
-    SortEntries(&entries, threads);
-    ASSERT_EQ(entries.size(), reference.size());
-    for (size_t i = 0; i < entries.size(); ++i)
-      ASSERT_EQ(entries[i].explanation, reference[i].explanation) << "threads " << threads << " at " << i;
-    // A cancelled sort stops and leaves the list as it found it.
-    const std::atomic<bool> stopped{false};
-    std::vector<DictEntry> unsorted;
-    for (size_t i = 0; i < words.size(); ++i) unsorted.push_back({words[i], explanations[i], 0, 0});
-    EXPECT_FALSE(SortEntries(&unsorted, threads, &stopped));
-    for (size_t i = 0; i < unsorted.size(); ++i) ASSERT_EQ(unsorted[i].explanation, explanations[i]);
+  const auto pick = [&random](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+  const std::vector<std::string> pieces = {"a", "A", "b", "B", "_", "z", "Z", "\xE4\xBD\xA0", "ab", "AB"};
+  const std::vector<std::string> syllables = {"ka", "Ka", "ro", "mi", "ta", "n", "shi", "Shi", "to", "ri"};
+  const std::string longPrefix(37, 'q');
+  const std::vector<std::pair<const char*, std::function<std::string(size_t)>>> kinds = {
+      {"random pieces", [&](size_t) {
+         std::string w;
+         for (int k = static_cast<int>(random() % 12); k > 0; --k) w += pick(pieces);
+         return w.empty() ? std::string("e") : w;
+       }},
+      {"numbered series with case variants", [&](size_t) {
+         char digits[16];
+         std::snprintf(digits, sizeof digits, "%06u", static_cast<unsigned>(random() % 40000));
+         return std::string(random() % 3 == 0 ? "Word" : "word") + digits;
+       }},
+      {"syllables", [&](size_t) {
+         std::string w;
+         for (int k = 2 + static_cast<int>(random() % 6); k > 0; --k) w += pick(syllables);
+         return w;
+       }},
+      {"long shared prefixes", [&](size_t) {
+         std::string w = longPrefix + (random() % 2 ? "X" : "x") + longPrefix;
+         for (int k = static_cast<int>(random() % 4); k > 0; --k) w += pick(pieces);
+         return w;
+       }},
+      {"nested prefixes, each ten bytes longer", [&](size_t i) {
+         return std::string(10 * (1 + (i * 7919) % 400), random() % 8 ? 'm' : 'M');
+       }},
+  };
+  for (const auto& [name, make] : kinds) {
+    SCOPED_TRACE(name);
+    // Lists from 65536 entries on are sorted by two threads, when there are two.
+    const std::string_view kind = name;
+    Words words(kind == "random pieces" || kind == "syllables" ? 70000 : kind[0] == 'n' ? 1500 : 20000);
+    for (size_t i = 0; i < words.size(); ++i) words[i] = make(i);
+    std::vector<size_t> expected(words.size());
+    std::iota(expected.begin(), expected.end(), size_t{0});
+    std::stable_sort(expected.begin(), expected.end(), [&words](size_t a, size_t b) {
+      return CompareHeadwords(words[a], words[b]) < 0;
+    });
+    for (unsigned threads : {1u, 2u, 0u}) {
+      ASSERT_EQ(SortedPositions(words, threads), expected) << "threads " << threads;
+      CSortedIndex index = IndexOf(words);
+      const std::atomic<bool> stopped{false};
+      EXPECT_FALSE(SortIndex(&index, threads, &stopped));
+    }
   }
 }
 

@@ -183,7 +183,8 @@ TEST(Utf8Lines, SameLinesAsTheFileReader) {
 
 // A UTF-16 list converted whole gives, cut into lines, the lines of the file reader:
 // surrogate pairs, lone surrogates, NUL units (also between the halves of a pair), every
-// kind of break and an odd last byte, in both byte orders, across block boundaries.
+// kind of break and an odd last byte, in both byte orders, across block boundaries, read
+// whole or in pieces.
 TEST(Utf8Lines, Utf16ConvertedWholeGivesTheReadersLines) {
   const std::u16string pieces[] = {u"a", u"\t", u"\r", u"\n", u"\r\n", std::u16string(1, u'\0'),
                                    u"\u4F60", u"\u00E9", u"\U0001F600", std::u16string(1, char16_t{0xD83D}),
@@ -213,10 +214,15 @@ TEST(Utf8Lines, Utf16ConvertedWholeGivesTheReadersLines) {
     platform::CFile file;
     ASSERT_TRUE(file.Open(dir.File(L"list.txt")));
     CTextFileRead reader(&file);
-    std::string text(CTextFileRead::Utf8Room(bytes.size()), '\0');
-    const std::ptrdiff_t size = reader.ReadRemainderAsUtf8(text.data(), bytes.size());
-    ASSERT_GE(size, 0);
-    text.resize(static_cast<size_t>(size));
+    // Whole, or in pieces of odd sizes that split code units and surrogate pairs.
+    std::string text;
+    do {
+      const size_t piece = round % 3 == 0 ? bytes.size() : 1 + random() % (big ? 100000 : 7);
+      std::string part(CTextFileRead::Utf8Room(piece + 1) + 3, '\0');
+      const std::ptrdiff_t size = reader.ReadRemainderAsUtf8(part.data(), piece);
+      ASSERT_GE(size, 0);
+      text.append(part, 0, static_cast<size_t>(size));
+    } while (!reader.IsEndOfFile());
     EXPECT_TRUE(IsValidUtf8(text));
     ASSERT_EQ(CutLines(text), WithoutFinalEmptyLine(ReadAll(bytes).lines, text))
         << "round " << round;
