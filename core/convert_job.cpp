@@ -470,10 +470,9 @@ Status CConvertJob::ReadStarDict() {
 Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
   if (!SortIndex(&m_result.index, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
-  uint64_t repeated = 0;
-  AssignOffsets(&m_result.index, &repeated, &m_running);
+  AssignOffsets(&m_result.index, &m_running);
   if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
-  m_report.SetRepeatedHeadwords(repeated);
+  m_report.SetRepeatedHeadwords(m_result.index.RepeatedHeadwords());
   m_times.sort = Lap(&start);
   Progress(30);
 

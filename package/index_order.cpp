@@ -388,6 +388,25 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   }
   if (stopped()) return false;
 
+  // Repeated headwords lie together, and their keys, loaded at the same depth, are equal:
+  // keys that differ stand for different headwords, and equal keys of headwords of up to
+  // eight bytes (which hold all their bytes and a case mask) for the same one. Only equal
+  // keys of longer headwords need the headwords themselves.
+  uint64_t repeated = 0;
+  bool lastSame = false;
+  for (size_t k = 1; k < size; ++k) {
+    const SortKey& a = keys[k - 1];
+    const SortKey& b = keys[k];
+    bool same = a.folded == b.folded && a.next == b.next;
+    if (same && (a.isLong | b.isLong))
+      same = less.Word(a) == less.Word(b);
+    else if (same)
+      same = a.upperCase == b.upperCase;
+    if (same && !lastSame) ++repeated;
+    lastSame = same;
+  }
+  index->m_repeatedHeadwords = repeated;
+
   // The list positions in index order, written over the keys: position k takes bytes 4k
   // to 4k + 3, which belong to a key already read. Shrinking the block then gives the
   // rest back.
@@ -402,32 +421,18 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   return true;
 }
 
-uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords,
-                       const std::atomic<bool>* running) {
-  // The records lie in list order: each is asked for well ahead, and its headword once
-  // the record has arrived, so that the misses overlap.
+uint64_t AssignOffsets(CSortedIndex* index, const std::atomic<bool>* running) {
+  // The records lie in list order: each is asked for well ahead, so that the misses
+  // overlap.
   constexpr size_t kRecordsAhead = 16;
-  constexpr size_t kWordsAhead = 8;
   const size_t size = index->size();
   uint64_t offset = 0;
-  uint64_t repeated = 0;
-  std::string_view before, beforeThat;
   for (size_t k = 0; k < size; ++k) {
     if ((k & 0xFFFF) == 0 && running != nullptr && !running->load(std::memory_order_relaxed)) break;
     if (k + kRecordsAhead < size) PrefetchText(&index->Record(index->ListPosition(k + kRecordsAhead)));
-    if (repeatedHeadwords != nullptr && k + kWordsAhead < size)
-      PrefetchText(index->Word(index->Record(index->ListPosition(k + kWordsAhead))).data());
     EntryRecord& r = index->Record(index->ListPosition(k));
     r.offset = static_cast<uint32_t>(offset);
     offset += r.size;
-    if (repeatedHeadwords != nullptr) {
-      // Repeated headwords lie together; each counts once.
-      const std::string_view word = index->Word(r);
-      if (k > 0 && word == before && (k < 2 || beforeThat != word)) ++repeated;
-      beforeThat = before;
-      before = word;
-    }
   }
-  if (repeatedHeadwords != nullptr) *repeatedHeadwords = repeated;
   return offset;
 }

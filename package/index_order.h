@@ -62,6 +62,9 @@ class CSortedIndex {
     return DictEntry{Word(r), {}, r.offset, r.size};
   }
 
+  // Once sorted: how many headwords occur more than once, byte for byte.
+  uint64_t RepeatedHeadwords() const { return m_repeatedHeadwords; }
+
   // Bytes held for the entries, used or not.
   uint64_t MemoryBytes() const {
     return m_words.Capacity() + m_blocks.size() * (sizeof(EntryRecord) << kBlockBits) +
@@ -81,6 +84,7 @@ class CSortedIndex {
   CTextStore m_words;
   std::vector<std::unique_ptr<EntryRecord[]>> m_blocks;
   size_t m_size = 0;
+  uint64_t m_repeatedHeadwords = 0;
   // Made in place of the sort keys, which realloc shrinks to it, so the sort needs no
   // room for both.
   std::unique_ptr<uint32_t[], FreeMemory> m_order;
@@ -95,7 +99,6 @@ bool SortIndex(CSortedIndex* index, unsigned threads = 1,
                const std::atomic<bool>* running = nullptr);
 
 // Gives each entry of the sorted index its offset in the data file; returns the total.
-// repeatedHeadwords (when given) receives how many headwords occur more than once. Once
-// *running (when given) is cleared it stops within a few milliseconds, leaving the rest.
-uint64_t AssignOffsets(CSortedIndex* index, uint64_t* repeatedHeadwords = nullptr,
-                       const std::atomic<bool>* running = nullptr);
+// Once *running (when given) is cleared it stops within a few milliseconds, leaving the
+// rest.
+uint64_t AssignOffsets(CSortedIndex* index, const std::atomic<bool>* running = nullptr);

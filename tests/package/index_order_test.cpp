@@ -76,7 +76,7 @@ TEST(EntryOrder, DuplicatesKeepListOrderAndOffsetsFollowSortedOrder) {
 // Lists built to reach every path of the sort (buckets larger than its scratch space,
 // keys loaded again and again for prefixes of any length, repeated headwords, case
 // variants at any depth): every thread count gives exactly the order of a plain stable
-// sort, and a cancelled sort reports it.
+// sort and counts its repeated headwords, and a cancelled sort reports it.
 TEST(EntryOrder, EveryKindOfListMatchesAStableSortForEveryThreadCount) {
   std::mt19937 random(12345);
   const auto pick = [&random](const std::vector<std::string>& from) { return from[random() % from.size()]; };
@@ -119,9 +119,17 @@ TEST(EntryOrder, EveryKindOfListMatchesAStableSortForEveryThreadCount) {
     std::stable_sort(expected.begin(), expected.end(), [&words](size_t a, size_t b) {
       return CompareHeadwords(words[a], words[b]) < 0;
     });
+    // Headwords that occur more than once, byte for byte.
+    uint64_t repeated = 0;
+    for (size_t k = 1; k < expected.size(); ++k)
+      repeated += words[expected[k]] == words[expected[k - 1]] &&
+                  (k < 2 || words[expected[k - 1]] != words[expected[k - 2]]);
     for (unsigned threads : {1u, 2u, 0u}) {
       ASSERT_EQ(SortedPositions(words, threads), expected) << "threads " << threads;
       CSortedIndex index = IndexOf(words);
+      ASSERT_TRUE(SortIndex(&index, threads));
+      EXPECT_EQ(index.RepeatedHeadwords(), repeated) << "threads " << threads;
+      index = IndexOf(words);
       const std::atomic<bool> stopped{false};
       EXPECT_FALSE(SortIndex(&index, threads, &stopped));
     }
