@@ -187,16 +187,11 @@ const char* EncodingName(TextEncoding encoding) {
 // dictionary) as far as the report kept them.
 void PrintSummary(const CRunReport& report, unsigned codePage, bool starDict) {
   const auto numbers = [&report, starDict](std::initializer_list<ReportReason> reasons) {
+    bool more = false;
     std::string list;
-    int shown = 0;
-    for (const ReportedLine& line : report.Lines()) {
-      if (std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end()) continue;
-      if (++shown > 10) {
-        list += ", ...";
-        break;
-      }
-      list += (list.empty() ? (starDict ? " (entry " : " (line ") : ", ") + std::to_string(line.line);
-    }
+    for (const uint64_t number : report.LineNumbers(reasons, 10, &more))
+      list += (list.empty() ? (starDict ? " (entry " : " (line ") : ", ") + std::to_string(number);
+    if (more) list += ", ...";
     return list.empty() ? list : list + ")";
   };
   const auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };

@@ -1,5 +1,6 @@
 #include "core/run_report.h"
 
+#include <algorithm>
 #include <utility>
 
 const char* ReportReasonName(ReportReason reason) {
@@ -29,6 +30,21 @@ void CRunReport::Repair(const LineRepairs& repairs, std::string_view text) {
   m_bytesReplaced += repairs.bytesReplaced;
   m_nulsDropped += repairs.nulsDropped;
   Note(ReportReason::kRepaired, text);
+}
+
+std::vector<uint64_t> CRunReport::LineNumbers(std::initializer_list<ReportReason> reasons,
+                                              size_t most, bool* more) const {
+  std::vector<uint64_t> numbers;
+  *more = false;
+  for (const ReportedLine& line : m_lines) {
+    if (std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end()) continue;
+    if (numbers.size() == most) {
+      *more = true;
+      break;
+    }
+    numbers.push_back(line.line);
+  }
+  return numbers;
 }
 
 void CRunReport::SkipEntry(ReportReason reason, std::string_view word) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +74,10 @@ class CRunReport {
   }
   // The first kReportedLines lines skipped or repaired, in line order.
   const std::vector<ReportedLine>& Lines() const { return m_lines; }
+  // The numbers of the first `most` of those lines with one of these reasons; *more tells
+  // whether the report kept further ones.
+  std::vector<uint64_t> LineNumbers(std::initializer_list<ReportReason> reasons, size_t most,
+                                    bool* more) const;
 
  private:
   void Note(ReportReason reason, std::string_view text);

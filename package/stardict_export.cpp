@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/utf.h"
 #include "package/chunked_data.h"
 #include "package/dictzip.h"
@@ -16,8 +17,10 @@
 
 namespace {
 
-void PutBe32(std::string* out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<char>(v >> shift));
+void AppendBe32(std::string* out, uint32_t v) {
+  unsigned char bytes[4];
+  PutBe32(bytes, v);
+  out->append(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 // .ifo values are single lines.
@@ -54,8 +57,8 @@ StarDictExportResult ExportStarDict(CPackageReader& reader, const std::wstring& 
     }
     idx.append(reader.Headword(i));
     idx.push_back('\0');
-    PutBe32(&idx, reader.EntryOffset(i));
-    PutBe32(&idx, reader.EntrySize(i));
+    AppendBe32(&idx, reader.EntryOffset(i));
+    AppendBe32(&idx, reader.EntrySize(i));
   }
 
   std::string ifo = "StarDict's dict ifo file\nversion=2.4.2\n";

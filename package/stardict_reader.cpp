@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/memory_fault.h"
 #include "common/utf.h"
 #include "package/markup_text.h"
@@ -30,14 +31,6 @@ constexpr size_t kWindowSize = 1 << 20;
 constexpr uint64_t kMaxInfoSize = 16 << 20;
 
 constexpr std::string_view kMagic = "StarDict's dict ifo file";
-
-uint32_t GetBe32(const unsigned char* at) {
-  return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
-}
-
-uint64_t GetBe64(const unsigned char* at) {
-  return (uint64_t{GetBe32(at)} << 32) | GetBe32(at + 4);
-}
 
 Status Damaged(const std::wstring& path, const std::string& what) {
   return Status::Error(StatusKind::kInputDamaged, path, 0, what);

@@ -111,16 +111,13 @@ std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text) {
   if (!report.HasProblems()) return {};
   // A message box has room for a few line numbers; the rest are only counted.
-  constexpr int kShownLines = 5;
+  constexpr size_t kShownLines = 5;
   const auto numbers = [&report](std::initializer_list<ReportReason> reasons) {
+    bool more = false;
     std::wstring list;
-    int shown = 0;
-    for (const ReportedLine& line : report.Lines()) {
-      if (std::find(reasons.begin(), reasons.end(), line.reason) == reasons.end()) continue;
-      if (shown++ == kShownLines) return list + L"\u2026";
-      list += (list.empty() ? L"" : L"\u3001") + GroupedNumber(line.line);
-    }
-    return list;
+    for (const uint64_t number : report.LineNumbers(reasons, kShownLines, &more))
+      list += (list.empty() ? L"" : L"\u3001") + GroupedNumber(number);
+    return more ? list + L"\u2026" : list;
   };
   std::wstring message =
       FormatUserMessage(text(UserMessage::kReportEntries), GroupedNumber(report.Entries()));

@@ -120,7 +120,9 @@ TEST(StarDictTools, TabfileDictionariesReadBackAsTheirList) {
     const std::string folder = Quote(WideToUtf8(dir.Path()));
     ASSERT_EQ(std::system(("cd " + folder + " && " + tabfile + " words.txt >/dev/null 2>&1").c_str()), 0);
     ASSERT_TRUE(lumo_test::FileExists(dir.File(L"words.dict.dz")));
-    if (gzipIndex) ASSERT_EQ(std::system(("gzip -n " + folder + "/words.idx").c_str()), 0);
+    if (gzipIndex) {
+      ASSERT_EQ(std::system(("gzip -n " + folder + "/words.idx").c_str()), 0);
+    }
     CStarDictReader reader;
     const Status opened = reader.Open(dir.File(L"words.ifo"));
     ASSERT_TRUE(opened.ok()) << opened.Where();
