@@ -1,5 +1,6 @@
 #include "common/text_store.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/memory_fault.h"
@@ -9,7 +10,8 @@ bool CTextStore::NewBlock(size_t size, char** block, uint32_t* at) {
   const uint64_t first = m_pages.size();
   if ((first + pages) << kPageBits > (uint64_t{1} << 32)) return false;
   NoteLargeAllocation();
-  m_pages.reserve(m_pages.size() + pages);
+  // Grown by doubling: a store of many blocks must not copy its table for every block.
+  if (m_pages.capacity() < first + pages) m_pages.reserve(std::max<size_t>(first + pages, 2 * m_pages.capacity()));
   m_blocks.push_back(std::unique_ptr<char[]>(new char[size]));
   char* const base = m_blocks.back().get();
   for (uint64_t p = 0; p < pages; ++p) m_pages.push_back(base + (p << kPageBits));

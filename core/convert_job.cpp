@@ -8,6 +8,7 @@
 #include <new>
 
 #include "common/memory_fault.h"
+#include "common/prefetch.h"
 #include "common/threads.h"
 #include "common/text_arena.h"
 #include "common/utf.h"
@@ -25,9 +26,8 @@ namespace {
 constexpr uint64_t kMaxIndexSize = 0xFFFFFFFFull - (1u << 20);
 
 // The window of the data file: at least this large, however little memory the list's
-// size leaves for it, and at most this large for explanations held in memory.
+// size leaves for it.
 constexpr size_t kMinWindow = size_t{8} << 20;
-constexpr size_t kMemoryWindow = size_t{64} << 20;
 
 // Seconds since start; restarts the clock.
 double Lap(std::chrono::steady_clock::time_point* start) {
@@ -267,15 +267,39 @@ bool CConvertJob::Collect(std::string_view word, std::string_view explanation) {
     m_tooBig = true;
     return false;
   }
-  if (!m_readTwice) {
-    uint32_t at = 0;
-    if (!m_explanations.Add(explanation, &at)) {
-      m_tooBig = true;
-      return false;
-    }
-    m_explanationAt.push_back(at);
+  if (!m_holding) return true;
+  uint32_t at = 0;
+  bool kept = false;
+  try {
+    kept = m_explanations.Add(explanation, &at);
+  } catch (const std::bad_alloc&) {
+    // A list that can be read again does without them.
+    if (!m_canReadAgain) throw;
   }
+  if (kept) m_result.index.Record(m_result.index.size() - 1).offset = at;
+  if (kept && (!m_canReadAgain || HoldingFits())) return true;
+  if (!m_canReadAgain) {
+    m_tooBig = true;
+    return false;
+  }
+  LetExplanationsGo();
   return true;
+}
+
+bool CConvertJob::HoldingFits() const {
+  const CSortedIndex& index = m_result.index;
+  const uint64_t held =
+      m_explanations.Capacity() + index.MemoryBytes() + index.size() * uint64_t{kSortBytesPerEntry};
+  // The list's share: 1.3 times its size and 16 MiB, so that 16 MiB more stay free for the
+  // pieces being parsed, the sort's scratch and the process itself.
+  const uint64_t limit =
+      m_holdLimit != 0 ? m_holdLimit : m_inputStatus.size + m_inputStatus.size * 3 / 10 + (uint64_t{16} << 20);
+  return held <= limit;
+}
+
+void CConvertJob::LetExplanationsGo() {
+  m_explanations = CTextStore();
+  m_holding = false;
 }
 
 Status CConvertJob::ReadWordList() {
@@ -287,7 +311,9 @@ Status CConvertJob::ReadWordList() {
   m_indexSize = m_dataSize = 0;
   m_tooBig = false;
   // Standard input and a FIFO have no size and cannot be read twice.
-  m_readTwice = m_inputStatus.size > 0;
+  m_canReadAgain = m_inputStatus.size > 0;
+  m_holding = true;
+  m_explanations = CTextStore();
   Status read = ParseList(
       reader,
       [this](size_t, std::string_view word, std::string_view explanation) { return Collect(word, explanation); },
@@ -297,7 +323,8 @@ Status CConvertJob::ReadWordList() {
   if (m_tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
   m_result.indexSize = static_cast<uint32_t>(m_indexSize);
   m_result.dataSize = static_cast<uint32_t>(m_dataSize);
-  if (!m_readTwice) m_inputFile.Close();
+  // Nothing more is read from a list whose explanations are held.
+  if (m_holding) m_inputFile.Close();
   return Status();
 }
 
@@ -305,7 +332,7 @@ Status CConvertJob::ParseList(CTextFileRead& reader, const EntrySink& sink, bool
                               CRunReport* report, uint32_t* digest, const ReadProgress& progress) {
   *digest = 0;
   // Standard input is read by lines, which needs no more memory than its lines.
-  Status read = reader.GetEncoding() != TextEncoding::Ansi && m_readTwice
+  Status read = reader.GetEncoding() != TextEncoding::Ansi && m_canReadAgain
                     ? ParseInPieces(reader, sink, concurrent, report, digest, progress)
                     : ParseByLines(reader, sink, report, digest, progress);
   // A read error may also have ended the reading early.
@@ -418,7 +445,6 @@ Status CConvertJob::ParseByLines(CTextFileRead& reader, const EntrySink& sink, C
 size_t CConvertJob::WindowSize() const {
   const uint64_t data = std::max<uint64_t>(m_result.dataSize, 1);
   if (m_windowSize != 0) return static_cast<size_t>(std::min<uint64_t>(data, m_windowSize));
-  if (!m_readTwice) return static_cast<size_t>(std::min<uint64_t>(data, kMemoryWindow));
   // What the list's share of memory leaves beside the index: 1.2 times the list's size,
   // so that a tenth of it and some megabytes stay free for the pieces being parsed and the
   // process itself.
@@ -436,7 +462,9 @@ Status CConvertJob::ReadStarDict() {
   m_tooBig = false;
   // The explanations come out of the dictionary's own layout and are kept, as standard
   // input's are.
-  m_readTwice = false;
+  m_canReadAgain = false;
+  m_holding = true;
+  m_explanations = CTextStore();
   const uint64_t total = m_starDict->WordCount() + m_starDict->SynonymCount();
   uint64_t done = 0;
   const Status read = m_starDict->ReadEntries(m_starDictOptions, [&](const StarDictEntry& e) {
@@ -470,7 +498,8 @@ Status CConvertJob::ReadStarDict() {
 Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
   if (!SortIndex(&m_result.index, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
-  AssignOffsets(&m_result.index, &m_running);
+  // Held explanations get their offsets as they are written.
+  if (!m_holding) AssignOffsets(&m_result.index, &m_running);
   if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
   m_report.SetRepeatedHeadwords(m_result.index.RepeatedHeadwords());
   m_times.sort = Lap(&start);
@@ -509,10 +538,12 @@ Status CConvertJob::WriteOutput() {
   return Status();
 }
 
-// The data file holds the explanations in index order. It is filled a window at a time,
-// in order: every window takes one reading of the list in list order, which puts each
-// explanation (or the part of it that falls in the window) where the sort placed it.
+// The data file holds the explanations in index order. Held ones are written straight
+// in that order; otherwise it is filled a window at a time, in order: every window takes
+// one reading of the list in list order, which puts each explanation (or the part of it
+// that falls in the window) where the sort placed it.
 Status CConvertJob::WriteDataFile(platform::CBinaryFile& data) {
+  if (m_holding) return WriteHeldExplanations(data);
   const uint64_t total = m_result.dataSize;
   const size_t windowSize = WindowSize();
   NoteLargeAllocation();
@@ -522,17 +553,55 @@ Status CConvertJob::WriteDataFile(platform::CBinaryFile& data) {
   for (uint64_t begin = 0; begin < total; begin += windowSize, ++pass) {
     if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
     const uint64_t end = std::min<uint64_t>(total, begin + windowSize);
-    if (m_readTwice) {
-      if (Status filled = FillWindowFromList(window.get(), begin, end, pass, passes); !filled)
-        return filled;
-    } else {
-      FillWindowFromMemory(window.get(), begin, end);
-    }
+    if (Status filled = FillWindowFromList(window.get(), begin, end, pass, passes); !filled)
+      return filled;
     if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
     // A failed write is remembered by the file, and its Close reports it.
     if (!data.Write(window.get(), static_cast<size_t>(end - begin))) return Status();
     ProgressWithin(30, 50, static_cast<uint64_t>(pass + 1), static_cast<uint64_t>(passes));
   }
+  return Status();
+}
+
+Status CConvertJob::WriteHeldExplanations(platform::CBinaryFile& data) {
+  constexpr size_t kBufferSize = size_t{1} << 20;
+  // Records and explanations lie in list order: each is asked for well ahead, the record
+  // first, so that the misses overlap.
+  constexpr size_t kAhead = 16;
+  CSortedIndex& index = m_result.index;
+  const size_t count = index.size();
+  const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  size_t used = 0;
+  uint64_t offset = 0;
+  for (size_t k = 0; k < count; ++k) {
+    if ((k & 0xFFF) == 0) {
+      if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
+      ProgressWithin(30, 50, k, count);
+    }
+    if (k + kAhead < count) PrefetchText(&index.Record(index.ListPosition(k + kAhead)));
+    if (k + kAhead / 2 < count) {
+      const EntryRecord& soon = index.Record(index.ListPosition(k + kAhead / 2));
+      if (soon.size != 0) PrefetchText(m_explanations.View(soon.offset, soon.size).data());
+    }
+    EntryRecord& r = index.Record(index.ListPosition(k));
+    const std::string_view text = m_explanations.View(r.offset, r.size);
+    r.offset = static_cast<uint32_t>(offset);
+    offset += text.size();
+    // A failed write is remembered by the file, and its Close reports it.
+    if (text.size() > kBufferSize - used) {
+      if (!data.Write(buffer.get(), used)) return Status();
+      used = 0;
+      if (text.size() >= kBufferSize) {
+        if (!data.Write(text.data(), text.size())) return Status();
+        continue;
+      }
+    }
+    std::memcpy(buffer.get() + used, text.data(), text.size());
+    used += text.size();
+  }
+  if (used > 0) data.Write(buffer.get(), used);
+  // Compression reads the data file: the explanations are needed no more.
+  m_explanations = CTextStore();
   return Status();
 }
 
@@ -549,15 +618,6 @@ inline void CopyIntoWindow(std::string_view explanation, uint64_t offset, char* 
 }
 
 }  // namespace
-
-void CConvertJob::FillWindowFromMemory(char* window, uint64_t begin, uint64_t end) {
-  const CSortedIndex& index = m_result.index;
-  for (size_t i = 0; i < index.size(); ++i) {
-    if ((i & 0xFFFF) == 0 && !m_running.load(std::memory_order_relaxed)) return;
-    const EntryRecord& r = index.Record(i);
-    CopyIntoWindow(m_explanations.View(m_explanationAt[i], r.size), r.offset, window, begin, end);
-  }
-}
 
 Status CConvertJob::FillWindowFromList(char* window, uint64_t begin, uint64_t end, int pass,
                                        int passes) {

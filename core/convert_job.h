@@ -11,13 +11,15 @@
 // cancelled run ends within milliseconds with a kCancelled outcome. A UTF-8 or UTF-16
 // list may be parsed by a helper thread of the job's own, joined after every piece.
 //
-// Memory: only what the sort needs is held, the headwords and 16 bytes per entry. A word
-// list that is a file is read twice: first for the headwords and the sizes of the
-// explanations, then, once the sort has placed every explanation in the data file, again
-// through the same parser to copy them there, into a window of the data file as large as
-// the list's share of memory allows (a window that cannot hold the data takes one more
-// reading per window). A list that cannot be read again (standard input) keeps its
-// explanations in memory instead. A list that changes between the readings fails the run
+// Memory: the first reading keeps the headwords and 16 bytes per entry, and the
+// explanations too while they, the index and the sort's keys fit the list's share of
+// memory; the data file is then written from memory in index order. A word list that is a
+// file and does not fit is read twice instead: the explanations are let go, and once the
+// sort has placed every explanation in the data file the list is read again through the
+// same parser to copy them there, into a window of the data file as large as the list's
+// share of memory allows (a window that cannot hold the data takes one more reading per
+// window). A list that cannot be read again (standard input) keeps its explanations
+// whatever they take. A list that changes between the readings fails the run
 // (kInputChanged) rather than give a wrong package.
 //
 // Progress: the front end puts the bar at 5; reading moves it to 28 by bytes parsed,
@@ -88,6 +90,10 @@ class CConvertJob {
   // so that small lists cross many piece boundaries and take several readings.
   void SetPieceSize(size_t bytes) { m_pieceSize = bytes; }
   void SetWindowSize(size_t bytes) { m_windowSize = bytes; }
+  // The most the first reading may hold of explanations, index and sort keys before it
+  // lets the explanations go and reads the list again; tests lower it so that small
+  // lists are read twice.
+  void SetHoldLimit(uint64_t bytes) { m_holdLimit = bytes; }
 
   // Opens the word list read-only and without sharing. A failure is noted here and
   // reported by Convert.
@@ -120,6 +126,9 @@ class CConvertJob {
   // observer has been told of every failure but a cancel).
   const Status& Outcome() const { return m_outcome; }
   const ConvertPhaseTimes& PhaseTimes() const { return m_times; }
+  // Whether the last Convert read the word list a second time, its explanations not
+  // having fit beside the index.
+  bool ReadListAgain() const { return m_canReadAgain && !m_holding; }
   // What the last Convert made of the word list; complete once reading has ended.
   const CRunReport& Report() const { return m_report; }
   // The product of a successful Convert.
@@ -157,10 +166,14 @@ class CConvertJob {
   Status ReadFailure() const;
   Status WriteOutput();
   Status WriteDataFile(platform::CBinaryFile& data);
-  // The data file's bytes [begin, end) into window, from the list read again or from the
-  // explanations held.
+  // The data file's bytes [begin, end) into window, from the list read again.
   Status FillWindowFromList(char* window, uint64_t begin, uint64_t end, int pass, int passes);
-  void FillWindowFromMemory(char* window, uint64_t begin, uint64_t end);
+  // The explanations held, in index order, giving each entry its offset on the way.
+  Status WriteHeldExplanations(platform::CBinaryFile& data);
+  // Whether the explanations, the index and the sort's keys still fit what may be held.
+  bool HoldingFits() const;
+  // Lets the explanations go: the list will be read again.
+  void LetExplanationsGo();
   // Bytes of the data file filled at a time.
   size_t WindowSize() const;
   // Ends Convert with failure, telling the observer unless the user cancelled.
@@ -190,15 +203,18 @@ class CConvertJob {
   Status m_inputOpened = Status::Error(StatusKind::kInputUnreadable, {}, 0, "no word list");
   // The list as it was opened: a file of this size and time can be read again.
   platform::FileStatus m_inputStatus;
-  bool m_readTwice = false;
+  // A regular file, which can be read again.
+  bool m_canReadAgain = false;
+  // The explanations are being kept as they are read; until the data file is written
+  // each record's offset is then its explanation's place in m_explanations.
+  bool m_holding = false;
+  uint64_t m_holdLimit = 0;  // 0: as the list's size allows
   uint32_t m_listDigest = 0;
   // Totals of the first reading.
   uint64_t m_indexSize = 0;
   uint64_t m_dataSize = 0;
   bool m_tooBig = false;
-  // The explanations of a list that is read once, in list order, and where each lies.
   CTextStore m_explanations;
-  std::vector<uint32_t> m_explanationAt;
 };
 
 // The worker thread's entry procedure: runs Convert and reports the end through the

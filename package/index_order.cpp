@@ -46,7 +46,7 @@ struct SortKey {
   uint8_t upperCase;
   uint8_t isLong;   // the key alone cannot order it against a key with the same bytes
 };
-static_assert(sizeof(SortKey) == 16);
+static_assert(sizeof(SortKey) == kSortBytesPerEntry);
 
 // Ranges this short are sorted by comparison.
 constexpr size_t kSmallRange = 64;

@@ -90,6 +90,9 @@ class CSortedIndex {
   std::unique_ptr<uint32_t[], FreeMemory> m_order;
 };
 
+// Bytes per entry the sort takes beside the index while it runs, for its keys.
+constexpr size_t kSortBytesPerEntry = 16;
+
 // Puts the index into index order. Entries with byte-identical headwords keep their
 // word-list order, so the same list always gives the same package.
 // threads: how many threads may share the work (0: one per core); the order is the same

@@ -36,9 +36,33 @@ LineProblem SplitProblem(std::string_view line) {
   return LineProblem::kNoSeparator;
 }
 
+namespace {
+
+// Code pages whose bytes below 0x80 are ASCII wherever they stand: the system's and the
+// ANSI code pages of Windows. Not so EBCDIC, nor the 7-bit encodings (UTF-7, ISO-2022, HZ),
+// in which ASCII bytes shift into other characters.
+bool KeepsAscii(unsigned codePage) {
+  return codePage == 0 || codePage == 874 || codePage == 932 || codePage == 936 ||
+         codePage == 949 || codePage == 950 || (codePage >= 1250 && codePage <= 1258) ||
+         codePage == 65001;
+}
+
+bool IsAscii(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
+}  // namespace
+
 bool AnsiToUtf8(std::string_view field, std::string* out, unsigned codePage) {
   out->clear();
   if (field.empty()) return false;
+  // Most fields of most lists are ASCII, which converts to itself.
+  if (KeepsAscii(codePage) && IsAscii(field)) {
+    out->assign(field);
+    return true;
+  }
   *out = WideToUtf8(codePage == 0 ? platform::AnsiToWide(field) : platform::AnsiToWide(field, codePage));
   return !out->empty();
 }

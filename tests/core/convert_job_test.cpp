@@ -355,25 +355,31 @@ TEST(ConvertJob, ReadingInPiecesMatchesLineByLine) {
   WriteBytes(dir.File(L"w16le.txt"), little);
   WriteBytes(dir.File(L"w16be.txt"), big);
 
+  // The explanations held, let go midway, or never held: the list read once or twice.
   struct Way {
     unsigned threads;
     size_t piece;   // 0: as the job chooses
     size_t window;  // 0: as the job chooses
-  } const ways[] = {{1, 0, 0}, {2, 4097, 700000}, {1, 1021, 0}};
+    uint64_t hold;  // 0: as the job chooses
+    bool readsAgain;
+  } const ways[] = {{1, 0, 0, 0, false}, {2, 0, 0, 0, false}, {2, 4097, 700000, 1, true},
+                    {1, 1021, 0, 1, true}, {2, 65536, 0, 4 << 20, true}};
   std::string firstCompressed;
   for (const wchar_t* name : {L"w.txt", L"w16le.txt", L"w16be.txt"}) {
     for (const Way& way : ways) {
       SCOPED_TRACE(testing::Message() << "threads " << way.threads << ", piece " << way.piece
-                                      << ", window " << way.window);
+                                      << ", window " << way.window << ", hold " << way.hold);
       TempDir work;
       CConvertJob job(work.Path());
       job.SetThreads(way.threads);
       job.SetParallelParseFrom(16);
       if (way.piece) job.SetPieceSize(way.piece);
       if (way.window) job.SetWindowSize(way.window);
+      if (way.hold) job.SetHoldLimit(way.hold);
       job.OpenInput(dir.File(name));
       job.Start();
       ASSERT_TRUE(job.Convert());
+      EXPECT_EQ(job.ReadListAgain(), way.readsAgain);
       ASSERT_EQ(job.Result().index.size(), expected.size());
       for (size_t i = 0; i < expected.size(); ++i)
         ASSERT_EQ(job.Result().index[i].word, expected[i].first) << "at " << i;
@@ -430,6 +436,7 @@ TEST(ConvertJob, AListChangedBetweenItsReadingsFails) {
       std::filesystem::last_write_time(lumo_test::FsPath(path), time);
     };
     job.SetWindowSize(1 << 16);
+    job.SetHoldLimit(1);
     EXPECT_FALSE(lumo_test::RunJob(job, path, &observer));
     EXPECT_EQ(job.Outcome().Kind(), StatusKind::kInputChanged);
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kInputChanged});

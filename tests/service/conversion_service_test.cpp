@@ -283,13 +283,16 @@ TEST(ConversionService, FilesFoundInTheFolderAreLeftAlone) {
 // Every file operation of a whole run failed in turn, as a full disk and as an I/O error:
 // the run never reports success without a complete package, an earlier package at the
 // path stays as it was whenever the run fails, and nothing of the run is left unless the
-// user was told that a temporary file could not be deleted.
+// user was told that a temporary file could not be deleted. Both with the explanations held
+// and with the list read a second time.
 TEST(ConversionService, EveryFailingFileOperationIsTold) {
   TempDir dir;
   ConvertRequest request = RequestFor(dir, "apple,red fruit\nbee\tinsect\ncat\tanimal\n", dir);
   request.threads = 1;  // one order of operations
-  const auto run = [&request](RecordingObserver* observer) {
+  uint64_t hold = 0;
+  const auto run = [&request, &hold](RecordingObserver* observer) {
     std::unique_ptr<CConvertJob> job = PrepareConversion(request, observer);
+    job->SetHoldLimit(hold);
     ConvertThreadProc(job.get());
     return FinishConversion(*job, observer->DoneSuccess(), request.package,
                             BuildMetadataBlock(request.facts), {}, *observer);
@@ -301,44 +304,48 @@ TEST(ConversionService, EveryFailingFileOperationIsTold) {
     return names;
   };
 
-  platform::CFaultPlan counting(dir.Path());
-  {
-    platform::CScopedFaultPlan installed(&counting);
-    RecordingObserver observer;
-    ASSERT_TRUE(run(&observer));
-  }
-  const int64_t operations = counting.Count(platform::FileOperation::kAny);
-  ASSERT_GT(operations, 10);
-  RecordProperty("operations", static_cast<int>(operations));
-
-  for (const platform::Fault fault : lumo_test::kEveryFault) {
-    for (int64_t n = 1; n <= operations; ++n) {
-      SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
-      WriteBytes(request.package, "earlier");
-      platform::CFaultPlan plan(dir.Path());
-      plan.FailAt(platform::FileOperation::kAny, n, fault);
+  for (const uint64_t holdLimit : {uint64_t{0}, uint64_t{1}}) {
+    SCOPED_TRACE(holdLimit == 0 ? "explanations held" : "the list read again");
+    hold = holdLimit;
+    platform::CFaultPlan counting(dir.Path());
+    {
+      platform::CScopedFaultPlan installed(&counting);
       RecordingObserver observer;
-      bool written;
-      {
-        platform::CScopedFaultPlan installed(&plan);
-        written = run(&observer);
+      ASSERT_TRUE(run(&observer));
+    }
+    const int64_t operations = counting.Count(platform::FileOperation::kAny);
+    ASSERT_GT(operations, 10);
+    RecordProperty("operations", static_cast<int>(operations));
+
+    for (const platform::Fault fault : lumo_test::kEveryFault) {
+      for (int64_t n = 1; n <= operations; ++n) {
+        SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
+        WriteBytes(request.package, "earlier");
+        platform::CFaultPlan plan(dir.Path());
+        plan.FailAt(platform::FileOperation::kAny, n, fault);
+        RecordingObserver observer;
+        bool written;
+        {
+          platform::CScopedFaultPlan installed(&plan);
+          written = run(&observer);
+        }
+        ASSERT_EQ(plan.Injected(), 1);
+        const std::vector<UserMessage> told = observer.Warnings();
+        const bool toldDeleteFailed =
+            std::find(told.begin(), told.end(), UserMessage::kTempDeleteFailed) != told.end();
+        if (written) {
+          EXPECT_TRUE(VerifyPackage(request.package).empty());
+          EXPECT_TRUE(told.empty() || told == std::vector<UserMessage>{UserMessage::kTempDeleteFailed});
+        } else {
+          EXPECT_EQ(ReadBytes(request.package), "earlier");
+          EXPECT_FALSE(told.empty());
+        }
+        if (!toldDeleteFailed) {
+          EXPECT_EQ(folderHolds(), (std::set<std::wstring>{L"w.txt", L"w.ldic"}));
+        }
+        for (const std::wstring& name : folderHolds())
+          if (name != L"w.txt" && name != L"w.ldic") std::filesystem::remove(lumo_test::FsPath(dir.File(name)));
       }
-      ASSERT_EQ(plan.Injected(), 1);
-      const std::vector<UserMessage> told = observer.Warnings();
-      const bool toldDeleteFailed =
-          std::find(told.begin(), told.end(), UserMessage::kTempDeleteFailed) != told.end();
-      if (written) {
-        EXPECT_TRUE(VerifyPackage(request.package).empty());
-        EXPECT_TRUE(told.empty() || told == std::vector<UserMessage>{UserMessage::kTempDeleteFailed});
-      } else {
-        EXPECT_EQ(ReadBytes(request.package), "earlier");
-        EXPECT_FALSE(told.empty());
-      }
-      if (!toldDeleteFailed) {
-        EXPECT_EQ(folderHolds(), (std::set<std::wstring>{L"w.txt", L"w.ldic"}));
-      }
-      for (const std::wstring& name : folderHolds())
-        if (name != L"w.txt" && name != L"w.ldic") std::filesystem::remove(lumo_test::FsPath(dir.File(name)));
     }
   }
 }

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "common/utf.h"
+#include "platform/text_convert.h"
 #include "textio/line_parse.h"
 
 namespace {
@@ -60,6 +62,21 @@ TEST(LineParse, AnsiToUtf8) {
   EXPECT_TRUE(out.empty());
   EXPECT_TRUE(AnsiToUtf8("plain", &out));
   EXPECT_EQ(out, "plain");
+
+  // ASCII fields skip the conversion only where the code page leaves ASCII as it is: the
+  // result is always the system's conversion.
+  std::string everyAscii;
+  for (int c = 1; c < 0x80; ++c) everyAscii += static_cast<char>(c);
+  for (const unsigned codePage : {0u, 932u, 936u, 1252u, 65001u, 65000u, 52936u, 50220u}) {
+    for (const std::string& field : {everyAscii, std::string("+AGE-x"), std::string("~{<:~}"),
+                                    std::string("\x1B$B$\"\x1B(B"), std::string("a\xD6\xD0" "b")}) {
+      SCOPED_TRACE(testing::Message() << "code page " << codePage << ", " << field);
+      const std::string expected =
+          WideToUtf8(codePage == 0 ? platform::AnsiToWide(field) : platform::AnsiToWide(field, codePage));
+      EXPECT_EQ(AnsiToUtf8(field, &out, codePage), !expected.empty());
+      EXPECT_EQ(out, expected);
+    }
+  }
 }
 
 }  // namespace
