@@ -16,6 +16,7 @@
 #include "package/crc32.h"
 #include "package/index_order.h"
 #include "package/temp_files.h"
+#include "platform/memory.h"
 #include "textio/line_parse.h"
 #include "textio/text_file.h"
 
@@ -227,6 +228,8 @@ Status CConvertJob::ReadFailure() const {
 
 bool CConvertJob::Convert() {
   if (!m_inputOpened) return Fail(m_inputOpened);
+  // The explanations' blocks, let go of when they do not fit, make room for the window.
+  platform::ReturnLargeBlocksWhenFreed(size_t{1} << 20);
   // The list is read again while the data file is written; closed however the run ends.
   struct CloseInput {
     platform::CFile& file;
