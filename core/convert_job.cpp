@@ -326,9 +326,23 @@ Status CConvertJob::ReadWordList() {
   if (m_tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
   m_result.indexSize = static_cast<uint32_t>(m_indexSize);
   m_result.dataSize = static_cast<uint32_t>(m_dataSize);
-  // Nothing more is read from a list whose explanations are held.
-  if (m_holding) m_inputFile.Close();
+  if (m_holding && m_canReadAgain) {
+    // Nothing more is read from a list whose explanations are held; one written to while
+    // it was read may have given half its old text and half its new.
+    m_inputFile.Close();
+    if (!ListUnchanged()) return ListChanged();
+  }
   return Status();
+}
+
+bool CConvertJob::ListUnchanged() const {
+  platform::FileStatus now;
+  return platform::QueryFileStatus(m_inputPath, &now) && now.size == m_inputStatus.size &&
+         now.modifiedTime == m_inputStatus.modifiedTime;
+}
+
+Status CConvertJob::ListChanged() const {
+  return Status::Error(StatusKind::kInputChanged, m_inputPath, 0, "the word list changed while it was converted");
 }
 
 Status CConvertJob::ParseList(CTextFileRead& reader, const EntrySink& sink, bool concurrent,
@@ -624,12 +638,8 @@ inline void CopyIntoWindow(std::string_view explanation, uint64_t offset, char* 
 
 Status CConvertJob::FillWindowFromList(char* window, uint64_t begin, uint64_t end, int pass,
                                        int passes) {
-  const Status changed = Status::Error(StatusKind::kInputChanged, m_inputPath, 0,
-                                       "the word list changed while it was converted");
-  platform::FileStatus now;
-  if (!platform::QueryFileStatus(m_inputPath, &now) || now.size != m_inputStatus.size ||
-      now.modifiedTime != m_inputStatus.modifiedTime)
-    return changed;
+  const Status changed = ListChanged();
+  if (!ListUnchanged()) return changed;
   if (!m_inputFile.Seek(0)) return ReadFailure();
   CTextFileRead reader(&m_inputFile, CTextFileRead::kDefaultBlockSize, &m_running, m_forcedEncoding);
   if (reader.HadReadError()) return ReadFailure();

@@ -170,6 +170,9 @@ class CConvertJob {
   Status FillWindowFromList(char* window, uint64_t begin, uint64_t end, int pass, int passes);
   // The explanations held, in index order, giving each entry its offset on the way.
   Status WriteHeldExplanations(platform::CBinaryFile& data);
+  // Whether the list file still has the size and time it had when it was opened.
+  bool ListUnchanged() const;
+  Status ListChanged() const;
   // Whether the explanations, the index and the sort's keys still fit what may be held.
   bool HoldingFits() const;
   // Lets the explanations go: the list will be read again.

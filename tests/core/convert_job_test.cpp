@@ -398,15 +398,20 @@ TEST(ConvertJob, AListChangedBetweenItsReadingsFails) {
 #ifdef _WIN32
   GTEST_SKIP() << "the list is open without sharing: nothing can change it";
 #else
+  // Changed when the sort is done, before the list is read again; or, for a list read once
+  // with its explanations held, while it is read.
   struct Change {
     const char* name;
     std::function<void(std::string*)> edit;
+    bool whileRead;
   } const changes[] = {
-      {"a line more", [](std::string* list) { *list += "zz\tmore\n"; }},
-      {"a longer explanation", [](std::string* list) { list->replace(list->find("\t"), 1, "\tx"); }},
-      {"an explanation's byte", [](std::string* list) { (*list)[list->find("\t") + 1] ^= 1; }},
-      {"a headword's byte", [](std::string* list) { (*list)[0] = 'W'; }},
-      {"the file removed", nullptr},
+      {"a line more", [](std::string* list) { *list += "zz\tmore\n"; }, false},
+      {"a longer explanation", [](std::string* list) { list->replace(list->find("\t"), 1, "\tx"); }, false},
+      {"an explanation's byte", [](std::string* list) { (*list)[list->find("\t") + 1] ^= 1; }, false},
+      {"a headword's byte", [](std::string* list) { (*list)[0] = 'W'; }, false},
+      {"the file removed", nullptr, false},
+      {"a line more while read once", [](std::string* list) { *list += "zz\tmore\n"; }, true},
+      {"the file removed while read once", nullptr, true},
   };
   for (const Change& change : changes) {
     SCOPED_TRACE(change.name);
@@ -415,14 +420,15 @@ TEST(ConvertJob, AListChangedBetweenItsReadingsFails) {
     const std::string list = ManyLines();
     WriteBytes(path, list);
     CConvertJob job(dir.Path());
-    // Changed when the sort is done, before the data file is filled.
     struct Editor : RecordingObserver {
       std::function<void()> edit;
+      bool whileRead = false;
       void OnConvertProgress(int percent) override {
         RecordingObserver::OnConvertProgress(percent);
-        if (percent == 30 && edit) std::exchange(edit, nullptr)();
+        if ((whileRead ? percent < 28 : percent == 30) && edit) std::exchange(edit, nullptr)();
       }
     } observer;
+    observer.whileRead = change.whileRead;
     observer.edit = [&] {
       if (!change.edit) {
         std::filesystem::remove(lumo_test::FsPath(path));
@@ -436,8 +442,9 @@ TEST(ConvertJob, AListChangedBetweenItsReadingsFails) {
       std::filesystem::last_write_time(lumo_test::FsPath(path), time);
     };
     job.SetWindowSize(1 << 16);
-    job.SetHoldLimit(1);
+    if (!change.whileRead) job.SetHoldLimit(1);
     EXPECT_FALSE(lumo_test::RunJob(job, path, &observer));
+    EXPECT_EQ(job.ReadListAgain(), !change.whileRead);
     EXPECT_EQ(job.Outcome().Kind(), StatusKind::kInputChanged);
     EXPECT_EQ(observer.Warnings(), std::vector<UserMessage>{UserMessage::kInputChanged});
     DeleteTempFiles(job.Result());
