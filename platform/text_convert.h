@@ -18,6 +18,10 @@ std::wstring AnsiToWide(std::string_view text);
 // The same through another code page (a word list in a code page not the system's).
 std::wstring AnsiToWide(std::string_view text, unsigned codePage);
 
+// WideToUtf8(AnsiToWide(text, codePage)), the system's code page for 0, without a detour
+// through wide text where the system converts to UTF-8 itself.
+std::string AnsiToUtf8(std::string_view text, unsigned codePage);
+
 // True when the system can convert from that code page.
 bool IsCodePageSupported(unsigned codePage);
 

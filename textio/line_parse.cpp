@@ -63,7 +63,7 @@ bool AnsiToUtf8(std::string_view field, std::string* out, unsigned codePage) {
     out->assign(field);
     return true;
   }
-  *out = WideToUtf8(codePage == 0 ? platform::AnsiToWide(field) : platform::AnsiToWide(field, codePage));
+  *out = platform::AnsiToUtf8(field, codePage);
   return !out->empty();
 }
 

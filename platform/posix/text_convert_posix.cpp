@@ -100,12 +100,12 @@ bool IsCodePageSupported(unsigned codePage) {
   return CachedConverter(false, codePage).Ok();
 }
 
-std::wstring AnsiToWide(std::string_view text, unsigned codePage) {
-  Converter* const converter = &CachedConverter(false, codePage);
+std::string AnsiToUtf8(std::string_view text, unsigned codePage) {
+  Converter* const converter = &CachedConverter(false, codePage == 0 ? AnsiCodePage() : codePage);
   std::string utf8;
   if (!converter->Ok()) {
     for (unsigned char c : text) AppendUtf8(&utf8, c < 0x80 ? c : kReplacementChar);
-    return Utf8ToWideText(utf8);
+    return utf8;
   }
   std::string input(text);
   char* in = input.data();
@@ -116,7 +116,11 @@ std::wstring AnsiToWide(std::string_view text, unsigned codePage) {
     ++in;
     --inLeft;
   }
-  return Utf8ToWideText(utf8);
+  return utf8;
+}
+
+std::wstring AnsiToWide(std::string_view text, unsigned codePage) {
+  return Utf8ToWideText(AnsiToUtf8(text, codePage));
 }
 
 std::string WideToAnsi(std::wstring_view text) {

@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "common/utf.h"
 #include "platform/text_convert.h"
 
 namespace platform {
@@ -67,6 +68,10 @@ void AppendWidePieceAsAnsi(std::wstring_view piece, std::string* out) {
 unsigned AnsiCodePage() { return GetACP(); }
 
 std::wstring AnsiToWide(std::string_view text) { return AnsiToWide(text, GetACP()); }
+
+std::string AnsiToUtf8(std::string_view text, unsigned codePage) {
+  return WideToUtf8(AnsiToWide(text, codePage == 0 ? GetACP() : codePage));
+}
 
 std::wstring AnsiToWide(std::string_view text, unsigned codePage) {
   std::wstring out;
