@@ -58,6 +58,21 @@ constexpr int kKeyBytes = 10;
 // in scratch space that stays in the cache; larger ones are first split in place.
 constexpr size_t kScratchKeys = size_t{1} << 16;
 
+// The keys are first laid out in buckets by one, two or three folded bytes: those of
+// two bytes are numbered in a table of kPairs, and at most this many are used.
+constexpr size_t kPairs = size_t{1} << 16;
+constexpr size_t kMaxLayoutBuckets = 4096;
+// Marks a pair's bucket in that table as the first of 256, by the third byte.
+constexpr uint32_t kByThird = 0x80000000u;
+
+// A headword's folded byte i, zero past its end as in its key.
+inline unsigned FoldedByte(std::string_view word, size_t i) {
+  return i < word.size() ? FoldAscii(static_cast<unsigned char>(word[i])) : 0;
+}
+
+// The first two folded bytes of a headword, the first one high.
+inline unsigned LeadingPair(std::string_view word) { return FoldedByte(word, 0) << 8 | FoldedByte(word, 1); }
+
 // The key's digit d: a folded byte, or past them the case mask, inverted so that upper
 // case comes first.
 inline unsigned KeyByte(const SortKey& key, int d) {
@@ -135,10 +150,10 @@ class CKeySorter {
     m_scratch.resize(scratch);
   }
 
-  // Sorts [begin, end), whose keys were loaded at depth 0 and share their first byte.
-  // inOrder: the range lists equal keys in word-list order.
-  void Sort(SortKey* begin, SortKey* end, bool inOrder) {
-    m_tasks.push_back({begin, end, 1, 0, inOrder});
+  // Sorts [begin, end), whose keys were loaded at depth 0 and share their folded bytes
+  // before depth, and list equal keys in word-list order.
+  void Sort(SortKey* begin, SortKey* end, size_t depth) {
+    m_tasks.push_back({begin, end, depth, 0, true});
     while (!m_tasks.empty()) {
       if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) return;
       const Task task = m_tasks.back();
@@ -315,48 +330,108 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   const CKeyLess less(*index);
   const bool twoThreads = ThreadCount(threads) >= 2 && size >= 65536;
 
-  // The keys are laid out by their first folded byte straight away, in word-list order
-  // within each byte: 256 buckets, each ready for stable sorting. With two threads each
-  // lays out half of the list, the second half's keys after the first half's in every
-  // bucket.
+  // The keys are laid out in buckets straight away, in word-list order within each, so
+  // that every bucket is ready for stable sorting. With two threads each lays out half of
+  // the list, the second half's keys after the first half's in every bucket. A bucket is
+  // one first folded byte; when one of those holds more keys than the sorters' scratch, as
+  // in a long list of few initial letters, a pair of first bytes, and the first three
+  // bytes for a pair that still holds that many. A larger bucket would be split again in
+  // place: a pass over memory that no cache holds, which loses the word-list order of
+  // equal keys, so that they must be sorted again. Buckets are this fine only while few
+  // are used, so that the places they are written at stay in the cache.
+  const size_t scratch = std::min(kScratchKeys, std::max<size_t>(4096, size / 16));
   const size_t middle = twoThreads ? size / 2 : size;
   const size_t partBegin[2] = {0, middle};
   const size_t partEnd[2] = {middle, size};
-  std::array<size_t, 256> next[2] = {};
-  const auto count = [&](int part) {
+  const auto eachPart = [twoThreads](const auto& pass) {
+    CJoiningThread other;
+    if (twoThreads) other.Start([&] { pass(1); });
+    pass(0);
+    other.Join();
+  };
+  std::vector<uint32_t> pairs[2];  // keys by their first two folded bytes
+  eachPart([&](int part) {
+    pairs[part].assign(kPairs, 0);
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
       if ((i & 0xFFFF) == 0 && stopped()) return;
-      const std::string_view word = index->Word(index->Record(i));
-      ++next[part][word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(word[0]))];
+      ++pairs[part][LeadingPair(index->Word(index->Record(i)))];
     }
-  };
-  {
-    CJoiningThread other;
-    if (twoThreads) other.Start([&] { count(1); });
-    count(0);
-    other.Join();
-  }
+  });
   if (stopped()) return false;
-  std::array<size_t, 257> bounds{};
-  for (size_t b = 0, at = 0; b < 256; ++b) {
+  if (!twoThreads) pairs[1].assign(kPairs, 0);
+  size_t largestByte = 0, pairsUsed = 0;
+  for (size_t b = 0; b < 256; ++b) {
+    size_t n = 0;
+    for (size_t p = b << 8; p < (b + 1) << 8; ++p) {
+      n += pairs[0][p] + pairs[1][p];
+      pairsUsed += pairs[0][p] + pairs[1][p] != 0;
+    }
+    largestByte = std::max(largestByte, n);
+  }
+  const bool byPairs = largestByte > scratch && pairsUsed <= kMaxLayoutBuckets;
+  // bucketOf[pair]: the pair's bucket, or with kByThird the first of its 256 buckets by
+  // the third byte; depthOf[bucket]: how many bytes its keys share.
+  std::vector<uint32_t> bucketOf(kPairs);
+  std::vector<uint8_t> depthOf;
+  std::vector<uint32_t> next[2];
+  const auto plan = [&](bool byThird) {
+    depthOf.clear();
+    bool anyThird = false;
+    for (size_t p = 0; p < kPairs; ++p) {
+      if (!byPairs) {
+        bucketOf[p] = static_cast<uint32_t>(p >> 8);
+        continue;
+      }
+      const bool third = byThird && pairs[0][p] + pairs[1][p] > scratch;
+      bucketOf[p] = static_cast<uint32_t>(depthOf.size()) | (third ? kByThird : 0);
+      depthOf.resize(depthOf.size() + (third ? 256 : 1), third ? 3 : 2);
+      anyThird |= third;
+    }
+    if (!byPairs) depthOf.assign(256, 1);
+    for (int part : {0, 1}) {
+      next[part].assign(depthOf.size(), 0);
+      if (!anyThird)
+        for (size_t p = 0; p < kPairs; ++p) next[part][bucketOf[p]] += pairs[part][p];
+    }
+    return anyThird;
+  };
+  if (plan(true)) {
+    eachPart([&](int part) {
+      for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
+        if ((i & 0xFFFF) == 0 && stopped()) return;
+        const std::string_view word = index->Word(index->Record(i));
+        const uint32_t b = bucketOf[LeadingPair(word)];
+        ++next[part][(b & ~kByThird) + (b & kByThird ? FoldedByte(word, 2) : 0)];
+      }
+    });
+    if (stopped()) return false;
+    size_t used = 0;
+    for (size_t b = 0; b < depthOf.size(); ++b) used += next[0][b] + next[1][b] != 0;
+    if (used > kMaxLayoutBuckets) plan(false);
+  }
+  const size_t buckets = depthOf.size();
+  std::vector<size_t> bounds(buckets + 1);
+  for (size_t b = 0, at = 0; b < buckets; ++b) {
     bounds[b] = at;
-    for (auto& part : next) {
+    for (std::vector<uint32_t>& part : next) {
       const size_t n = part[b];
-      part[b] = at;
+      part[b] = static_cast<uint32_t>(at);
       at += n;
     }
   }
-  bounds[256] = size;
+  bounds[buckets] = size;
 
   NoteLargeAllocation();
   SortKey* const keys = static_cast<SortKey*>(std::malloc(std::max<size_t>(size, 1) * sizeof(SortKey)));
   if (keys == nullptr) throw std::bad_alloc();
   std::unique_ptr<SortKey[], CSortedIndex::FreeMemory> keysOwner(keys);
   const auto layOut = [&](int part) {
+    uint32_t* const to = next[part].data();
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
       if ((i & 0xFFFF) == 0 && stopped()) return;
       const SortKey key = MakeKey(index->Word(index->Record(i)), 0, i);
-      keys[next[part][KeyByte(key, 0)]++] = key;
+      const uint32_t b = bucketOf[KeyByte(key, 0) << 8 | KeyByte(key, 1)];
+      keys[to[(b & ~kByThird) + (b & kByThird ? KeyByte(key, 2) : 0)]++] = key;
     }
   };
   {
@@ -371,19 +446,18 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   // about half the keys.
   size_t split = 0;  // buckets [0, split) go to the other thread
   if (twoThreads) {
-    while (split < 256 && bounds[split + 1] <= size / 2) ++split;
+    while (split < buckets && bounds[split + 1] <= size / 2) ++split;
   }
-  const size_t scratch = std::min(kScratchKeys, std::max<size_t>(4096, size / 16));
   SortKey* const begin = keys;
   const auto finish = [&](size_t first, size_t last) {
     CKeySorter sorter(less, scratch, running);
     for (size_t b = first; b < last && !stopped(); ++b)
-      sorter.Sort(begin + bounds[b], begin + bounds[b + 1], true);
+      sorter.Sort(begin + bounds[b], begin + bounds[b + 1], depthOf[b]);
   };
   {
     CJoiningThread other;
     if (split > 0) other.Start([&] { finish(0, split); });
-    finish(split, 256);
+    finish(split, buckets);
     other.Join();
   }
   if (stopped()) return false;
