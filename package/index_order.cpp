@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <numeric>
 
 #include "common/memory_fault.h"
 #include "common/prefetch.h"
@@ -64,6 +65,7 @@ constexpr size_t kPairs = size_t{1} << 16;
 constexpr size_t kMaxLayoutBuckets = 4096;
 // Marks a pair's bucket in that table as the first of 256, by the third byte.
 constexpr uint32_t kByThird = 0x80000000u;
+constexpr uint16_t kNoSlot = 0xFFFF;
 
 // A headword's folded byte i, zero past its end as in its key.
 inline unsigned FoldedByte(std::string_view word, size_t i) {
@@ -349,26 +351,47 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
     pass(0);
     other.Join();
   };
-  std::vector<uint32_t> pairs[2];  // keys by their first two folded bytes
+  // One reading of the list counts keys by their first byte, and by their first three
+  // bytes while few pairs of first bytes are seen: each pair gets 256 counters, by the
+  // third byte, when it is first met.
+  struct Counts {
+    std::array<uint32_t, 256> byFirst{};
+    std::vector<uint16_t> slotOf;  // per pair: where its counters start, over 256
+    std::vector<uint32_t> byThird;
+    bool manyPairs = false;
+    // The keys of a pair with a third byte t, of all third bytes when t is 256.
+    uint32_t Of(size_t pair, size_t t) const {
+      if (manyPairs || slotOf.empty() || slotOf[pair] == kNoSlot) return 0;
+      const uint32_t* const c = &byThird[size_t{slotOf[pair]} << 8];
+      return t < 256 ? c[t] : std::accumulate(c, c + 256, uint32_t{0});
+    }
+  };
+  Counts counts[2];
   eachPart([&](int part) {
-    pairs[part].assign(kPairs, 0);
+    Counts& c = counts[part];
+    c.slotOf.assign(kPairs, kNoSlot);
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
       if ((i & 0xFFFF) == 0 && stopped()) return;
-      ++pairs[part][LeadingPair(index->Word(index->Record(i)))];
+      const std::string_view word = index->Word(index->Record(i));
+      ++c.byFirst[FoldedByte(word, 0)];
+      if (c.manyPairs) continue;
+      uint16_t& slot = c.slotOf[LeadingPair(word)];
+      if (slot == kNoSlot) {
+        c.manyPairs = c.byThird.size() == kMaxLayoutBuckets << 8;
+        if (c.manyPairs) continue;
+        slot = static_cast<uint16_t>(c.byThird.size() >> 8);
+        c.byThird.resize(c.byThird.size() + 256);
+      }
+      ++c.byThird[size_t{slot} << 8 | FoldedByte(word, 2)];
     }
   });
   if (stopped()) return false;
-  if (!twoThreads) pairs[1].assign(kPairs, 0);
   size_t largestByte = 0, pairsUsed = 0;
-  for (size_t b = 0; b < 256; ++b) {
-    size_t n = 0;
-    for (size_t p = b << 8; p < (b + 1) << 8; ++p) {
-      n += pairs[0][p] + pairs[1][p];
-      pairsUsed += pairs[0][p] + pairs[1][p] != 0;
-    }
-    largestByte = std::max(largestByte, n);
-  }
-  const bool byPairs = largestByte > scratch && pairsUsed <= kMaxLayoutBuckets;
+  for (size_t b = 0; b < 256; ++b) largestByte = std::max<size_t>(largestByte, counts[0].byFirst[b] + counts[1].byFirst[b]);
+  bool manyPairs = false;
+  for (const Counts& c : counts) manyPairs |= c.manyPairs;
+  for (size_t p = 0; p < kPairs && !manyPairs; ++p) pairsUsed += counts[0].Of(p, 256) + counts[1].Of(p, 256) != 0;
+  const bool byPairs = largestByte > scratch && !manyPairs && pairsUsed <= kMaxLayoutBuckets;
   // bucketOf[pair]: the pair's bucket, or with kByThird the first of its 256 buckets by
   // the third byte; depthOf[bucket]: how many bytes its keys share.
   std::vector<uint32_t> bucketOf(kPairs);
@@ -376,39 +399,32 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   std::vector<uint32_t> next[2];
   const auto plan = [&](bool byThird) {
     depthOf.clear();
-    bool anyThird = false;
+    for (std::vector<uint32_t>& part : next) part.clear();
     for (size_t p = 0; p < kPairs; ++p) {
       if (!byPairs) {
         bucketOf[p] = static_cast<uint32_t>(p >> 8);
         continue;
       }
-      const bool third = byThird && pairs[0][p] + pairs[1][p] > scratch;
+      const bool third = byThird && counts[0].Of(p, 256) + counts[1].Of(p, 256) > scratch;
       bucketOf[p] = static_cast<uint32_t>(depthOf.size()) | (third ? kByThird : 0);
       depthOf.resize(depthOf.size() + (third ? 256 : 1), third ? 3 : 2);
-      anyThird |= third;
-    }
-    if (!byPairs) depthOf.assign(256, 1);
-    for (int part : {0, 1}) {
-      next[part].assign(depthOf.size(), 0);
-      if (!anyThird)
-        for (size_t p = 0; p < kPairs; ++p) next[part][bucketOf[p]] += pairs[part][p];
-    }
-    return anyThird;
-  };
-  if (plan(true)) {
-    eachPart([&](int part) {
-      for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
-        if ((i & 0xFFFF) == 0 && stopped()) return;
-        const std::string_view word = index->Word(index->Record(i));
-        const uint32_t b = bucketOf[LeadingPair(word)];
-        ++next[part][(b & ~kByThird) + (b & kByThird ? FoldedByte(word, 2) : 0)];
+      for (int part : {0, 1}) {
+        if (third)
+          for (size_t t = 0; t < 256; ++t) next[part].push_back(counts[part].Of(p, t));
+        else
+          next[part].push_back(counts[part].Of(p, 256));
       }
-    });
-    if (stopped()) return false;
+    }
+    if (!byPairs) {
+      depthOf.assign(256, 1);
+      for (int part : {0, 1}) next[part].assign(counts[part].byFirst.begin(), counts[part].byFirst.end());
+    }
     size_t used = 0;
     for (size_t b = 0; b < depthOf.size(); ++b) used += next[0][b] + next[1][b] != 0;
-    if (used > kMaxLayoutBuckets) plan(false);
-  }
+    return used;
+  };
+  if (plan(true) > kMaxLayoutBuckets) plan(false);
+  for (Counts& c : counts) c = Counts();
   const size_t buckets = depthOf.size();
   std::vector<size_t> bounds(buckets + 1);
   for (size_t b = 0, at = 0; b < buckets; ++b) {
@@ -498,7 +514,7 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
 uint64_t AssignOffsets(CSortedIndex* index, const std::atomic<bool>* running) {
   // The records lie in list order: each is asked for well ahead, so that the misses
   // overlap.
-  constexpr size_t kRecordsAhead = 16;
+  constexpr size_t kRecordsAhead = 32;
   const size_t size = index->size();
   uint64_t offset = 0;
   for (size_t k = 0; k < size; ++k) {
