@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <numeric>
 
 #include "common/memory_fault.h"
 #include "common/prefetch.h"
@@ -57,6 +58,22 @@ constexpr int kKeyBytes = 10;
 // Ranges up to this many keys are sorted by counting passes over their remaining digits
 // in scratch space that stays in the cache; larger ones are first split in place.
 constexpr size_t kScratchKeys = size_t{1} << 16;
+
+// The keys are first laid out in buckets by one, two or three folded bytes: those of
+// two bytes are numbered in a table of kPairs, and at most this many are used.
+constexpr size_t kPairs = size_t{1} << 16;
+constexpr size_t kMaxLayoutBuckets = 4096;
+// Marks a pair's bucket in that table as the first of 256, by the third byte.
+constexpr uint32_t kByThird = 0x80000000u;
+constexpr uint16_t kNoSlot = 0xFFFF;
+
+// A headword's folded byte i, zero past its end as in its key.
+inline unsigned FoldedByte(std::string_view word, size_t i) {
+  return i < word.size() ? FoldAscii(static_cast<unsigned char>(word[i])) : 0;
+}
+
+// The first two folded bytes of a headword, the first one high.
+inline unsigned LeadingPair(std::string_view word) { return FoldedByte(word, 0) << 8 | FoldedByte(word, 1); }
 
 // The key's digit d: a folded byte, or past them the case mask, inverted so that upper
 // case comes first.
@@ -135,10 +152,10 @@ class CKeySorter {
     m_scratch.resize(scratch);
   }
 
-  // Sorts [begin, end), whose keys were loaded at depth 0 and share their first byte.
-  // inOrder: the range lists equal keys in word-list order.
-  void Sort(SortKey* begin, SortKey* end, bool inOrder) {
-    m_tasks.push_back({begin, end, 1, 0, inOrder});
+  // Sorts [begin, end), whose keys were loaded at depth 0 and share their folded bytes
+  // before depth, and list equal keys in word-list order.
+  void Sort(SortKey* begin, SortKey* end, size_t depth) {
+    m_tasks.push_back({begin, end, depth, 0, true});
     while (!m_tasks.empty()) {
       if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) return;
       const Task task = m_tasks.back();
@@ -315,48 +332,122 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   const CKeyLess less(*index);
   const bool twoThreads = ThreadCount(threads) >= 2 && size >= 65536;
 
-  // The keys are laid out by their first folded byte straight away, in word-list order
-  // within each byte: 256 buckets, each ready for stable sorting. With two threads each
-  // lays out half of the list, the second half's keys after the first half's in every
-  // bucket.
+  // The keys are laid out in buckets straight away, in word-list order within each, so
+  // that every bucket is ready for stable sorting. With two threads each lays out half of
+  // the list, the second half's keys after the first half's in every bucket. A bucket is
+  // one first folded byte; when one of those holds more keys than the sorters' scratch, as
+  // in a long list of few initial letters, a pair of first bytes, and the first three
+  // bytes for a pair that still holds that many. A larger bucket would be split again in
+  // place: a pass over memory that no cache holds, which loses the word-list order of
+  // equal keys, so that they must be sorted again. Buckets are this fine only while few
+  // are used, so that the places they are written at stay in the cache.
+  const size_t scratch = std::min(kScratchKeys, std::max<size_t>(4096, size / 16));
   const size_t middle = twoThreads ? size / 2 : size;
   const size_t partBegin[2] = {0, middle};
   const size_t partEnd[2] = {middle, size};
-  std::array<size_t, 256> next[2] = {};
-  const auto count = [&](int part) {
+  const auto eachPart = [twoThreads](const auto& pass) {
+    CJoiningThread other;
+    if (twoThreads) other.Start([&] { pass(1); });
+    pass(0);
+    other.Join();
+  };
+  // One reading of the list counts keys by their first byte, and by their first three
+  // bytes while few pairs of first bytes are seen: each pair gets 256 counters, by the
+  // third byte, when it is first met.
+  struct Counts {
+    std::array<uint32_t, 256> byFirst{};
+    std::vector<uint16_t> slotOf;  // per pair: where its counters start, over 256
+    std::vector<uint32_t> byThird;
+    bool manyPairs = false;
+    // The keys of a pair with a third byte t, of all third bytes when t is 256.
+    uint32_t Of(size_t pair, size_t t) const {
+      if (manyPairs || slotOf.empty() || slotOf[pair] == kNoSlot) return 0;
+      const uint32_t* const c = &byThird[size_t{slotOf[pair]} << 8];
+      return t < 256 ? c[t] : std::accumulate(c, c + 256, uint32_t{0});
+    }
+  };
+  Counts counts[2];
+  eachPart([&](int part) {
+    Counts& c = counts[part];
+    c.slotOf.assign(kPairs, kNoSlot);
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
       if ((i & 0xFFFF) == 0 && stopped()) return;
       const std::string_view word = index->Word(index->Record(i));
-      ++next[part][word.empty() ? 0 : FoldAscii(static_cast<unsigned char>(word[0]))];
+      ++c.byFirst[FoldedByte(word, 0)];
+      if (c.manyPairs) continue;
+      uint16_t& slot = c.slotOf[LeadingPair(word)];
+      if (slot == kNoSlot) {
+        c.manyPairs = c.byThird.size() == kMaxLayoutBuckets << 8;
+        if (c.manyPairs) continue;
+        slot = static_cast<uint16_t>(c.byThird.size() >> 8);
+        c.byThird.resize(c.byThird.size() + 256);
+      }
+      ++c.byThird[size_t{slot} << 8 | FoldedByte(word, 2)];
     }
-  };
-  {
-    CJoiningThread other;
-    if (twoThreads) other.Start([&] { count(1); });
-    count(0);
-    other.Join();
-  }
+  });
   if (stopped()) return false;
-  std::array<size_t, 257> bounds{};
-  for (size_t b = 0, at = 0; b < 256; ++b) {
+  size_t largestByte = 0, pairsUsed = 0;
+  for (size_t b = 0; b < 256; ++b) largestByte = std::max<size_t>(largestByte, counts[0].byFirst[b] + counts[1].byFirst[b]);
+  bool manyPairs = false;
+  for (const Counts& c : counts) manyPairs |= c.manyPairs;
+  for (size_t p = 0; p < kPairs && !manyPairs; ++p) pairsUsed += counts[0].Of(p, 256) + counts[1].Of(p, 256) != 0;
+  const bool byPairs = largestByte > scratch && !manyPairs && pairsUsed <= kMaxLayoutBuckets;
+  // bucketOf[pair]: the pair's bucket, or with kByThird the first of its 256 buckets by
+  // the third byte; depthOf[bucket]: how many bytes its keys share.
+  std::vector<uint32_t> bucketOf(kPairs);
+  std::vector<uint8_t> depthOf;
+  std::vector<uint32_t> next[2];
+  const auto plan = [&](bool byThird) {
+    depthOf.clear();
+    for (std::vector<uint32_t>& part : next) part.clear();
+    for (size_t p = 0; p < kPairs; ++p) {
+      if (!byPairs) {
+        bucketOf[p] = static_cast<uint32_t>(p >> 8);
+        continue;
+      }
+      const bool third = byThird && counts[0].Of(p, 256) + counts[1].Of(p, 256) > scratch;
+      bucketOf[p] = static_cast<uint32_t>(depthOf.size()) | (third ? kByThird : 0);
+      depthOf.resize(depthOf.size() + (third ? 256 : 1), third ? 3 : 2);
+      for (int part : {0, 1}) {
+        if (third)
+          for (size_t t = 0; t < 256; ++t) next[part].push_back(counts[part].Of(p, t));
+        else
+          next[part].push_back(counts[part].Of(p, 256));
+      }
+    }
+    if (!byPairs) {
+      depthOf.assign(256, 1);
+      for (int part : {0, 1}) next[part].assign(counts[part].byFirst.begin(), counts[part].byFirst.end());
+    }
+    size_t used = 0;
+    for (size_t b = 0; b < depthOf.size(); ++b) used += next[0][b] + next[1][b] != 0;
+    return used;
+  };
+  if (plan(true) > kMaxLayoutBuckets) plan(false);
+  for (Counts& c : counts) c = Counts();
+  const size_t buckets = depthOf.size();
+  std::vector<size_t> bounds(buckets + 1);
+  for (size_t b = 0, at = 0; b < buckets; ++b) {
     bounds[b] = at;
-    for (auto& part : next) {
+    for (std::vector<uint32_t>& part : next) {
       const size_t n = part[b];
-      part[b] = at;
+      part[b] = static_cast<uint32_t>(at);
       at += n;
     }
   }
-  bounds[256] = size;
+  bounds[buckets] = size;
 
   NoteLargeAllocation();
   SortKey* const keys = static_cast<SortKey*>(std::malloc(std::max<size_t>(size, 1) * sizeof(SortKey)));
   if (keys == nullptr) throw std::bad_alloc();
   std::unique_ptr<SortKey[], CSortedIndex::FreeMemory> keysOwner(keys);
   const auto layOut = [&](int part) {
+    uint32_t* const to = next[part].data();
     for (size_t i = partBegin[part]; i < partEnd[part]; ++i) {
       if ((i & 0xFFFF) == 0 && stopped()) return;
       const SortKey key = MakeKey(index->Word(index->Record(i)), 0, i);
-      keys[next[part][KeyByte(key, 0)]++] = key;
+      const uint32_t b = bucketOf[KeyByte(key, 0) << 8 | KeyByte(key, 1)];
+      keys[to[(b & ~kByThird) + (b & kByThird ? KeyByte(key, 2) : 0)]++] = key;
     }
   };
   {
@@ -371,19 +462,18 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   // about half the keys.
   size_t split = 0;  // buckets [0, split) go to the other thread
   if (twoThreads) {
-    while (split < 256 && bounds[split + 1] <= size / 2) ++split;
+    while (split < buckets && bounds[split + 1] <= size / 2) ++split;
   }
-  const size_t scratch = std::min(kScratchKeys, std::max<size_t>(4096, size / 16));
   SortKey* const begin = keys;
   const auto finish = [&](size_t first, size_t last) {
     CKeySorter sorter(less, scratch, running);
     for (size_t b = first; b < last && !stopped(); ++b)
-      sorter.Sort(begin + bounds[b], begin + bounds[b + 1], true);
+      sorter.Sort(begin + bounds[b], begin + bounds[b + 1], depthOf[b]);
   };
   {
     CJoiningThread other;
     if (split > 0) other.Start([&] { finish(0, split); });
-    finish(split, 256);
+    finish(split, buckets);
     other.Join();
   }
   if (stopped()) return false;
@@ -424,7 +514,7 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
 uint64_t AssignOffsets(CSortedIndex* index, const std::atomic<bool>* running) {
   // The records lie in list order: each is asked for well ahead, so that the misses
   // overlap.
-  constexpr size_t kRecordsAhead = 16;
+  constexpr size_t kRecordsAhead = 32;
   const size_t size = index->size();
   uint64_t offset = 0;
   for (size_t k = 0; k < size; ++k) {
