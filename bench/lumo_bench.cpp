@@ -15,6 +15,9 @@
 //       the compression floor: the layout's chunked level-9 compression of the very same
 //       explanations (the job's uncompressed data file), from memory, single-threaded.
 //       Prints one TAB-separated line per figure: name, seconds, MB/s, bytes, peak MiB.
+//   lumo_bench idle
+//       does nothing: timed under Wine, it is Wine's own cost of starting and ending a
+//       program, which every row of bench/run.sh --windows pays once.
 //   lumo_bench cancel WORDLIST [--times N] [--seed S] [--threads N] [--work DIR]
 //                    [--within SECONDS]
 //       how long a cancelled job's worker takes to end: times one whole run of the job
@@ -25,9 +28,10 @@
 //       the moments from the first SECONDS only (the reading and sorting phases, say).
 //
 // Peak memory per phase is the process's resident high-water mark (VmHWM), reset at the
-// start of each phase through /proc/self/clear_refs; it needs Linux.
+// start of each phase through /proc/self/clear_refs; it needs Linux (bench/process_stats.h).
+// The Windows build (lumo_bench.exe, run under Wine by bench/run.sh --windows) measures
+// the same things, with the whole run's peak only.
 
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -38,7 +42,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -46,6 +49,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/process_stats.h"
 #include "bench/wordlist_gen.h"
 #include "core/convert_job.h"
 #include "package/index_order.h"
@@ -65,21 +69,6 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
-}
-
-// Resident high-water mark in KiB since the last reset, or -1 where unknown.
-long PeakKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-
-void ResetPeak() {
-  std::ofstream clear("/proc/self/clear_refs");
-  clear << "5";
 }
 
 void Report(const char* name, double seconds, uint64_t bytes, long peakKiB) {
@@ -248,9 +237,7 @@ int Phases(int argc, char** argv) {
       if (phase.percent == 80) compressSeconds = phase.seconds;
     }
   }
-  struct rusage usage {};
-  getrusage(RUSAGE_SELF, &usage);
-  Report("pipeline total", total, listBytes, usage.ru_maxrss);
+  Report("pipeline total", total, listBytes, ProcessPeakKiB());
 
   // The floor, on the same explanations the job compressed.
   const std::string data = ReadWholeFile(fs::path(job.Result().temp.data));
@@ -384,11 +371,11 @@ int Floor(int argc, char** argv) {
   if (argc != 3) return 2;
   const std::string data = ReadWholeFile(argv[2]);
   uLong crc = 0;
-  const std::clock_t cpuStart = std::clock();
+  const double cpuStart = ProcessCpuSeconds();
   const Clock::time_point start = Clock::now();
   const uint64_t compressed = CompressFloor(data, &crc);
   const double seconds = Seconds(start, Clock::now());
-  const double cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+  const double cpuSeconds = ProcessCpuSeconds() - cpuStart;
   std::fprintf(stderr, "%zu bytes -> %llu bytes, crc %08lx\n", data.size(),
                static_cast<unsigned long long>(compressed), crc);
   std::printf("%.3f %.3f\n", seconds, cpuSeconds);
@@ -406,10 +393,13 @@ int main(int argc, char** argv) {
     result = Phases(argc, argv);
   else if (command == "cancel")
     result = Cancel(argc, argv);
+  else if (command == "idle")
+    result = 0;
   if (result == 2) {
     std::fprintf(stderr,
                  "usage: lumo_bench gen LINES OUT [--short]\n"
                  "       lumo_bench floor DATAFILE\n"
+                 "       lumo_bench idle\n"
                  "       lumo_bench phases WORDLIST [--threads N] [--work DIR] "
                  "[--keep-data FILE]\n"
                  "       lumo_bench cancel WORDLIST [--times N] [--seed S] [--threads N] "

@@ -13,7 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Link zlib statically: the import library would need zlib1.dll beside the program.
+# zlib comes from cmake/windows-zlib.cmake, compiled from source; the prebuilt library
+# below is its fallback. Linked statically: the import library would need zlib1.dll beside
+# the program.
 set(ZLIB_USE_STATIC_LIBS ON)
 set(ZLIB_LIBRARY /usr/${TOOLCHAIN_PREFIX}/lib/libz.a)
 set(ZLIB_INCLUDE_DIR /usr/${TOOLCHAIN_PREFIX}/include)

@@ -36,3 +36,38 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
   $SUDO sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/; s/^# *en_US.UTF-8 UTF-8/en_US.UTF-8 UTF-8/' /etc/locale.gen
   $SUDO locale-gen >/dev/null
 fi
+
+# zlib's sources for the Windows build, of the very version the native build links
+# (zlib1g): cmake/windows-zlib.cmake compiles them with the cross compiler and the flags
+# Debian's native zlib is built with. Debian's prebuilt mingw-w64 zlib is compiled with
+# weaker ones, and its level-9 compression takes about a tenth longer. The same version
+# keeps the compressed bytes, and so the packages, identical to the native build's.
+zlib_src=/usr/local/src/lumo-zlib
+zlib_version=$(dpkg-query -W -f='${source:Version}' zlib1g)
+if [[ "$(cat "$zlib_src/.debian-version" 2>/dev/null)" != "$zlib_version" ]]; then
+  SUDO=""
+  [[ $(id -u) -eq 0 ]] || SUDO="sudo"
+  # apt-get source needs the archive's source lists, which a fresh machine lacks.
+  if ! apt-cache showsrc zlib 2>/dev/null | grep '^Version: ' >/dev/null; then
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" \
+      "Suites: $codename $codename-updates" "Components: main" \
+      "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+      $SUDO tee /etc/apt/sources.list.d/lumo-debian-src.sources >/dev/null
+    $SUDO apt-get update -q
+  fi
+  fetch=$(mktemp -d)
+  chmod 755 "$fetch"  # apt downloads as its own user where it can
+  # The installed version when the archive still has it, else the archive's own (the
+  # build checks that the upstream versions agree).
+  (cd "$fetch" && { apt-get source -q --download-only "zlib=$zlib_version" ||
+                    apt-get source -q --download-only zlib; }) >/dev/null
+  # dpkg-source (dpkg-dev, with build-essential) applies Debian's patches, as for zlib1g.
+  (cd "$fetch" && dpkg-source --no-check -x ./*.dsc unpacked) >/dev/null
+  $SUDO rm -rf "$zlib_src"
+  $SUDO mkdir -p "$(dirname "$zlib_src")"
+  $SUDO cp -r "$fetch/unpacked" "$zlib_src"
+  # The fetched version: when it differs from the installed one, the next run tries again.
+  sed -n 's/^Version: //p' "$fetch"/*.dsc | $SUDO tee "$zlib_src/.debian-version" >/dev/null
+  rm -rf "$fetch"
+fi
