@@ -44,8 +44,10 @@ fi
 # keeps the compressed bytes, and so the packages, identical to the native build's.
 zlib_src=/usr/local/src/lumo-zlib
 zlib_version=$(dpkg-query -W -f='${source:Version}' zlib1g)
-if [[ "$(cat "$zlib_src/.debian-version" 2>/dev/null)" != "$zlib_version" ]]; then
-  SUDO=""
+
+# fetch_zlib_sources: fetches and unpacks them into $zlib_src; non-zero when it cannot.
+fetch_zlib_sources() {
+  local SUDO="" fetch codename
   [[ $(id -u) -eq 0 ]] || SUDO="sudo"
   # apt-get source needs the archive's source lists, which a fresh machine lacks.
   if ! apt-cache showsrc zlib 2>/dev/null | grep '^Version: ' >/dev/null; then
@@ -53,21 +55,27 @@ if [[ "$(cat "$zlib_src/.debian-version" 2>/dev/null)" != "$zlib_version" ]]; th
     printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" \
       "Suites: $codename $codename-updates" "Components: main" \
       "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
-      $SUDO tee /etc/apt/sources.list.d/lumo-debian-src.sources >/dev/null
-    $SUDO apt-get update -q
+      $SUDO tee /etc/apt/sources.list.d/lumo-debian-src.sources >/dev/null || return 1
+    $SUDO apt-get update -q || return 1
   fi
-  fetch=$(mktemp -d)
+  fetch=$(mktemp -d) || return 1
   chmod 755 "$fetch"  # apt downloads as its own user where it can
   # The installed version when the archive still has it, else the archive's own (the
   # build checks that the upstream versions agree).
   (cd "$fetch" && { apt-get source -q --download-only "zlib=$zlib_version" ||
-                    apt-get source -q --download-only zlib; }) >/dev/null
+                    apt-get source -q --download-only zlib; }) >/dev/null || return 1
   # dpkg-source (dpkg-dev, with build-essential) applies Debian's patches, as for zlib1g.
-  (cd "$fetch" && dpkg-source --no-check -x ./*.dsc unpacked) >/dev/null
+  (cd "$fetch" && dpkg-source --no-check -x ./*.dsc unpacked) >/dev/null || return 1
   $SUDO rm -rf "$zlib_src"
   $SUDO mkdir -p "$(dirname "$zlib_src")"
-  $SUDO cp -r "$fetch/unpacked" "$zlib_src"
+  $SUDO cp -r "$fetch/unpacked" "$zlib_src" || return 1
   # The fetched version: when it differs from the installed one, the next run tries again.
   sed -n 's/^Version: //p' "$fetch"/*.dsc | $SUDO tee "$zlib_src/.debian-version" >/dev/null
   rm -rf "$fetch"
+}
+
+# Without them the Windows programs link the prebuilt zlib: slower, but the same bytes.
+if [[ "$(cat "$zlib_src/.debian-version" 2>/dev/null)" != "$zlib_version" ]]; then
+  fetch_zlib_sources ||
+    echo "setup.sh: zlib's sources could not be fetched; the Windows build uses the prebuilt zlib" >&2
 fi
