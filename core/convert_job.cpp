@@ -603,6 +603,7 @@ Status CConvertJob::WriteHeldExplanations(platform::CBinaryFile& data) {
     EntryRecord& r = index.Record(index.ListPosition(k));
     const std::string_view text = m_explanations.View(r.offset, r.size);
     r.offset = static_cast<uint32_t>(offset);
+    if (text.empty()) continue;  // viewed as no text at all
     offset += text.size();
     // A failed write is remembered by the file, and its Close reports it.
     if (text.size() > kBufferSize - used) {
