@@ -9,3 +9,12 @@ inline void PrefetchText(const void* address) {
   (void)address;
 #endif
 }
+
+// A hint that memory will be written soon.
+inline void PrefetchForWrite(void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address, 1);
+#else
+  (void)address;
+#endif
+}

@@ -652,7 +652,14 @@ Status CConvertJob::FillWindowFromList(char* window, uint64_t begin, uint64_t en
   // Positions are handed on without gaps: the last one seen, and none beyond, is all.
   std::atomic<bool> sawLast{false};
   std::atomic<bool> same{true};
+  // The explanations land all over the window: the place of one a few entries on is asked
+  // for while this one is copied, so that the misses overlap.
+  constexpr size_t kAhead = 16;
   const auto place = [&](size_t i, std::string_view word, std::string_view explanation) {
+    if (i + kAhead < index.size()) {
+      const uint64_t soon = index.Record(i + kAhead).offset;
+      if (soon >= begin && soon < end) PrefetchForWrite(window + (soon - begin));
+    }
     const EntryRecord* r = i < index.size() ? &index.Record(i) : nullptr;
     if (r == nullptr || r->size != explanation.size() || index.Word(*r) != word) {
       same = false;
