@@ -15,6 +15,14 @@
 //       the compression floor: the layout's chunked level-9 compression of the very same
 //       explanations (the job's uncompressed data file), from memory, single-threaded.
 //       Prints one TAB-separated line per figure: name, seconds, MB/s, bytes, peak MiB.
+//   lumo_bench bounds WORDLIST [--work DIR]
+//       the bare data movement that any conversion of this list's shape pays besides
+//       compression, on this machine: one reading of the list, one pass that finds its
+//       lines and separators, a radix sort of one 64-bit key per entry, the explanations
+//       scattered to their sorted places and the headwords gathered in sorted order (each
+//       of the list's mean length), and the data file written and read back. None of it
+//       parses, checks or converts anything, so the sum is below what the pipeline can
+//       cost; set against the floor, it tells how close one thread can come to it.
 //   lumo_bench idle
 //       does nothing: timed under Wine, it is Wine's own cost of starting and ending a
 //       program, which every row of bench/run.sh --windows pays once.
@@ -43,10 +51,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/process_stats.h"
@@ -365,6 +375,122 @@ int Cancel(int argc, char** argv) {
   return 0;
 }
 
+// Sorts 16-byte records by their 64-bit key, 11 bits a pass with every pass's counts
+// taken in one sweep: the cheapest sort of one key per entry, to stand for a sort that
+// costs nothing beyond moving the records.
+void RadixSort(std::vector<std::pair<uint64_t, uint64_t>>* records) {
+  constexpr size_t kBits = 11, kPasses = (64 + kBits - 1) / kBits;
+  constexpr uint64_t kMask = (1u << kBits) - 1;
+  std::vector<size_t> counts(kPasses << kBits);
+  for (const auto& r : *records)
+    for (size_t pass = 0; pass < kPasses; ++pass) ++counts[(pass << kBits) + ((r.first >> (pass * kBits)) & kMask)];
+  std::vector<std::pair<uint64_t, uint64_t>> other(records->size());
+  for (size_t pass = 0; pass < kPasses; ++pass) {
+    size_t* slot = counts.data() + (pass << kBits);
+    size_t at = 0;
+    for (size_t digit = 0; digit <= kMask; ++digit) at += std::exchange(slot[digit], at);
+    for (const auto& r : *records) other[slot[(r.first >> (pass * kBits)) & kMask]++] = r;
+    records->swap(other);
+  }
+}
+
+int Bounds(int argc, char** argv) {
+  if (argc != 3 && argc != 5) return 2;
+  const fs::path wordList = fs::absolute(argv[2]);
+  fs::path work = wordList.parent_path();
+  if (argc == 5) {
+    if (std::string(argv[3]) != "--work") return 2;
+    work = fs::absolute(argv[4]);
+  }
+  std::vector<char> buffer(1 << 20);
+  const auto readAll = [&](const fs::path& path, const std::function<void(const char*, size_t)>& each) {
+    std::FILE* f = std::fopen(path.string().c_str(), "rb");
+    if (!f) return false;
+    for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;) each(buffer.data(), got);
+    std::fclose(f);
+    return true;
+  };
+
+  Clock::time_point start = Clock::now();
+  uint64_t listBytes = 0;
+  if (!readAll(wordList, [&](const char*, size_t n) { listBytes += n; })) return 1;
+  const double readSeconds = Seconds(start, Clock::now());
+
+  // Lines and their separators, as a parser must at least find them; a line cut by a
+  // block boundary is counted in the next block, which changes nothing measurable.
+  uint64_t entries = 0, wordBytes = 0;
+  start = Clock::now();
+  readAll(wordList, [&](const char* p, size_t n) {
+    const char* end = p + n;
+    while (p < end) {
+      const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+      if (!newline) break;
+      const char* tab = static_cast<const char*>(std::memchr(p, '\t', newline - p));
+      if (!tab) tab = static_cast<const char*>(std::memchr(p, ',', newline - p));
+      if (tab) {
+        ++entries;
+        wordBytes += tab - p;
+      }
+      p = newline + 1;
+    }
+  });
+  const double scanSeconds = Seconds(start, Clock::now());
+  if (entries == 0) return 1;
+  const uint64_t explanationBytes = listBytes - wordBytes - 2 * entries;
+
+  std::mt19937_64 random(1);
+  std::vector<std::pair<uint64_t, uint64_t>> records(entries);
+  for (uint64_t i = 0; i < entries; ++i) records[i] = {random(), i};
+  start = Clock::now();
+  RadixSort(&records);
+  const double sortSeconds = Seconds(start, Clock::now());
+
+  // Where each entry's explanation and headword go: a random order stands for the
+  // sorted one, which the list's order does not predict.
+  std::vector<uint32_t> place(entries);
+  for (uint64_t i = 0; i < entries; ++i) place[i] = static_cast<uint32_t>(records[i].second);
+  records = {};
+  const size_t explanationLength = explanationBytes / entries, wordLength = wordBytes / entries;
+  std::vector<char> data(explanationLength * entries + 1, 'x');
+  const std::string source(explanationLength + wordLength + 1, 'y');
+  start = Clock::now();
+  for (uint64_t i = 0; i < entries; ++i)
+    std::memcpy(data.data() + size_t{place[i]} * explanationLength, source.data(), explanationLength);
+  const double scatterSeconds = Seconds(start, Clock::now());
+
+  std::vector<char> words(wordLength * entries + 1, 'w');
+  size_t at = 0;
+  start = Clock::now();
+  for (uint64_t i = 0; i < entries; ++i) {
+    if (at + wordLength + kIndexRecordOverhead > buffer.size()) at = 0;
+    std::memcpy(buffer.data() + at, words.data() + size_t{place[i]} * wordLength, wordLength);
+    at += wordLength + kIndexRecordOverhead;
+  }
+  const double gatherSeconds = Seconds(start, Clock::now());
+  words = {};
+
+  const fs::path file = work / "lumo_bench_bounds.des";
+  start = Clock::now();
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size() - 1));
+    if (!out) return 1;
+  }
+  readAll(file, [](const char*, size_t) {});
+  const double fileSeconds = Seconds(start, Clock::now());
+  fs::remove(file);
+
+  Report("read the list", readSeconds, listBytes, -1);
+  Report("find lines and separators", scanSeconds, listBytes, -1);
+  Report("radix sort of 64-bit keys", sortSeconds, entries * 16, -1);
+  Report("scatter explanations", scatterSeconds, data.size() - 1, -1);
+  Report("gather headwords", gatherSeconds, wordLength * entries, -1);
+  Report("data file written and read", fileSeconds, data.size() - 1, -1);
+  Report("bare data movement", readSeconds + scanSeconds + sortSeconds + scatterSeconds +
+                                   gatherSeconds + fileSeconds, listBytes, -1);
+  return 0;
+}
+
 }  // namespace
 
 int Floor(int argc, char** argv) {
@@ -393,12 +519,15 @@ int main(int argc, char** argv) {
     result = Phases(argc, argv);
   else if (command == "cancel")
     result = Cancel(argc, argv);
+  else if (command == "bounds")
+    result = Bounds(argc, argv);
   else if (command == "idle")
     result = 0;
   if (result == 2) {
     std::fprintf(stderr,
                  "usage: lumo_bench gen LINES OUT [--short]\n"
                  "       lumo_bench floor DATAFILE\n"
+                 "       lumo_bench bounds WORDLIST [--work DIR]\n"
                  "       lumo_bench idle\n"
                  "       lumo_bench phases WORDLIST [--threads N] [--work DIR] "
                  "[--keep-data FILE]\n"
