@@ -452,7 +452,7 @@ int Bounds(int argc, char** argv) {
   records = {};
   const size_t explanationLength = explanationBytes / entries, wordLength = wordBytes / entries;
   std::vector<char> data(explanationLength * entries + 1, 'x');
-  const std::string source(explanationLength + wordLength + 1, 'y');
+  const std::string source(explanationLength, 'y');
   start = Clock::now();
   for (uint64_t i = 0; i < entries; ++i)
     std::memcpy(data.data() + size_t{place[i]} * explanationLength, source.data(), explanationLength);
