@@ -471,14 +471,16 @@ int Bounds(int argc, char** argv) {
 
   const fs::path file = work / "lumo_bench_bounds.des";
   start = Clock::now();
+  bool written;
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(data.data(), static_cast<std::streamsize>(data.size() - 1));
-    if (!out) return 1;
+    out.close();
+    written = static_cast<bool>(out) && readAll(file, [](const char*, size_t) {});
   }
-  readAll(file, [](const char*, size_t) {});
   const double fileSeconds = Seconds(start, Clock::now());
   fs::remove(file);
+  if (!written) return 1;
 
   Report("read the list", readSeconds, listBytes, -1);
   Report("find lines and separators", scanSeconds, listBytes, -1);
