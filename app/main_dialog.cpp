@@ -14,9 +14,9 @@
 #include "app/lumo_app.h"
 #include "app/resource.h"
 #include "common/paths.h"
-#include "package/stardict_reader.h"
 #include "common/window_messages.h"
 #include "package/format.h"
+#include "stardict/stardict_reader.h"
 
 DerivedNames DeriveFromInputPath(std::wstring_view path) {
   const auto lastIndex = [&](wchar_t c) -> long long {

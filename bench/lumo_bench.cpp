@@ -61,14 +61,14 @@
 
 #include "bench/process_stats.h"
 #include "bench/wordlist_gen.h"
+#include "common/crc32.h"
 #include "core/convert_job.h"
-#include "package/index_order.h"
-#include "textio/line_parse.h"
-#include "package/crc32.h"
 #include "package/chunked_data.h"
 #include "package/format.h"
+#include "package/index_order.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
+#include "textio/line_parse.h"
 #include "textio/text_file.h"
 
 namespace fs = std::filesystem;

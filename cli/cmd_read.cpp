@@ -15,11 +15,11 @@
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
 #include "package/package_reader.h"
-#include "textio/line_parse.h"
-#include "package/stardict_export.h"
 #include "package/temp_files.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "stardict/stardict_export.h"
+#include "textio/line_parse.h"
 
 namespace fs = std::filesystem;
 

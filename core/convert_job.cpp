@@ -7,13 +7,13 @@
 #include <memory>
 #include <new>
 
+#include "common/crc32.h"
 #include "common/memory_fault.h"
 #include "common/prefetch.h"
-#include "common/threads.h"
 #include "common/text_arena.h"
+#include "common/threads.h"
 #include "common/utf.h"
 #include "package/chunked_data.h"
-#include "package/crc32.h"
 #include "package/index_order.h"
 #include "package/temp_files.h"
 #include "platform/memory.h"

@@ -39,11 +39,11 @@
 #include "common/text_store.h"
 #include "common/user_messages.h"
 #include "common/warning_sink.h"
-#include "core/run_report.h"
 #include "package/convert_result.h"
-#include "package/stardict_reader.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "stardict/stardict_reader.h"
+#include "textio/run_report.h"
 
 class CConvertJob;
 class CTextFileRead;

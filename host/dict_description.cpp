@@ -5,9 +5,9 @@
 
 #include "common/paths.h"
 #include "common/utf.h"
-#include "package/stardict_info.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "stardict/stardict_info.h"
 
 const wchar_t kHostDictionaryWebsite[] = L"http://dict.norvane.com/";
 

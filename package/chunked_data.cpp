@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/crc32.h"
 #include "common/memory_fault.h"
 #include "common/threads.h"
 #include "package/chunk_deflater.h"
-#include "package/crc32.h"
 #include "platform/file.h"
 
 namespace {

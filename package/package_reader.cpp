@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/utf.h"
 #include "common/byte_order.h"
-#include "package/index_order.h"
+#include "common/crc32.h"
+#include "common/utf.h"
 #include "package/chunked_data.h"
-#include "package/crc32.h"
+#include "package/index_order.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/crc32.h"
 #include "common/prefetch.h"
 #include "package/convert_result.h"
-#include "package/crc32.h"
 #include "package/temp_files.h"
 #include "platform/file_system.h"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that every include of the project's own headers points down the layers:
-#   common -> platform -> textio -> package -> core, host -> service -> app, cli
-# (core and host side by side, app and cli side by side), and that no Windows header is
+#   common -> platform -> textio -> package -> stardict, mdict -> core, host -> service -> app, cli
+# (the foreign formats side by side, core and host side by side, app and cli side by side), and that no Windows header is
 # included outside platform/win32/ and app/. Prints each offending line; exit status 1
 # when there is any.
 set -uo pipefail
@@ -12,11 +12,13 @@ declare -A allowed=(
   [platform]="common platform"
   [textio]="common platform textio"
   [package]="common platform textio package"
-  [core]="common platform textio package core"
-  [host]="common platform textio package host"
-  [service]="common platform textio package core host service"
-  [app]="common platform textio package core host service app"
-  [cli]="common platform textio package core host service cli"
+  [stardict]="common platform textio package stardict"
+  [mdict]="common platform textio package mdict"
+  [core]="common platform textio package stardict mdict core"
+  [host]="common platform textio package stardict mdict host"
+  [service]="common platform textio package stardict mdict core host service"
+  [app]="common platform textio package stardict mdict core host service app"
+  [cli]="common platform textio package stardict mdict core host service cli"
 )
 
 status=0

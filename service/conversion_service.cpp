@@ -6,10 +6,10 @@
 #include "common/utf.h"
 #include "package/format.h"
 #include "package/package_writer.h"
-#include "package/stardict_reader.h"
 #include "package/temp_files.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
+#include "stardict/stardict_reader.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "common/user_messages.h"
 #include "package/package_reader.h"
 #include "tests/app/dialog_harness.h"
-#include "tests/package/stardict_fixtures.h"
+#include "tests/stardict/stardict_fixtures.h"
 
 using app_test::BoxSeen;
 using app_test::DialogHarness;

@@ -15,7 +15,7 @@
 #include "common/memory_fault.h"
 #include "common/utf.h"
 #include "platform/fault_injection.h"
-#include "tests/package/stardict_fixtures.h"
+#include "tests/stardict/stardict_fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace {

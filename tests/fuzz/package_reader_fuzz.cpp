@@ -7,9 +7,9 @@
 #include <string>
 
 #include "package/package_reader.h"
-#include "package/stardict_export.h"
-#include "package/stardict_info.h"
 #include "platform/file_system.h"
+#include "stardict/stardict_export.h"
+#include "stardict/stardict_info.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "package/stardict_reader.h"
 #include "platform/file_system.h"
+#include "stardict/stardict_reader.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

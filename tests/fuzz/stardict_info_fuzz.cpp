@@ -4,7 +4,7 @@
 #include <string>
 
 #include "host/dict_description.h"
-#include "package/stardict_info.h"
+#include "stardict/stardict_info.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

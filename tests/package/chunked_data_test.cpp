@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "package/crc32.h"
+#include "common/crc32.h"
 #include "platform/file.h"
 #include "tests/support/test_support.h"
 

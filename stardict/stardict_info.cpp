@@ -1,4 +1,4 @@
-#include "package/stardict_info.h"
+#include "stardict/stardict_info.h"
 
 #include <climits>
 #include <string_view>

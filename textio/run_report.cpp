@@ -1,4 +1,4 @@
-#include "core/run_report.h"
+#include "textio/run_report.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "package/stardict_export.h"
+#include "stardict/stardict_export.h"
 
 #include <algorithm>
 #include <numeric>
@@ -8,12 +8,12 @@
 #include "common/byte_order.h"
 #include "common/utf.h"
 #include "package/chunked_data.h"
-#include "package/dictzip.h"
 #include "package/index_order.h"
 #include "package/package_reader.h"
 #include "package/temp_files.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "stardict/dictzip.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "package/markup_text.h"
+#include "textio/markup_text.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "package/stardict_info.h"
+#include "stardict/stardict_info.h"
 
 #include <gtest/gtest.h>
 

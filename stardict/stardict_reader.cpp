@@ -1,4 +1,4 @@
-#include "package/stardict_reader.h"
+#include "stardict/stardict_reader.h"
 
 #include <zlib.h>
 
@@ -12,10 +12,10 @@
 #include "common/byte_order.h"
 #include "common/memory_fault.h"
 #include "common/utf.h"
-#include "package/markup_text.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "textio/line_parse.h"
+#include "textio/markup_text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // (type sequences or typed fields, 32- and 64-bit offsets, gzipped index, dictzip or
 // plain gzip data, synonyms), the text every type gives, and damaged files.
 
-#include "package/stardict_reader.h"
+#include "stardict/stardict_reader.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "common/utf.h"
-#include "package/dictzip.h"
-#include "package/markup_text.h"
-#include "tests/package/stardict_fixtures.h"
+#include "stardict/dictzip.h"
+#include "tests/stardict/stardict_fixtures.h"
 #include "tests/support/test_support.h"
+#include "textio/markup_text.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include "package/chunked_data.h"
 #include "package/package_reader.h"
-#include "package/dictzip.h"
-#include "package/stardict_export.h"
+#include "stardict/dictzip.h"
+#include "stardict/stardict_export.h"
 #include "tests/package/reader_fixtures.h"
 
 namespace {

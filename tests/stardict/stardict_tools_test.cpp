@@ -11,8 +11,8 @@
 
 #include "common/utf.h"
 #include "package/package_reader.h"
-#include "package/stardict_export.h"
-#include "package/stardict_reader.h"
+#include "stardict/stardict_export.h"
+#include "stardict/stardict_reader.h"
 #include "tests/package/reader_fixtures.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "package/dictzip.h"
+#include "stardict/dictzip.h"
 
 #include <zlib.h>
 
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/crc32.h"
 #include "package/chunk_deflater.h"
 #include "package/chunked_data.h"
-#include "package/crc32.h"
 #include "platform/file.h"
 
 struct CDictzipWriter::State {

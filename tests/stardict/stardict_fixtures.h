@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "package/dictzip.h"
+#include "stardict/dictzip.h"
 #include "tests/support/test_support.h"
 
 namespace stardict_test {

@@ -1,4 +1,4 @@
-#include "package/crc32.h"
+#include "common/crc32.h"
 
 #include <zlib.h>
 
