@@ -16,7 +16,6 @@
 #include "common/paths.h"
 #include "common/window_messages.h"
 #include "package/format.h"
-#include "stardict/stardict_reader.h"
 
 DerivedNames DeriveFromInputPath(std::wstring_view path) {
   const auto lastIndex = [&](wchar_t c) -> long long {
@@ -171,9 +170,9 @@ void CLumoDictGenDlg::ProposeFromInput(const std::wstring& path, bool replace) {
     if (replace || shown.empty() || shown == previous) SetItemText(id, text);
   };
   DerivedNames proposed = names;
-  // A StarDict dictionary brings its own name, and its author for an empty author box.
-  StarDictDefaults defaults;
-  if (IsStarDictPath(path) && ReadStarDictDefaults(path, &defaults).ok()) {
+  // A dictionary brings its own name, and its author for an empty author box.
+  InputDefaults defaults;
+  if (ReadInputDefaults(InputFormatOf(path), path, &defaults).ok()) {
     if (!defaults.name.empty()) proposed.name = defaults.name;
     if (GetItemText(IDC_EDIT_AUTHOR).empty()) SetItemText(IDC_EDIT_AUTHOR, defaults.author);
   }
@@ -249,7 +248,7 @@ void CLumoDictGenDlg::OnConvert() {
   ConvertRequest request;
   request.wordList = GetItemText(IDC_EDIT_INPUT);
   request.package = GetItemText(IDC_EDIT_SAVE);
-  request.fromStarDict = IsStarDictPath(request.wordList);
+  request.format = InputFormatOf(request.wordList);
 
   // Testing the save folder makes it the current directory: the job created below puts
   // its temporary files there, next to the package. A folder that cannot be entered is

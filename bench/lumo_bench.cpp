@@ -70,6 +70,7 @@
 #include "package/temp_files.h"
 #include "textio/line_parse.h"
 #include "textio/text_file.h"
+#include "textio/word_list_source.h"
 
 namespace fs = std::filesystem;
 
@@ -204,7 +205,7 @@ int Phases(int argc, char** argv) {
   CConvertJob job(work.wstring());
   job.SetObserver(&clock);
   job.SetThreads(threads);
-  job.OpenInput(wordList.wstring());
+  job.SetSource(OpenWordListFile(wordList.wstring()));
   job.Start();
   if (!job.Convert()) {
     std::fprintf(stderr, "lumo_bench: the conversion failed\n");
@@ -323,7 +324,7 @@ int Cancel(int argc, char** argv) {
     CConvertJob job(work.wstring());
     job.SetObserver(&clock);
     job.SetThreads(threads);
-    job.OpenInput(wordList.wstring());
+    job.SetSource(OpenWordListFile(wordList.wstring()));
     job.Start();
     const Clock::time_point start = Clock::now();
     std::thread worker([&job] { ConvertThreadProc(&job); });

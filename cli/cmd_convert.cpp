@@ -177,6 +177,13 @@ CLI::Validator CodePageValidator() {
       "cpNNN");
 }
 
+// What --from takes: auto and every input format's name.
+std::vector<std::string> FromNames() {
+  std::vector<std::string> names{"auto"};
+  for (std::string& name : InputFormatNames()) names.push_back(std::move(name));
+  return names;
+}
+
 const char* EncodingName(TextEncoding encoding) {
   for (const auto& [name, value] : EncodingNames())
     if (value == encoding) return name.c_str();
@@ -185,17 +192,18 @@ const char* EncodingName(TextEncoding encoding) {
 
 // The run report on stderr, one fact a line; line numbers (entry numbers for a StarDict
 // dictionary) as far as the report kept them.
-void PrintSummary(const CRunReport& report, unsigned codePage, bool starDict) {
-  const auto numbers = [&report, starDict](std::initializer_list<ReportReason> reasons) {
+void PrintSummary(const CRunReport& report, unsigned codePage) {
+  const bool entries = report.CountsEntries();
+  const auto numbers = [&report, entries](std::initializer_list<ReportReason> reasons) {
     bool more = false;
     std::string list;
     for (const uint64_t number : report.LineNumbers(reasons, 10, &more))
-      list += (list.empty() ? (starDict ? " (entry " : " (line ") : ", ") + std::to_string(number);
+      list += (list.empty() ? (entries ? " (entry " : " (line ") : ", ") + std::to_string(number);
     if (more) list += ", ...";
     return list.empty() ? list : list + ")";
   };
   const auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };
-  if (starDict) {
+  if (entries) {
     std::fprintf(stderr, "entries read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
     std::fprintf(stderr, "unreadable: %llu%s\n", n(report.UnreadableEntries()),
                  numbers({ReportReason::kUnreadable}).c_str());
@@ -241,10 +249,10 @@ bool WriteReportFile(const fs::path& path, const CRunReport& report) {
 int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   ConvertRequest& request = run->request;
   request.fromStandardInput = args.wordList == "-";
-  request.fromStarDict = args.from == "stardict" ||
-                         (args.from == "auto" && IsStarDictPath(Utf8ToWideText(args.wordList)));
-  if (request.fromStandardInput && request.fromStarDict)
-    return UsageError("convert", "a StarDict dictionary is read from its files, not from standard input");
+  request.format = args.from == "auto" ? InputFormatOf(Utf8ToWideText(args.wordList))
+                                       : *InputFormatNamed(args.from);
+  if (request.fromStandardInput && IsDictionaryFormat(request.format))
+    return UsageError("convert", "a dictionary is read from its files, not from standard input");
   request.keepMarkup = args.keepMarkup;
   if (request.fromStandardInput && args.package.empty())
     return UsageError("convert", "a word list from standard input ('-') needs -o PACKAGE");
@@ -270,9 +278,9 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   // that the dialog and ldic make the same package.
   // A dictionary whose .ifo cannot be read stops here, rather than make a package under
   // other facts than its own.
-  StarDictDefaults defaults;
-  if (request.fromStarDict) {
-    if (Status read = ReadStarDictDefaults(request.wordList, &defaults); !read) {
+  InputDefaults defaults;
+  if (IsDictionaryFormat(request.format)) {
+    if (Status read = ReadInputDefaults(request.format, request.wordList, &defaults); !read) {
       PrintFailure(MessageFor(read), read);
       return kExitFailure;
     }
@@ -348,8 +356,8 @@ int RunConversion(const ConvertRun& run) {
     return kExitInterrupted;
   }
   if (strictFailure) {
-    if (!run.quiet) PrintSummary(report, run.request.codePage, request.fromStarDict);
-    if (request.fromStarDict)
+    if (!run.quiet) PrintSummary(report, run.request.codePage);
+    if (report.CountsEntries())
       PrintError("--strict: " +
                  std::to_string(report.SkippedLines() + report.UnreadableEntries() +
                                 report.BinaryOnlyEntries()) +
@@ -362,7 +370,7 @@ int RunConversion(const ConvertRun& run) {
   if (!run.quiet) {
     std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().index.size());
     std::fflush(stdout);
-    PrintSummary(report, run.request.codePage, request.fromStarDict);
+    PrintSummary(report, run.request.codePage);
   }
   // Only a complete package is registered, after its temporary files are gone.
   if (!run.registerPackage) return kExitSuccess;
@@ -419,7 +427,7 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
   command.add_option("--from", args->from,
                      "what WORDLIST is: list (a word list), stardict (a StarDict\n"
                      "dictionary's .ifo) or auto (by its extension, the default)")
-      ->check(CLI::IsMember({"auto", "list", "stardict"}))
+      ->check(CLI::IsMember(FromNames()))
       ->option_text("KIND");
   command.add_flag("--keep-markup", args->keepMarkup,
                    "keep a StarDict dictionary's HTML, Pango markup and XDXF as\n"

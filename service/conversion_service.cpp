@@ -10,6 +10,8 @@
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 #include "stardict/stardict_reader.h"
+#include "stardict/stardict_source.h"
+#include "textio/word_list_source.h"
 
 namespace {
 
@@ -55,30 +57,98 @@ std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request) {
   return std::nullopt;
 }
 
-std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
-                                               IConvertObserver* observer,
-                                               std::optional<TextEncoding> encoding) {
-  auto job = std::make_unique<CConvertJob>(request.folder);
-  if (encoding) job->ForceEncoding(*encoding);
-  job->SetCodePage(request.codePage);
-  job->SetObserver(observer);
-  job->SetThreads(request.threads);
-  if (request.fromStarDict)
-    job->OpenStarDict(request.wordList, StarDictOptions{request.keepMarkup, request.codePage});
-  else if (request.fromStandardInput)
-    job->OpenStandardInput();
-  else
-    job->OpenInput(request.wordList);
-  job->Start();
-  return job;
+namespace {
+
+std::unique_ptr<IEntrySource> OpenWordList(const ConvertRequest& request, std::optional<TextEncoding> encoding) {
+  WordListOptions options;
+  options.encoding = encoding;
+  options.codePage = request.codePage;
+  return request.fromStandardInput ? OpenWordListStream(options) : OpenWordListFile(request.wordList, options);
 }
 
-Status ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults) {
+Status WordListDefaults(const std::wstring&, InputDefaults*) { return Status(); }
+
+std::unique_ptr<IEntrySource> OpenStarDict(const ConvertRequest& request, std::optional<TextEncoding>) {
+  return OpenStarDictSource(request.wordList, StarDictOptions{request.keepMarkup, request.codePage});
+}
+
+Status StarDictDefaults(const std::wstring& ifoPath, InputDefaults* defaults) {
   StarDictFacts facts;
   if (Status read = CStarDictReader::ReadFacts(ifoPath, &facts); !read) return read;
   defaults->name = TrimName(Utf8ToWideText(facts.bookName));
   defaults->author = Utf8ToWideText(facts.author);
   return Status();
+}
+
+// Every input format: its name for --from, the extension that names it (none for the word
+// list, which takes every other), its source and its facts.
+struct FormatRow {
+  InputFormat format;
+  const char* name;
+  const wchar_t* extension;
+  std::unique_ptr<IEntrySource> (*open)(const ConvertRequest&, std::optional<TextEncoding>);
+  Status (*defaults)(const std::wstring&, InputDefaults*);
+};
+
+constexpr FormatRow kFormats[] = {
+    {InputFormat::kWordList, "list", nullptr, OpenWordList, WordListDefaults},
+    {InputFormat::kStarDict, "stardict", L"ifo", OpenStarDict, StarDictDefaults},
+};
+
+const FormatRow& RowOf(InputFormat format) {
+  for (const FormatRow& row : kFormats)
+    if (row.format == format) return row;
+  return kFormats[0];
+}
+
+}  // namespace
+
+InputFormat InputFormatOf(const std::wstring& path) {
+  // "NAME.EXT" in any letter case, whatever separates the folders.
+  const auto endsWith = [&path](std::wstring_view extension) {
+    if (path.size() <= extension.size()) return false;
+    const size_t dot = path.size() - extension.size() - 1;
+    if (path[dot] != L'.') return false;
+    for (size_t i = 0; i < extension.size(); ++i) {
+      wchar_t c = path[dot + 1 + i];
+      if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+      if (c != extension[i]) return false;
+    }
+    return true;
+  };
+  for (const FormatRow& row : kFormats)
+    if (row.extension != nullptr && endsWith(row.extension)) return row.format;
+  return InputFormat::kWordList;
+}
+
+std::optional<InputFormat> InputFormatNamed(std::string_view name) {
+  for (const FormatRow& row : kFormats)
+    if (name == row.name) return row.format;
+  return std::nullopt;
+}
+
+std::vector<std::string> InputFormatNames() {
+  std::vector<std::string> names;
+  for (const FormatRow& row : kFormats) names.emplace_back(row.name);
+  return names;
+}
+
+bool IsDictionaryFormat(InputFormat format) { return format != InputFormat::kWordList; }
+
+std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
+                                               IConvertObserver* observer,
+                                               std::optional<TextEncoding> encoding) {
+  auto job = std::make_unique<CConvertJob>(request.folder);
+  job->SetObserver(observer);
+  job->SetThreads(request.threads);
+  job->SetSource(RowOf(request.format).open(request, encoding));
+  job->Start();
+  return job;
+}
+
+Status ReadInputDefaults(InputFormat format, const std::wstring& path, InputDefaults* defaults) {
+  *defaults = InputDefaults();
+  return RowOf(format).defaults(path, defaults);
 }
 
 bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& packagePath,

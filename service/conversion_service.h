@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/user_messages.h"
 #include "common/warning_sink.h"
@@ -26,7 +27,23 @@
 #include "host/registration.h"
 #include "package/format.h"
 
+// The kinds of input a conversion takes, each read by an entry source of its own (a word
+// list by textio/, a dictionary by its format's folder). A new format is a value here, a
+// row in the service's table and the front ends' filters.
+enum class InputFormat { kWordList, kStarDict };
+
+// The format a path names by its extension; a word list for any other.
+InputFormat InputFormatOf(const std::wstring& path);
+// The format named by ldic's --from ("list", "stardict"); nullopt for another name.
+std::optional<InputFormat> InputFormatNamed(std::string_view name);
+// The names --from takes, in the table's order.
+std::vector<std::string> InputFormatNames();
+// Whether the format is a whole dictionary, whose report counts entries rather than lines
+// and which is read from its own files, never from standard input.
+bool IsDictionaryFormat(InputFormat format);
+
 struct ConvertRequest {
+  // The input: a word list, or the file that names a dictionary (a StarDict .ifo).
   std::wstring wordList;
   // The word list comes from the process's standard input (ldic convert -); wordList is
   // then only its name in messages.
@@ -38,20 +55,21 @@ struct ConvertRequest {
   PackageFacts facts;
   unsigned threads = 0;  // 0: one per core
   unsigned codePage = 0;  // an ANSI list's code page; 0: the system's
-  // wordList is a StarDict dictionary's .ifo; its entries are taken as they are, and
+  // What wordList is. A dictionary's entries are taken as they are; for a StarDict one
   // codePage is that of its locale-encoded fields.
-  bool fromStarDict = false;
-  // A StarDict dictionary's HTML, Pango markup and XDXF kept instead of made plain text.
+  InputFormat format = InputFormat::kWordList;
+  // A dictionary's HTML, Pango markup and XDXF kept instead of made plain text.
   bool keepMarkup = false;
 };
 
-// The facts of a StarDict dictionary that a front end offers as defaults: its name and
-// author, as they are in its .ifo (UTF-8 made wide). A failure when the .ifo cannot be read.
-struct StarDictDefaults {
+// The facts of a dictionary that a front end offers as defaults: its own name and author
+// (empty for a word list, and where the dictionary has none). A failure when the
+// dictionary's facts cannot be read.
+struct InputDefaults {
   std::wstring name;
   std::wstring author;
 };
-Status ReadStarDictDefaults(const std::wstring& ifoPath, StarDictDefaults* defaults);
+Status ReadInputDefaults(InputFormat format, const std::wstring& path, InputDefaults* defaults);
 
 // A request that cannot run: the fixed message, and the path and the system's reason
 // where there is one.

@@ -55,6 +55,9 @@ class CRunReport {
   void SetEntries(uint64_t entries) { m_entries = entries; }
   void SetRepeatedHeadwords(uint64_t count) { m_repeatedHeadwords = count; }
   void SetEncoding(TextEncoding encoding) { m_encoding = encoding; }
+  // The input is a dictionary: its report counts entries, numbered in the dictionary's
+  // order, rather than lines.
+  void SetCountsEntries() { m_countsEntries = true; }
 
   uint64_t LinesRead() const { return m_linesRead; }
   uint64_t Entries() const { return m_entries; }
@@ -68,6 +71,7 @@ class CRunReport {
   uint64_t BinaryOnlyEntries() const { return m_binaryOnly; }
   uint64_t FieldsLeftOut() const { return m_fieldsLeftOut; }
   TextEncoding Encoding() const { return m_encoding; }
+  bool CountsEntries() const { return m_countsEntries; }
   // True when a line was skipped or repaired.
   bool HasProblems() const {
     return SkippedLines() != 0 || m_repairedLines != 0 || m_unreadable != 0 || m_binaryOnly != 0;
@@ -93,5 +97,6 @@ class CRunReport {
   uint64_t m_binaryOnly = 0;
   uint64_t m_fieldsLeftOut = 0;
   TextEncoding m_encoding = TextEncoding::Ansi;
+  bool m_countsEntries = false;
   std::vector<ReportedLine> m_lines;
 };

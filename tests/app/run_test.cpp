@@ -411,7 +411,7 @@ TEST(DialogRun, AStarDictDictionaryFillsTheBoxesAndConvertsAsLdicDoes) {
   request.package = h.Temp().File(L"service.ldic");
   request.folder = h.Temp().Path();
   request.facts = {L"Test Book", L"An Author", L"", L"", h.Text(IDC_DATE)};
-  request.fromStarDict = true;
+  request.format = InputFormat::kStarDict;
   lumo_test::RecordingObserver observer;
   std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
   ConvertThreadProc(job.get());

@@ -25,6 +25,7 @@
 #include "platform/text_convert.h"
 #include "tests/support/test_support.h"
 #include "textio/text_file.h"
+#include "textio/word_list_source.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
   CConvertJob job(dir.Path());
   RecordingObserver observer;
   job.SetObserver(&observer);
-  job.OpenInput(dir.File(L"w.txt"));
+  job.SetSource(OpenWordListFile(dir.File(L"w.txt")));
   job.Start();
   std::thread worker(ConvertThreadProc, &job);
   worker.join();
@@ -372,11 +373,12 @@ TEST(ConvertJob, ReadingInPiecesMatchesLineByLine) {
       TempDir work;
       CConvertJob job(work.Path());
       job.SetThreads(way.threads);
-      job.SetParallelParseFrom(16);
-      if (way.piece) job.SetPieceSize(way.piece);
       if (way.window) job.SetWindowSize(way.window);
       if (way.hold) job.SetHoldLimit(way.hold);
-      job.OpenInput(dir.File(name));
+      WordListOptions options;
+      options.parallelFrom = 16;
+      if (way.piece) options.pieceSize = way.piece;
+      job.SetSource(OpenWordListFile(dir.File(name), options));
       job.Start();
       ASSERT_TRUE(job.Convert());
       EXPECT_EQ(job.ReadListAgain(), way.readsAgain);
@@ -461,7 +463,7 @@ TEST(ConvertJob, CancelWhileReadingWritesNothing) {
   CConvertJob job(dir.Path());
   RecordingObserver observer;
   job.SetObserver(&observer);
-  job.OpenInput(dir.File(L"w.txt"));
+  job.SetSource(OpenWordListFile(dir.File(L"w.txt")));
   job.Cancel();  // cleared before the first line
   EXPECT_FALSE(job.Convert());
   EXPECT_EQ(job.Outcome().Kind(), StatusKind::kCancelled);
@@ -520,9 +522,10 @@ TEST(ConvertJob, EveryFailingLargeAllocationIsTooBigOrRecovered) {
   const auto convert = [&](unsigned threads, RecordingObserver* observer) {
     CConvertJob job(dir.Path());
     job.SetThreads(threads);
-    job.SetParallelParseFrom(16);
+    WordListOptions options;
+    options.parallelFrom = 16;
     std::string package;
-    if (lumo_test::RunJob(job, dir.File(L"w.txt"), observer) &&
+    if (lumo_test::RunJob(job, dir.File(L"w.txt"), observer, options) &&
         WritePackage(job.Result(), dir.File(L"w.ldic"), meta).ok()) {
       package = ReadBytes(dir.File(L"w.ldic"));
       platform::RemoveFile(dir.File(L"w.ldic"));

@@ -13,6 +13,7 @@
 #include "package/package_writer.h"
 #include "platform/ini_document.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "textio/word_list_source.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ std::wstring Package() {
     const std::wstring list = fuzz::ScratchFile(L"w.txt");
     fuzz::WriteFile(list, "apple\tred fruit\nbee\tinsect\n");
     CConvertJob job(fuzz::ScratchFolder());
-    job.OpenInput(list);
+    job.SetSource(OpenWordListFile(list));
     job.Start();
     const std::wstring package = fuzz::ScratchFile(L"w.ldic");
     const bool made = job.Convert() &&

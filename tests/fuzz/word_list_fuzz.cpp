@@ -17,6 +17,7 @@
 #include "tests/fuzz/fuzz_support.h"
 #include "textio/line_parse.h"
 #include "textio/text_file.h"
+#include "textio/word_list_source.h"
 
 namespace {
 
@@ -49,8 +50,9 @@ Entries Reference(const std::wstring& path) {
 bool Convert(const std::wstring& list, unsigned threads, const std::wstring& package) {
   CConvertJob job(fuzz::ScratchFolder());
   job.SetThreads(threads);
-  job.SetParallelParseFrom(16);
-  job.OpenInput(list);
+  WordListOptions options;
+  options.parallelFrom = 16;  // small lists are parsed by two threads too
+  job.SetSource(OpenWordListFile(list, options));
   job.Start();
   const bool converted = job.Convert() &&
                          WritePackage(job.Result(), package, BuildMetadataBlock({L"f", L"", L"", L"", L"d"})).ok();

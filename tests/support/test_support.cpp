@@ -122,9 +122,10 @@ bool RecordingObserver::DoneSuccess() const {
   return m_success;
 }
 
-bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* observer) {
+bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* observer,
+            const WordListOptions& options) {
   job.SetObserver(observer);
-  job.OpenInput(wordList);
+  job.SetSource(OpenWordListFile(wordList, options));
   job.Start();
   return job.Convert();
 }

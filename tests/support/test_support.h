@@ -10,6 +10,7 @@
 
 #include "core/convert_job.h"
 #include "platform/fault_injection.h"
+#include "textio/word_list_source.h"
 
 namespace lumo_test {
 
@@ -86,6 +87,7 @@ std::string FaultName(platform::Fault fault);
 
 // Runs a whole conversion of wordList into a job whose temporary files go to folder, on
 // the calling thread; returns Convert's result.
-bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* observer);
+bool RunJob(CConvertJob& job, const std::wstring& wordList, RecordingObserver* observer,
+            const WordListOptions& options = {});
 
 }  // namespace lumo_test
