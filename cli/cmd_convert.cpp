@@ -216,12 +216,15 @@ void PrintSummary(const CRunReport& report, unsigned codePage) {
     return;
   }
   std::fprintf(stderr, "lines read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
-  std::fprintf(stderr, "skipped: %llu (no separator %llu, unclosed quote %llu, empty headword %llu)%s\n",
+  const std::string tooLong = report.Skipped(LineProblem::kTooLong) == 0
+                                  ? std::string()
+                                  : ", too long " + std::to_string(report.Skipped(LineProblem::kTooLong));
+  std::fprintf(stderr, "skipped: %llu (no separator %llu, unclosed quote %llu, empty headword %llu%s)%s\n",
                n(report.SkippedLines()), n(report.Skipped(LineProblem::kNoSeparator)),
                n(report.Skipped(LineProblem::kUnclosedQuote)),
-               n(report.Skipped(LineProblem::kEmptyHeadword)),
+               n(report.Skipped(LineProblem::kEmptyHeadword)), tooLong.c_str(),
                numbers({ReportReason::kNoSeparator, ReportReason::kUnclosedQuote,
-                        ReportReason::kEmptyHeadword}).c_str());
+                        ReportReason::kEmptyHeadword, ReportReason::kTooLong}).c_str());
   std::fprintf(stderr, "repaired: %llu lines (%llu invalid bytes replaced, %llu NULs dropped)%s\n",
                n(report.RepairedLines()), n(report.BytesReplaced()), n(report.NulsDropped()),
                numbers({ReportReason::kRepaired}).c_str());

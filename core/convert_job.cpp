@@ -68,9 +68,9 @@ bool CConvertJob::Convert() {
   platform::ReturnLargeBlocksWhenFreed(size_t{1} << 20);
   // The source is read again while the data file is written; closed however the run ends.
   struct CloseSource {
-    IEntrySource& source;
-    ~CloseSource() { source.Close(); }
-  } closeSource{*m_source};
+    CConvertJob& job;
+    ~CloseSource() { job.CloseSource(); }
+  } closeSource{*this};
   // Nothing is thrown across the worker thread's boundary: a list larger than the memory
   // can hold is too big to convert, and anything else unexpected fails the run.
   try {
@@ -159,17 +159,18 @@ Status CConvertJob::ReadSource() {
   m_result.indexSize = static_cast<uint32_t>(m_indexSize);
   m_result.dataSize = static_cast<uint32_t>(m_dataSize);
   // Nothing more is read from a source whose explanations are held.
-  if (m_holding) m_source->Close();
+  if (m_holding) CloseSource();
   return Status();
 }
 
 size_t CConvertJob::WindowSize() const {
   const uint64_t data = std::max<uint64_t>(m_result.dataSize, 1);
   if (m_windowSize != 0) return static_cast<size_t>(std::min<uint64_t>(data, m_windowSize));
-  // What the list's share of memory leaves beside the index: 1.2 times the list's size,
-  // so that a tenth of it and some megabytes stay free for the pieces being parsed and the
-  // process itself.
-  const uint64_t share = m_source->Size() + m_source->Size() / 5;
+  // What the source's share of memory leaves beside the index: 1.2 times its size, so that
+  // a tenth of it and some megabytes stay free for the pieces being parsed and the process
+  // itself, and for each entry the room its sort key took. Short entries thus fill their
+  // data file in few readings: each reading of a dictionary may inflate its whole index.
+  const uint64_t share = m_source->Size() + m_source->Size() / 5 + m_result.index.size() * uint64_t{kSortBytesPerEntry};
   const uint64_t held = m_result.index.MemoryBytes();
   const uint64_t room = share > held ? share - held : 0;
   return static_cast<size_t>(std::min<uint64_t>(data, std::max<uint64_t>(room, kMinWindow)));

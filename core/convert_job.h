@@ -112,6 +112,8 @@ class CConvertJob {
   const CRunReport& Report() const { return m_report; }
   // The product of a successful Convert.
   const ConvertResult& Result() const { return m_result; }
+  // Whether the source left a scratch file of its own that could not be removed.
+  bool SourceLeftFilesBehind() const { return m_sourceLeftFiles; }
   // For the front end once the worker has ended: writing the package, and deleting the
   // temporary files the run created.
   ConvertResult& Result() { return m_result; }
@@ -119,6 +121,7 @@ class CConvertJob {
  private:
   // Reads the source once, keeping every entry and, while they fit, the explanations.
   Status ReadSource();
+  void CloseSource() { m_sourceLeftFiles |= !m_source->Close(); }
   // Keeps an entry of the first reading; false once the list is too big to convert.
   bool Collect(std::string_view word, std::string_view explanation);
   Status WriteOutput();
@@ -141,6 +144,7 @@ class CConvertJob {
 
   ConvertResult m_result;
   std::unique_ptr<IEntrySource> m_source;
+  bool m_sourceLeftFiles = false;
   std::atomic<bool> m_running{false};
   unsigned m_threads = 0;
   size_t m_windowSize = 0;  // 0: as memory allows

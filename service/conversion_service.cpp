@@ -69,7 +69,7 @@ std::unique_ptr<IEntrySource> OpenWordList(const ConvertRequest& request, std::o
 Status WordListDefaults(const std::wstring&, InputDefaults*) { return Status(); }
 
 std::unique_ptr<IEntrySource> OpenStarDict(const ConvertRequest& request, std::optional<TextEncoding>) {
-  return OpenStarDictSource(request.wordList, StarDictOptions{request.keepMarkup, request.codePage});
+  return OpenStarDictSource(request.wordList, StarDictOptions{request.keepMarkup, request.codePage, request.folder});
 }
 
 Status StarDictDefaults(const std::wstring& ifoPath, InputDefaults* defaults) {
@@ -162,7 +162,8 @@ bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& pack
     // A package saved as LumoDictTemp.des.dz, say, took the place of the run's own file.
     if (written) ReleaseTempFileReplacedBy(job.Result(), packagePath);
   }
-  if (!DeleteTempFiles(job.Result())) sink.ShowWarning(UserMessage::kTempDeleteFailed, {});
+  if (!DeleteTempFiles(job.Result()) || job.SourceLeftFilesBehind())
+    sink.ShowWarning(UserMessage::kTempDeleteFailed, {});
   return written;
 }
 
@@ -195,7 +196,8 @@ std::wstring DescribeRunReport(const CRunReport& report,
     if (count != 0) message += FormatUserMessage(text(what), GroupedNumber(count), numbers(reasons));
   };
   add(UserMessage::kReportSkipped, report.SkippedLines(),
-      {ReportReason::kNoSeparator, ReportReason::kUnclosedQuote, ReportReason::kEmptyHeadword});
+      {ReportReason::kNoSeparator, ReportReason::kUnclosedQuote, ReportReason::kEmptyHeadword,
+       ReportReason::kTooLong});
   add(UserMessage::kReportRepaired, report.RepairedLines(), {ReportReason::kRepaired});
   add(UserMessage::kReportUnreadable, report.UnreadableEntries(), {ReportReason::kUnreadable});
   add(UserMessage::kReportBinaryOnly, report.BinaryOnlyEntries(), {ReportReason::kBinaryOnly});

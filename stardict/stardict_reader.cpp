@@ -13,6 +13,7 @@
 #include "common/memory_fault.h"
 #include "common/utf.h"
 #include "platform/file.h"
+#include "package/temp_files.h"
 #include "platform/file_system.h"
 #include "textio/line_parse.h"
 #include "textio/markup_text.h"
@@ -70,53 +71,80 @@ Status ReadWholeFile(const std::wstring& path, std::string* bytes, uint64_t limi
   }
 }
 
-// Inflates gzip members (one after another, as gzip writes them) into out, which grows
-// with what they really hold.
-Status InflateGzip(const std::wstring& path, std::string_view compressed, std::string* out) {
-  NoteLargeAllocation();
-  z_stream stream{};
-  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return Damaged(path, "zlib failed to start");
-  // Ended however the inflating ends, a lack of memory included.
-  struct Ender {
-    z_stream* stream;
-    ~Ender() { inflateEnd(stream); }
-  } ender{&stream};
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-  stream.avail_in = static_cast<uInt>(std::min<size_t>(compressed.size(), UINT32_MAX));
-  size_t fed = stream.avail_in;
-  std::vector<char> buffer(1 << 16);
-  Status result;
-  for (;;) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
-    stream.avail_out = static_cast<uInt>(buffer.size());
-    const int code = inflate(&stream, Z_NO_FLUSH);
-    out->append(buffer.data(), buffer.size() - stream.avail_out);
-    if (out->size() > kMaxInflated) {
-      result = Damaged(path, "the file inflates to more than any dictionary can hold");
-      break;
-    }
-    if (stream.avail_in == 0 && fed < compressed.size()) {
-      const size_t more = std::min<size_t>(compressed.size() - fed, UINT32_MAX);
-      stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data() + fed));
-      stream.avail_in = static_cast<uInt>(more);
-      fed += more;
-    }
-    if (code == Z_STREAM_END) {
-      if (stream.avail_in == 0) break;
-      inflateReset(&stream);  // another member follows
-      continue;
-    }
-    if (code == Z_BUF_ERROR && stream.avail_in == 0) {
-      result = Damaged(path, "the compressed file ends early");
-      break;
-    }
-    if (code != Z_OK) {
-      result = Damaged(path, "the compressed file is damaged");
-      break;
-    }
+// A file read from start to end, as it is or, for a gzip file, inflated in pieces (its
+// members one after another, as gzip writes them): never more of it in memory than a
+// buffer, however much it inflates to.
+class CSequentialInput {
+ public:
+  CSequentialInput() = default;
+  CSequentialInput(const CSequentialInput&) = delete;
+  CSequentialInput& operator=(const CSequentialInput&) = delete;
+  ~CSequentialInput() {
+    if (m_inflating) inflateEnd(&m_stream);
   }
-  return result;
-}
+
+  Status Open(const std::wstring& path, bool gzip) {
+    m_path = path;
+    if (Status opened = OpenForReading(path, &m_file); !opened) return opened;
+    if (gzip) {
+      if (inflateInit2(&m_stream, 16 + MAX_WBITS) != Z_OK) return Damaged(path, "zlib failed to start");
+      m_inflating = true;
+      m_input.resize(1 << 16);
+    }
+    return Status();
+  }
+
+  // Up to size bytes into out; 0 at the end. A failure when the file cannot be read, is
+  // damaged or inflates to more than any dictionary can hold.
+  Status Read(char* out, size_t size, size_t* got) {
+    *got = 0;
+    if (!m_inflating) {
+      const std::ptrdiff_t n = m_file.Read(out, size);
+      if (n < 0) return m_file.Error().WithKind(StatusKind::kInputUnreadable);
+      *got = static_cast<size_t>(n);
+      return Status();
+    }
+    m_stream.next_out = reinterpret_cast<Bytef*>(out);
+    m_stream.avail_out = static_cast<uInt>(std::min<size_t>(size, UINT32_MAX));
+    while (m_stream.avail_out > 0 && !m_ended) {
+      if (m_stream.avail_in == 0) {
+        const std::ptrdiff_t n = m_file.Read(m_input.data(), m_input.size());
+        if (n < 0) return m_file.Error().WithKind(StatusKind::kInputUnreadable);
+        m_stream.next_in = reinterpret_cast<Bytef*>(m_input.data());
+        m_stream.avail_in = static_cast<uInt>(n);
+        if (n == 0) {
+          if (!m_betweenMembers) return Damaged(m_path, "the compressed file ends early");
+          m_ended = true;
+          break;
+        }
+      }
+      if (m_betweenMembers) {
+        inflateReset(&m_stream);  // another member follows
+        m_betweenMembers = false;
+      }
+      const int code = inflate(&m_stream, Z_NO_FLUSH);
+      if (code == Z_STREAM_END) {
+        m_betweenMembers = true;
+      } else if (code != Z_OK && !(code == Z_BUF_ERROR && m_stream.avail_in == 0)) {
+        return Damaged(m_path, "the compressed file is damaged");
+      }
+    }
+    *got = static_cast<size_t>(reinterpret_cast<char*>(m_stream.next_out) - out);
+    m_total += *got;
+    if (m_total > kMaxInflated) return Damaged(m_path, "the file inflates to more than any dictionary can hold");
+    return Status();
+  }
+
+ private:
+  std::wstring m_path;
+  platform::CBinaryFile m_file;
+  z_stream m_stream{};
+  bool m_inflating = false;
+  bool m_betweenMembers = false;
+  bool m_ended = false;
+  std::vector<char> m_input;
+  uint64_t m_total = 0;
+};
 
 bool IsTextType(char type) { return type >= 'a' && type <= 'z' && type != 'r'; }
 
@@ -129,6 +157,8 @@ class CDictData {
   virtual ~CDictData() = default;
   // The bytes [offset, offset + size); false when they are not all there.
   virtual bool Read(uint64_t offset, uint32_t size, std::string_view* bytes) = 0;
+  // Bytes of the data.
+  virtual uint64_t Size() const = 0;
   // Why the last Read failed when the file itself could not be read (empty otherwise).
   Status failure;
 };
@@ -166,6 +196,8 @@ class CPlainData : public CDictData {
     return true;
   }
 
+  uint64_t Size() const override { return m_size; }
+
  private:
   bool Fail() {
     failure = m_file.Error().WithKind(StatusKind::kInputUnreadable);
@@ -177,17 +209,6 @@ class CPlainData : public CDictData {
   uint64_t m_size = 0;
   uint64_t m_windowStart = 0;
   std::string m_window;
-};
-
-// Data held whole in memory: a gzip file without a chunk table, inflated.
-class CMemoryData : public CDictData {
- public:
-  std::string bytes;
-  bool Read(uint64_t offset, uint32_t size, std::string_view* out) override {
-    if (offset > bytes.size() || size > bytes.size() - offset) return false;
-    *out = std::string_view(bytes).substr(static_cast<size_t>(offset), size);
-    return true;
-  }
 };
 
 // A dictzip file: each chunk inflates alone, found through the table in the gzip header.
@@ -251,8 +272,10 @@ class CDictzipData : public CDictData {
     return Status();
   }
 
+  uint64_t Size() const override { return uint64_t{m_chunkLength} * m_chunkSizes.size(); }
+
   bool Read(uint64_t offset, uint32_t size, std::string_view* bytes) override {
-    const uint64_t total = uint64_t{m_chunkLength} * m_chunkSizes.size();
+    const uint64_t total = Size();
     if (offset > total || size > total - offset) return false;
     const size_t first = static_cast<size_t>(offset / m_chunkLength);
     const size_t within = static_cast<size_t>(offset % m_chunkLength);
@@ -375,30 +398,109 @@ Status ParseInfo(const std::wstring& path, std::string_view text, StarDictFacts*
   return Status();
 }
 
+// Where an entry's data lies in the data file.
 struct IndexRecord {
-  size_t word;  // position of the headword in the index
-  uint32_t wordLength;
-  uint32_t size;
-  uint64_t offset;
+  uint64_t offset = 0;
+  uint32_t size = 0;
+};
+
+// A headword longer than this is no headword: reading stops there rather than hold it.
+constexpr size_t kMaxHeadword = size_t{16} << 20;
+
+// The index's records one after another, read from the file as they are needed.
+class CIndexStream {
+ public:
+  CIndexStream(CSequentialInput& input, const std::wstring& path, int offsetBits)
+      : m_input(input), m_path(path), m_offsetBytes(offsetBits == 64 ? 8 : 4) {}
+
+  // The next record; false at the end of the index or on a failure (then in *failure).
+  bool Next(std::string_view* word, IndexRecord* record, Status* failure) {
+    const size_t recordEnd = m_offsetBytes + 4;
+    size_t from = m_at;  // the record's bytes before this hold no zero byte
+    for (;;) {
+      const size_t end = m_buffer.find('\0', from);
+      if (end != std::string::npos && m_buffer.size() - end - 1 >= recordEnd) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(m_buffer.data()) + end + 1;
+        *word = std::string_view(m_buffer).substr(m_at, end - m_at);
+        record->offset = m_offsetBytes == 8 ? GetBe64(bytes) : GetBe32(bytes);
+        record->size = GetBe32(bytes + m_offsetBytes);
+        m_at = end + 1 + recordEnd;
+        ++m_count;
+        return true;
+      }
+      if (end == std::string::npos && m_buffer.size() - m_at > kMaxHeadword) {
+        *failure = Damaged(m_path, "the headword of record " + std::to_string(m_count + 1) + " is longer than 16 MiB");
+        return false;
+      }
+      from = end == std::string::npos ? m_buffer.size() : end;
+      // Reading more moves the record to the front of the buffer.
+      const size_t shift = m_at;
+      const size_t had = m_buffer.size() - shift;
+      if (!More(failure)) return false;
+      from -= shift;
+      if (m_buffer.size() == had) {  // the end of the index
+        if (m_at < m_buffer.size())
+          *failure = Damaged(m_path, "the index ends inside record " + std::to_string(m_count + 1));
+        return false;
+      }
+    }
+  }
+
+  uint64_t Count() const { return m_count; }
+
+ private:
+  // Reads more of the index after what is left of the buffer (views of it end here).
+  bool More(Status* failure) {
+    m_buffer.erase(0, m_at);
+    m_at = 0;
+    const size_t had = m_buffer.size();
+    m_buffer.resize(had + kPiece);
+    size_t got = 0;
+    *failure = m_input.Read(m_buffer.data() + had, kPiece, &got);
+    m_buffer.resize(had + got);
+    return failure->ok();
+  }
+
+  static constexpr size_t kPiece = size_t{1} << 16;
+
+  CSequentialInput& m_input;
+  const std::wstring& m_path;
+  const size_t m_offsetBytes;
+  std::string m_buffer;
+  size_t m_at = 0;
+  uint64_t m_count = 0;
 };
 
 }  // namespace
 
 struct CStarDictReader::State {
   StarDictFacts facts;
-  std::wstring idxPath, synPath;
-  std::string index;
-  std::vector<IndexRecord> records;
+  std::wstring ifoPath, idxPath, synPath, dataPath;
+  bool idxGzipped = false;
+  // The data is a gzip file without a chunk table: it is inflated into a scratch file
+  // before it is read.
+  bool dataNeedsInflating = false;
+  uint64_t wordCount = 0;  // as the .ifo says
+  uint64_t idxTextSize = 0;  // bytes of the index, inflated
   std::string synonyms;
   uint64_t synonymCount = 0;
   std::unique_ptr<CDictData> data;
+  // The scratch file of inflated data, ours to delete.
+  std::wstring scratchPath;
+  // Sizes and times of the files as they were opened.
+  std::vector<std::pair<std::wstring, platform::FileStatus>> files;
   // Scratch for one entry's explanation.
   std::string text;
   std::string field;
 
-  Status LoadIndex(const std::wstring& ifoPath);
-  Status LoadSynonyms(const std::wstring& ifoPath);
-  Status OpenData(const std::wstring& ifoPath);
+  ~State() { DropScratch(); }
+  Status LoadSynonyms();
+  Status OpenData();
+  // Inflates the data into a scratch file in folder and reads it from there.
+  Status InflateData(const std::wstring& folder, const std::atomic<bool>* running);
+  // False when the scratch file could not be removed.
+  bool DropScratch();
+  void NoteFile(const std::wstring& path);
   // The explanation of record i in text (or a view of the data); false when its data is
   // not there or its fields are damaged.
   bool Explain(const IndexRecord& record, const StarDictOptions& options,
@@ -409,7 +511,7 @@ CStarDictReader::CStarDictReader() : m_state(std::make_unique<State>()) {}
 CStarDictReader::~CStarDictReader() = default;
 
 const StarDictFacts& CStarDictReader::Facts() const { return m_state->facts; }
-uint64_t CStarDictReader::WordCount() const { return m_state->records.size(); }
+uint64_t CStarDictReader::WordCount() const { return m_state->wordCount; }
 uint64_t CStarDictReader::SynonymCount() const { return m_state->synonymCount; }
 
 bool IsStarDictPath(const std::wstring& path) {
@@ -442,51 +544,66 @@ Status CStarDictReader::Open(const std::wstring& ifoPath) {
   }
 }
 
+// Opening reads the .ifo and the synonyms and looks at the other files; the index and the
+// data are read as the entries are, on the thread that converts.
 Status CStarDictReader::OpenFiles(const std::wstring& ifoPath) {
   m_state = std::make_unique<State>();
+  State& s = *m_state;
   if (!IsStarDictPath(ifoPath)) return Damaged(ifoPath, "not an .ifo file");
+  s.ifoPath = ifoPath;
   std::string info;
   if (Status read = ReadWholeFile(ifoPath, &info, kMaxInfoSize); !read) return read;
-  uint64_t wordCount = 0, synonymCount = 0;
-  if (Status parsed = ParseInfo(ifoPath, info, &m_state->facts, &wordCount, &synonymCount); !parsed)
+  uint64_t synonymCount = 0;
+  if (Status parsed = ParseInfo(ifoPath, info, &s.facts, &s.wordCount, &synonymCount); !parsed)
     return parsed;
-  if (Status loaded = m_state->LoadIndex(ifoPath); !loaded) return loaded;
-  if (Status loaded = m_state->LoadSynonyms(ifoPath); !loaded) return loaded;
-  return m_state->OpenData(ifoPath);
+  s.idxPath = Companion(ifoPath, L".idx");
+  platform::CBinaryFile probe;
+  Status found = OpenForReading(s.idxPath, &probe);
+  if (found.Kind() == StatusKind::kNotFound) {
+    s.idxPath += L".gz";
+    s.idxGzipped = true;
+    found = OpenForReading(s.idxPath, &probe);
+    if (found.Kind() == StatusKind::kNotFound) return Damaged(ifoPath, "there is no .idx or .idx.gz beside it");
+  }
+  if (!found) return found;
+  s.NoteFile(s.idxPath);
+  s.idxTextSize = s.files.back().second.size;
+  // A gzip file's last four bytes tell what it inflates to (of its last member, modulo
+  // 4 GiB): enough to share memory by.
+  unsigned char tail[4];
+  if (s.idxGzipped && s.idxTextSize >= 4 && probe.Seek(s.idxTextSize - 4) && probe.Read(tail, 4) == 4)
+    s.idxTextSize = GetLe32(tail);
+  probe.Close();
+  if (Status loaded = s.LoadSynonyms(); !loaded) return loaded;
+  return s.OpenData();
 }
 
-Status CStarDictReader::State::LoadIndex(const std::wstring& ifoPath) {
-  idxPath = Companion(ifoPath, L".idx");
-  Status read = ReadWholeFile(idxPath, &index);
-  if (read.Kind() == StatusKind::kNotFound) {
-    idxPath += L".gz";
-    std::string compressed;
-    read = ReadWholeFile(idxPath, &compressed);
-    if (read.Kind() == StatusKind::kNotFound)
-      return Damaged(ifoPath, "there is no .idx or .idx.gz beside it");
-    if (read) read = InflateGzip(idxPath, compressed, &index);
-  }
-  if (!read) return read;
-  const size_t offsetBytes = facts.offsetBits == 64 ? 8 : 4;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(index.data());
-  for (size_t at = 0; at < index.size();) {
-    const size_t end = index.find('\0', at);
-    if (end == std::string::npos || index.size() - end - 1 < offsetBytes + 4)
-      return Damaged(idxPath, "the index ends inside record " + std::to_string(records.size() + 1));
-    const size_t numbers = end + 1;
-    IndexRecord record{at, static_cast<uint32_t>(std::min<size_t>(end - at, UINT32_MAX)), 0, 0};
-    record.offset = offsetBytes == 8 ? GetBe64(bytes + numbers) : GetBe32(bytes + numbers);
-    record.size = GetBe32(bytes + numbers + offsetBytes);
-    records.push_back(record);
-    at = numbers + offsetBytes + 4;
-  }
-  return Status();
+void CStarDictReader::State::NoteFile(const std::wstring& path) {
+  platform::FileStatus status;
+  platform::QueryFileStatus(path, &status);
+  files.emplace_back(path, status);
 }
 
-Status CStarDictReader::State::LoadSynonyms(const std::wstring& ifoPath) {
+bool CStarDictReader::Unchanged() const {
+  for (const auto& [path, then] : m_state->files) {
+    platform::FileStatus now;
+    if (!platform::QueryFileStatus(path, &now) || now.size != then.size || now.modifiedTime != then.modifiedTime)
+      return false;
+  }
+  return true;
+}
+
+bool CStarDictReader::Close() { return m_state->DropScratch(); }
+
+uint64_t CStarDictReader::TextSize() const {
+  return m_state->idxTextSize + m_state->synonyms.size() + (m_state->data ? m_state->data->Size() : 0);
+}
+
+Status CStarDictReader::State::LoadSynonyms() {
   synPath = Companion(ifoPath, L".syn");
   if (Status read = ReadWholeFile(synPath, &synonyms); !read)
     return read.Kind() == StatusKind::kNotFound ? Status() : read;
+  NoteFile(synPath);
   for (size_t at = 0; at < synonyms.size(); ++synonymCount) {
     const size_t end = synonyms.find('\0', at);
     if (end == std::string::npos || synonyms.size() - end - 1 < 4)
@@ -496,13 +613,15 @@ Status CStarDictReader::State::LoadSynonyms(const std::wstring& ifoPath) {
   return Status();
 }
 
-Status CStarDictReader::State::OpenData(const std::wstring& ifoPath) {
+Status CStarDictReader::State::OpenData() {
   const std::wstring plain = Companion(ifoPath, L".dict");
   auto file = std::make_unique<CPlainData>();
   const Status openedPlain = file->Open(plain);
   if (openedPlain.Kind() != StatusKind::kNotFound) {
     if (!openedPlain) return openedPlain;
     data = std::move(file);
+    dataPath = plain;
+    NoteFile(plain);
     return Status();
   }
   const std::wstring dz = plain + L".dz";
@@ -512,6 +631,8 @@ Status CStarDictReader::State::OpenData(const std::wstring& ifoPath) {
                ? Damaged(ifoPath, "there is no .dict or .dict.dz beside it")
                : opened;
   }
+  dataPath = dz;
+  NoteFile(dz);
   // The header with its chunk table: at most 10 + 2 + 65535 bytes and the names after it.
   std::string head(1 << 18, '\0');
   const std::ptrdiff_t got = in.Read(head.data(), head.size());
@@ -527,12 +648,47 @@ Status CStarDictReader::State::OpenData(const std::wstring& ifoPath) {
     data = std::move(chunked);
     return Status();
   }
-  std::string compressed;
-  if (Status read = ReadWholeFile(dz, &compressed); !read) return read;
-  auto whole = std::make_unique<CMemoryData>();
-  if (Status inflated = InflateGzip(dz, compressed, &whole->bytes); !inflated) return inflated;
-  data = std::move(whole);
+  dataNeedsInflating = true;
   return Status();
+}
+
+Status CStarDictReader::State::InflateData(const std::wstring& folder, const std::atomic<bool>* running) {
+  CSequentialInput in;
+  if (Status opened = in.Open(dataPath, true); !opened) return opened;
+  platform::CBinaryFile out;
+  std::vector<std::wstring> paths;
+  const std::wstring_view extension = L".dict";
+  // Beside the dictionary when no folder is named.
+  std::wstring stem = folder;
+  if (stem.empty()) {
+    const size_t cut = ifoPath.find_last_of(platform::kPathSeparator == L'/' ? L"/" : L"\\/");
+    stem = cut == std::wstring::npos ? L"." : ifoPath.substr(0, cut);
+  }
+  stem = stem + platform::kPathSeparator + kTempBaseName;
+  if (Status created = CreateExclusiveFiles(stem, {&extension, 1}, {&out, 1}, &paths); !created)
+    return created.WithKind(StatusKind::kWriteFailed);
+  scratchPath = paths[0];
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    if (running != nullptr && !running->load(std::memory_order_relaxed)) break;
+    size_t got = 0;
+    if (Status read = in.Read(buffer.data(), buffer.size(), &got); !read) return read;
+    if (got == 0) break;
+    if (!out.Write(buffer.data(), got)) break;  // Close reports it
+  }
+  if (Status closed = out.Close(); !closed) return closed.WithKind(StatusKind::kWriteFailed);
+  auto plain = std::make_unique<CPlainData>();
+  if (Status opened = plain->Open(scratchPath); !opened) return opened.WithKind(StatusKind::kWriteFailed);
+  data = std::move(plain);
+  return Status();
+}
+
+bool CStarDictReader::State::DropScratch() {
+  if (scratchPath.empty()) return true;
+  data.reset();
+  const bool removed = platform::RemoveFile(scratchPath).ok();
+  scratchPath.clear();
+  return removed;
 }
 
 bool CStarDictReader::State::Explain(const IndexRecord& record, const StarDictOptions& options,
@@ -610,36 +766,62 @@ bool CStarDictReader::State::Explain(const IndexRecord& record, const StarDictOp
 }
 
 Status CStarDictReader::ReadEntries(const StarDictOptions& options,
-                                    const std::function<bool(const StarDictEntry&)>& visit) {
+                                    const std::function<bool(const StarDictEntry&)>& visit,
+                                    const std::atomic<bool>* running) {
   State& s = *m_state;
-  if (!s.data) return Status::Error(StatusKind::kInputUnreadable, {}, 0, "not open");
+  if (!s.data && !s.dataNeedsInflating) return Status::Error(StatusKind::kInputUnreadable, {}, 0, "not open");
+  if (!s.data)
+    if (Status inflated = s.InflateData(options.scratchFolder, running); !inflated) return inflated;
+  if (running != nullptr && !running->load(std::memory_order_relaxed)) return Status();
   const auto explain = [&](const IndexRecord& record, StarDictEntry* entry) {
     entry->unreadable = !s.Explain(record, options, &entry->explanation, &entry->binaryFields);
     if (entry->unreadable) entry->explanation = {};
     return s.data->failure;
   };
-  for (size_t i = 0; i < s.records.size(); ++i) {
-    const IndexRecord& record = s.records[i];
-    StarDictEntry entry;
+  // The synonyms' targets, in order, with their places in the data once the index has
+  // passed them: only these records are kept.
+  const auto* syn = reinterpret_cast<const unsigned char*>(s.synonyms.data());
+  std::vector<uint32_t> targets;
+  for (size_t at = 0; at < s.synonyms.size();) {
+    const size_t end = s.synonyms.find('\0', at);
+    targets.push_back(GetBe32(syn + end + 1));
+    at = end + 5;
+  }
+  std::sort(targets.begin(), targets.end());
+  targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+  std::vector<IndexRecord> targetRecords(targets.size());
+  size_t nextTarget = 0;
+
+  CSequentialInput input;
+  if (Status opened = input.Open(s.idxPath, s.idxGzipped); !opened) return opened;
+  CIndexStream index(input, s.idxPath, s.facts.offsetBits);
+  Status failure;
+  StarDictEntry entry;
+  IndexRecord record;
+  while (index.Next(&entry.word, &record, &failure)) {
+    const uint64_t i = index.Count() - 1;
+    while (nextTarget < targets.size() && targets[nextTarget] < i) ++nextTarget;
+    if (nextTarget < targets.size() && targets[nextTarget] == i) targetRecords[nextTarget] = record;
     entry.number = i + 1;
-    entry.word = std::string_view(s.index).substr(record.word, record.wordLength);
     if (Status failed = explain(record, &entry); !failed) return failed;
     if (!visit(entry)) return Status();
   }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(s.synonyms.data());
+  if (!failure) return failure;
+  const uint64_t records = index.Count();
   uint64_t number = 0;
   for (size_t at = 0; at < s.synonyms.size();) {
     const size_t end = s.synonyms.find('\0', at);
-    StarDictEntry entry;
+    entry = StarDictEntry();
     entry.number = ++number;
     entry.synonym = true;
     entry.word = std::string_view(s.synonyms).substr(at, end - at);
-    const uint32_t target = GetBe32(bytes + end + 1);
+    const uint32_t target = GetBe32(syn + end + 1);
     at = end + 5;
-    if (target >= s.records.size()) {
+    if (target >= records) {
       entry.unreadable = true;
-    } else if (Status failed = explain(s.records[target], &entry); !failed) {
-      return failed;
+    } else {
+      const size_t k = static_cast<size_t>(std::lower_bound(targets.begin(), targets.end(), target) - targets.begin());
+      if (Status failed = explain(targetRecords[k], &entry); !failed) return failed;
     }
     if (!visit(entry)) return Status();
   }

@@ -58,6 +58,7 @@ class IEntrySource {
     (void)sink, (void)concurrent, (void)how;
     return Status::Error(StatusKind::kInputChanged, {}, 0, "cannot be read again");
   }
-  // Nothing more will be read: files may be closed.
-  virtual void Close() {}
+  // Nothing more will be read: files may be closed and scratch files removed. False when
+  // a scratch file of the source's could not be removed.
+  virtual bool Close() { return true; }
 };

@@ -3,6 +3,7 @@
 // TAB or comma outside double quotes, each field is converted to UTF-8 and quotes,
 // apostrophes, TABs and spaces are trimmed off both ends.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,7 +22,12 @@ enum class LineProblem : uint8_t {
   kNoSeparator,     // no TAB or comma outside double quotes
   kUnclosedQuote,   // a double quote before the separator is never closed
   kEmptyHeadword,   // the separator is the line's first character
+  kTooLong,         // longer than kMaxLineBytes: skipped without being held
 };
+
+// The longest line a word list may hold. A longer one is skipped as it is read, so that
+// a file of one endless line costs no more memory than this.
+inline constexpr size_t kMaxLineBytes = size_t{16} << 20;
 // For a line SplitLine refused: which of the first two problems it has.
 LineProblem SplitProblem(std::string_view line);
 

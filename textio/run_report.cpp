@@ -8,6 +8,7 @@ const char* ReportReasonName(ReportReason reason) {
     case ReportReason::kNoSeparator: return "no-separator";
     case ReportReason::kUnclosedQuote: return "unclosed-quote";
     case ReportReason::kEmptyHeadword: return "empty-headword";
+    case ReportReason::kTooLong: return "too-long";
     case ReportReason::kRepaired: return "repaired";
     case ReportReason::kUnreadable: return "unreadable";
     case ReportReason::kBinaryOnly: return "binary-only";

@@ -18,6 +18,7 @@ enum class ReportReason : uint8_t {
   kNoSeparator = static_cast<uint8_t>(LineProblem::kNoSeparator),
   kUnclosedQuote = static_cast<uint8_t>(LineProblem::kUnclosedQuote),
   kEmptyHeadword = static_cast<uint8_t>(LineProblem::kEmptyHeadword),
+  kTooLong = static_cast<uint8_t>(LineProblem::kTooLong),
   kRepaired,  // NULs dropped or invalid bytes replaced; the line still gave its entry
   // Entries of a StarDict dictionary left out: their data is damaged or outside the data
   // file, or they hold sounds, pictures and the like but no text.
@@ -26,7 +27,7 @@ enum class ReportReason : uint8_t {
 };
 
 // A short name of a reason, for ldic's report: "no-separator", "unclosed-quote",
-// "empty-headword", "repaired", "unreadable", "binary-only".
+// "empty-headword", "too-long", "repaired", "unreadable", "binary-only".
 const char* ReportReasonName(ReportReason reason);
 
 struct ReportedLine {
@@ -62,7 +63,11 @@ class CRunReport {
   uint64_t LinesRead() const { return m_linesRead; }
   uint64_t Entries() const { return m_entries; }
   uint64_t Skipped(LineProblem problem) const { return m_skipped[static_cast<size_t>(problem)]; }
-  uint64_t SkippedLines() const { return m_skipped[0] + m_skipped[1] + m_skipped[2]; }
+  uint64_t SkippedLines() const {
+    uint64_t lines = 0;
+    for (const uint64_t count : m_skipped) lines += count;
+    return lines;
+  }
   uint64_t RepairedLines() const { return m_repairedLines; }
   uint64_t BytesReplaced() const { return m_bytesReplaced; }
   uint64_t NulsDropped() const { return m_nulsDropped; }
@@ -88,7 +93,7 @@ class CRunReport {
 
   uint64_t m_linesRead = 0;
   uint64_t m_entries = 0;
-  std::array<uint64_t, 3> m_skipped{};
+  std::array<uint64_t, 4> m_skipped{};
   uint64_t m_repairedLines = 0;
   uint64_t m_bytesReplaced = 0;
   uint64_t m_nulsDropped = 0;

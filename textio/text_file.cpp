@@ -6,6 +6,7 @@
 
 #include "common/cpu_features.h"
 #include "common/utf.h"
+#include "textio/line_parse.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -267,11 +268,15 @@ void CTextFileRead::ReadLine8(std::string& line) {
     if (Fill() && m_buffer[m_bufferPos] == kLf) ++m_bufferPos;
   }
   unsigned seen = 0;  // kHasNul and kHasHighByte of the bytes collected
+  m_lastLineTooLong = false;
   while (Fill()) {      // at the end of the file the line ends
     const unsigned char* const begin = m_buffer.data() + m_bufferPos;
     const unsigned char* const end = m_buffer.data() + m_bufferFill;
     const unsigned char* const p = FindLineEnd(begin, end, false, &seen);
-    line.append(reinterpret_cast<const char*>(begin), p - begin);
+    // A line too long to hold keeps only its start.
+    const size_t room = kMaxLineBytes - std::min(line.size(), kMaxLineBytes);
+    if (static_cast<size_t>(p - begin) > room) m_lastLineTooLong = true;
+    line.append(reinterpret_cast<const char*>(begin), std::min<size_t>(p - begin, room));
     m_bufferPos += p - begin;
     if (p < end) {
       m_pendingLf = (*p == kCr);
@@ -309,8 +314,11 @@ void CTextFileRead::ReadLine16(std::string& line) {
     if (have && unit == kLf) have = ReadUnit16(&unit);
   }
   m_lastRepairs = LineRepairs();
+  m_lastLineTooLong = false;
   while (have && unit != kCr && unit != kLf) {
-    if (unit != 0) units.push_back(unit);
+    // A line too long to hold keeps only its start.
+    if (units.size() * 2 >= kMaxLineBytes) m_lastLineTooLong = true;
+    else if (unit != 0) units.push_back(unit);
     else ++m_lastRepairs.nulsDropped;
     have = ReadUnit16(&unit);
   }

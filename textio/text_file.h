@@ -81,6 +81,9 @@ class CTextFileRead : public CTextFileBase {
   bool ReadLine(std::string& line);
   // What cleaning changed in the line ReadLine handed out last.
   const LineRepairs& LastLineRepairs() const { return m_lastRepairs; }
+  // Whether that line was longer than kMaxLineBytes (textio/line_parse.h): it was handed
+  // out cut, and should be skipped.
+  bool LastLineTooLong() const { return m_lastLineTooLong; }
 
   // For a file read whole rather than by lines: the bytes not yet handed out (after the
   // byte-order mark), at most size of them, into out (fewer once the run is cancelled).
@@ -108,6 +111,7 @@ class CTextFileRead : public CTextFileBase {
   void ReadLine16(std::string& line);
 
   LineRepairs m_lastRepairs;
+  bool m_lastLineTooLong = false;
   int m_carriedByte = -1;        // ReadRemainderAsUtf8: half a code unit, from its last call
   char32_t m_highSurrogate = 0;  // and a high surrogate waiting for its partner
   bool m_pendingLf = false;  // the last line ended with CR: a following LF belongs to it

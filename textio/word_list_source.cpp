@@ -76,6 +76,15 @@ size_t EndOfWholeLines(std::string_view text, size_t from) {
   return 0;
 }
 
+// Where the first CR or LF of text lies; npos when there is none.
+size_t FirstBreak(std::string_view text) {
+  const void* lf = std::memchr(text.data(), '\n', text.size());
+  const size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - text.data()) : text.size();
+  const void* cr = std::memchr(text.data(), '\r', end);
+  if (cr) return static_cast<size_t>(static_cast<const char*>(cr) - text.data());
+  return lf ? end : std::string_view::npos;
+}
+
 // A UTF-8 or UTF-16 list as UTF-8 text, in pieces of whole lines, each cut from the text
 // exactly where reading the text whole would cut it into lines.
 class CPieceReader {
@@ -83,8 +92,11 @@ class CPieceReader {
   // pieceSize: bytes of the file read at a time.
   CPieceReader(CTextFileRead& reader, size_t pieceSize) : m_reader(reader), m_pieceSize(pieceSize) {}
 
-  // The next piece; false at the end of the list or when a read failed.
+  // The next piece; false at the end of the list or when a read failed. A line longer
+  // than kMaxLineBytes comes as a piece of its own with LongLine() set: its first bytes,
+  // for the report; the rest of it is read past without being held.
   bool Next(std::string_view* piece) {
+    m_longLine = false;
     // What the last piece left over moves to the front.
     if (m_handedOut > 0) {
       m_used -= m_handedOut;
@@ -94,28 +106,29 @@ class CPieceReader {
     m_bytesBefore = m_bytesRead;
     size_t searched = 0;  // the text before holds no line break
     for (;;) {
-      if (!m_ended) {
-        const bool utf16 = m_reader.GetEncoding() != TextEncoding::Utf8;
-        const size_t room = utf16 ? CTextFileRead::Utf8Room(m_pieceSize + 1) + 3 : m_pieceSize;
-        if (m_text.size() < m_used + room) {
-          NoteLargeAllocation();
-          m_text.resize(std::max(m_used + room, m_text.size() * 2));
-        }
-        char* const to = m_text.data() + m_used;
-        const std::ptrdiff_t got = utf16 ? m_reader.ReadRemainderAsUtf8(to, m_pieceSize)
-                                         : m_reader.ReadRemainder(to, m_pieceSize);
-        if (got < 0) {
-          m_failed = true;
-          return false;
-        }
-        m_digest = Crc32(m_digest, to, static_cast<size_t>(got));
-        m_used += static_cast<size_t>(got);
-        m_bytesRead += m_pieceSize;
-        // Nothing more comes at the end of the file or once the run is cancelled (a piece
-        // of two or more code units always gives some text).
-        m_ended = m_reader.IsEndOfFile() || got == 0 || (!utf16 && static_cast<size_t>(got) < m_pieceSize);
-      }
+      if (!m_ended && !ReadMore()) return false;
       const std::string_view text(m_text.data(), m_used);
+      if (m_skipping) {
+        if (SkipToLineEnd(text)) {
+          *piece = m_longStart;
+          m_longLine = true;
+          return true;
+        }
+        continue;
+      }
+      // A line longer than may be held is let go of, all but its start. Only the first
+      // line can be: every other one came whole in a piece.
+      const size_t firstBreak = FirstBreak(text);
+      if ((firstBreak == std::string_view::npos ? m_used : firstBreak) > kMaxLineBytes) {
+        m_longStart.assign(text.substr(0, CRunReport::kReportedTextBytes));
+        m_skipping = true;
+        if (SkipToLineEnd(text)) {
+          *piece = m_longStart;
+          m_longLine = true;
+          return true;
+        }
+        continue;
+      }
       const size_t cut = m_ended ? m_used : EndOfWholeLines(text, searched);
       if (cut > 0) {
         m_handedOut = cut;
@@ -129,6 +142,9 @@ class CPieceReader {
     }
   }
 
+  // Whether the last piece stands for a line too long to hold.
+  bool LongLine() const { return m_longLine; }
+
   bool Failed() const { return m_failed; }
   uint32_t Digest() const { return m_digest; }
   // Bytes of the file read before the last piece, and with it (at most).
@@ -136,9 +152,67 @@ class CPieceReader {
   uint64_t BytesRead() const { return m_bytesRead; }
 
  private:
+  // Reads the next part of the file after the text held; false when a read failed.
+  bool ReadMore() {
+    const bool utf16 = m_reader.GetEncoding() != TextEncoding::Utf8;
+    const size_t room = utf16 ? CTextFileRead::Utf8Room(m_pieceSize + 1) + 3 : m_pieceSize;
+    if (m_text.size() < m_used + room) {
+      NoteLargeAllocation();
+      m_text.resize(std::max(m_used + room, m_text.size() * 2));
+    }
+    char* const to = m_text.data() + m_used;
+    const std::ptrdiff_t got = utf16 ? m_reader.ReadRemainderAsUtf8(to, m_pieceSize)
+                                     : m_reader.ReadRemainder(to, m_pieceSize);
+    if (got < 0) {
+      m_failed = true;
+      return false;
+    }
+    m_digest = Crc32(m_digest, to, static_cast<size_t>(got));
+    m_used += static_cast<size_t>(got);
+    m_bytesRead += m_pieceSize;
+    // Nothing more comes at the end of the file or once the run is cancelled (a piece of
+    // two or more code units always gives some text).
+    m_ended = m_reader.IsEndOfFile() || got == 0 || (!utf16 && static_cast<size_t>(got) < m_pieceSize);
+    // A too long line that ended with a CR at the end of the last part: an LF is its.
+    if (m_dropLf && m_used > 0) {
+      m_dropLf = false;
+      if (m_text[0] == '\n') std::memmove(m_text.data(), m_text.data() + 1, --m_used);
+    }
+    return true;
+  }
+
+  // Drops text of a too long line up to its line break, and the break; true when the line
+  // has ended (at a break or at the end of the list), with the text after it kept.
+  bool SkipToLineEnd(std::string_view text) {
+    const size_t at = FirstBreak(text);
+    if (at == std::string_view::npos) {
+      m_used = 0;
+      if (!m_ended) return false;
+      m_skipping = false;
+      return true;
+    }
+    size_t end = at + 1;
+    if (text[at] == '\r') {
+      if (end < text.size()) {
+        if (text[end] == '\n') ++end;
+      } else {
+        m_dropLf = true;
+      }
+    }
+    m_used -= end;
+    std::memmove(m_text.data(), m_text.data() + end, m_used);
+    m_skipping = false;
+    return true;
+  }
+
   CTextFileRead& m_reader;
   const size_t m_pieceSize;
   std::vector<char> m_text;
+  // A line too long to hold is being read past; its start, for the report.
+  bool m_skipping = false;
+  bool m_dropLf = false;
+  bool m_longLine = false;
+  std::string m_longStart;
   size_t m_used = 0;
   size_t m_handedOut = 0;
   bool m_ended = false;
@@ -165,7 +239,10 @@ class CWordListSource final : public IEntrySource {
   // Standard input and a FIFO have no size.
   uint64_t Size() const override { return m_status.size; }
   bool CanReadAgain() const override { return m_status.size > 0; }
-  void Close() override { m_file.Close(); }
+  bool Close() override {
+    m_file.Close();
+    return true;
+  }
 
   Status Read(const EntrySink& sink, CRunReport* report, const SourceReading& how) override {
     if (!m_opened) return m_opened;
@@ -253,6 +330,13 @@ Status CWordListSource::ParseInPieces(CTextFileRead& reader, const EntrySink& si
   std::string_view piece;
   size_t listed = 0;  // entries handed on before this piece
   while (how.Running() && pieces.Next(&piece)) {
+    if (pieces.LongLine()) {
+      CRunReport line;
+      line.CountLine();
+      line.Skip(LineProblem::kTooLong, piece);
+      report->Append(std::move(line));
+      continue;
+    }
     parts[0].Clear();
     parts[1].Clear();
     const size_t cut = twoThreads ? LineBoundaryAfter(piece, piece.size() / 2) : piece.size();
@@ -313,6 +397,10 @@ Status CWordListSource::ParseByLines(CTextFileRead& reader, const EntrySink& sin
     if (line.empty() && reader.IsEndOfFile() && !repairs.Any()) break;
     *digest = Crc32(Crc32(*digest, line.data(), line.size()), "\n", 1);
     report->CountLine();
+    if (reader.LastLineTooLong()) {
+      report->Skip(LineProblem::kTooLong, line);
+      continue;
+    }
     if (repairs.Any()) report->Repair(repairs, line);
     LineFields fields;
     if (!SplitLine(line, &fields)) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -176,37 +177,56 @@ TEST(StarDictInput, EveryFailingLargeAllocationIsTooBig) {
 // otherwise; never another one.
 TEST(StarDictInput, EveryFailingFileOperationFailsTheRunOrChangesNothing) {
   using namespace stardict_test;
-  TempDir dir, out;
-  Layout layout{"m"};
-  layout.synonyms = {{"fruit", 0}};
-  const std::wstring ifo = WriteDictionary(
-      dir, {{"apple", {{'m', "red"}}}, {"bee", {{'m', std::string(70000, 'b')}}}}, layout);
-  const std::vector<std::string> args = {"convert", U8(ifo), "-o", U8(out.File(L"d.ldic")), "--date", "d", "-q"};
-  platform::CFaultPlan counting(dir.Path());
-  {
-    platform::CScopedFaultPlan installed(&counting);
-    ASSERT_EQ(Ldic(args).status, 0);
-  }
-  const std::string expected = lumo_test::ReadBytes(out.File(L"d.ldic"));
-  const int64_t operations = counting.Count(platform::FileOperation::kAny);
-  ASSERT_GT(operations, 5);
-  for (const platform::Fault fault : lumo_test::kEveryFault) {
-    for (int64_t n = 1; n <= operations; ++n) {
-      SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
-      std::filesystem::remove(lumo_test::FsPath(out.File(L"d.ldic")));
-      platform::CFaultPlan plan(dir.Path());
-      plan.FailAt(platform::FileOperation::kAny, n, fault);
-      Result r;
-      {
-        platform::CScopedFaultPlan installed(&plan);
-        r = Ldic(args);
-      }
-      if (r.status == 0) {
-        EXPECT_EQ(lumo_test::ReadBytes(out.File(L"d.ldic")), expected);
-      } else {
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("ldic: "), std::string::npos) << r.err;
-        EXPECT_FALSE(lumo_test::FileExists(out.File(L"d.ldic")));
+  // Plain files; and a gzipped index with plain gzip data, which is inflated into a
+  // scratch file beside the package.
+  for (Layout layout : {Layout{"m"}, Layout{"m", false, Data::kGzip, true}}) {
+    SCOPED_TRACE(layout.gzipIndex ? "gzip" : "plain");
+    TempDir dir;
+    layout.synonyms = {{"fruit", 0}};
+    const std::wstring ifo = WriteDictionary(
+        dir, {{"apple", {{'m', "red"}}}, {"bee", {{'m', std::string(70000, 'b')}}}}, layout);
+    const std::wstring package = dir.File(L"out.ldic");
+    const std::vector<std::string> args = {"convert", U8(ifo), "-o", U8(package), "--date", "d", "-q"};
+    const auto folderHolds = [&dir] {
+      std::set<std::wstring> names;
+      for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path())))
+        names.insert(lumo_test::WidePath(entry.path().filename()));
+      return names;
+    };
+    const std::set<std::wstring> before = folderHolds();
+    platform::CFaultPlan counting(dir.Path());
+    {
+      platform::CScopedFaultPlan installed(&counting);
+      ASSERT_EQ(Ldic(args).status, 0);
+    }
+    const std::string expected = lumo_test::ReadBytes(package);
+    const int64_t operations = counting.Count(platform::FileOperation::kAny);
+    ASSERT_GT(operations, 5);
+    for (const platform::Fault fault : lumo_test::kEveryFault) {
+      for (int64_t n = 1; n <= operations; ++n) {
+        SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
+        std::filesystem::remove(lumo_test::FsPath(package));
+        platform::CFaultPlan plan(dir.Path());
+        plan.FailAt(platform::FileOperation::kAny, n, fault);
+        Result r;
+        {
+          platform::CScopedFaultPlan installed(&plan);
+          r = Ldic(args);
+        }
+        std::set<std::wstring> expectedNames = before;
+        if (r.status == 0) {
+          EXPECT_EQ(lumo_test::ReadBytes(package), expected);
+          expectedNames.insert(L"out.ldic");
+        } else {
+          EXPECT_EQ(r.status, 1);
+          EXPECT_NE(r.err.find("ldic: "), std::string::npos) << r.err;
+        }
+        // Nothing of the run is left, but what the user was told could not be deleted.
+        if (r.err.find("删除") == std::string::npos) {
+          EXPECT_EQ(folderHolds(), expectedNames) << r.err;
+        }
+        for (const std::wstring& name : folderHolds())
+          if (!before.count(name)) std::filesystem::remove(lumo_test::FsPath(dir.File(name)));
       }
     }
   }

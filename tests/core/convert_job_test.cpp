@@ -94,7 +94,7 @@ struct BadList {
   uint64_t entries = 0;
 };
 
-BadList MakeBadList(const std::string& lineBreak, bool invalidBytes, bool ansi) {
+BadList MakeBadList(const std::string& lineBreak, bool invalidBytes, bool ansi, bool tooLong = false) {
   std::vector<std::string> lines;
   for (int i = 1; i <= 60000; ++i)
     lines.push_back("word" + std::to_string(i) + "\texplanation " + std::to_string(i));
@@ -116,10 +116,12 @@ BadList MakeBadList(const std::string& lineBreak, bool invalidBytes, bool ansi) 
   put(30001, "\t", ReportReason::kEmptyHeadword);
   put(30002, "   ", ReportReason::kNoSeparator);
   put(59999, "last bad", ReportReason::kNoSeparator);
+  // Read past without being held, over several pieces of the file.
+  if (tooLong) put(40000, "long\t" + std::string(kMaxLineBytes, 'x'), ReportReason::kTooLong);
   std::sort(list.problems.begin(), list.problems.end());
   for (const std::string& line : lines) list.text += line + lineBreak;
   list.lines = lines.size();
-  list.entries = lines.size() - 7;  // six lines skipped, one blank
+  list.entries = lines.size() - 7 - tooLong;  // six lines skipped, one blank
   return list;
 }
 
@@ -160,9 +162,10 @@ TEST(ConvertJob, RunReportNamesEveryBadLineInEveryWayOfReading) {
   PartWithinCrLf(&crLf);
   cases.push_back({"utf-8 parted within CR LF", bom + crLf.text, crLf, TextEncoding::Utf8, 2});
   const BadList valid = MakeBadList("\r\n", false, false);
-  cases.push_back({"utf-16le", Utf16(valid.text, true), valid, TextEncoding::Utf16LE, 0});
+  const BadList validTooLong = MakeBadList("\r\n", false, false, true);
+  cases.push_back({"utf-16le", Utf16(validTooLong.text, true), validTooLong, TextEncoding::Utf16LE, 0});
   cases.push_back({"utf-16be", Utf16(valid.text, false), valid, TextEncoding::Utf16BE, 0});
-  const BadList ansi = MakeBadList("\n", false, true);
+  const BadList ansi = MakeBadList("\n", false, true, true);
   cases.push_back({"ansi, read line by line", ansi.text, ansi, TextEncoding::Ansi, 0});
 
   for (const Case& c : cases) {
@@ -182,6 +185,7 @@ TEST(ConvertJob, RunReportNamesEveryBadLineInEveryWayOfReading) {
       EXPECT_EQ(report.Skipped(LineProblem::kNoSeparator), 3u);
       EXPECT_EQ(report.Skipped(LineProblem::kUnclosedQuote), 1u);
       EXPECT_EQ(report.Skipped(LineProblem::kEmptyHeadword), 2u);
+      EXPECT_EQ(report.Skipped(LineProblem::kTooLong), c.list.lines - c.list.entries - 7);
       EXPECT_EQ(report.RepairedLines(), c.replaced ? 2u : 1u);
       EXPECT_EQ(report.BytesReplaced(), c.replaced);
       EXPECT_EQ(report.NulsDropped(), 1u);

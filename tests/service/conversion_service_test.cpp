@@ -14,6 +14,7 @@
 #include "host/dict_description.h"
 #include "package/package_reader.h"
 #include "service/conversion_service.h"
+#include "tests/stardict/stardict_fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -385,5 +386,50 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
     report.SetEntries(c.entries);
     EXPECT_EQ(DescribeRunReport(report, [](UserMessage id) { return std::wstring(UserMessageText(id)); }),
               c.text);
+  }
+}
+
+// A dictionary whose explanations do not fit beside its index is read again for each
+// window of the data file, as a word list is, and gives the package it gives when they
+// are held; its scratch file of inflated data is gone afterwards either way.
+TEST(ConversionService, ADictionaryReadAgainGivesThePackageItGivesHeld) {
+  using namespace stardict_test;
+  namespace fs = std::filesystem;
+  TempDir dir;
+  std::vector<Record> records;
+  for (int i = 0; i < 300; ++i)
+    records.push_back({"w" + std::to_string(i * 7 % 300), {{'m', std::string(100 + i, static_cast<char>('a' + i % 26))}}});
+  Layout layout{"m", false, Data::kGzip, true};
+  layout.synonyms = {{"alias", 3}, {"w1", 299}};
+  ConvertRequest request;
+  request.wordList = WriteDictionary(dir, records, layout);
+  request.format = InputFormat::kStarDict;
+  request.folder = dir.Path();
+  request.package = dir.File(L"d.ldic");
+  request.facts = {L"n", L"", L"", L"", L"d"};
+  const std::set<std::wstring> before = [&dir] {
+    std::set<std::wstring> names;
+    for (const auto& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
+      names.insert(lumo_test::WidePath(entry.path().filename()));
+    return names;
+  }();
+  std::string held;
+  for (const uint64_t hold : {uint64_t{0}, uint64_t{1}}) {
+    RecordingObserver observer;
+    std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+    job->SetHoldLimit(hold);
+    job->SetWindowSize(4096);
+    ConvertThreadProc(job.get());
+    ASSERT_TRUE(observer.DoneSuccess());
+    EXPECT_EQ(job->ReadListAgain(), hold != 0);
+    ASSERT_TRUE(FinishConversion(*job, true, request.package, BuildMetadataBlock(request.facts), {}, observer));
+    const std::string package = ReadBytes(request.package);
+    if (hold == 0) held = package;
+    EXPECT_EQ(package, held);
+    fs::remove(lumo_test::FsPath(request.package));
+    std::set<std::wstring> after;
+    for (const auto& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
+      after.insert(lumo_test::WidePath(entry.path().filename()));
+    EXPECT_EQ(after, before);
   }
 }
