@@ -14,6 +14,7 @@ packages=(
   stardict-tools sdcv dictzip pigz
   clang libclang-rt-14-dev
   nsis zip
+  man-db groff-base
 )
 
 missing=()
