@@ -207,12 +207,18 @@ TEST(Ldic, UsageErrorsSayWhatIsWrong) {
        "ldic: 用法错误 — a word list from standard input ('-') needs -o PACKAGE; "
        "运行 ldic help convert 查看用法"},
   };
+  // stderr is text: on Windows its lines end in CR LF.
+#ifdef _WIN32
+  constexpr char kLineEnd[] = "\r\n";
+#else
+  constexpr char kLineEnd[] = "\n";
+#endif
   lumo_test::WriteBytes(dir.File(L"w.txt"), kList);
   for (const Case& c : cases) {
     const ProgramResult r = Ldic(dir, c.args);
     const std::string trace = Describe(c.args, r);
     EXPECT_EQ(r.status, 2) << trace;
-    EXPECT_EQ(r.err, c.err + "\n") << trace;
+    EXPECT_EQ(r.err, c.err + kLineEnd) << trace;
     EXPECT_EQ(r.out, "") << trace;
   }
   // Nothing was made: only the word list (and the captured output) is there.
