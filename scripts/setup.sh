@@ -13,7 +13,7 @@ packages=(
   locales
   stardict-tools sdcv dictzip pigz
   clang libclang-rt-14-dev
-  nsis zip
+  nsis zip xdotool
   man-db groff-base
 )
 
