@@ -1,6 +1,8 @@
 #include "cli/cli_output.h"
 
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 namespace {
 
@@ -26,10 +28,43 @@ void PrintFailure(const std::string& utf8What, const Status& cause) {
   PrintWithCause(utf8What, cause);
 }
 
-int UsageError(const std::string& command, const std::string& message) {
-  const std::string help = command.empty() ? "ldic --help" : "ldic " + command + " --help";
-  PrintError(message + " (see '" + help + "')");
+int UsageError(const std::string& command, UsageProblem problem, const std::string& subject,
+               const std::string& detail, const std::string& other) {
+  // {0} is the subject, {1} the other.
+  struct Wording {
+    UsageProblem problem;
+    const char* chinese;
+    const char* english;
+  };
+  static constexpr Wording kWordings[] = {
+      {UsageProblem::kUnknownCommand, "未知命令 {0}", "unknown command"},
+      {UsageProblem::kUnknownOption, "未知选项 {0}", "unknown option"},
+      {UsageProblem::kUnexpectedArgument, "多余的参数 {0}", "unexpected argument"},
+      {UsageProblem::kMissingArgument, "缺少参数 {0}", "missing argument"},
+      {UsageProblem::kMissingOption, "缺少选项 {0}", "missing option"},
+      {UsageProblem::kMissingValue, "选项 {0} 缺少值", "missing value"},
+      {UsageProblem::kBadValue, "选项 {0} 的值 {1} 无效", "invalid value"},
+      {UsageProblem::kRepeatedOption, "选项 {0} 只能给出一次", "given more than once"},
+      {UsageProblem::kOptionNeeds, "选项 {0} 须与 {1} 一起使用", "{0} needs {1}"},
+      {UsageProblem::kOptionExcludes, "选项 {0} 不能与 {1} 一起使用", "{0} cannot go with {1}"},
+      {UsageProblem::kOther, "用法错误", ""},
+  };
+  const auto fill = [&](std::string text) {
+    for (const auto& [key, value] : {std::pair{"{0}", subject}, {"{1}", other.empty() ? "\"\"" : other}})
+      if (const size_t at = text.find(key); at != std::string::npos) text.replace(at, 3, value);
+    return text;
+  };
+  const Wording* wording = &kWordings[std::size(kWordings) - 1];
+  for (const Wording& candidate : kWordings)
+    if (candidate.problem == problem) wording = &candidate;
+  const std::string help = command.empty() ? "ldic help" : "ldic help " + command;
+  PrintError(fill(wording->chinese) + " \u2014 " + (detail.empty() ? fill(wording->english) : detail) +
+             "; 运行 " + help + " 查看用法");
   return kExitUsage;
+}
+
+int UsageError(const std::string& command, const std::string& message) {
+  return UsageError(command, UsageProblem::kOther, {}, message);
 }
 
 void CConsoleWarningSink::ShowWarning(UserMessage message, const Status& cause) {

@@ -25,7 +25,28 @@ void PrintFailure(UserMessage message, const Status& cause = {});
 // The same for a failure told in English words, as the commands that read packages do.
 void PrintFailure(const std::string& utf8What, const Status& cause);
 
-// A wrong command line: "ldic: MESSAGE (see 'ldic COMMAND --help')". Returns kExitUsage.
+// What is wrong with a command line.
+enum class UsageProblem {
+  kUnknownCommand,      // subject: the command
+  kUnknownOption,       // subject: the option
+  kUnexpectedArgument,  // subject: the argument
+  kMissingArgument,     // subject: the argument's name (WORDLIST)
+  kMissingOption,       // subject: an option the command cannot do without
+  kMissingValue,        // subject: the option given without its value
+  kBadValue,            // subject: the option; other: the value refused
+  kRepeatedOption,      // subject: an option that takes one value, given twice
+  kOptionNeeds,         // subject: the option; other: the option it needs
+  kOptionExcludes,      // subject: the option; other: the option it cannot go with
+  kOther,               // a command's own rule; detail says which
+};
+
+// A wrong command line, in the form of every other failure: the fault in Chinese with
+// what it concerns, " — ", the same in English (detail, or the problem's own words), and
+// where the help is: "ldic: 未知选项 --nosuch — unknown option; 运行 ldic help convert
+// 查看用法". command is "" for ldic itself. Returns kExitUsage.
+int UsageError(const std::string& command, UsageProblem problem, const std::string& subject,
+               const std::string& detail = {}, const std::string& other = {});
+// A command's own rule about its arguments, told in English: kOther.
 int UsageError(const std::string& command, const std::string& message);
 
 // Tells the user of an outcome on the console, as the dialog does with a message box:

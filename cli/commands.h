@@ -17,6 +17,16 @@ class App;
 // Runs ldic on its arguments (UTF-8, without the program's name); returns the exit status.
 int RunLdic(std::vector<std::string> args);
 
+// What ldic's parser knows of one command ("" for ldic itself): its options as they are
+// typed (-o, --output) and its arguments' names, so that the manual page and the shell
+// completion can be checked against it.
+struct CommandSyntax {
+  std::string name;
+  std::vector<std::string> options;
+  std::vector<std::string> arguments;
+};
+std::vector<CommandSyntax> DescribeLdicCommands();
+
 struct LdicCommand {
   CLI::App* app;
   std::function<int()> run;

@@ -1,13 +1,16 @@
 ; The Windows installer of LumoDictGen. scripts/release.sh builds it with makensis from a
 ; folder of staged files:
 ;
-;   makensis -DVERSION=1.0.0 -DVERSION_QUAD=1.0.0.0 -DSTAGE=DIR -DOUTFILE=setup.exe LumoDictGen.nsi
+;   makensis -DVERSION=1.0.0 -DVERSION_QUAD=1.0.0.0 -DCOPYRIGHT="Copyright (c) ..." \
+;            -DSTAGE=DIR -DOUTFILE=setup.exe LumoDictGen.nsi
 ;
-; STAGE holds LumoDictGen.exe, ldic.exe, README.txt and fruit.txt. The installer installs
-; them per machine (Program Files) or per user (the user's local programs folder), as the
-; user chooses; /AllUsers and /CurrentUser choose on the command line, /S installs
-; silently. An installation that exists already is upgraded where it is, under the same
-; "Apps & features" entry.
+; STAGE holds LumoDictGen.exe, ldic.exe, README.txt, LICENSE.txt and fruit.txt; COPYRIGHT
+; is the version resource's copyright (LUMO_LEGAL_COPYRIGHT of the build tree's
+; release.env). A page shows the licence before anything is installed. The installer
+; installs the files per machine (Program Files) or per user (the user's local programs
+; folder), as the user chooses; /AllUsers and /CurrentUser choose on the command line, /S
+; installs silently. An installation that exists already is upgraded where it is, under
+; the same "Apps & features" entry.
 ;
 ; Exit status: 0 installed; 1 cancelled by the user; 2 stopped, because LumoDictGen.exe was
 ; running or the per-machine installation needs rights the user lacks.
@@ -19,8 +22,8 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 
-!ifndef VERSION | VERSION_QUAD | STAGE | OUTFILE
-  !error "define VERSION, VERSION_QUAD, STAGE and OUTFILE (see scripts/release.sh)"
+!ifndef VERSION | VERSION_QUAD | COPYRIGHT | STAGE | OUTFILE
+  !error "define VERSION, VERSION_QUAD, COPYRIGHT, STAGE and OUTFILE (see scripts/release.sh)"
 !endif
 
 !define PRODUCT_NAME "Lumo词典格式转换助手"
@@ -61,12 +64,27 @@ BrandingText "LumoDictGen ${VERSION}"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
 
+; Our own welcome: what the program does and what is installed. The stock title names the
+; product and its version in quotes and wraps; this one fits on one line.
+!define MUI_WELCOMEPAGE_TITLE "欢迎安装 ${PRODUCT_NAME}"
+!define MUI_WELCOMEPAGE_TEXT "本向导将在您的电脑上安装 ${PRODUCT_NAME} ${VERSION}。$\r$\n$\r$\n\
+${PRODUCT_NAME}把词条文件（.txt、.csv）或 StarDict 词典转换成 Lumo词典可以加载的 .ldic 词库，\
+并可将词库直接添加到 Lumo词典中。$\r$\n$\r$\n\
+将安装转换程序 LumoDictGen.exe、命令行工具 ldic.exe、说明文件 README.txt、许可证 LICENSE.txt \
+和示例词条文件 fruit.txt，以及开始菜单中的快捷方式。$\r$\n$\r$\n\
+点击“下一步”继续。"
 !insertmacro MUI_PAGE_WELCOME
+!define MUI_LICENSEPAGE_TEXT_TOP "${PRODUCT_NAME}按 MIT 许可证发布："
+; Broken into two lines here: left to the control, the line broke inside “我接受” at 144 DPI.
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "您可以自由使用、复制、修改和分发本程序，但须保留上面的版权和许可声明。$\r$\n点击“我接受”继续安装。"
+!insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
 !define MUI_PAGE_CUSTOMFUNCTION_PRE SkipOnUpgrade
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
+; The stock title adds the version and "安装程序结束" and barely fits at 144 DPI.
+!define MUI_FINISHPAGE_TITLE "${PRODUCT_NAME} 安装完成"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\LumoDictGen.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "运行 ${PRODUCT_NAME}"
 !insertmacro MUI_PAGE_FINISH
@@ -83,7 +101,7 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileDescription" "${PRODUCT_NAME} 安装程序"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "Copyright (C) 2026 LumoDictGen"
+VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "${COPYRIGHT}"
 
 !macro DEFINE_QUIT_STOPPED PREFIX
 Function ${PREFIX}QuitStopped
@@ -167,6 +185,7 @@ Section "!${PRODUCT_NAME}" SecMain
   File "${STAGE}/LumoDictGen.exe"
   File "${STAGE}/ldic.exe"
   File "${STAGE}/README.txt"
+  File "${STAGE}/LICENSE.txt"
   File "${STAGE}/fruit.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -207,6 +226,7 @@ Section "Uninstall"
   Delete "$INSTDIR\LumoDictGen.exe"
   Delete "$INSTDIR\ldic.exe"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\fruit.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

@@ -35,7 +35,7 @@ setup=$work/dist/LumoDictGen-$LUMO_VERSION-setup.exe
 stage=$build/release-stage/LumoDictGen-$LUMO_VERSION
 # An older release of the same files, to upgrade from.
 makensis -INPUTCHARSET UTF8 -V1 -DVERSION=0.9.0 -DVERSION_QUAD=0.9.0.0 -DSTAGE="$stage" \
-  -DOUTFILE="$work/old-setup.exe" "$repo/installer/LumoDictGen.nsi" || exit 1
+  -DCOPYRIGHT="$LUMO_LEGAL_COPYRIGHT" -DOUTFILE="$work/old-setup.exe" "$repo/installer/LumoDictGen.nsi" || exit 1
 
 # A fresh prefix, nobody's but this test's. Wine links the prefix's Desktop and Documents
 # to folders of $HOME: a home of the test's own keeps the shortcuts and files made here
@@ -99,8 +99,8 @@ instdir=$(reg_value HKLM InstallLocation)
 dir=$(unixpath "$instdir")
 check "installed into Program Files ($instdir)" [ "$instdir" = 'C:\Program Files\LumoDictGen' ]
 check "the installed files, nothing else" \
-  [ "$(listing "$dir")" = "./LumoDictGen.exe ./README.txt ./fruit.txt ./ldic.exe ./uninstall.exe " ]
-for f in LumoDictGen.exe ldic.exe README.txt fruit.txt; do
+  [ "$(listing "$dir")" = "./LICENSE.txt ./LumoDictGen.exe ./README.txt ./fruit.txt ./ldic.exe ./uninstall.exe " ]
+for f in LumoDictGen.exe ldic.exe README.txt LICENSE.txt fruit.txt; do
   check "$f as released" cmp -s "$stage/$f" "$dir/$f"
 done
 check "Start-menu shortcut for all users" [ -f "$start_all/$name.lnk" ]
@@ -157,7 +157,7 @@ instdir=$(reg_value HKCU InstallLocation)
 dir=$(unixpath "$instdir")
 check "into the user's programs folder ($instdir)" [ "$dir" = "$localappdata/Programs/LumoDictGen" ]
 check "the installed files" \
-  [ "$(listing "$dir")" = "./LumoDictGen.exe ./README.txt ./fruit.txt ./ldic.exe ./uninstall.exe " ]
+  [ "$(listing "$dir")" = "./LICENSE.txt ./LumoDictGen.exe ./README.txt ./fruit.txt ./ldic.exe ./uninstall.exe " ]
 check "the user's Start-menu shortcut" [ -f "$start_user/$name.lnk" ]
 check "the user's desktop shortcut" [ -f "$desktop_user/$name.lnk" ]
 check "nothing registered per machine" [ -z "$(reg_value HKLM DisplayName)" ]

@@ -2,7 +2,8 @@
 # Builds the Windows release into dist/:
 #
 #   LumoDictGen-<version>-setup.exe     the installer (NSIS, installer/LumoDictGen.nsi)
-#   LumoDictGen-<version>-portable.zip  LumoDictGen.exe, ldic.exe, README.txt, fruit.txt
+#   LumoDictGen-<version>-portable.zip  LumoDictGen.exe, ldic.exe, README.txt, LICENSE.txt,
+#                                       fruit.txt
 #   SHA256SUMS                          the checksums of both
 #
 #   bash scripts/release.sh [--from BUILD_DIR] [--out DIR]
@@ -53,14 +54,16 @@ setup=$base-setup.exe
 portable=$base-portable.zip
 
 # The staged files, exactly as a user gets them. The programs lose their symbols (not
-# their resources); the README becomes Windows text, with the byte-order mark that older
-# Notepads need to read UTF-8.
+# their resources); the README and the licence become Windows text, the README with the
+# byte-order mark that older Notepads need to read UTF-8.
 stage=$from/release-stage/$base
 rm -rf "$from/release-stage"
 mkdir -p "$stage"
 x86_64-w64-mingw32-strip --strip-all -o "$stage/LumoDictGen.exe" "$from/app/LumoDictGen.exe"
 x86_64-w64-mingw32-strip --strip-all -o "$stage/ldic.exe" "$from/cli/ldic.exe"
 { printf '\xef\xbb\xbf'; sed 's/$/\r/' README.md; } >"$stage/README.txt"
+# The licence goes with every copy, as it asks; plain ASCII, so no byte-order mark.
+sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
 cp samples/fruit.txt "$stage/fruit.txt"
 chmod 644 "$stage"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$stage"/* "$stage"
@@ -70,7 +73,7 @@ out=$(cd "$out" && pwd)
 rm -f "$out/$setup" "$out/$portable" "$out/SHA256SUMS"
 
 makensis -INPUTCHARSET UTF8 -V2 -DVERSION="$LUMO_VERSION" -DVERSION_QUAD="$LUMO_VERSION_QUAD" \
-  -DSTAGE="$stage" -DOUTFILE="$out/$setup" installer/LumoDictGen.nsi
+  -DCOPYRIGHT="$LUMO_LEGAL_COPYRIGHT" -DSTAGE="$stage" -DOUTFILE="$out/$setup" installer/LumoDictGen.nsi
 
 # The zip: one folder, entries in name order, no Unix extra fields (-X), the staged dates.
 (cd "$from/release-stage" && find "$base" | LC_ALL=C sort | zip -q -X -9 -D -@ "$out/$portable")

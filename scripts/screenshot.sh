@@ -4,6 +4,7 @@
 #
 #   scripts/screenshot.sh [PROGRAM] [OUTPUT.png]
 #   scripts/screenshot.sh --installer [SETUP.exe] [OUTPUT.png]
+#   scripts/screenshot.sh --installer-pages [--dpi N] [SETUP.exe] [FOLDER]
 #
 # PROGRAM defaults to build/windows/app/LumoDictGen.exe, OUTPUT to docs/screenshot.png.
 # The program runs in the X11 prefix of scripts/wine-run.sh, with the Chinese locale so
@@ -13,9 +14,29 @@
 # newest dist/LumoDictGen-*-setup.exe (scripts/release.sh makes it), OUTPUT to
 # docs/installer.png. It runs in a Wine prefix and home of its own under build/, so that
 # nothing it might write reaches another prefix or your home; it is closed, not run.
+#
+# --installer-pages goes through every page of the installer and then of its uninstaller
+# as a user pressing Enter does, and saves one picture per page into FOLDER (default
+# build/installer-pages/DPI): setup-1.png, setup-2.png, ..., uninstall-1.png, ... The
+# installer really installs, into a fresh Wine prefix of its own under build/, whose
+# screen has N dots per inch (default 96; 144 is Windows' 150 %). A page that passes by
+# on its own (the progress of a quick install) may be missed.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-if [[ "${1:-}" == --installer ]]; then
+pages=0
+dpi=96
+if [[ "${1:-}" == --installer-pages ]]; then
+  shift
+  [[ "${1:-}" == --dpi ]] && { dpi=$2; shift 2; }
+  pages=1
+  program=${1:-$(ls -t "$repo"/dist/LumoDictGen-*-setup.exe 2>/dev/null | head -1)}
+  output=${2:-$repo/build/installer-pages/$dpi}
+  rm -rf "$repo/build/installer-pages/wine-$dpi" "$output"
+  export LUMO_WINEPREFIX=$repo/build/installer-pages/wine-$dpi/prefix
+  export HOME=$repo/build/installer-pages/wine-$dpi/home
+  mkdir -p "$HOME" "$output"
+  [[ -f "$program" ]] || { echo "screenshot.sh: no installer found; run scripts/release.sh first" >&2; exit 1; }
+elif [[ "${1:-}" == --installer ]]; then
   shift
   program=${1:-$(ls -t "$repo"/dist/LumoDictGen-*-setup.exe 2>/dev/null | head -1)}
   output=${2:-$repo/docs/installer.png}
@@ -30,12 +51,14 @@ fi
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 [[ -f "$program" ]] || { echo "screenshot.sh: $program not found; build the Windows tree first" >&2; exit 1; }
 command -v Xvfb >/dev/null || { echo "screenshot.sh: Xvfb missing (scripts/setup.sh installs it)" >&2; exit 1; }
+((!pages)) || command -v xdotool >/dev/null ||
+  { echo "screenshot.sh: xdotool missing (scripts/setup.sh installs it)" >&2; exit 1; }
 mkdir -p "$(dirname "$output")"
 
 # A free display number.
 display=99
 while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display" -screen 0 1280x960x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 program_pid=
 prefix=$(LUMO_WINE_GRAPHICS=x11 "$repo/scripts/wine-run.sh" --prefix "$program")
@@ -49,18 +72,60 @@ sleep 1
 
 export DISPLAY=":$display" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 # Xvfb has no window manager: let Wine draw the caption and frame itself.
-(cd "$(dirname "$program")" && LUMO_WINE_GRAPHICS=x11 "$repo/scripts/wine-run.sh" reg add \
-  'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1) || true
-LUMO_WINE_GRAPHICS=x11 "$repo/scripts/wine-run.sh" "$program" >/dev/null 2>&1 &
-program_pid=$!
+wine_x11() { (cd "$(dirname "$program")" && LUMO_WINE_GRAPHICS=x11 "$repo/scripts/wine-run.sh" "$@"); }
+wine_x11 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+if ((pages)); then
+  wine_x11 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true  # the next start reads the new DPI
+fi
 
-# Wait for the dialog to be drawn: the screen stops being one plain colour.
-for _ in $(seq 1 60); do
-  sleep 1
-  colours=$(import -silent -window root -colors 8 -format '%k' info:- 2>/dev/null || echo 1)
-  [[ "$colours" -gt 2 ]] && break
-done
-sleep 2
+# Whether a window is drawn: the screen is no longer one plain colour.
+drawn() { [[ $(import -silent -window root -colors 8 -format '%k' info:- 2>/dev/null || echo 1) -gt 2 ]]; }
+wait_drawn() { for _ in $(seq 1 "$1"); do sleep 1; drawn && return 0; done; return 1; }
+screen() { import -silent -window root -format '%#' info:- 2>/dev/null; }
 # The desktop is black; trimming it leaves the window.
-import -silent -window root -trim +repage "$output"
-echo "screenshot saved to $output"
+save() { import -silent -window root -trim +repage "$1"; echo "screenshot saved to $1"; }
+
+# Saves each page of the wizard whose window title holds TITLE as NAME-1.png, ...: a
+# page, Enter, and the next page once the screen changed, until the window is gone (the
+# program the finish page starts is not pictured).
+save_pages() {
+  local name=$1 title=$2 page=1 before window=
+  for _ in $(seq 1 60); do
+    sleep 1
+    window=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -1) && [[ -n $window ]] && break
+  done
+  [[ -n $window ]] || { echo "screenshot.sh: $name showed no window" >&2; return 1; }
+  while xdotool search --onlyvisible --name "$title" >/dev/null 2>&1 && ((page <= 12)); do
+    sleep 2
+    save "$output/$name-$page.png"
+    before=$(screen)
+    xdotool windowfocus "$window" key Return 2>/dev/null || true
+    for _ in $(seq 1 30); do
+      sleep 0.5
+      [[ $(screen) != "$before" ]] && break
+    done
+    page=$((page + 1))
+  done
+}
+
+if ((pages)); then
+  wine_x11 "$program" >/dev/null 2>&1 &
+  program_pid=$!
+  save_pages setup 安装
+  # The finish page may have started the program: end it before uninstalling.
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  uninstaller=$(find "$prefix/drive_c" -name uninstall.exe | head -1)
+  [[ -n "$uninstaller" ]] || { echo "screenshot.sh: the installer installed no uninstall.exe" >&2; exit 1; }
+  program=$uninstaller
+  wine_x11 "$program" >/dev/null 2>&1 &
+  program_pid=$!
+  save_pages uninstall 卸载
+  exit 0
+fi
+
+wine_x11 "$program" >/dev/null 2>&1 &
+program_pid=$!
+wait_drawn 60 || true
+sleep 2
+save "$output"

@@ -13,7 +13,8 @@ packages=(
   locales
   stardict-tools sdcv dictzip pigz
   clang libclang-rt-14-dev
-  nsis zip
+  nsis zip xdotool
+  man-db groff-base
 )
 
 missing=()

@@ -100,16 +100,8 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
     std::string err;  // what stderr holds; "" means it must be empty
   };
   const Case cases[] = {
-      // Usage errors: nothing is done.
+      // No command: what ldic can do, as a usage error (the others: UsageErrorsSayWhatIsWrong).
       {{}, 2, "", "Usage: ldic [OPTIONS] [COMMAND]"},
-      {{"bogus"}, 2, "", "ldic: unknown command 'bogus' (see 'ldic --help')"},
-      {{"convert"}, 2, "", "ldic: WORDLIST is required (see 'ldic convert --help')"},
-      {{"convert", "-"}, 2, "", "needs -o PACKAGE"},
-      {{"convert", "{list}", "--threads=0"}, 2, "", "--threads"},
-      {{"info", "{pkg}", "--bogus"}, 2, "", "--bogus (see 'ldic info --help')"},
-      {{"lookup", "{pkg}"}, 2, "", "WORD is required"},
-      {{"export", "{pkg}"}, 2, "", "--stardict"},
-      {{"register", "{pkg}", "--ini"}, 2, "", "--ini"},
       // Failures: the message, the path and the system's reason.
       {{"info", "{dir}/none/x.ldic"}, 1, "",
        "ldic: cannot open the package \u2014 {dir}/none/x.ldic: No such file or directory"},
@@ -160,6 +152,80 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
     }
   }
   EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"d.txt")), kDump);
+}
+
+// Every kind of wrong command line gets one line in the form of the other failures: what
+// is wrong and what it concerns, the same in English, and where the help is; exit status
+// 2, nothing on stdout, and nothing done.
+TEST(Ldic, UsageErrorsSayWhatIsWrong) {
+  TempDir dir;
+  const std::string help = "; 运行 ldic help";  // "; 运行 ldic help"
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;  // the whole of stderr, without its line break
+  };
+  const Case cases[] = {
+      {{"bogus"}, "ldic: 未知命令 bogus — unknown command; 运行 ldic help 查看用法"},
+      {{"help", "bogus"}, "ldic: 未知命令 bogus — unknown command; 运行 ldic help 查看用法"},
+      {{"--nosuch", "info", "w.ldic"}, "ldic: 未知选项 --nosuch — unknown option; 运行 ldic help 查看用法"},
+      {{"convert", "w.txt", "--nosuch=3"},
+       "ldic: 未知选项 --nosuch — unknown option; 运行 ldic help convert 查看用法"},
+      {{"info", "-qx", "w.ldic"}, "ldic: 未知选项 -x — unknown option; 运行 ldic help info 查看用法"},
+      {{"convert"}, "ldic: 缺少参数 WORDLIST — missing argument; 运行 ldic help convert 查看用法"},
+      {{"lookup", "w.ldic"}, "ldic: 缺少参数 WORD — missing argument; 运行 ldic help lookup 查看用法"},
+      {{"export", "w.ldic"}, "ldic: 缺少选项 --stardict — missing option; 运行 ldic help export 查看用法"},
+      {{"convert", "w.txt", "--threads"},
+       "ldic: 选项 --threads 缺少值 — missing value; give it as --threads N or --threads=N; "
+       "运行 ldic help convert 查看用法"},
+      {{"dump", "w.ldic", "-o"},
+       "ldic: 选项 --output 缺少值 — missing value; give it as --output FILE or --output=FILE; "
+       "运行 ldic help dump 查看用法"},
+      {{"convert", "w.txt", "--threads=0"},
+       "ldic: 选项 --threads 的值 0 无效 — out of range; expected a whole number from 1 to 256; "
+       "运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "--threads", "2x"},
+       "ldic: 选项 --threads 的值 2x 无效 — not a number; expected a whole number from 1 to 256; "
+       "运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "--from", "nope"},
+       "ldic: 选项 --from 的值 nope 无效 — not one of auto, list, stardict; 运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "--encoding=latin-9"},
+       "ldic: 选项 --encoding 的值 latin-9 无效 — expected one of auto, utf-8, utf-16le, utf-16be, "
+       "ansi or cpNNN; 运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "--strict=maybe"},
+       "ldic: 选项 --strict 的值 maybe 无效 — a switch takes no value, or true or false; "
+       "运行 ldic help convert 查看用法"},
+      {{"register", "w.ldic", "--ini", ""},
+       "ldic: 选项 --ini 的值 \"\" 无效 — empty path; 运行 ldic help register 查看用法"},
+      {{"info", "a.ldic", "b.ldic"}, "ldic: 多余的参数 b.ldic — unexpected argument; 运行 ldic help info 查看用法"},
+      {{"help", "convert", "extra"},
+       "ldic: 多余的参数 extra — unexpected argument; 运行 ldic help help 查看用法"},
+      {{"convert", "w.txt", "--name", "a", "--name=b"},
+       "ldic: 选项 --name 只能给出一次 — given more than once; 运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "--ini", "x.ini"},
+       "ldic: 选项 --ini 须与 --register 一起使用 — --ini needs --register; 运行 ldic help convert 查看用法"},
+      {{"convert", "-"},
+       "ldic: 用法错误 — a word list from standard input ('-') needs -o PACKAGE; "
+       "运行 ldic help convert 查看用法"},
+  };
+  // stderr is text: on Windows its lines end in CR LF.
+#ifdef _WIN32
+  constexpr char kLineEnd[] = "\r\n";
+#else
+  constexpr char kLineEnd[] = "\n";
+#endif
+  lumo_test::WriteBytes(dir.File(L"w.txt"), kList);
+  for (const Case& c : cases) {
+    const ProgramResult r = Ldic(dir, c.args);
+    const std::string trace = Describe(c.args, r);
+    EXPECT_EQ(r.status, 2) << trace;
+    EXPECT_EQ(r.err, c.err + kLineEnd) << trace;
+    EXPECT_EQ(r.out, "") << trace;
+  }
+  // Nothing was made: only the word list (and the captured output) is there.
+  for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path()))) {
+    const std::string file = entry.path().filename().string();
+    EXPECT_TRUE(file == "w.txt" || file.rfind("program.", 0) == 0) << file;
+  }
 }
 
 // Two ldic processes converting different word lists into one folder at once: each run

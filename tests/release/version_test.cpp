@@ -1,12 +1,13 @@
 // The release's version, read back from the built programs as Windows reads it: the
 // version resource of LumoDictGen.exe and ldic.exe and the manifest's assembly version
-// must all carry the project's version.
+// must all carry the project's version, and the copyright the licence's.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "release_facts.h"
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,14 @@ VersionInfo ReadVersionInfo(const std::wstring& path) {
   info.block.resize(size);
   if (!::GetFileVersionInfoW(path.c_str(), 0, size, info.block.data())) info.block.clear();
   return info;
+}
+
+// The copyright line of LICENSE, as the release ships it.
+std::string LicenseCopyright() {
+  std::ifstream license(LUMO_LICENSE_FILE);
+  for (std::string line; std::getline(license, line);)
+    if (line.rfind("Copyright ", 0) == 0) return line;
+  return {};
 }
 
 struct Program {
@@ -76,7 +85,9 @@ TEST(ReleaseVersion, BothProgramsCarryTheProjectVersionAndProduct) {
         {L"OriginalFilename", Widen(program.fileName)},
     };
     for (const auto& [name, value] : expected) EXPECT_EQ(info.Value(name), value) << name;
-    EXPECT_NE(info.Value(L"LegalCopyright").find(L"LumoDictGen"), std::wstring::npos);
+    const std::string copyright = LicenseCopyright();
+    ASSERT_FALSE(copyright.empty()) << LUMO_LICENSE_FILE;
+    EXPECT_EQ(info.Value(L"LegalCopyright"), Widen((copyright + " (MIT License)").c_str()));
   }
 }
 
