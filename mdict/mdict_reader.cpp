@@ -216,7 +216,10 @@ class CTextDecoder {
           out->assign(bytes);
           return;
         }
-        *out = platform::AnsiToUtf8(bytes, CodePage(m_encoding));
+        if (m_encoding == MdictEncoding::kGb18030 && !m_gb18030)
+          *out = Gb18030ToUtf8ThroughGbk(bytes);
+        else
+          *out = platform::AnsiToUtf8(bytes, CodePage(m_encoding));
         return;
     }
   }
@@ -227,6 +230,8 @@ class CTextDecoder {
 
  private:
   MdictEncoding m_encoding;
+  // Whether the system converts GB18030 itself (Windows and iconv do, Wine does not).
+  bool m_gb18030 = m_encoding != MdictEncoding::kGb18030 || platform::IsCodePageSupported(54936);
   std::u16string m_units;
 };
 
@@ -284,7 +289,9 @@ Status TakeHeader(const std::wstring& path, std::string_view text, MdictFacts* f
   else if (SameLetters(name, "GBK") || SameLetters(name, "GB2312") || SameLetters(name, "GB18030")) facts->encoding = MdictEncoding::kGb18030;
   else if (SameLetters(name, "Big5")) facts->encoding = MdictEncoding::kBig5;
   else return Damaged(path, "unknown encoding \"" + std::string(name) + "\"");
-  const unsigned codePage = CTextDecoder::CodePage(facts->encoding);
+  // GB18030 falls back on GBK (936) where the system lacks it.
+  const unsigned codePage = facts->encoding == MdictEncoding::kGb18030 && !platform::IsCodePageSupported(54936)
+                                ? 936 : CTextDecoder::CodePage(facts->encoding);
   if (codePage != 0 && !platform::IsCodePageSupported(codePage))
     return Damaged(path, "the system cannot read code page " + std::to_string(codePage));
   return Status();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/utf.h"
+#include "platform/text_convert.h"
 #include "textio/markup_text.h"
 
 namespace {
@@ -168,6 +169,35 @@ std::string FoldCase(std::string_view text) {
     }
     AppendUtf8(&out, LowerCase(DecodeUtf8(text, &at)));
   }
+  return out;
+}
+
+std::string Gb18030ToUtf8ThroughGbk(std::string_view bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto digit = [](unsigned char c) { return c >= 0x30 && c <= 0x39; };
+  const auto high = [](unsigned char c) { return c >= 0x81 && c <= 0xFE; };
+  std::string out;
+  size_t run = 0;  // where the bytes for code page 936 begin
+  for (size_t at = 0; at < bytes.size();) {
+    if (!high(b[at])) {
+      ++at;
+      continue;
+    }
+    if (bytes.size() - at >= 4 && digit(b[at + 1]) && high(b[at + 2]) && digit(b[at + 3])) {
+      out += platform::AnsiToUtf8(bytes.substr(run, at - run), 936);
+      const uint32_t linear = ((static_cast<uint32_t>(b[at] - 0x81) * 10 + (b[at + 1] - 0x30)) * 126 +
+                               (b[at + 2] - 0x81)) * 10 + (b[at + 3] - 0x30);
+      // The planes beyond the first begin at 90 30 81 30, one code point per step.
+      constexpr uint32_t kFirstBeyond = ((0x90 - 0x81) * 10 * 126) * 10;
+      const uint32_t code = linear >= kFirstBeyond ? 0x10000 + (linear - kFirstBeyond) : 0;
+      AppendUtf8(&out, code >= 0x10000 && code <= 0x10FFFF ? code : kReplacementChar);
+      at += 4;
+      run = at;
+      continue;
+    }
+    at += std::min<size_t>(2, bytes.size() - at);  // a two-byte character stays whole
+  }
+  out += platform::AnsiToUtf8(bytes.substr(run), 936);
   return out;
 }
 

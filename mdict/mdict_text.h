@@ -29,6 +29,12 @@ bool LinkTarget(std::string_view record, std::string_view* target);
 // Latin ones) in lower case, for matching keys without letter case.
 std::string FoldCase(std::string_view text);
 
+// GB18030 text as UTF-8 through code page 936 (GBK), for systems that lack code page
+// 54936 (Wine): ASCII and the two-byte characters as GBK has them, the four-byte
+// sequences of the planes beyond the first by their arithmetic, and those within the first
+// plane, which would need GB18030's tables, as U+FFFD.
+std::string Gb18030ToUtf8ThroughGbk(std::string_view bytes);
+
 // A style sheet: groups of three lines, a number N, the text that begins style N and the
 // text that ends it. In a record, a marker `N` (a backquote, digits, a backquote) ends the
 // style begun before and begins style N; an undefined N only ends the one before; the

