@@ -18,8 +18,10 @@ constexpr size_t kFarOffset = 0x4000;
 class CLzoStream {
  public:
   CLzoStream(std::string_view in, size_t size, std::string* out)
-      : m_in(reinterpret_cast<const unsigned char*>(in.data())), m_inSize(in.size()),
-        m_size(size), m_out(out) {
+      : m_in(reinterpret_cast<const unsigned char*>(in.data())),
+        m_inSize(in.size()),
+        m_size(size),
+        m_out(out) {
     out->clear();
   }
 

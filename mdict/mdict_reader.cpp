@@ -202,8 +202,10 @@ class CTextDecoder {
     out->clear();
     switch (m_encoding) {
       case MdictEncoding::kUtf8:
-        if (IsValidUtf8(bytes)) out->assign(bytes);
-        else *out = SanitizeUtf8(bytes);
+        if (IsValidUtf8(bytes))
+          out->assign(bytes);
+        else
+          *out = SanitizeUtf8(bytes);
         return;
       case MdictEncoding::kUtf16:
         m_units.resize(bytes.size() / 2);
@@ -236,8 +238,7 @@ class CTextDecoder {
 };
 
 bool SameLetters(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
          });
 }
@@ -246,14 +247,22 @@ bool SameLetters(std::string_view a, std::string_view b) {
 Status TakeHeader(const std::wstring& path, std::string_view text, MdictFacts* facts) {
   std::string encrypted;
   for (const auto& [name, value] : HeaderAttributes(text)) {
-    if (SameLetters(name, "GeneratedByEngineVersion")) facts->engineVersion = value;
-    else if (SameLetters(name, "Encrypted")) encrypted = value;
-    else if (SameLetters(name, "Encoding")) facts->encodingName = value;
-    else if (SameLetters(name, "Format")) facts->format = SameLetters(TrimBlanks(value), "Text") ? MdictFormat::kText : MdictFormat::kHtml;
-    else if (SameLetters(name, "KeyCaseSensitive")) facts->keyCaseSensitive = SameLetters(TrimBlanks(value), "Yes");
-    else if (SameLetters(name, "Title")) facts->title = value;
-    else if (SameLetters(name, "Description")) facts->description = value;
-    else if (SameLetters(name, "StyleSheet")) facts->styleSheet = value;
+    if (SameLetters(name, "GeneratedByEngineVersion"))
+      facts->engineVersion = value;
+    else if (SameLetters(name, "Encrypted"))
+      encrypted = value;
+    else if (SameLetters(name, "Encoding"))
+      facts->encodingName = value;
+    else if (SameLetters(name, "Format"))
+      facts->format = SameLetters(TrimBlanks(value), "Text") ? MdictFormat::kText : MdictFormat::kHtml;
+    else if (SameLetters(name, "KeyCaseSensitive"))
+      facts->keyCaseSensitive = SameLetters(TrimBlanks(value), "Yes");
+    else if (SameLetters(name, "Title"))
+      facts->title = value;
+    else if (SameLetters(name, "Description"))
+      facts->description = value;
+    else if (SameLetters(name, "StyleSheet"))
+      facts->styleSheet = value;
   }
   const std::string title = std::string(TrimBlanks(MarkupToText(facts->title)));
   facts->titleText = title == kPlaceholderTitle ? std::string() : title;
@@ -266,32 +275,44 @@ Status TakeHeader(const std::wstring& path, std::string_view text, MdictFacts* f
   const auto digits = [](std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
   };
-  if (whole.empty() || whole.size() > 3 || !digits(whole) || !digits(fraction.substr(0, 2)))
+  if (whole.empty() || whole.size() > 3 || !digits(whole))
     return Damaged(path, "the header names no engine version");
   facts->version = static_cast<unsigned>(std::stoul(std::string(whole))) * 100;
-  if (!fraction.empty() && fraction[0] >= '0' && fraction[0] <= '9') facts->version += (fraction[0] - '0') * 10;
+  if (!fraction.empty() && fraction[0] >= '0' && fraction[0] <= '9')
+    facts->version += (fraction[0] - '0') * 10;
   if (fraction.size() > 1 && fraction[1] >= '0' && fraction[1] <= '9') facts->version += fraction[1] - '0';
 
   const std::string_view enc = TrimBlanks(encrypted);
-  if (SameLetters(enc, "Yes")) facts->encrypted = 1;
-  else if (!enc.empty() && enc.size() <= 3 && digits(enc)) facts->encrypted = std::stoi(std::string(enc));
-  else if (!enc.empty() && !SameLetters(enc, "No")) return Damaged(path, "the header's Encrypted is not a number");
+  if (SameLetters(enc, "Yes"))
+    facts->encrypted = 1;
+  else if (!enc.empty() && enc.size() <= 3 && digits(enc))
+    facts->encrypted = std::stoi(std::string(enc));
+  else if (!enc.empty() && !SameLetters(enc, "No"))
+    return Damaged(path, "the header's Encrypted is not a number");
 
   if (facts->encrypted & 1)
-    return Status::Error(StatusKind::kInputProtected, path, 0, "the dictionary is locked to a registration key");
+    return Status::Error(StatusKind::kInputProtected, path, 0,
+                         "the dictionary is locked to a registration key");
   if (facts->version >= 300)
     return Status::Error(StatusKind::kInputVersionTooNew, path, 0,
                          "MDict version " + facts->engineVersion + " is not supported");
 
   const std::string_view name = TrimBlanks(facts->encodingName);
-  if (name.empty() || SameLetters(name, "UTF-8") || SameLetters(name, "UTF8")) facts->encoding = MdictEncoding::kUtf8;
-  else if (SameLetters(name, "UTF-16") || SameLetters(name, "UTF16")) facts->encoding = MdictEncoding::kUtf16;
-  else if (SameLetters(name, "GBK") || SameLetters(name, "GB2312") || SameLetters(name, "GB18030")) facts->encoding = MdictEncoding::kGb18030;
-  else if (SameLetters(name, "Big5")) facts->encoding = MdictEncoding::kBig5;
-  else return Damaged(path, "unknown encoding \"" + std::string(name) + "\"");
+  if (name.empty() || SameLetters(name, "UTF-8") || SameLetters(name, "UTF8"))
+    facts->encoding = MdictEncoding::kUtf8;
+  else if (SameLetters(name, "UTF-16") || SameLetters(name, "UTF16"))
+    facts->encoding = MdictEncoding::kUtf16;
+  else if (SameLetters(name, "GBK") || SameLetters(name, "GB2312") || SameLetters(name, "GB18030"))
+    facts->encoding = MdictEncoding::kGb18030;
+  else if (SameLetters(name, "Big5"))
+    facts->encoding = MdictEncoding::kBig5;
+  else
+    return Damaged(path, "unknown encoding \"" + std::string(name) + "\"");
   // GB18030 falls back on GBK (936) where the system lacks it.
-  const unsigned codePage = facts->encoding == MdictEncoding::kGb18030 && !platform::IsCodePageSupported(54936)
-                                ? 936 : CTextDecoder::CodePage(facts->encoding);
+  const unsigned codePage =
+      facts->encoding == MdictEncoding::kGb18030 && !platform::IsCodePageSupported(54936)
+          ? 936
+          : CTextDecoder::CodePage(facts->encoding);
   if (codePage != 0 && !platform::IsCodePageSupported(codePage))
     return Damaged(path, "the system cannot read code page " + std::to_string(codePage));
   return Status();
@@ -302,8 +323,8 @@ struct KeyBlockInfo {
 };
 
 struct Key {
-  uint64_t record;   // offset in the record data
-  uint64_t textAt;   // of the headword in the key text
+  uint64_t record;  // offset in the record data
+  uint64_t textAt;  // of the headword in the key text
   uint32_t textSize;
 };
 
@@ -388,8 +409,6 @@ class CRecordCursor {
   }
 
   const Status& Failure() const { return m_failure; }
-  // How many blocks have been loaded, for the progress.
-  uint64_t Loads() const { return m_loads; }
 
  private:
   // The first block that ends after offset.
@@ -407,7 +426,6 @@ class CRecordCursor {
     if (block == m_loaded) return m_loadedOk;
     m_loaded = block;
     m_loadedOk = false;
-    ++m_loads;
     const RecordBlock& b = m_blocks[block];
     const Status read = ReadAt(m_file, m_path, b.fileOffset, b.stored, &m_stored);
     if (read.Kind() == StatusKind::kInputUnreadable) {
@@ -423,7 +441,6 @@ class CRecordCursor {
   const std::vector<RecordBlock>& m_blocks;
   size_t m_loaded = SIZE_MAX;
   bool m_loadedOk = false;
-  uint64_t m_loads = 0;
   std::string m_stored, m_data, m_joined;
   Status m_failure;
 };
@@ -435,7 +452,8 @@ Status MdictReaderState::ReadHeader(uint64_t* end) {
   if (fileSize < 8) return Damaged(path, "too short for an MDict dictionary");
   if (Status read = ReadAt(file, path, 0, 4, &bytes); !read) return read;
   const uint64_t length = GetBe32(reinterpret_cast<const unsigned char*>(bytes.data()));
-  if (length > fileSize - 8 || length > kMaxHeaderSize) return Damaged(path, "the header's size does not fit the file");
+  if (length > fileSize - 8 || length > kMaxHeaderSize)
+    return Damaged(path, "the header's size does not fit the file");
   if (Status read = ReadAt(file, path, 4, length + 4, &bytes); !read) return read;
   const std::string_view text(bytes.data(), static_cast<size_t>(length));
   if (Adler32(text) != GetLe32(reinterpret_cast<const unsigned char*>(bytes.data() + length)))
@@ -503,7 +521,8 @@ Status MdictReaderState::ReadKeys(uint64_t at, const uint64_t numbers[5], uint64
     uint64_t firstSize = 0, lastSize = 0;
     if (!reader.Number(&info.entries) || !reader.Take(keySizeWidth, &firstSize) ||
         !reader.Skip(firstSize * unit + terminator) || !reader.Take(keySizeWidth, &lastSize) ||
-        !reader.Skip(lastSize * unit + terminator) || !reader.Number(&info.stored) || !reader.Number(&info.size))
+        !reader.Skip(lastSize * unit + terminator) || !reader.Number(&info.stored) ||
+        !reader.Number(&info.size))
       return Damaged(path, "the key index ends inside block " + std::to_string(i + 1));
     if (info.entries > entryCount - entries || info.stored > keyBlocksSize - storedTotal)
       return Damaged(path, "the key index's counts do not add up");
@@ -521,7 +540,8 @@ Status MdictReaderState::ReadKeys(uint64_t at, const uint64_t numbers[5], uint64
     const std::string where = "key block " + std::to_string(i + 1);
     if (Status read = ReadAt(file, path, blockAt, infos[i].stored, &stored); !read) return read;
     blockAt += infos[i].stored;
-    if (const char* fault = DecodeBlock(stored, infos[i].size, &block)) return Damaged(path, where + ": " + fault);
+    if (const char* fault = DecodeBlock(stored, infos[i].size, &block))
+      return Damaged(path, where + ": " + fault);
     // Each key: its record's offset and its text up to a NUL character.
     CNumbers keysIn(block, numberWidth);
     for (uint64_t k = 0; k < infos[i].entries; ++k) {
@@ -531,7 +551,8 @@ Status MdictReaderState::ReadKeys(uint64_t at, const uint64_t numbers[5], uint64
       if (nul == std::string::npos) return Damaged(path, where + " ends early");
       decoder.Decode(std::string_view(block).substr(keysIn.At(), nul - keysIn.At()), &text);
       const std::string_view word = TrimBlanks(text);
-      if (word.size() > std::numeric_limits<uint32_t>::max()) return Damaged(path, where + " holds an overlong key");
+      if (word.size() > std::numeric_limits<uint32_t>::max())
+        return Damaged(path, where + " holds an overlong key");
       key.textAt = keyText.size();
       key.textSize = static_cast<uint32_t>(word.size());
       keyText += word;
@@ -551,9 +572,11 @@ Status MdictReaderState::ReadRecordIndex(uint64_t at) {
   if (Status read = ReadAt(file, path, at, headerSize, &bytes); !read) return read;
   CNumbers header(bytes, numberWidth);
   uint64_t blockCount = 0, entryCount = 0, indexSize = 0, blocksSize = 0;
-  header.Number(&blockCount), header.Number(&entryCount), header.Number(&indexSize), header.Number(&blocksSize);
+  header.Number(&blockCount), header.Number(&entryCount), header.Number(&indexSize),
+      header.Number(&blocksSize);
   at += headerSize;
-  if (entryCount != keys.size()) return Damaged(path, "the record section counts other entries than the keys");
+  if (entryCount != keys.size())
+    return Damaged(path, "the record section counts other entries than the keys");
   if (indexSize > fileSize - at || blocksSize > fileSize - at - indexSize ||
       blockCount > indexSize / (2 * numberWidth) || indexSize != blockCount * 2 * numberWidth)
     return Damaged(path, "the record section's sizes do not fit the file");
@@ -564,7 +587,8 @@ Status MdictReaderState::ReadRecordIndex(uint64_t at) {
   for (uint64_t i = 0; i < blockCount; ++i) {
     RecordBlock b{fileOffset, 0, recordData, 0};
     index.Number(&b.stored), index.Number(&b.dataSize);
-    if (b.stored > blocksEnd - fileOffset || b.dataSize > std::numeric_limits<uint64_t>::max() / 2 - recordData)
+    if (b.stored > blocksEnd - fileOffset ||
+        b.dataSize > std::numeric_limits<uint64_t>::max() / 2 - recordData)
       return Damaged(path, "the record blocks' sizes do not add up");
     fileOffset += b.stored;
     recordData += b.dataSize;
@@ -673,8 +697,9 @@ class CKeyFinder {
   CKeyFinder(const MdictReaderState& s, bool caseSensitive) : m_state(s), m_caseSensitive(caseSensitive) {
     for (uint32_t i = 0; i < s.keys.size(); ++i)
       if (s.keys[i].textSize != 0) m_order.push_back(i);
-    std::sort(m_order.begin(), m_order.end(),
-              [&s](uint32_t a, uint32_t b) { return s.Word(a) < s.Word(b) || (s.Word(a) == s.Word(b) && a < b); });
+    std::sort(m_order.begin(), m_order.end(), [&s](uint32_t a, uint32_t b) {
+      return s.Word(a) < s.Word(b) || (s.Word(a) == s.Word(b) && a < b);
+    });
   }
 
   std::pair<const uint32_t*, const uint32_t*> Find(std::string_view target) {
@@ -696,7 +721,6 @@ class CKeyFinder {
     bool operator()(uint32_t i, std::string_view t) const { return Text(i) < t; }
     bool operator()(std::string_view t, uint32_t i) const { return t < Text(i); }
   };
-
 
   using Range = std::pair<std::vector<uint32_t>::const_iterator, std::vector<uint32_t>::const_iterator>;
   static std::pair<const uint32_t*, const uint32_t*> Span(const std::vector<uint32_t>& v, Range r) {
@@ -733,8 +757,12 @@ class CEntryReading {
  public:
   CEntryReading(MdictReaderState& s, const MdictOptions& options,
                 const std::function<bool(const MdictEntry&)>& visit, const std::atomic<bool>* running)
-      : m_state(s), m_options(options), m_visit(visit), m_running(running),
-        m_cursor(s.file, s.path, s.blocks), m_decoder(s.facts.encoding) {}
+      : m_state(s),
+        m_options(options),
+        m_visit(visit),
+        m_running(running),
+        m_cursor(s.file, s.path, s.blocks),
+        m_decoder(s.facts.encoding) {}
 
   Status Run() {
     bool more = true;
@@ -752,7 +780,8 @@ class CEntryReading {
   bool Stopped() const { return m_running && !m_running->load(std::memory_order_relaxed); }
 
   void Progress() {
-    if (m_options.progress) m_options.progress(std::min<uint64_t>(m_done, m_state.keys.size()), m_state.keys.size());
+    if (m_options.progress)
+      m_options.progress(std::min<uint64_t>(m_done, m_state.keys.size()), m_state.keys.size());
   }
 
   Status Finish() {
@@ -765,7 +794,8 @@ class CEntryReading {
     MdictEntry e;
     e.number = entry + 1;
     e.word = m_state.Word(static_cast<size_t>(entry));
-    e.explanation = problem == MdictProblem::kNone ? explanation : std::string_view();
+    const bool told = problem == MdictProblem::kNone || problem == MdictProblem::kEmptyHeadword;
+    e.explanation = told ? explanation : std::string_view();
     e.problem = problem;
     e.link = link;
     if ((++m_done & 0x3FF) == 0) Progress();
@@ -809,13 +839,16 @@ class CEntryReading {
         m_flags[i] = kUnreadable;
         *more = Hand(i, {}, MdictProblem::kUnreadable, false);
       } else if (m_state.keys[i].textSize == 0) {
-        *more = Hand(i, {}, MdictProblem::kEmptyHeadword, LinkTarget(m_record, &target));
+        const bool link = LinkTarget(m_record, &target);
+        *more = Hand(i, Explain(m_record), MdictProblem::kEmptyHeadword, link);
       } else if (!m_options.rawRecords && LinkTarget(m_record, &target)) {
         m_flags[i] = kAlias;
-        m_aliases.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(target.size()), m_targets.size()});
+        m_aliases.push_back(
+            {static_cast<uint32_t>(i), static_cast<uint32_t>(target.size()), m_targets.size()});
         m_targets += target;
       } else {
-        *more = Hand(i, Explain(m_record), MdictProblem::kNone, m_options.rawRecords && LinkTarget(m_record, &target));
+        *more = Hand(i, Explain(m_record), MdictProblem::kNone,
+                     m_options.rawRecords && LinkTarget(m_record, &target));
       }
       if (!*more) return Status();
     }
@@ -866,8 +899,10 @@ class CEntryReading {
         if (++steps > maxSteps)
           return Damaged(m_state.path, "its links lead to more entries than can be followed");
         if (m_flags[entry] & kAlias) {
-          if (seen[entry] != mark) enter(entry);
-          else if (onPath[entry]) loop = true;
+          if (seen[entry] != mark)
+            enter(entry);
+          else if (onPath[entry])
+            loop = true;
         } else if (m_flags[entry] & kUnreadable) {
           unreadable = true;
         } else if (seen[entry] != mark) {
@@ -876,9 +911,9 @@ class CEntryReading {
         }
       }
       if (pairs->size() > before) continue;
-      const MdictProblem problem = loop ? MdictProblem::kLinkLoop
+      const MdictProblem problem = loop         ? MdictProblem::kLinkLoop
                                    : unreadable ? MdictProblem::kUnreadable
-                                   : MdictProblem::kLinkTargetMissing;
+                                                : MdictProblem::kLinkTargetMissing;
       if (!(*more = Hand(alias.entry, {}, problem, true))) return Status();
     }
     return Status();
@@ -895,7 +930,8 @@ class CEntryReading {
       if (!failure) return failure;
       const std::string_view explanation = readable ? Explain(m_record) : std::string_view();
       for (; i < pairs.size() && pairs[i].first == target; ++i) {
-        *more = Hand(pairs[i].second, explanation, readable ? MdictProblem::kNone : MdictProblem::kUnreadable, true);
+        *more = Hand(pairs[i].second, explanation, readable ? MdictProblem::kNone : MdictProblem::kUnreadable,
+                     true);
         if (!*more) return Status();
       }
     }
@@ -917,7 +953,8 @@ class CEntryReading {
 
 }  // namespace
 
-Status CMdictReader::ReadEntries(const MdictOptions& options, const std::function<bool(const MdictEntry&)>& visit,
+Status CMdictReader::ReadEntries(const MdictOptions& options,
+                                 const std::function<bool(const MdictEntry&)>& visit,
                                  const std::atomic<bool>* running) {
   MdictReaderState& s = *m_state;
   if (!s.file.IsOpen()) return Status::Error(StatusKind::kInputUnreadable, s.path, 0, "not open");

@@ -44,7 +44,7 @@ struct MdictOptions {
   // Every record as stored, in its entry: no style sheet, no conversion, links handed as
   // links. For checking a file against what another reader finds in it.
   bool rawRecords = false;
-  // Told after each record block: how many of the file's entries have been handed, of
+  // Told every thousand or so entries and at the end: how many have been handed, of
   // EntryCount().
   std::function<void(uint64_t done, uint64_t total)> progress;
 };
@@ -62,7 +62,8 @@ struct MdictEntry {
   uint64_t number = 0;
   // UTF-8, valid during the call only. The headword without surrounding ASCII blanks.
   std::string_view word;
-  std::string_view explanation;  // empty when there is a problem
+  // Empty when the record cannot be told (an unreadable one, an alias that leads nowhere).
+  std::string_view explanation;
   MdictProblem problem = MdictProblem::kNone;
   // An alias ("@@@LINK=" record): its explanation is that of a key it leads to.
   bool link = false;

@@ -37,10 +37,14 @@ bool NumericReference(std::string_view body, char32_t* code) {
   uint32_t value = 0;
   for (const char c : digits) {
     uint32_t d;
-    if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
-    else if (hex && c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
-    else if (hex && c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = static_cast<uint32_t>(c - '0');
+    else if (hex && c >= 'a' && c <= 'f')
+      d = static_cast<uint32_t>(c - 'a' + 10);
+    else if (hex && c >= 'A' && c <= 'F')
+      d = static_cast<uint32_t>(c - 'A' + 10);
+    else
+      return false;
     value = value * (hex ? 16 : 10) + d;
   }
   if (value == 0 || value > 0x10FFFF) return false;
@@ -53,8 +57,7 @@ char32_t LowerCase(char32_t c) {
   if (c < 0x100) return c;
   // Latin Extended-A: upper and lower case side by side, the upper first from an even or
   // an odd place by stretch.
-  if ((c >= 0x100 && c <= 0x137 && c != 0x130) || (c >= 0x14A && c <= 0x177))
-    return c % 2 == 0 ? c + 1 : c;
+  if ((c >= 0x100 && c <= 0x137 && c != 0x130) || (c >= 0x14A && c <= 0x177)) return c % 2 == 0 ? c + 1 : c;
   if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c % 2 == 1 ? c + 1 : c;
   if (c == 0x130) return U'i';
   if (c == 0x178) return 0xFF;
@@ -91,11 +94,16 @@ std::string DecodeEntities(std::string_view text) {
     }
     const std::string_view body = text.substr(i + 1, semicolon - i - 1);
     char32_t code = 0;
-    if (body == "lt") code = U'<';
-    else if (body == "gt") code = U'>';
-    else if (body == "amp") code = U'&';
-    else if (body == "quot") code = U'"';
-    else if (body == "apos") code = U'\'';
+    if (body == "lt")
+      code = U'<';
+    else if (body == "gt")
+      code = U'>';
+    else if (body == "amp")
+      code = U'&';
+    else if (body == "quot")
+      code = U'"';
+    else if (body == "apos")
+      code = U'\'';
     else if (!NumericReference(body, &code)) {
       out.push_back('&');
       continue;
@@ -185,8 +193,9 @@ std::string Gb18030ToUtf8ThroughGbk(std::string_view bytes) {
     }
     if (bytes.size() - at >= 4 && digit(b[at + 1]) && high(b[at + 2]) && digit(b[at + 3])) {
       out += platform::AnsiToUtf8(bytes.substr(run, at - run), 936);
-      const uint32_t linear = ((static_cast<uint32_t>(b[at] - 0x81) * 10 + (b[at + 1] - 0x30)) * 126 +
-                               (b[at + 2] - 0x81)) * 10 + (b[at + 3] - 0x30);
+      const uint32_t linear =
+          ((static_cast<uint32_t>(b[at] - 0x81) * 10 + (b[at + 1] - 0x30)) * 126 + (b[at + 2] - 0x81)) * 10 +
+          (b[at + 3] - 0x30);
       // The planes beyond the first begin at 90 30 81 30, one code point per step.
       constexpr uint32_t kFirstBeyond = ((0x90 - 0x81) * 10 * 126) * 10;
       const uint32_t code = linear >= kFirstBeyond ? 0x10000 + (linear - kFirstBeyond) : 0;

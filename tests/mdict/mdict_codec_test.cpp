@@ -66,7 +66,8 @@ std::vector<Vector> LzoVectors() {
     std::istringstream fields(line);
     Vector v;
     fields >> v.name >> v.size >> std::hex >> v.crc;
-    v.stream = lumo_test::ReadBytes(host_test::FixturePath(L"mdict/lzo/" + std::wstring(v.name.begin(), v.name.end())));
+    v.stream = lumo_test::ReadBytes(
+        host_test::FixturePath(L"mdict/lzo/" + std::wstring(v.name.begin(), v.name.end())));
     vectors.push_back(v);
   }
   return vectors;
@@ -118,10 +119,31 @@ TEST(Lzo1x, HostileStreamsAreRefused) {
     size_t size;
   } cases[] = {
       {"nothing", "", 0},
-      {"a match reaching before the start", std::string("\x01" "abcd" "\x00\x00" "\x11\x00\x00", 10), 7},
-      {"a far match reaching before the start", std::string("\x15" "abcd" "\x11\xff\xff" "\x11\x00\x00", 11), 100},
-      {"more output than declared", std::string("\x15" "abcd" "\x11\x00\x00", 8), 3},
-      {"literals past the input", std::string("\x20" "abc", 4), 15},
+      {"a match reaching before the start",
+       std::string("\x01"
+                   "abcd"
+                   "\x00\x00"
+                   "\x11\x00\x00",
+                   10),
+       7},
+      {"a far match reaching before the start",
+       std::string("\x15"
+                   "abcd"
+                   "\x11\xff\xff"
+                   "\x11\x00\x00",
+                   11),
+       100},
+      {"more output than declared",
+       std::string("\x15"
+                   "abcd"
+                   "\x11\x00\x00",
+                   8),
+       3},
+      {"literals past the input",
+       std::string("\x20"
+                   "abc",
+                   4),
+       15},
       {"a length of endless zeros", std::string("\x00\x00\x00\x00", 4), 1000},
   };
   for (const auto& c : cases) EXPECT_FALSE(Lzo1xDecompress(c.stream, c.size, &out)) << c.label;

@@ -78,13 +78,19 @@ std::vector<std::string> JsonStrings(std::string_view line) {
         char32_t code = static_cast<char32_t>(std::stoul(std::string(line.substr(at + 1, 4)), nullptr, 16));
         at += 4;
         if (code >= 0xD800 && code <= 0xDBFF && line.substr(at + 1, 2) == "\\u") {
-          const auto low = static_cast<char32_t>(std::stoul(std::string(line.substr(at + 3, 4)), nullptr, 16));
+          const auto low =
+              static_cast<char32_t>(std::stoul(std::string(line.substr(at + 3, 4)), nullptr, 16));
           code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
           at += 6;
         }
         AppendUtf8(&text, code);
       } else {
-        text.push_back(c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c == 'b' ? '\b' : c == 'f' ? '\f' : c);
+        text.push_back(c == 'n'   ? '\n'
+                       : c == 'r' ? '\r'
+                       : c == 't' ? '\t'
+                       : c == 'b' ? '\b'
+                       : c == 'f' ? '\f'
+                                  : c);
       }
     }
     out.push_back(text);
@@ -111,7 +117,8 @@ TEST(MdictReader, SamplesGiveWhatAnIndependentReaderFinds) {
     SCOPED_TRACE(WideToUtf8(sample.name));
     const std::wstring path = host_test::FixturePath(std::wstring(L"mdict/") + sample.name + L".mdx");
     std::vector<Read> expected;
-    std::istringstream lines(lumo_test::ReadBytes(host_test::FixturePath(std::wstring(L"mdict/") + sample.name + L".entries.jsonl")));
+    std::istringstream lines(lumo_test::ReadBytes(
+        host_test::FixturePath(std::wstring(L"mdict/") + sample.name + L".entries.jsonl")));
     for (std::string line; std::getline(lines, line);) {
       const std::vector<std::string> pair = JsonStrings(line);
       ASSERT_EQ(pair.size(), 2u) << line;
@@ -141,11 +148,18 @@ TEST(MdictReader, SamplesGiveWhatAnIndependentReaderFinds) {
 TEST(MdictReader, EveryLayoutGivesTheEntries) {
   Dictionary d;
   d.format = "Text";
-  d.entries = {{"apple", "a <red> fruit & more"}, {"  Bee\t", "insect\r\nsecond line"}, {"bee", ""},
-               {"long", std::string(700, 'x') + "end"}, {"apple", "again"}, {"中文", "Chinese 😀"}};
-  const std::vector<Read> expected = {{1, "apple", "a <red> fruit & more"}, {2, "Bee", "insect\r\nsecond line"},
-                                      {3, "bee", ""}, {4, "long", std::string(700, 'x') + "end"},
-                                      {5, "apple", "again"}, {6, "中文", "Chinese 😀"}};
+  d.entries = {{"apple", "a <red> fruit & more"},
+               {"  Bee\t", "insect\r\nsecond line"},
+               {"bee", ""},
+               {"long", std::string(700, 'x') + "end"},
+               {"apple", "again"},
+               {"中文", "Chinese 😀"}};
+  const std::vector<Read> expected = {{1, "apple", "a <red> fruit & more"},
+                                      {2, "Bee", "insect\r\nsecond line"},
+                                      {3, "bee", ""},
+                                      {4, "long", std::string(700, 'x') + "end"},
+                                      {5, "apple", "again"},
+                                      {6, "中文", "Chinese 😀"}};
   for (const char* version : {"1.2", "2.0"}) {
     for (const Compression compression : {Compression::kNone, Compression::kLzo, Compression::kZlib}) {
       for (const bool split : {false, true}) {
@@ -198,10 +212,13 @@ TEST(MdictReader, EncodingsBecomeUtf8) {
 }
 
 TEST(MdictText, Gb18030ThroughGbkWhereTheSystemLacksIt) {
-  EXPECT_EQ(Gb18030ToUtf8ThroughGbk("a\xD6\xD0\x94\x39\xFC\x36" "b\x95\x32\x82\x36\xCE\xC4"), "a中😀b𠀀文");
+  EXPECT_EQ(Gb18030ToUtf8ThroughGbk("a\xD6\xD0\x94\x39\xFC\x36"
+                                    "b\x95\x32\x82\x36\xCE\xC4"),
+            "a中😀b𠀀文");
   // Within the first plane the tables are not at hand; cut sequences are GBK's to judge.
   EXPECT_EQ(Gb18030ToUtf8ThroughGbk("\x81\x30\x81\x30x"), "\xEF\xBF\xBDx");
-  EXPECT_EQ(Gb18030ToUtf8ThroughGbk("\xE3\x32\x9A\x36\x94\x39"), "\xEF\xBF\xBD" + platform::AnsiToUtf8("\x94\x39", 936));
+  EXPECT_EQ(Gb18030ToUtf8ThroughGbk("\xE3\x32\x9A\x36\x94\x39"),
+            "\xEF\xBF\xBD" + platform::AnsiToUtf8("\x94\x39", 936));
 }
 
 TEST(MdictReader, LinksTakeTheirTargetsExplanation) {
@@ -215,7 +232,9 @@ TEST(MdictReader, LinksTakeTheirTargetsExplanation) {
   const std::vector<Case> cases = {
       {"a chain of two",
        {{"colour", link("color")}, {"color", "hue"}, {"hue", link(" colour ")}},
-       {{2, "color", "hue"}, {1, "colour", "hue", MdictProblem::kNone, true}, {3, "hue", "hue", MdictProblem::kNone, true}}},
+       {{2, "color", "hue"},
+        {1, "colour", "hue", MdictProblem::kNone, true},
+        {3, "hue", "hue", MdictProblem::kNone, true}}},
       {"a loop and a link to itself",
        {{"a", link("b")}, {"b", link("a")}, {"self", link("self")}, {"x", "text"}},
        {{4, "x", "text"},
@@ -229,11 +248,15 @@ TEST(MdictReader, LinksTakeTheirTargetsExplanation) {
         {3, "c", "", MdictProblem::kLinkTargetMissing, true}}},
       {"a target that differs in letter case only",
        {{"Straße", link("STRASSE")}, {"Ελλάδα", link("ΕΛΛΆΔΑ")}, {"strasse", "street"}, {"ελλάδα", "Greece"}},
-       {{3, "strasse", "street"}, {4, "ελλάδα", "Greece"},
-        {1, "Straße", "street", MdictProblem::kNone, true}, {2, "Ελλάδα", "Greece", MdictProblem::kNone, true}}},
+       {{3, "strasse", "street"},
+        {4, "ελλάδα", "Greece"},
+        {1, "Straße", "street", MdictProblem::kNone, true},
+        {2, "Ελλάδα", "Greece", MdictProblem::kNone, true}}},
       {"the same where the keys are case-sensitive",
        {{"Strasse", link("STRASSE")}, {"strasse", "street"}, {"STRASSE", "STREET"}},
-       {{2, "strasse", "street"}, {3, "STRASSE", "STREET"}, {1, "Strasse", "STREET", MdictProblem::kNone, true}},
+       {{2, "strasse", "street"},
+        {3, "STRASSE", "STREET"},
+        {1, "Strasse", "STREET", MdictProblem::kNone, true}},
        "Yes"},
       {"the exact key before case variants",
        {{"alias", link("Word")}, {"word", "lower"}, {"Word", "upper"}},
@@ -271,8 +294,7 @@ TEST(MdictReader, StyleSheetsAndFormats) {
     std::string expected;
   };
   const Case cases[] = {
-      {"HTML kept", "Html", sheet, true,
-       "<b>bold</b><i class=\"x\">italic</i>plaintail `x` and `` `12<br>"},
+      {"HTML kept", "Html", sheet, true, "<b>bold</b><i class=\"x\">italic</i>plaintail `x` and `` `12<br>"},
       {"HTML as text", "Html", sheet, false, "bolditalicplaintail `x` and `` `12"},
       {"no style sheet: markers stay", "Html", "", true, record},
       {"text: the styles' markup left out, the record's own kept", "Text", sheet, false,
@@ -332,10 +354,13 @@ TEST(MdictReader, FactsAndRefusals) {
     return changed;
   };
   const Refusal refusals[] = {
-      {"a registration key", with([](Dictionary& x) { x.encrypted = "1"; }), StatusKind::kInputProtected, "registration"},
-      {"both bits", with([](Dictionary& x) { x.encrypted = "3"; }), StatusKind::kInputProtected, "registration"},
+      {"a registration key", with([](Dictionary& x) { x.encrypted = "1"; }), StatusKind::kInputProtected,
+       "registration"},
+      {"both bits", with([](Dictionary& x) { x.encrypted = "3"; }), StatusKind::kInputProtected,
+       "registration"},
       {"version 3.0", with([](Dictionary& x) { x.version = "3.0"; }), StatusKind::kInputVersionTooNew, "3.0"},
-      {"an unknown encoding", with([](Dictionary& x) { x.encoding = "KOI8-R"; }), StatusKind::kInputDamaged, "KOI8-R"},
+      {"an unknown encoding", with([](Dictionary& x) { x.encoding = "KOI8-R"; }), StatusKind::kInputDamaged,
+       "KOI8-R"},
       {"no version", with([](Dictionary& x) { x.version = ""; }), StatusKind::kInputDamaged, "version"},
   };
   for (const Refusal& r : refusals) {
@@ -359,10 +384,10 @@ TEST(MdictReader, EmptyHeadwordsStopsAndCancels) {
   d.entries = {{" \t ", "blank key"}, {"a", "1"}, {"b", "2"}, {"", "@@@LINK=a"}, {"c", "@@@LINK=a"}};
   TempDir dir;
   const std::wstring path = Write(dir, d);
-  EXPECT_EQ(ReadAll(path), (std::vector<Read>{{1, "", "", MdictProblem::kEmptyHeadword},
+  EXPECT_EQ(ReadAll(path), (std::vector<Read>{{1, "", "blank key", MdictProblem::kEmptyHeadword},
                                               {2, "a", "1"},
                                               {3, "b", "2"},
-                                              {4, "", "", MdictProblem::kEmptyHeadword, true},
+                                              {4, "", "@@@LINK=a", MdictProblem::kEmptyHeadword, true},
                                               {5, "c", "1", MdictProblem::kNone, true}}));
   CMdictReader reader;
   ASSERT_TRUE(reader.Open(path).ok());
@@ -370,7 +395,11 @@ TEST(MdictReader, EmptyHeadwordsStopsAndCancels) {
   EXPECT_TRUE(reader.ReadEntries({}, [&visits](const MdictEntry&) { return ++visits < 2; }).ok());
   EXPECT_EQ(visits, 2);
   std::atomic<bool> running{false};
-  EXPECT_EQ(reader.ReadEntries({}, [](const MdictEntry&) { return true; }, &running).Kind(), StatusKind::kCancelled);
+  EXPECT_EQ(reader
+                .ReadEntries(
+                    {}, [](const MdictEntry&) { return true; }, &running)
+                .Kind(),
+            StatusKind::kCancelled);
   // Progress ends at every entry of the file.
   MdictOptions options;
   uint64_t done = 0, total = 0;
@@ -387,7 +416,9 @@ TEST(MdictReader, DamageGivesAFailureOrUnreadableEntries) {
   const struct {
     const char* version;
     Compression compression;
-  } layouts[] = {{"1.2", Compression::kNone}, {"1.2", Compression::kZlib}, {"2.0", Compression::kLzo},
+  } layouts[] = {{"1.2", Compression::kNone},
+                 {"1.2", Compression::kZlib},
+                 {"2.0", Compression::kLzo},
                  {"2.0", Compression::kZlib}};
   for (const auto& [version, compression] : layouts) {
     SCOPED_TRACE(std::string(version) + " compression " + std::to_string(static_cast<int>(compression)));
@@ -405,7 +436,8 @@ TEST(MdictReader, DamageGivesAFailureOrUnreadableEntries) {
     const std::string good = WriteMdict(d, &layout);
     lumo_test::WriteBytes(path, good);
     std::vector<Read> original = ReadAll(path);
-    std::sort(original.begin(), original.end(), [](const Read& a, const Read& b) { return a.number < b.number; });
+    std::sort(original.begin(), original.end(),
+              [](const Read& a, const Read& b) { return a.number < b.number; });
     ASSERT_EQ(original.size(), 5u);
     const auto check = [&](const std::string& bytes, const std::string& what) {
       lumo_test::WriteBytes(path, bytes);

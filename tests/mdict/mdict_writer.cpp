@@ -24,7 +24,8 @@ std::string Le32(uint32_t value) {
 }
 
 uint32_t Adler(const std::string& data) {
-  return static_cast<uint32_t>(adler32(1, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  return static_cast<uint32_t>(
+      adler32(1, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
 std::string Utf16Le(const std::string& utf8) {
@@ -55,11 +56,16 @@ std::string LzoLiterals(const std::string& data) {
 std::string Escape(const std::string& value) {
   std::string out;
   for (const char c : value) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '"') out += "&quot;";
-    else out.push_back(c);
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out.push_back(c);
   }
   return out;
 }
@@ -93,11 +99,11 @@ std::string WriteMdict(const Dictionary& d, Layout* layout) {
   const auto encode = [utf16](const std::string& text) { return utf16 ? Utf16Le(text) : text; };
   const auto units = [utf16](const std::string& bytes) { return utf16 ? bytes.size() / 2 : bytes.size(); };
 
-  const std::string header = "<Dictionary GeneratedByEngineVersion=\"" + d.version + "\" RequiredEngineVersion=\"" +
-                             d.version + "\" Encrypted=\"" + d.encrypted + "\" Encoding=\"" + d.encoding +
-                             "\" Format=\"" + d.format + "\" KeyCaseSensitive=\"" + d.keyCaseSensitive +
-                             "\" Description=\"" + Escape(d.description) + "\" Title=\"" + Escape(d.title) +
-                             "\" StyleSheet=\"" + Escape(d.styleSheet) + "\"/>\r\n";
+  const std::string header =
+      "<Dictionary GeneratedByEngineVersion=\"" + d.version + "\" RequiredEngineVersion=\"" + d.version +
+      "\" Encrypted=\"" + d.encrypted + "\" Encoding=\"" + d.encoding + "\" Format=\"" + d.format +
+      "\" KeyCaseSensitive=\"" + d.keyCaseSensitive + "\" Description=\"" + Escape(d.description) +
+      "\" Title=\"" + Escape(d.title) + "\" StyleSheet=\"" + Escape(d.styleSheet) + "\"/>\r\n";
   const std::string headerBytes = Utf16Le(header) + std::string(2, '\0');
   std::string file = Be(headerBytes.size(), 4) + headerBytes + Le32(Adler(headerBytes));
 
