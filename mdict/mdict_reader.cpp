@@ -459,7 +459,12 @@ Status MdictReaderState::ReadHeader(uint64_t* end) {
   if (Adler32(text) != GetLe32(reinterpret_cast<const unsigned char*>(bytes.data() + length)))
     return Damaged(path, "the header's checksum does not match");
   *end = 8 + length;
-  return TakeHeader(path, Utf16ToUtf8(DecodeUtf16Units(text, Utf16ByteOrder::kLittleEndian)), &facts);
+  // UTF-16 begins "<" 00; a header in UTF-8 (as later versions may write it) is read too,
+  // so that its version is told rather than taken for damage.
+  const bool utf16 = text.size() < 2 || text[1] == '\0';
+  return TakeHeader(
+      path, utf16 ? Utf16ToUtf8(DecodeUtf16Units(text, Utf16ByteOrder::kLittleEndian)) : SanitizeUtf8(text),
+      &facts);
 }
 
 // The key section's numbers: block count, entry count, index size decompressed (from 2.0),

@@ -90,10 +90,13 @@ class CMdictReader {
   static Status ReadFacts(const std::wstring& path, MdictFacts* facts);
   uint64_t EntryCount() const;
 
-  // Hands every key to visit once, in the file's order, except aliases: those follow all
-  // the others, grouped by the record they lead to, and an alias whose target key is
-  // repeated comes once for each of them. visit returns false to stop early. kCancelled
-  // when running turns false; a failure when the file cannot be read.
+  // Hands every key to visit, in the file's order, except the aliases: they follow all the
+  // others, first those that lead nowhere (in the file's order, with their problem), then
+  // the rest grouped by the record they lead to (so that each record is read once more at
+  // most); an alias whose target key is repeated comes once for each of its records. An
+  // alias whose own record is unreadable, or whose headword is empty, comes in the file's
+  // order. visit returns false to stop early. kCancelled when running turns false; a
+  // failure when the file cannot be read, or its links are too tangled to follow.
   Status ReadEntries(const MdictOptions& options, const std::function<bool(const MdictEntry&)>& visit,
                      const std::atomic<bool>* running = nullptr);
 

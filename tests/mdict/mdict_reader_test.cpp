@@ -5,6 +5,7 @@
 #include "mdict/mdict_reader.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -372,6 +373,19 @@ TEST(MdictReader, FactsAndRefusals) {
     EXPECT_EQ(reader.EntryCount(), 0u) << r.label;
     EXPECT_EQ(CMdictReader::ReadFacts(path, &facts).Kind(), r.kind) << r.label;
   }
+  EXPECT_TRUE(IsMdictPath(L"dir/Words.MDX"));
+  EXPECT_FALSE(IsMdictPath(L"dir/Words.mdd"));
+  EXPECT_FALSE(IsMdictPath(L"mdx"));
+
+  // A header in UTF-8, as a later version may write it, is told by its version too.
+  const std::string text = "<Dictionary GeneratedByEngineVersion=\"3.0\" Encoding=\"UTF-8\"/>";
+  const auto adler = adler32(1, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size()));
+  std::string bytes = {0, 0, 0, static_cast<char>(text.size())};
+  bytes += text;
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(adler >> (8 * i)));
+  lumo_test::WriteBytes(dir.File(L"v3.mdx"), bytes + std::string(64, '\0'));
+  EXPECT_EQ(CMdictReader::ReadFacts(dir.File(L"v3.mdx"), &facts).Kind(), StatusKind::kInputVersionTooNew);
+
   EXPECT_STREQ(UserMessageUtf8(MessageFor(Status::Error(StatusKind::kInputProtected))),
                "该MDict词典受注册码保护，无法转换。");
   EXPECT_STREQ(UserMessageUtf8(MessageFor(Status::Error(StatusKind::kInputVersionTooNew))),
