@@ -26,6 +26,8 @@ UserMessage MessageOfKind(StatusKind kind) {
     case StatusKind::kTempFileMissing: return UserMessage::kTempFileMissing;
     case StatusKind::kNoEntries: return UserMessage::kNoEntries;
     case StatusKind::kInputChanged: return UserMessage::kInputChanged;
+    case StatusKind::kInputProtected: return UserMessage::kMdictProtected;
+    case StatusKind::kInputVersionTooNew: return UserMessage::kMdictVersionTooNew;
     default: return UserMessage::kConvertFailed;
   }
 }

@@ -31,6 +31,8 @@ enum class StatusKind {
   kTempFileMissing,     // "临时文件丢失，请重新转换"
   kNoEntries,           // "导入文件中没有可转换的词条，..."
   kInputChanged,        // "导入文件在转换过程中被修改，请重新转换。"
+  kInputProtected,      // a dictionary locked to a registration key: "该MDict词典受注册码保护，..."
+  kInputVersionTooNew,  // a dictionary of a format version not read: "暂不支持MDict 3.0..."
 };
 
 class Status {

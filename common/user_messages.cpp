@@ -46,6 +46,8 @@ constexpr Text kTexts[] = {
     T(kReportUnreadable, "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"),
     T(kReportBinaryOnly, "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"),
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
+    T(kMdictProtected, "该MDict词典受注册码保护，无法转换。"),
+    T(kMdictVersionTooNew, "暂不支持MDict 3.0及以上版本的词典。"),
 };
 
 #undef T

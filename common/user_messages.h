@@ -44,10 +44,12 @@ enum class UserMessage : int {
   kReportUnreadable = 230,     // "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"
   kReportBinaryOnly = 231,     // "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"
   kDictionaryDamaged = 232,    // a StarDict dictionary that cannot be read as one
+  kMdictProtected = 233,       // an MDict dictionary locked to a registration key
+  kMdictVersionTooNew = 234,   // an MDict dictionary of version 3.0 or later
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kDictionaryDamaged;
+constexpr UserMessage kLastUserMessage = UserMessage::kMdictVersionTooNew;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

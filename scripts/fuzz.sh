@@ -7,6 +7,7 @@
 #   scripts/fuzz.sh [--seconds N] [TARGET...]
 #
 # Targets: word_list package_reader registration stardict_info stardict_dictionary
+# mdict_dictionary
 # (default: all); N defaults to 60. Inputs that only found new coverage stay in build/fuzz/corpus/<target>.
 # Prints, per target, the executions, the coverage reached and the failures found; the
 # exit status is 1 when any target failed.
@@ -18,11 +19,11 @@ targets=()
 while (($#)); do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
-((${#targets[@]})) || targets=(word_list package_reader registration stardict_info stardict_dictionary)
+((${#targets[@]})) || targets=(word_list package_reader registration stardict_info stardict_dictionary mdict_dictionary)
 
 bash "$repo/scripts/setup.sh" || exit 1
 build=$repo/build/fuzz

@@ -34,8 +34,10 @@ unsigned CodePageForLocale(std::string locale) {
   return 1252;
 }
 
-// iconv's name of a Windows code page.
-std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
+// iconv's name of a Windows code page: most by their number, GB18030 (54936) by its name.
+std::string IconvName(unsigned codePage) {
+  return codePage == 54936 ? "GB18030" : "CP" + std::to_string(codePage);
+}
 
 // One converter per thread and direction; iconv descriptors are not shareable.
 class Converter {
