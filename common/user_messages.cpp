@@ -46,6 +46,8 @@ constexpr Text kTexts[] = {
     T(kReportUnreadable, "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"),
     T(kReportBinaryOnly, "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"),
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
+    T(kSaveNotRegularFile, "保存路径不是普通文件，请选择其他保存位置。"),
+    T(kPackageDamaged, "词库文件已损坏，无法读取。"),
 };
 
 #undef T
