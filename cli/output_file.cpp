@@ -11,14 +11,18 @@ Status COutputFile::Open(const std::wstring& path) {
     m_kind = Kind::kStandardOutput;
     return Status();
   }
-  if (platform::QueryFileKind(path) == platform::FileKind::kStream) {
+  bool isLink = false;
+  const platform::FileKind kind = platform::QueryFileKind(path, &isLink);
+  if (kind == platform::FileKind::kStream) {
     // Opening a pipe waits for its reader, as a shell's redirection does.
     m_kind = Kind::kStream;
     return m_file.Open(path, platform::CBinaryFile::Mode::kCreateWrite);
   }
   m_kind = Kind::kFile;
+  // A link to a file stays a link: the file it points to is the one replaced.
+  m_target = isLink && kind == platform::FileKind::kRegular ? platform::ResolvedPath(path) : path;
   m_hold.emplace();
-  const Status created = CreatePartialFile(path, &m_file, &m_partial);
+  const Status created = CreatePartialFile(m_target, &m_file, &m_partial);
   if (!created) m_hold.reset();
   return created.WithPath(path);
 }
@@ -43,7 +47,7 @@ Status COutputFile::Commit() {
   // A request to stop that came while the file was written: the earlier file stays.
   if (done && m_kind == Kind::kFile && platform::ReceivedInterrupt() != platform::InterruptKind::kNone)
     done = Status::Error(StatusKind::kCancelled, m_path, 0, "interrupted");
-  if (done && m_kind == Kind::kFile) done = platform::ReplaceFile(m_partial, m_path);
+  if (done && m_kind == Kind::kFile) done = platform::ReplaceFile(m_partial, m_target).WithPath(m_path);
   if (!done) Abandon();
   m_hold.reset();
   return done;

@@ -2,7 +2,8 @@
 // Where a command writes what it makes (a word list, a report): standard output; a pipe
 // or a device, written into as a stream; or a file, written beside it under a name of its
 // own and renamed over it only once complete, so that an earlier file stays as it was
-// whatever fails. A device, a pipe or a socket is never replaced by a file.
+// whatever fails. A device, a pipe or a socket is never replaced by a file, and a link
+// to a file stays a link: the file it points to is replaced.
 
 #include <optional>
 #include <string>
@@ -27,7 +28,8 @@ class COutputFile {
  private:
   enum class Kind { kStandardOutput, kStream, kFile };
   Kind m_kind = Kind::kStandardOutput;
-  std::wstring m_path;
+  std::wstring m_path;    // as the user gave it
+  std::wstring m_target;  // the file replaced: m_path, or the file a link there points to
   std::wstring m_partial;
   platform::CBinaryFile m_file;
   bool m_stdoutFailed = false;
