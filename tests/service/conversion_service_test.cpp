@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #ifndef _WIN32
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #endif
 #include <filesystem>
 #include <optional>
@@ -89,8 +92,15 @@ TEST(ConversionService, PathChecksInTheDialogsOrder) {
   std::filesystem::create_symlink(lumo_test::FsPath(dir.File(L"file.ldic")),
                                   lumo_test::FsPath(dir.File(L"link.ldic")), ec);
   ASSERT_EQ(::mkfifo(WideToUtf8(dir.File(L"fifo.ldic")).c_str(), 0600), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = WideToUtf8(dir.File(L"socket.ldic"));
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   saves.insert(saves.end(), {{dir.File(L"null.ldic"), false}, {dir.File(L"fifo.ldic"), false},
-                             {dir.File(L"link.ldic"), true}});
+                             {dir.File(L"socket.ldic"), false}, {dir.File(L"link.ldic"), true}});
 #endif
   for (const auto& [save, accepted] : saves) {
     request.package = save;
@@ -99,6 +109,9 @@ TEST(ConversionService, PathChecksInTheDialogsOrder) {
               accepted ? std::nullopt : std::optional(UserMessage::kSaveNotRegularFile))
         << WideToUtf8(save);
   }
+#ifndef _WIN32
+  ::close(sock);
+#endif
 }
 
 TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {
