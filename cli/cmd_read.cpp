@@ -143,6 +143,18 @@ bool CheckIntact(const std::string& pathUtf8, CPackageReader& reader, bool force
   return true;
 }
 
+// Both: a package opened and found whole (or, with force, whatever of it can be read).
+bool OpenIntact(const std::string& pathUtf8, CPackageReader* reader, bool force = false,
+                bool* damaged = nullptr) {
+  return OpenPackage(pathUtf8, reader, force, damaged) && CheckIntact(pathUtf8, *reader, force, damaged);
+}
+
+// An output refused before anything is opened: "ldic: WHAT — PATH: REASON", status 1.
+int Refuse(const std::string& what, const std::wstring& path, const char* reason) {
+  PrintFailure(what, Status::Error(StatusKind::kInvalidArgument, path, 0, reason));
+  return kExitFailure;
+}
+
 // The exit status of a command that a request to stop has ended, once it has undone what
 // it began (the program usually ends before: see platform::SetInterruptHandler).
 int Interrupted() { return platform::InterruptExitStatus(platform::ReceivedInterrupt()); }
@@ -256,21 +268,13 @@ int RunDump(const std::string& package, const std::string& output, bool force) {
   const bool toStdout = output.empty() || output == "-";
   const std::wstring outPath = toStdout ? std::wstring(L"-") : PathToWide(PathFromUtf8(output));
   // Before anything is opened: the word list would take the package's place.
-  if (!toStdout && platform::IsSameFile(PathToWide(PathFromUtf8(package)), outPath)) {
-    PrintFailure("cannot write the word list",
-                 Status::Error(StatusKind::kInvalidArgument, outPath, 0, "it is the package itself"));
-    return kExitFailure;
-  }
-  if (!toStdout && platform::QueryFileKind(outPath) == platform::FileKind::kFolder) {
-    PrintFailure("cannot write the word list",
-                 Status::Error(StatusKind::kInvalidArgument, outPath, 0, "a folder, not a file"));
-    return kExitFailure;
-  }
+  if (!toStdout && platform::IsSameFile(PathToWide(PathFromUtf8(package)), outPath))
+    return Refuse("cannot write the word list", outPath, "it is the package itself");
+  if (!toStdout && platform::QueryFileKind(outPath) == platform::FileKind::kFolder)
+    return Refuse("cannot write the word list", outPath, "a folder, not a file");
   CPackageReader reader;
   bool damaged = false;
-  if (!OpenPackage(package, &reader, force, &damaged) ||
-      !CheckIntact(package, reader, force, &damaged))
-    return kExitFailure;
+  if (!OpenIntact(package, &reader, force, &damaged)) return kExitFailure;
 
   COutputFile out;
   if (Status opened = out.Open(outPath); !opened) {
@@ -281,6 +285,12 @@ int RunDump(const std::string& package, const std::string& output, bool force) {
   size_t changed = 0, firstChanged = 0;
   std::vector<size_t> leftOut;
   bool first = true;
+  const auto writeFailed = [&out] {
+    const Status failed = out.Error();
+    out.Abandon();
+    PrintWriteFailure("cannot write the word list", failed);
+    return kExitFailure;
+  };
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
     if (StopRequested()) {
       out.Abandon();
@@ -306,21 +316,11 @@ int RunDump(const std::string& package, const std::string& output, bool force) {
     buffer += line;
     buffer += '\n';
     if (buffer.size() >= (1u << 20)) {
-      if (!out.Write(buffer.data(), buffer.size())) {
-        const Status failed = out.Error();
-        out.Abandon();
-        PrintWriteFailure("cannot write the word list", failed);
-        return kExitFailure;
-      }
+      if (!out.Write(buffer.data(), buffer.size())) return writeFailed();
       buffer.clear();
     }
   }
-  if (!buffer.empty() && !out.Write(buffer.data(), buffer.size())) {
-    const Status failed = out.Error();
-    out.Abandon();
-    PrintWriteFailure("cannot write the word list", failed);
-    return kExitFailure;
-  }
+  if (!buffer.empty() && !out.Write(buffer.data(), buffer.size())) return writeFailed();
   if (Status done = out.Commit(); !done) {
     if (done.Kind() == StatusKind::kCancelled) return Interrupted();
     PrintWriteFailure("cannot write the word list", done);
@@ -340,7 +340,7 @@ int RunLookup(const std::string& package, const std::string& word) {
   CPackageReader reader;
   // The whole file's CRC-32 is cheaper to check than the data it covers is to inflate,
   // and nothing else tells a changed letter in an explanation.
-  if (!OpenPackage(package, &reader) || !CheckIntact(package, reader)) return kExitFailure;
+  if (!OpenIntact(package, &reader)) return kExitFailure;
 
   const std::vector<size_t> found = reader.Lookup(word);
   if (found.empty()) {
@@ -373,23 +373,15 @@ int RunExport(const std::string& package, const std::string& folderUtf8, bool fo
   // folder would be replaced by the export.
   for (const wchar_t* extension : {L".dict.dz", L".idx", L".ifo"}) {
     const std::wstring file = PathToWide(folder / PathFromWide(baseName + extension));
-    if (platform::IsSameFile(PathToWide(PathFromUtf8(package)), file)) {
-      PrintFailure("cannot write the StarDict files",
-                   Status::Error(StatusKind::kInvalidArgument, file, 0, "it is the package itself"));
-      return kExitFailure;
-    }
+    if (platform::IsSameFile(PathToWide(PathFromUtf8(package)), file))
+      return Refuse("cannot write the StarDict files", file, "it is the package itself");
   }
   const platform::FileKind kind = platform::QueryFileKind(folderWide);
-  if (kind == platform::FileKind::kRegular || kind == platform::FileKind::kStream) {
-    PrintFailure("cannot write the StarDict files",
-                 Status::Error(StatusKind::kInvalidArgument, folderWide, 0, "not a folder"));
-    return kExitFailure;
-  }
+  if (kind == platform::FileKind::kRegular || kind == platform::FileKind::kStream)
+    return Refuse("cannot write the StarDict files", folderWide, "not a folder");
   CPackageReader reader;
   bool damaged = false;
-  if (!OpenPackage(package, &reader, force, &damaged) ||
-      !CheckIntact(package, reader, force, &damaged))
-    return kExitFailure;
+  if (!OpenIntact(package, &reader, force, &damaged)) return kExitFailure;
 
   // The folders made for the export are removed again when it does not succeed; a request
   // to stop waits until they are.
