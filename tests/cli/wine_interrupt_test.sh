@@ -14,11 +14,13 @@ cd "$dir" || exit 1
 seq 1 300000 | awk '{ printf "word%d\tan explanation of some length, number %d\n", $1 * 7919 % 300007, $1 }' >w.txt
 "$wine_run" "$ldic" convert -q w.txt -o big.ldic --date D || { echo "no package"; exit 1; }
 
-# The process whose command line holds $1 (Wine's process of the program).
+# Wine's process of the program: its command line begins with the program, then $1
+# (wine-run.sh's own, before it hands over to Wine, names the script first).
 program_pid() {
-  local proc
+  local proc line
   for proc in /proc/[0-9]*; do
-    [[ $(tr "\0" " " <"$proc/cmdline" 2>/dev/null) == *"$1"* ]] && { echo "${proc#/proc/}"; return; }
+    line=$( { tr "\0" " " <"$proc/cmdline"; } 2>/dev/null)
+    [[ $line == "$ldic $1"* ]] && { echo "${proc#/proc/}"; return; }
   done
 }
 
@@ -31,7 +33,7 @@ while IFS='|' read -r label args mark; do
   runner=$!
   pid=
   for _ in $(seq 1 600); do
-    pid=$(program_pid "ldic.exe $args") && [[ -n $pid ]] && break
+    pid=$(program_pid "$args") && [[ -n $pid ]] && break
     sleep 0.05
   done
   for _ in $(seq 1 6000); do
