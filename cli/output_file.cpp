@@ -48,7 +48,12 @@ Status COutputFile::Commit() {
   if (done && m_kind == Kind::kFile && platform::ReceivedInterrupt() != platform::InterruptKind::kNone)
     done = Status::Error(StatusKind::kCancelled, m_path, 0, "interrupted");
   if (done && m_kind == Kind::kFile) done = platform::ReplaceFile(m_partial, m_target).WithPath(m_path);
-  if (!done) Abandon();
+  if (!done) {
+    Abandon();
+    return done;
+  }
+  // The name is the finished file's now, never to be removed as ours.
+  m_partial.clear();
   m_hold.reset();
   return done;
 }

@@ -14,6 +14,12 @@
 
 class COutputFile {
  public:
+  COutputFile() = default;
+  // Abandons an output that was not committed.
+  ~COutputFile() { Abandon(); }
+  COutputFile(const COutputFile&) = delete;
+  COutputFile& operator=(const COutputFile&) = delete;
+
   // path "-" or empty: standard output. For a file, its partial file is created now, and
   // a request to stop the program waits until it is renamed or removed.
   Status Open(const std::wstring& path);
