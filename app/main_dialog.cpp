@@ -209,6 +209,7 @@ void CLumoDictGenDlg::FocusFieldAtFault(UserMessage message) {
       break;
     case UserMessage::kSavePathWrong:
     case UserMessage::kSaveIsInput:
+    case UserMessage::kSaveNotRegularFile:
       id = IDC_EDIT_SAVE;
       break;
     default:

@@ -28,6 +28,13 @@ void PrintFailure(const std::string& utf8What, const Status& cause) {
   PrintWithCause(utf8What, cause);
 }
 
+void PrintWriteFailure(const std::string& utf8What, const Status& cause) {
+  if (cause.DiskFull())
+    PrintFailure(UserMessage::kDiskFull, cause);
+  else
+    PrintFailure(utf8What, cause);
+}
+
 int UsageError(const std::string& command, UsageProblem problem, const std::string& subject,
                const std::string& detail, const std::string& other) {
   // {0} is the subject, {1} the other.
@@ -70,6 +77,8 @@ int UsageError(const std::string& command, const std::string& message) {
 void CConsoleWarningSink::ShowWarning(UserMessage message, const Status& cause) {
   if (message == UserMessage::kRegistered) {
     if (!IsQuiet()) std::printf("%s\n", UserMessageUtf8(message));
+  } else if (cause.DiskFull()) {
+    PrintFailure(UserMessage::kDiskFull, cause);
   } else if (message == UserMessage::kRegisterWriteFailed && cause.ok()) {
     PrintFailure(message, Status::Error(StatusKind::kIoError, m_settings));
   } else {

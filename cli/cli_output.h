@@ -13,7 +13,10 @@ enum ExitStatus : int {
   kExitSuccess = 0,
   kExitFailure = 1,  // the command ran and failed, found problems or found nothing
   kExitUsage = 2,    // the command line was wrong, and nothing was done
-  kExitInterrupted = 130,  // stopped by Ctrl+C or a termination request
+  // Stopped by Ctrl+C (130) or a termination request (143), as shells number a program
+  // ended by SIGINT or SIGTERM: platform::InterruptExitStatus.
+  kExitInterrupted = 130,
+  kExitTerminated = 143,
 };
 
 // "ldic: " and the message on stderr.
@@ -24,6 +27,9 @@ void PrintError(const std::string& utf8Message);
 void PrintFailure(UserMessage message, const Status& cause = {});
 // The same for a failure told in English words, as the commands that read packages do.
 void PrintFailure(const std::string& utf8What, const Status& cause);
+// A file that could not be written: a full disk is told as such, in the dialog's words
+// ("磁盘空间不足，..."); anything else as utf8What.
+void PrintWriteFailure(const std::string& utf8What, const Status& cause);
 
 // What is wrong with a command line.
 enum class UsageProblem {

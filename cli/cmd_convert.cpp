@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <algorithm>
-#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -21,6 +20,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
+#include "cli/output_file.h"
 #include "common/status.h"
 #include "common/threads.h"
 #include "common/user_messages.h"
@@ -47,11 +47,13 @@ constexpr char kConvertFooter[] =
     "\"PACKAGE: N entries\" is printed, and a summary on stderr: lines read, entries, lines\n"
     "skipped by reason, lines repaired (invalid bytes replaced, NULs dropped), repeated\n"
     "headwords and the encoding. A list that gives no entry makes no package (exit status\n"
-    "1). Ctrl+C stops it in every phase within a fraction of a second (exit status 130); no\n"
-    "package and no temporary file is left behind. The temporary files LumoDictTemp.des and\n"
-    "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards; when\n"
-    "those names are taken, a numbered pair (LumoDictTemp-2.des, ...) is used, and files\n"
-    "found there are never written or deleted.\n"
+    "1). Ctrl+C stops it in every phase within a fraction of a second (exit status 130,\n"
+    "143 after a termination request); no package and no temporary file is left behind.\n"
+    "The temporary files LumoDictTemp.des and LumoDictTemp.des.dz are made in the\n"
+    "package's folder and deleted afterwards; when those names are taken, a numbered pair\n"
+    "(LumoDictTemp-2.des, ...) is used, and files found there are never written or\n"
+    "deleted. PACKAGE must be a file or a new name: a\n"
+    "device, a pipe or a folder is refused before any work; --report FILE may be a pipe.\n"
     "A StarDict dictionary is named by its .ifo (beside it NAME.idx or NAME.idx.gz,\n"
     "NAME.dict or NAME.dict.dz, and NAME.syn when there are synonyms). Its entries are\n"
     "taken as they are, line breaks included; each synonym becomes an entry of its own.\n"
@@ -235,15 +237,22 @@ void PrintSummary(const CRunReport& report, unsigned codePage) {
 }
 
 // --report: every line the report kept, as "LINE<TAB>REASON<TAB>TEXT" under a header; the
-// text is the rest of the line, TABs and all.
+// text is the rest of the line, TABs and all. An earlier report is replaced only once the
+// new one is complete; a pipe or a device is written into.
 bool WriteReportFile(const fs::path& path, const CRunReport& report) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << "line\treason\ttext\n";
-  for (const ReportedLine& line : report.Lines())
-    out << line.line << '\t' << ReportReasonName(line.reason) << '\t' << line.text << '\n';
-  out.close();
-  if (out) return true;
-  PrintError("cannot write the report " + PathToUtf8(path));
+  std::string text = "line\treason\ttext\n";
+  for (const ReportedLine& line : report.Lines()) {
+    text += std::to_string(line.line) + '\t' + ReportReasonName(line.reason) + '\t';
+    text += line.text;
+    text += '\n';
+  }
+  COutputFile out;
+  Status written = out.Open(PathToWide(path));
+  if (written && !out.Write(text.data(), text.size())) written = out.Error();
+  if (written) written = out.Commit();
+  if (written) return true;
+  out.Abandon();
+  if (written.Kind() != StatusKind::kCancelled) PrintWriteFailure("cannot write the report", written);
   return false;
 }
 
@@ -356,7 +365,7 @@ int RunConversion(const ConvertRun& run) {
   }
   if (g_interrupted) {
     PrintFailure(UserMessage::kConvertCancelled);
-    return kExitInterrupted;
+    return platform::InterruptExitStatus(platform::ReceivedInterrupt());
   }
   if (strictFailure) {
     if (!run.quiet) PrintSummary(report, run.request.codePage);

@@ -14,9 +14,9 @@
 #include "cli/cli_output.h"
 #include "cli/cli_paths.h"
 #include "cli/commands.h"
+#include "cli/output_file.h"
 #include "package/package_reader.h"
-#include "package/temp_files.h"
-#include "platform/file.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 #include "stardict/stardict_export.h"
 #include "textio/line_parse.h"
@@ -56,15 +56,23 @@ constexpr char kDumpFooter[] =
     "break: such fields are written as they are (a line break becomes the two characters\n"
     "\\n, a CR \\r, a NUL byte is left out), and ldic reports how many entries were\n"
     "affected (not with -q).\n"
+    "When the first headword begins with U+FEFF, the list begins with a byte-order mark,\n"
+    "which conversion takes off again, so that the headword keeps its own.\n"
     "An existing FILE is replaced only once the whole list is written; FILE cannot be the\n"
-    "package itself.\n"
+    "package itself. A pipe or a device (/dev/stdout, a FIFO) is written into as it is.\n"
+    "The package's CRC-32 is checked before anything is written: a damaged package is\n"
+    "refused (exit status 1). With --force, what can be read of it is written and what\n"
+    "cannot is reported; the exit status is still 1.\n"
+    "Ctrl+C or a termination request stops it with nothing left of FILE's new version\n"
+    "(exit status 130, or 143 after SIGTERM).\n"
     "Example: ldic dump words.ldic -o words-again.txt";
 
 constexpr char kLookupDescription[] = "print the entries for a headword";
 constexpr char kLookupFooter[] =
     "Prints every entry whose headword is WORD, one line each (headword TAB explanation):\n"
     "first those matching exactly, then those differing only in ASCII letter case. The\n"
-    "exit status is 1 when there is none.\n"
+    "exit status is 1 when there is none, and when the package is damaged (its CRC-32\n"
+    "does not match): then nothing is printed.\n"
     "Example: ldic lookup words.ldic apple";
 
 constexpr char kExportDescription[] = "write a package as a StarDict 2.4.2 dictionary";
@@ -72,7 +80,15 @@ constexpr char kExportFooter[] =
     "Writes the dictionary into DIR, created if needed: NAME.ifo, NAME.idx and\n"
     "NAME.dict.dz, NAME being the package's file name without its extension. The .dict.dz\n"
     "is a dictzip file, so StarDict readers reach any entry without inflating the whole\n"
-    "file. Earlier files of those names are replaced only once all three are written.\n"
+    "file. The three are written into a new folder beside DIR (DIR.lumo-new) or, when DIR\n"
+    "holds other files, inside it (NAME.lumo-new), and swapped in only once complete: a\n"
+    "StarDict reader finds the earlier export or the new one, never a mixture; at most,\n"
+    "while the files are renamed, no dictionary. A folder left by a killed export is\n"
+    "removed by the next one. Other files in DIR are left alone.\n"
+    "The package's CRC-32 is checked first: a damaged package is refused (exit status 1).\n"
+    "With --force, entries whose explanation cannot be read are left out and reported;\n"
+    "the exit status is still 1.\n"
+    "Ctrl+C or a termination request leaves DIR as it was (exit status 130, or 143).\n"
     "Example: ldic export words.ldic --stardict ~/.stardict/dic/words";
 
 // The package every reading command opens: its first argument.
@@ -80,18 +96,69 @@ void AddPackageArgument(CLI::App& command, std::string* package) {
   command.add_option("PACKAGE", *package, "the package (.ldic)")->required();
 }
 
+// A package that is not what its writer made: "词库文件已损坏，..." and what is wrong.
+void PrintDamaged(const std::string& pathUtf8, const PackageProblem& problem) {
+  const Status where = Status::Error(StatusKind::kCorrupt, PathToWide(PathFromUtf8(pathUtf8)), 0,
+                                     DescribeProblem(problem) + " (see ldic verify)");
+  if (problem.error == PackageError::kReadFailed)
+    PrintFailure("cannot read the package", where);
+  else
+    PrintFailure(UserMessage::kPackageDamaged, where);
+}
+
 // Opens the package named on the command line; prints the first problem when it fails.
-bool OpenPackage(const std::string& pathUtf8, CPackageReader* reader) {
+// With force, a package whose sections could all be read opens despite its problems,
+// which are told as a warning; *damaged tells whether there were any.
+bool OpenPackage(const std::string& pathUtf8, CPackageReader* reader, bool force = false,
+                 bool* damaged = nullptr) {
   if (reader->Open(PathToWide(PathFromUtf8(pathUtf8)))) return true;
   const PackageProblem& first = reader->Problems().front();
   if (first.error == PackageError::kOpenFailed) {
     PrintFailure(DescribeProblem(first),
                  WhyUnusable(PathFromUtf8(pathUtf8), StatusKind::kIoError, false));
-  } else {
-    PrintError(pathUtf8 + ": " + DescribeProblem(first) + " (see ldic verify)");
+    return false;
   }
+  if (force && reader->StructureRead()) {
+    PrintError("warning: " + pathUtf8 + ": " + DescribeProblem(first) + "; reading what can be read");
+    if (damaged) *damaged = true;
+    return true;
+  }
+  PrintDamaged(pathUtf8, first);
   return false;
 }
+
+// The file's CRC-32, before anything is written from the package: a mismatch refuses it,
+// or with force is told as a warning and noted in *damaged.
+bool CheckIntact(const std::string& pathUtf8, CPackageReader& reader, bool force = false,
+                 bool* damaged = nullptr) {
+  if (reader.VerifyChecksum()) return true;
+  const PackageProblem& problem = reader.Problems().back();
+  if (!force || problem.error == PackageError::kReadFailed) {
+    PrintDamaged(pathUtf8, problem);
+    return false;
+  }
+  PrintError("warning: " + pathUtf8 + ": " + DescribeProblem(problem) +
+             "; reading what can be read, which may differ from what was written");
+  if (damaged) *damaged = true;
+  return true;
+}
+
+// Both: a package opened and found whole (or, with force, whatever of it can be read).
+bool OpenIntact(const std::string& pathUtf8, CPackageReader* reader, bool force = false,
+                bool* damaged = nullptr) {
+  return OpenPackage(pathUtf8, reader, force, damaged) && CheckIntact(pathUtf8, *reader, force, damaged);
+}
+
+// An output refused before anything is opened: "ldic: WHAT — PATH: REASON", status 1.
+int Refuse(const std::string& what, const std::wstring& path, const char* reason) {
+  PrintFailure(what, Status::Error(StatusKind::kInvalidArgument, path, 0, reason));
+  return kExitFailure;
+}
+
+// The exit status of a command that a request to stop has ended, once it has undone what
+// it began (the program usually ends before: see platform::SetInterruptHandler).
+int Interrupted() { return platform::InterruptExitStatus(platform::ReceivedInterrupt()); }
+bool StopRequested() { return platform::ReceivedInterrupt() != platform::InterruptKind::kNone; }
 
 bool WriteOut(std::FILE* out, const std::string& bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
@@ -100,6 +167,7 @@ bool WriteOut(std::FILE* out, const std::string& bytes) {
 int RunInfo(const std::string& package) {
   CPackageReader reader;
   if (!OpenPackage(package, &reader)) return kExitFailure;
+  const bool intact = reader.VerifyChecksum();
 
   const PackageHeader& h = reader.Header();
   std::string out;
@@ -147,7 +215,7 @@ int RunInfo(const std::string& package) {
     }
   }
   std::snprintf(line, sizeof line, "0x%08" PRIX32, h.checksum);
-  add("Checksum:      ", line);
+  add("Checksum:      ", std::string(line) + (intact ? "" : " (does not match the file: the package is damaged; see ldic verify)"));
   if (IsQuiet()) return kExitSuccess;
   return WriteOut(stdout, out) ? kExitSuccess : kExitFailure;
 }
@@ -172,70 +240,90 @@ int RunVerify(const std::string& package) {
   return kExitFailure;
 }
 
+// The first headwords of entries a forced reading left out, for the report.
+std::string FirstWords(const CPackageReader& reader, const std::vector<size_t>& entries) {
+  std::string words;
+  for (size_t i = 0; i < entries.size() && i < 3; ++i)
+    words += (i ? ", \"" : "\"") + std::string(reader.Headword(entries[i]).substr(0, 60)) + "\"";
+  return words + (entries.size() > 3 ? ", ..." : "");
+}
+
+// A forced reading of a damaged package: what was left out, and the exit status 1 that
+// says the output is not the whole package.
+int ReportForced(const std::string& package, const CPackageReader& reader,
+                 const std::vector<size_t>& leftOut) {
+  if (!leftOut.empty())
+    PrintError(package + ": " + std::to_string(leftOut.size()) + " of " +
+               std::to_string(reader.EntryCount()) + " entries could not be read and were left out (" +
+               FirstWords(reader, leftOut) + "; see ldic verify)");
+  else
+    PrintError(package + ": every entry was read, but the package is damaged (see ldic verify)");
+  return kExitFailure;
+}
+
 // output "-" or empty: standard output. A word list for FILE goes to a new file of its
 // own beside it and is renamed over FILE only when complete, so that an existing FILE is
-// kept as it was whatever fails.
-int RunDump(const std::string& package, const std::string& output) {
-  const bool toFile = !output.empty() && output != "-";
-  const std::wstring outPath = toFile ? PathToWide(PathFromUtf8(output)) : std::wstring();
+// kept as it was whatever fails; a pipe or a device is written into as it is.
+int RunDump(const std::string& package, const std::string& output, bool force) {
+  const bool toStdout = output.empty() || output == "-";
+  const std::wstring outPath = toStdout ? std::wstring(L"-") : PathToWide(PathFromUtf8(output));
   // Before anything is opened: the word list would take the package's place.
-  if (toFile && platform::IsSameFile(PathToWide(PathFromUtf8(package)), outPath)) {
-    PrintFailure("cannot write the word list",
-                 Status::Error(StatusKind::kInvalidArgument, outPath, 0, "it is the package itself"));
-    return kExitFailure;
-  }
+  if (!toStdout && platform::IsSameFile(PathToWide(PathFromUtf8(package)), outPath))
+    return Refuse("cannot write the word list", outPath, "it is the package itself");
+  if (!toStdout && platform::QueryFileKind(outPath) == platform::FileKind::kFolder)
+    return Refuse("cannot write the word list", outPath, "a folder, not a file");
   CPackageReader reader;
-  if (!OpenPackage(package, &reader)) return kExitFailure;
+  bool damaged = false;
+  if (!OpenIntact(package, &reader, force, &damaged)) return kExitFailure;
 
-  platform::CBinaryFile outFile;
-  std::wstring partial;
-  if (toFile) {
-    if (Status created = CreatePartialFile(outPath, &outFile, &partial); !created) {
-      PrintFailure("cannot create the word list", created.WithPath(outPath));
-      return kExitFailure;
-    }
-  }
-  auto abandon = [&](const std::string& message, const Status& cause = {}) {
-    if (cause.ok())
-      PrintError(message);
-    else
-      PrintFailure(message, cause);
-    if (toFile) {
-      outFile.Close();
-      platform::RemoveFile(partial);
-    }
+  COutputFile out;
+  if (Status opened = out.Open(outPath); !opened) {
+    PrintWriteFailure("cannot create the word list", opened);
     return kExitFailure;
-  };
-
+  }
   std::string buffer, explanation, line;
   size_t changed = 0, firstChanged = 0;
+  std::vector<size_t> leftOut;
+  bool first = true;
+  const auto writeFailed = [&out] {
+    const Status failed = out.Error();
+    out.Abandon();
+    PrintWriteFailure("cannot write the word list", failed);
+    return kExitFailure;
+  };
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    if (StopRequested()) {
+      out.Abandon();
+      return Interrupted();
+    }
     const PackageError error = reader.ReadExplanation(i, &explanation);
     if (error != PackageError::kNone) {
-      return abandon(package + ": entry " + std::to_string(i) + ": " + PackageErrorText(error));
+      if (force) {
+        leftOut.push_back(i);
+        continue;
+      }
+      out.Abandon();
+      PrintDamaged(package, {error, "entry " + std::to_string(i)});
+      return kExitFailure;
     }
     if (!FormatWordListLine(reader.Headword(i), explanation, &line) && changed++ == 0) {
       firstChanged = i;
     }
+    // Conversion takes a byte-order mark at the start of a list for what it is: a headword
+    // that begins with U+FEFF keeps it when a mark of the list's own comes before.
+    if (first && line.starts_with("\xEF\xBB\xBF")) buffer += "\xEF\xBB\xBF";
+    first = false;
     buffer += line;
     buffer += '\n';
-    if (buffer.size() >= (1u << 20) || i + 1 == reader.EntryCount()) {
-      const bool written = toFile ? outFile.Write(buffer.data(), buffer.size())
-                                  : WriteOut(stdout, buffer);
-      if (!written) return abandon("cannot write the word list", outFile.Error().WithPath(outPath));
+    if (buffer.size() >= (1u << 20)) {
+      if (!out.Write(buffer.data(), buffer.size())) return writeFailed();
       buffer.clear();
     }
   }
-  if (toFile) {
-    if (Status closed = outFile.Close(); !closed)
-      return abandon("cannot write the word list", closed.WithPath(outPath));
-    if (Status moved = platform::ReplaceFile(partial, outPath); !moved) {
-      platform::RemoveFile(partial);
-      PrintFailure("cannot write the word list", moved);
-      return kExitFailure;
-    }
-  } else if (std::fflush(stdout) != 0) {
-    PrintError("cannot write the word list");
+  if (!buffer.empty() && !out.Write(buffer.data(), buffer.size())) return writeFailed();
+  if (Status done = out.Commit(); !done) {
+    if (done.Kind() == StatusKind::kCancelled) return Interrupted();
+    PrintWriteFailure("cannot write the word list", done);
     return kExitFailure;
   }
   if (changed > 0 && !IsQuiet()) {
@@ -244,12 +332,15 @@ int RunDump(const std::string& package, const std::string& output) {
          " entries cannot be written so that conversion reads them back unchanged "
          "(the first is \"" + word + "\"; see ldic dump --help)");
   }
+  if (damaged || !leftOut.empty()) return ReportForced(package, reader, leftOut);
   return kExitSuccess;
 }
 
 int RunLookup(const std::string& package, const std::string& word) {
   CPackageReader reader;
-  if (!OpenPackage(package, &reader)) return kExitFailure;
+  // The whole file's CRC-32 is cheaper to check than the data it covers is to inflate,
+  // and nothing else tells a changed letter in an explanation.
+  if (!OpenIntact(package, &reader)) return kExitFailure;
 
   const std::vector<size_t> found = reader.Lookup(word);
   if (found.empty()) {
@@ -260,8 +351,7 @@ int RunLookup(const std::string& package, const std::string& word) {
   for (size_t entry : found) {
     const PackageError error = reader.ReadExplanation(entry, &explanation);
     if (error != PackageError::kNone) {
-      if (!IsQuiet()) WriteOut(stdout, out);
-      PrintError(package + ": " + PackageErrorText(error));
+      PrintDamaged(package, {error, "entry " + std::to_string(entry)});
       return kExitFailure;
     }
     out.append(reader.Headword(entry));
@@ -273,43 +363,70 @@ int RunLookup(const std::string& package, const std::string& word) {
   return WriteOut(stdout, out) ? kExitSuccess : kExitFailure;
 }
 
-int RunExport(const std::string& package, const std::string& folderUtf8) {
-  const fs::path folder = PathFromUtf8(folderUtf8);
+int RunExport(const std::string& package, const std::string& folderUtf8, bool force) {
+  std::error_code ec;
+  fs::path folder = fs::absolute(PathFromUtf8(folderUtf8), ec).lexically_normal();
+  if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();
+  const std::wstring folderWide = PathToWide(folder);
   const std::wstring baseName = PathToWide(PathFromUtf8(package).stem());
   // Before anything is opened: a package named words.idx, say, exported into its own
   // folder would be replaced by the export.
   for (const wchar_t* extension : {L".dict.dz", L".idx", L".ifo"}) {
     const std::wstring file = PathToWide(folder / PathFromWide(baseName + extension));
-    if (platform::IsSameFile(PathToWide(PathFromUtf8(package)), file)) {
-      PrintFailure("cannot write the StarDict files",
-                   Status::Error(StatusKind::kInvalidArgument, file, 0, "it is the package itself"));
+    if (platform::IsSameFile(PathToWide(PathFromUtf8(package)), file))
+      return Refuse("cannot write the StarDict files", file, "it is the package itself");
+  }
+  const platform::FileKind kind = platform::QueryFileKind(folderWide);
+  if (kind == platform::FileKind::kRegular || kind == platform::FileKind::kStream)
+    return Refuse("cannot write the StarDict files", folderWide, "not a folder");
+  CPackageReader reader;
+  bool damaged = false;
+  if (!OpenIntact(package, &reader, force, &damaged)) return kExitFailure;
+
+  // The folders made for the export are removed again when it does not succeed; a request
+  // to stop waits until they are.
+  platform::CHoldInterrupts hold;
+  std::vector<std::wstring> made;
+  const auto removeMade = [&made] {
+    for (auto it = made.rbegin(); it != made.rend(); ++it) platform::RemoveFolder(*it);
+  };
+  std::vector<std::wstring> missing;
+  for (fs::path up = folder.parent_path();
+       !up.empty() && platform::QueryFileKind(PathToWide(up)) == platform::FileKind::kMissing;
+       up = up.parent_path()) {
+    missing.push_back(PathToWide(up));
+    if (up == up.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (Status created = platform::CreateFolder(*it); !created) {
+      removeMade();
+      PrintWriteFailure("cannot create the folder", created);
       return kExitFailure;
     }
+    made.push_back(*it);
   }
-  CPackageReader reader;
-  if (!OpenPackage(package, &reader)) return kExitFailure;
 
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (!fs::is_directory(folder, ec)) {
-    PrintFailure(
-        "cannot create the folder",
-        ec ? Status::Error(StatusKind::kIoError, PathToWide(folder), ec.value(), ec.message())
-           : WhyUnusable(folder, StatusKind::kIoError, true));
-    return kExitFailure;
-  }
-  switch (ExportStarDict(reader, PathToWide(folder), baseName)) {
+  StarDictExportOptions options;
+  options.force = force;
+  options.stopRequested = &StopRequested;
+  const StarDictExportOutcome outcome = ExportStarDict(reader, folderWide, baseName, options);
+  if (outcome.result != StarDictExportResult::kDone) removeMade();
+  switch (outcome.result) {
     case StarDictExportResult::kDone:
+      if (damaged || !outcome.leftOut.empty()) return ReportForced(package, reader, outcome.leftOut);
       return kExitSuccess;
+    case StarDictExportResult::kStopped:
+      return Interrupted();
     case StarDictExportResult::kPackageDamaged:
-      PrintError(package + ": the package is damaged (see ldic verify)");
+      PrintDamaged(package, {PackageError::kChunkCorrupt, "the data cannot be read"});
       return kExitFailure;
     case StarDictExportResult::kTooLarge:
       PrintError(package + ": too much data for one dictzip file");
       return kExitFailure;
     case StarDictExportResult::kWriteFailed:
-      PrintFailure("cannot write the StarDict files",
-                   Status::Error(StatusKind::kIoError, PathToWide(folder)));
+      PrintWriteFailure("cannot write the StarDict files",
+                        outcome.cause.ok() ? Status::Error(StatusKind::kIoError, folderWide)
+                                           : outcome.cause);
       return kExitFailure;
   }
   return kExitFailure;
@@ -331,9 +448,16 @@ LdicCommand AddVerifyCommand(CLI::App& ldic) {
   return {&command, [package] { return RunVerify(*package); }};
 }
 
+// --force of the commands that write what they read.
+void AddForceFlag(CLI::App& command, bool* force) {
+  command.add_flag("--force", *force,
+                   "read what can be read of a damaged package, and report\nwhat cannot (exit status 1)");
+}
+
 LdicCommand AddDumpCommand(CLI::App& ldic) {
   struct Arguments {
     std::string package, output;
+    bool force = false;
   };
   auto args = std::make_shared<Arguments>();
   CLI::App& command = NewCommand(ldic, "dump", kDumpDescription, kDumpFooter);
@@ -342,7 +466,8 @@ LdicCommand AddDumpCommand(CLI::App& ldic) {
       .add_option("-o,--output", args->output,
                   "where to write the word list; - or none:\nstandard output")
       ->option_text("FILE");
-  return {&command, [args] { return RunDump(args->package, args->output); }};
+  AddForceFlag(command, &args->force);
+  return {&command, [args] { return RunDump(args->package, args->output, args->force); }};
 }
 
 // A command over a package and one more required value: a word, a folder.
@@ -364,6 +489,16 @@ LdicCommand AddLookupCommand(CLI::App& ldic) {
 }
 
 LdicCommand AddExportCommand(CLI::App& ldic) {
-  return AddCommandWithValue(ldic, "export", kExportDescription, kExportFooter, "--stardict",
-                             "the folder to write the StarDict files into", "DIR", &RunExport);
+  struct Arguments {
+    std::string package, folder;
+    bool force = false;
+  };
+  auto args = std::make_shared<Arguments>();
+  CLI::App& command = NewCommand(ldic, "export", kExportDescription, kExportFooter);
+  AddPackageArgument(command, &args->package);
+  command.add_option("--stardict", args->folder, "the folder to write the StarDict files into")
+      ->required()
+      ->option_text("DIR");
+  AddForceFlag(command, &args->force);
+  return {&command, [args] { return RunExport(args->package, args->folder, args->force); }};
 }

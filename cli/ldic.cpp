@@ -12,6 +12,7 @@
 
 #include "cli/cli_output.h"
 #include "cli/commands.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ constexpr char kFooter[] =
     "  1    failure: the command ran and failed, a package has problems (verify), or a\n"
     "       word has no entry (lookup)\n"
     "  2    usage error: an unknown command or option, a missing argument, a bad value\n"
-    "  130  interrupted (Ctrl+C)\n"
+    "  130  interrupted (Ctrl+C): what the command had begun is undone\n"
+    "  143  stopped by a termination request (SIGTERM), as for Ctrl+C\n"
     "\n"
     "Example: ldic convert words.txt --author Me --version 1.0 && ldic info words.ldic";
 
@@ -320,6 +322,10 @@ std::vector<CommandSyntax> DescribeLdicCommands() {
 
 int RunLdic(std::vector<std::string> args) {
   SetQuiet(false);
+  // Ctrl+C and termination requests end ldic at once, with 130 or 143, except while a
+  // command holds them off to undo what it has begun (convert takes them over to cancel
+  // its run).
+  platform::SetInterruptHandler(nullptr, true);
   CLdicParser parser;
   CLI::App& ldic = parser.Ldic();
   try {

@@ -48,6 +48,8 @@ constexpr Text kTexts[] = {
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
     T(kMdictProtected, "该MDict词典受注册码保护，无法转换。"),
     T(kMdictVersionTooNew, "暂不支持MDict 3.0及以上版本的词典。"),
+    T(kSaveNotRegularFile, "保存路径不是普通文件，请选择其他保存位置。"),
+    T(kPackageDamaged, "词库文件已损坏，无法读取。"),
 };
 
 #undef T

@@ -46,10 +46,12 @@ enum class UserMessage : int {
   kDictionaryDamaged = 232,    // a StarDict dictionary that cannot be read as one
   kMdictProtected = 233,       // an MDict dictionary locked to a registration key
   kMdictVersionTooNew = 234,   // an MDict dictionary of version 3.0 or later
+  kSaveNotRegularFile = 235,   // the save path names a device, a pipe or a folder
+  kPackageDamaged = 236,       // a package whose checksum or data does not match
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kMdictVersionTooNew;
+constexpr UserMessage kLastUserMessage = UserMessage::kPackageDamaged;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

@@ -402,7 +402,7 @@ std::vector<size_t> CPackageReader::Lookup(std::string_view word) const {
   return found;
 }
 
-bool CPackageReader::VerifyFileChecksum() {
+bool CPackageReader::VerifyChecksum() {
   std::string block(1 << 20, '\0');
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t pos = 0;
@@ -432,7 +432,7 @@ bool CPackageReader::VerifyFileChecksum() {
 
 bool CPackageReader::VerifyContents() {
   const size_t before = m_problems.size();
-  VerifyFileChecksum();
+  VerifyChecksum();
 
   int misordered = 0;
   for (size_t i = 1; i < m_records.size(); ++i) {

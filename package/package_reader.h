@@ -105,6 +105,12 @@ class CPackageReader {
   // without regard to ASCII letter case, each group in index order. Binary search.
   std::vector<size_t> Lookup(std::string_view word) const;
 
+  // The file's CRC-32 against the header's, reading the whole file once: a package
+  // damaged anywhere, even where the other checks look no further than its structure,
+  // fails it. Appends the mismatch (or a failed read) to Problems(); true when it
+  // matches. Call after Open has read the header.
+  bool VerifyChecksum();
+
   // The checks that need the whole file: the file's CRC-32, the index order and
   // contiguity, every chunk inflating alone, the finishing bytes and the trailer's CRC.
   // Appends what it finds to Problems(); true when nothing was found. Call after a
@@ -128,7 +134,6 @@ class CPackageReader {
   bool ReadChunkTable();
   // Makes chunk the cached one; *endsStream tells whether it carried the final block.
   PackageError LoadChunk(uint32_t chunk, bool* endsStream = nullptr);
-  bool VerifyFileChecksum();
 
   platform::CBinaryFile m_file;
   uint64_t m_fileLength = 0;

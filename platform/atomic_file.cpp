@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 
+#include "platform/console.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 
@@ -22,6 +23,9 @@ Status WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
   std::wstring target;
   if (Status s = detail::ReplacementTarget(path, &target); !s) return s.WithPath(path);
 
+  // From the temporary file's creation to its rename or removal, a request to stop waits;
+  // one that came meanwhile keeps the file as it was.
+  CHoldInterrupts hold;
   CBinaryFile temp;
   std::wstring tempPath;
   Status s;
@@ -37,6 +41,8 @@ Status WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
   temp.CopyAccessFrom(target);
   if (temp.Write(bytes.data(), bytes.size())) temp.Sync();
   s = temp.Close();
+  if (s && ReceivedInterrupt() != InterruptKind::kNone)
+    s = Status::Error(StatusKind::kCancelled, path, 0, "interrupted");
   if (s) s = ReplaceFile(tempPath, target);
   if (!s) {
     RemoveFile(tempPath);

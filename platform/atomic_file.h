@@ -20,7 +20,8 @@ namespace platform {
 // the read-only attribute on Windows), which is refused even to the superuser.
 //
 // On failure the file is unchanged and the temporary file is removed; only a crash can
-// leave a temporary file behind. The status names path.
+// leave a temporary file behind. A request to stop the program (platform/console.h) that
+// arrives meanwhile leaves the file unchanged too (kCancelled). The status names path.
 Status WriteFileAtomically(const std::wstring& path, std::string_view bytes);
 
 namespace detail {

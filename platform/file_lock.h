@@ -42,4 +42,31 @@ class CFileLock {
 #endif
 };
 
+// A claim on a folder that a run fills and empties again (a temporary folder of our own):
+// while one process holds it, TryLock of the same folder fails in every other process;
+// once the holder lets go or has ended, however it ended, TryLock succeeds. So a later
+// run can tell a folder left by a run that was killed from one that is still in use.
+//
+// POSIX: flock on the folder itself. Windows: a named mutex of the session, named after
+// the folder's resolved path (an abandoned one counts as free).
+class CFolderLock {
+ public:
+  CFolderLock() = default;
+  ~CFolderLock() { Unlock(); }
+  CFolderLock(const CFolderLock&) = delete;
+  CFolderLock& operator=(const CFolderLock&) = delete;
+
+  // Holds the claim, or fails at once (kAlreadyExists) when another process holds it, or
+  // when the folder cannot be opened.
+  Status TryLock(const std::wstring& folder);
+  void Unlock();
+
+ private:
+#ifdef _WIN32
+  void* m_mutex = nullptr;
+#else
+  int m_fd = -1;
+#endif
+};
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/status.h"
 
@@ -26,6 +27,36 @@ bool QueryFileStatus(const std::wstring& path, FileStatus* status);
 
 // True for any existing path, folders included (PathFileExistsW).
 bool PathExists(const std::wstring& path);
+
+// What a path names, links followed: the kind decides whether an output may be replaced
+// by a new file (only a regular file may) or is written as a stream.
+enum class FileKind {
+  kMissing,  // nothing there, a link to nothing, or nothing we may look at
+  kRegular,
+  kFolder,
+  kStream,   // a pipe, a device or a socket (on Windows also \\.\ names and NUL, CON, ...)
+};
+// isLink, when given, tells whether path itself is a symbolic link (a reparse point on
+// Windows), whatever it points to.
+FileKind QueryFileKind(const std::wstring& path, bool* isLink = nullptr);
+
+// Creates a new, empty folder; kAlreadyExists when the name is taken by anything. Its
+// parent must exist.
+Status CreateFolder(const std::wstring& path);
+// Removes an empty folder.
+Status RemoveFolder(const std::wstring& path);
+// The names in a folder, without "." and "..", in no particular order.
+Status ListFolder(const std::wstring& path, std::vector<std::wstring>* names);
+
+// Renames a file or a folder to a name that must be free: kAlreadyExists, and nothing
+// moved, when anything has that name. The status names the destination.
+Status MoveToFreeName(const std::wstring& from, const std::wstring& to);
+// Two folders trade their names in one step, so that whoever opens either name finds one
+// of them whole, whenever the program is stopped; first the folder a takes b's owner and
+// permissions, as far as we may. Where the system cannot do this (Windows, or a file
+// system without the call), kInvalidArgument with nothing changed: the caller then does
+// without it.
+Status ExchangeFolders(const std::wstring& a, const std::wstring& b);
 
 // Deletes a file (DeleteFileW).
 Status RemoveFile(const std::wstring& path);

@@ -39,6 +39,21 @@ std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request) {
     return ConvertProblem{UserMessage::kSaveIsInput,
                           Status::Error(StatusKind::kInvalidArgument, request.package, 0,
                                         "the package would replace the word list")};
+  // Only a file is replaced by the package: a device (/dev/null, NUL), a pipe, a socket
+  // or a folder there, or a link to one, would be taken away from everyone who uses it.
+  switch (platform::QueryFileKind(request.package)) {
+    case platform::FileKind::kStream:
+      return ConvertProblem{UserMessage::kSaveNotRegularFile,
+                            Status::Error(StatusKind::kInvalidArgument, request.package, 0,
+                                          "a device or a pipe, not a file")};
+    case platform::FileKind::kFolder:
+      return ConvertProblem{UserMessage::kSaveNotRegularFile,
+                            Status::Error(StatusKind::kInvalidArgument, request.package, 0,
+                                          "a folder, not a file")};
+    case platform::FileKind::kMissing:
+    case platform::FileKind::kRegular:
+      break;
+  }
   return std::nullopt;
 }
 

@@ -79,7 +79,8 @@ struct ConvertProblem {
 };
 
 // The first problem with the paths: both wrong, the word list missing, the save folder
-// wrong, or the package would replace the word list.
+// wrong, the package would replace the word list, or the save path names no file (a
+// device, a pipe, a socket or a folder, or a link to one), which a package never replaces.
 std::optional<ConvertProblem> CheckConvertPaths(const ConvertRequest& request);
 // The name as it is checked and stored: without the blanks around it (spaces, tabs,
 // ideographic spaces), which nobody sees in LumoDict's list. Both front ends pass the name

@@ -110,6 +110,8 @@ bool CDictzipWriter::Add(const void* data, size_t count) {
   return true;
 }
 
+const Status& CDictzipWriter::FileError() const { return m_state->file.Error(); }
+
 bool CDictzipWriter::Finish() {
   State& s = *m_state;
   if (!s.ok || s.received != s.total) {

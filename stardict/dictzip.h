@@ -30,6 +30,9 @@ class CDictzipWriter {
   // Ends the stream, writes the trailer and the chunk table; false on any failure,
   // including data that did not add up to totalSize.
   bool Finish();
+  // Why the file could not be written (the path and the system's reason, a full disk
+  // told as such); ok when nothing failed there.
+  const Status& FileError() const;
 
  private:
   bool FlushChunk();

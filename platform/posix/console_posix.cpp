@@ -1,12 +1,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
 #include "common/utf.h"
 #include "platform/console.h"
+#include "platform/interrupts_detail.h"
 
 namespace platform {
 
@@ -23,16 +25,16 @@ bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 namespace {
 
-void (*g_interruptHandler)() = nullptr;
-
-void OnSignal(int) {
-  if (g_interruptHandler) g_interruptHandler();
+void OnSignal(int signal) {
+  const int saved = errno;  // the interrupted code may be about to read it
+  detail::OnInterrupt(signal == SIGTERM ? InterruptKind::kTerminate : InterruptKind::kInterrupt);
+  errno = saved;
 }
 
 }  // namespace
 
-void SetInterruptHandler(void (*handler)()) {
-  g_interruptHandler = handler;
+void SetInterruptHandler(void (*handler)(), bool exitWhenIdle) {
+  detail::ArmInterrupts(handler, exitWhenIdle);
   struct sigaction action {};
   action.sa_handler = &OnSignal;
   sigemptyset(&action.sa_mask);

@@ -66,4 +66,26 @@ void CFileLock::Unlock() {
   m_fd = -1;
 }
 
+Status CFolderLock::TryLock(const std::wstring& folder) {
+  Unlock();
+  if (const int injected = detail::InjectedErrno(FileOperation::kLock, folder))
+    return ErrnoStatus(StatusKind::kIoError, folder, injected);
+  const int fd = ::open(WideToUtf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return LastSystemError(StatusKind::kIoError, folder);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return ErrnoStatus(error == EWOULDBLOCK ? StatusKind::kAlreadyExists : StatusKind::kIoError,
+                       folder, error);
+  }
+  m_fd = fd;
+  return Status();
+}
+
+void CFolderLock::Unlock() {
+  if (m_fd < 0) return;
+  ::close(m_fd);
+  m_fd = -1;
+}
+
 }  // namespace platform

@@ -1,3 +1,5 @@
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +36,86 @@ bool PathExists(const std::wstring& path) {
   }
   struct stat st {};
   return !path.empty() && ::stat(WideToUtf8(path).c_str(), &st) == 0;
+}
+
+FileKind QueryFileKind(const std::wstring& path, bool* isLink) {
+  const std::string native = WideToUtf8(path);
+  struct stat st {};
+  if (isLink) *isLink = !path.empty() && ::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  if (const int injected = detail::InjectedErrno(FileOperation::kQuery, path)) {
+    errno = injected;
+    return FileKind::kMissing;
+  }
+  if (path.empty() || ::stat(native.c_str(), &st) != 0) return FileKind::kMissing;
+  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
+  if (S_ISDIR(st.st_mode)) return FileKind::kFolder;
+  return FileKind::kStream;
+}
+
+Status CreateFolder(const std::wstring& path) {
+  if (const int injected = detail::InjectedErrno(FileOperation::kOpen, path))
+    return ErrnoStatus(StatusKind::kIoError, path, injected);
+  if (::mkdir(WideToUtf8(path).c_str(), 0777) == 0) return Status();
+  const Status failed = LastSystemError(StatusKind::kIoError, path);
+  return errno == EEXIST ? failed.WithKind(StatusKind::kAlreadyExists) : failed;
+}
+
+Status RemoveFolder(const std::wstring& path) {
+  if (const int injected = detail::InjectedErrno(FileOperation::kDelete, path))
+    return ErrnoStatus(StatusKind::kIoError, path, injected);
+  if (::rmdir(WideToUtf8(path).c_str()) == 0) return Status();
+  return LastSystemError(StatusKind::kIoError, path);
+}
+
+Status ListFolder(const std::wstring& path, std::vector<std::wstring>* names) {
+  names->clear();
+  if (const int injected = detail::InjectedErrno(FileOperation::kQuery, path))
+    return ErrnoStatus(StatusKind::kIoError, path, injected);
+  DIR* folder = ::opendir(WideToUtf8(path).c_str());
+  if (folder == nullptr) return LastSystemError(StatusKind::kIoError, path);
+  errno = 0;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(Utf8ToWideText(name));
+    errno = 0;
+  }
+  const Status listed = errno == 0 ? Status() : LastSystemError(StatusKind::kIoError, path);
+  ::closedir(folder);
+  return listed;
+}
+
+Status MoveToFreeName(const std::wstring& from, const std::wstring& to) {
+  if (const int injected = detail::InjectedErrno(FileOperation::kRename, to))
+    return ErrnoStatus(StatusKind::kIoError, to, injected);
+  const std::string source = WideToUtf8(from), target = WideToUtf8(to);
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return Status();
+  if (errno == EEXIST) return LastSystemError(StatusKind::kAlreadyExists, to);
+  if (errno != EINVAL && errno != ENOSYS) return LastSystemError(StatusKind::kIoError, to);
+  // A file system that cannot refuse to replace: asked first, which leaves a moment in
+  // which another program could take the name.
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) == 0) return ErrnoStatus(StatusKind::kAlreadyExists, to, EEXIST);
+  if (std::rename(source.c_str(), target.c_str()) == 0) return Status();
+  return LastSystemError(StatusKind::kIoError, to);
+}
+
+Status ExchangeFolders(const std::wstring& a, const std::wstring& b) {
+  if (const int injected = detail::InjectedErrno(FileOperation::kRename, b))
+    return ErrnoStatus(StatusKind::kIoError, b, injected);
+  const std::string first = WideToUtf8(a), second = WideToUtf8(b);
+  struct stat old {};
+  if (::stat(second.c_str(), &old) == 0) {
+    // Only the superuser may give a folder away; anyone's own folder takes the mode.
+    [[maybe_unused]] const int given = ::chown(first.c_str(), old.st_uid, old.st_gid);
+    [[maybe_unused]] const int modeSet = ::chmod(first.c_str(), old.st_mode & 07777);
+  }
+  if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0)
+    return Status();
+  const int error = errno;
+  if (error == EINVAL || error == ENOSYS)
+    return Status::Error(StatusKind::kInvalidArgument, b, error, "cannot exchange folders here");
+  return ErrnoStatus(StatusKind::kIoError, b, error);
 }
 
 Status RemoveFile(const std::wstring& path) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/console.h"
+#include "platform/interrupts_detail.h"
 
 namespace platform {
 
@@ -27,19 +28,20 @@ bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 namespace {
 
-void (*g_interruptHandler)() = nullptr;
-
+// Runs on a thread of its own that the system starts for the event. Ctrl+Break counts as
+// Ctrl+C: both are the user's keys, and a console has no termination request to tell
+// them from (closing the window ends the program regardless).
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
     return FALSE;
-  if (g_interruptHandler) g_interruptHandler();
+  detail::OnInterrupt(InterruptKind::kInterrupt);
   return TRUE;
 }
 
 }  // namespace
 
-void SetInterruptHandler(void (*handler)()) {
-  g_interruptHandler = handler;
+void SetInterruptHandler(void (*handler)(), bool exitWhenIdle) {
+  detail::ArmInterrupts(handler, exitWhenIdle);
   SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 }
 

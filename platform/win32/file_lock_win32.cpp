@@ -15,7 +15,7 @@ namespace {
 // The mutex's name: a fixed prefix and a hash of the resolved path in capitals. A mutex
 // name must not hold a backslash and is limited to MAX_PATH characters, hence the hash;
 // two files whose hashes met would only wait for each other.
-std::wstring MutexName(const std::wstring& path) {
+std::wstring MutexName(const std::wstring& path, const wchar_t* kind = L"FileLock") {
   std::wstring key = ResolvedPath(path);
   if (!key.empty())
     ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.data(),
@@ -28,7 +28,7 @@ std::wstring MutexName(const std::wstring& path) {
   }
   wchar_t hex[17];
   std::swprintf(hex, 17, L"%016llx", static_cast<unsigned long long>(hash));
-  return std::wstring(L"Local\\LumoDictGen.FileLock.") + hex;
+  return std::wstring(L"Local\\LumoDictGen.") + kind + L"." + hex;
 }
 
 }  // namespace
@@ -60,6 +60,31 @@ Status CFileLock::Lock(const std::wstring& path) {
 }
 
 void CFileLock::Unlock() {
+  if (m_mutex == nullptr) return;
+  ::ReleaseMutex(static_cast<HANDLE>(m_mutex));
+  ::CloseHandle(static_cast<HANDLE>(m_mutex));
+  m_mutex = nullptr;
+}
+
+Status CFolderLock::TryLock(const std::wstring& folder) {
+  Unlock();
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kLock, folder)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, folder);
+  }
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, MutexName(folder, L"FolderLock").c_str());
+  if (mutex == nullptr) return LastSystemError(StatusKind::kIoError, folder);
+  const DWORD waited = ::WaitForSingleObject(mutex, 0);
+  // An abandoned mutex: its holder ended without letting go, and the folder is free.
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+    m_mutex = mutex;
+    return Status();
+  }
+  ::CloseHandle(mutex);
+  return Status::Error(StatusKind::kAlreadyExists, folder, 0, "in use by another process");
+}
+
+void CFolderLock::Unlock() {
   if (m_mutex == nullptr) return;
   ::ReleaseMutex(static_cast<HANDLE>(m_mutex));
   ::CloseHandle(static_cast<HANDLE>(m_mutex));

@@ -140,6 +140,103 @@ bool PathExists(const std::wstring& path) {
   return !path.empty() && PathFileExistsW(path.c_str()) != 0;
 }
 
+FileKind QueryFileKind(const std::wstring& path, bool* isLink) {
+  if (isLink) *isLink = false;
+  if (path.empty()) return FileKind::kMissing;
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kQuery, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return FileKind::kMissing;
+  }
+  // The device namespace holds pipes and devices only. Opening a pipe to look at it would
+  // connect to its server, so the name alone tells.
+  if (path.starts_with(L"\\\\.\\")) return FileKind::kStream;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (isLink) *isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileKind::kFolder;
+  }
+  // NUL, CON and the other names of devices are in every folder; only the open handle
+  // tells them from files.
+  HANDLE file = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return attributes == INVALID_FILE_ATTRIBUTES ? FileKind::kMissing : FileKind::kRegular;
+  const DWORD type = ::GetFileType(file);
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool folder = type == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  ::CloseHandle(file);
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return FileKind::kStream;
+  return folder ? FileKind::kFolder : FileKind::kRegular;
+}
+
+Status CreateFolder(const std::wstring& path) {
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kOpen, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, path);
+  }
+  if (::CreateDirectoryW(path.c_str(), nullptr) != 0) return Status();
+  const DWORD error = ::GetLastError();
+  const Status failed = LastSystemError(StatusKind::kIoError, path);
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
+             ? failed.WithKind(StatusKind::kAlreadyExists)
+             : failed;
+}
+
+Status RemoveFolder(const std::wstring& path) {
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kDelete, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, path);
+  }
+  if (::RemoveDirectoryW(path.c_str()) != 0) return Status();
+  return LastSystemError(StatusKind::kIoError, path);
+}
+
+Status ListFolder(const std::wstring& path, std::vector<std::wstring>* names) {
+  names->clear();
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kQuery, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, path);
+  }
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return LastSystemError(StatusKind::kIoError, path);
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names->push_back(name);
+  } while (::FindNextFileW(search, &found) != 0);
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  if (error == ERROR_NO_MORE_FILES) return Status();
+  ::SetLastError(error);
+  return LastSystemError(StatusKind::kIoError, path);
+}
+
+Status MoveToFreeName(const std::wstring& from, const std::wstring& to) {
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kRename, to)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, to);
+  }
+  // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name. A refusal because
+  // someone has the file open for a moment is tried again, as ReplaceFile does.
+  constexpr int kAttempts = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (::MoveFileExW(from.c_str(), to.c_str(), 0) != 0) return Status();
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+      return LastSystemError(StatusKind::kAlreadyExists, to);
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == kAttempts)
+      break;
+    ::Sleep(20);
+  }
+  return LastSystemError(StatusKind::kIoError, to);
+}
+
+// Windows has no call that trades two names in one step.
+Status ExchangeFolders(const std::wstring&, const std::wstring& b) {
+  return Status::Error(StatusKind::kInvalidArgument, b, 0, "cannot exchange folders here");
+}
+
 Status RemoveFile(const std::wstring& path) {
   if (path.empty()) return Status::Error(StatusKind::kNotFound, path, 0, "empty path");
   if (const int injected = detail::InjectedSystemCode(FileOperation::kDelete, path)) {

@@ -388,6 +388,11 @@ TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
       {"save path is the word list", list, list, L"n", UserMessage::kSaveIsInput, IDC_EDIT_SAVE},
       {"save path is the word list in capitals", list, upperList, L"n", UserMessage::kSaveIsInput,
        IDC_EDIT_SAVE},
+      // A device is in every folder; a package never replaces one, nor a folder.
+      {"save path is a device", list, h.Temp().File(L"NUL"), L"n", UserMessage::kSaveNotRegularFile,
+       IDC_EDIT_SAVE},
+      {"save path is a folder", list, h.Temp().Path(), L"n", UserMessage::kSaveNotRegularFile,
+       IDC_EDIT_SAVE},
       {"facts too long", list, h.Temp().File(L"out.ldic"), std::wstring(600, L'x'),
        UserMessage::kMetadataTooLong, IDC_EDIT_NAME},
       {"name of blanks", list, h.Temp().File(L"out.ldic"), L" \u3000\t ",

@@ -45,10 +45,35 @@ TEST(LdicHostileInput, ClearMessageNothingLeftBehind) {
       {"endless pipe, then terminated",
        "mkfifo f && (cat /dev/zero >f 2>/dev/null &) && { $LDIC convert f -o p.ldic & pid=$!; "
        "sleep 2; kill -TERM $pid; wait $pid; }",
-       130, "转换取消", false},
+       143, "转换取消", false},
       {"file size limit", "ulimit -f 16 && $LDIC convert w.txt -o p.ldic", 1, "File too large", false},
       {"memory limit", "ulimit -v 170000 && $LDIC convert big.txt -o p.ldic --threads 2", 1,
        "词库过大", true},
+      // Special files as every output: a device, a pipe, a socket or a link to one is never
+      // replaced. convert refuses it before any work; dump and --report write into it as a
+      // stream; export wants a folder. Each script checks that the file is what it was.
+      // (Links to /dev/null: Ldic.ADeviceIsWrittenIntoAndNeverReplaced.)
+      {"convert -o a pipe", "mkfifo o && { $LDIC convert w.txt -o o; s=$?; test -p o && exit $s; }", 1,
+       "保存路径不是普通文件，请选择其他保存位置。 — ", false},
+      {"convert --report into a pipe",
+       "mkfifo r && { cat r >r.txt & $LDIC convert w.txt -o q.ldic -q --report r; s=$?; wait; "
+       "test -p r && head -c 16 r.txt | grep -q \"^line.reason.text\" && exit $s; }", 0, "", false},
+      {"dump -o a pipe",
+       "$LDIC convert w.txt -o q.ldic -q --date D && mkfifo f && { cat f >d.txt & $LDIC dump q.ldic -o f; "
+       "s=$?; wait; test -p f && $LDIC dump q.ldic | cmp -s - d.txt && exit $s; }", 0, "", false},
+      {"dump -o a link to /proc/self/fd/1",
+       "$LDIC convert w.txt -o q.ldic -q --date D && ln -s /proc/self/fd/1 o && "
+       "{ $LDIC dump q.ldic -o o >d.txt; s=$?; test -L o && $LDIC dump q.ldic | cmp -s - d.txt && exit $s; }",
+       0, "", false},
+      {"dump -o /dev/stdout",
+       "$LDIC convert w.txt -o q.ldic -q --date D && { $LDIC dump q.ldic -o /dev/stdout | wc -l | grep -qx 20000; }",
+       0, "", false},
+      {"export --stardict a pipe",
+       "$LDIC convert w.txt -o q.ldic -q --date D && mkfifo d && { $LDIC export q.ldic --stardict d; s=$?; "
+       "test -p d && exit $s; }", 1, "d: not a folder", false},
+      {"export --stardict a file",
+       "$LDIC convert w.txt -o q.ldic -q --date D && echo mine >d && { $LDIC export q.ldic --stardict d; "
+       "s=$?; grep -qx mine d && exit $s; }", 1, "d: not a folder", false},
   };
   std::string list;
   for (int i = 0; i < 20000; ++i)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -226,6 +227,56 @@ TEST(Ldic, UsageErrorsSayWhatIsWrong) {
     const std::string file = entry.path().filename().string();
     EXPECT_TRUE(file == "w.txt" || file.rfind("program.", 0) == 0) << file;
   }
+}
+
+// A device as every output, as the system names one (Windows: NUL in any folder; POSIX: a
+// link to /dev/null): convert refuses it before any work, dump writes into it, export
+// wants a folder; the device stays what it was.
+TEST(Ldic, ADeviceIsWrittenIntoAndNeverReplaced) {
+  TempDir dir;
+  const std::string list = WideToUtf8(dir.File(L"words.txt"));
+  const std::string pkg = WideToUtf8(dir.File(L"words.ldic"));
+  lumo_test::WriteBytes(dir.File(L"words.txt"), kList);
+  ASSERT_EQ(Ldic(dir, {"convert", "-q", list}).status, 0);
+#ifdef _WIN32
+  const std::string device = WideToUtf8(dir.File(L"NUL"));
+#else
+  const std::string device = WideToUtf8(dir.File(L"null"));
+  std::error_code ec;
+  std::filesystem::create_symlink("/dev/null", lumo_test::FsPath(dir.File(L"null")), ec);
+  ASSERT_FALSE(ec) << ec.message();
+#endif
+  const std::string notFile = UserMessageUtf8(UserMessage::kSaveNotRegularFile);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"convert", list, "-o", device}, 1, "ldic: " + notFile + " \u2014 " + device},
+      {{"dump", pkg, "-o", device}, 0, ""},
+      {{"convert", "-q", list, "-o", WideToUtf8(dir.File(L"r.ldic")), "--report", device}, 0, ""},
+      {{"export", pkg, "--stardict", device}, 1, device + ": not a folder"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult r = Ldic(dir, c.args);
+    EXPECT_EQ(r.status, c.status) << Describe(c.args, r);
+    if (c.err.empty())
+      EXPECT_EQ(r.err, "") << Describe(c.args, r);
+    else
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << Describe(c.args, r);
+  }
+  // Nothing new beside the package but the report run's package; the device is no file.
+  std::vector<std::wstring> names;
+  for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path())))
+    names.push_back(lumo_test::WidePath(entry.path().filename()));
+  std::sort(names.begin(), names.end());
+#ifdef _WIN32
+  const std::vector<std::wstring> expected = {L"program.err", L"program.out", L"r.ldic", L"words.ldic", L"words.txt"};
+#else
+  const std::vector<std::wstring> expected = {L"null", L"program.err", L"program.out", L"r.ldic", L"words.ldic", L"words.txt"};
+  EXPECT_TRUE(std::filesystem::is_symlink(lumo_test::FsPath(dir.File(L"null"))));
+#endif
+  EXPECT_EQ(names, expected);
 }
 
 // Two ldic processes converting different word lists into one folder at once: each run

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/commands.h"
+#include "common/user_messages.h"
 #include "common/utf.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
@@ -47,6 +48,20 @@ TEST(RegisterCommandTest, ExitStatusFollowsTheOutcome) {
   EXPECT_EQ(store.GetProfileString(L"Dictionary", L"QueryFileName0", L""), Utf8ToWideText(package));
   EXPECT_EQ(RunRegister({copy, "--ini", ini}), 1);  // the same package under another path
   EXPECT_EQ(RunRegister({package, "--ini", ini}), 0);
+
+  // A full disk is told as such, as by every command, and the settings stay as they were.
+  const std::string before = lumo_test::ReadBytes(Utf8ToWideText(ini));
+  host_test::WritePackage(dir.File(L"second.ldic"), 2);
+  ::testing::internal::CaptureStderr();
+  int status;
+  {
+    lumo_test::DiskFullAfter full(dir.Path(), 0);
+    status = RunRegister({WideToUtf8(dir.File(L"second.ldic")), "--ini", ini});
+  }
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err.rfind(std::string("ldic: ") + UserMessageUtf8(UserMessage::kDiskFull) + " \u2014 ", 0), 0u) << err;
+  EXPECT_EQ(lumo_test::ReadBytes(Utf8ToWideText(ini)), before);
 }
 
 TEST(SettingsLocationTest, EndsWithLumoDictsFolders) {

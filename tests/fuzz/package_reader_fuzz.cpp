@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::wstring folder = fuzz::ScratchFile(L"stardict");
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(folder), ec);
-  const StarDictExportResult exported = ExportStarDict(reader, folder, L"x");
+  const StarDictExportResult exported = ExportStarDict(reader, folder, L"x").result;
   FUZZ_CHECK(exported == StarDictExportResult::kDone || exported == StarDictExportResult::kTooLarge,
              "export of a sound package failed");
   if (exported == StarDictExportResult::kDone) {

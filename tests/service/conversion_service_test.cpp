@@ -4,6 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -66,6 +72,47 @@ TEST(ConversionService, PathChecksInTheDialogsOrder) {
       EXPECT_FALSE(problem->cause.Reason().empty()) << c.label;
     }
   }
+
+  // Only a file is replaced by a package: a folder, a device, a pipe or a link to one is
+  // refused before any work, and stays what it was; a link to a file is a file.
+  TempDir dir;
+  ConvertRequest request;
+  request.wordList = dir.File(L"w.txt");
+  WriteBytes(request.wordList, "a,b\n");
+  request.folder = dir.Path();
+  std::filesystem::create_directory(lumo_test::FsPath(dir.File(L"folder.ldic")));
+  WriteBytes(dir.File(L"file.ldic"), "earlier");
+  std::vector<std::pair<std::wstring, bool>> saves = {
+      {dir.File(L"folder.ldic"), false}, {dir.File(L"file.ldic"), true}, {dir.File(L"new.ldic"), true}};
+#ifdef _WIN32
+  saves.emplace_back(dir.File(L"NUL"), false);
+  saves.emplace_back(L"\\\\.\\pipe\\lumo-none", false);
+#else
+  std::error_code ec;
+  std::filesystem::create_symlink("/dev/null", lumo_test::FsPath(dir.File(L"null.ldic")), ec);
+  std::filesystem::create_symlink(lumo_test::FsPath(dir.File(L"file.ldic")),
+                                  lumo_test::FsPath(dir.File(L"link.ldic")), ec);
+  ASSERT_EQ(::mkfifo(WideToUtf8(dir.File(L"fifo.ldic")).c_str(), 0600), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = WideToUtf8(dir.File(L"socket.ldic"));
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  saves.insert(saves.end(), {{dir.File(L"null.ldic"), false}, {dir.File(L"fifo.ldic"), false},
+                             {dir.File(L"socket.ldic"), false}, {dir.File(L"link.ldic"), true}});
+#endif
+  for (const auto& [save, accepted] : saves) {
+    request.package = save;
+    const std::optional<ConvertProblem> problem = CheckConvertPaths(request);
+    EXPECT_EQ(problem ? std::optional(problem->message) : std::nullopt,
+              accepted ? std::nullopt : std::optional(UserMessage::kSaveNotRegularFile))
+        << WideToUtf8(save);
+  }
+#ifndef _WIN32
+  ::close(sock);
+#endif
 }
 
 TEST(ConversionService, AFolderIsNoWordListAndAHardLinkIsTheSameFile) {

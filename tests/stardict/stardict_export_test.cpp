@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "package/chunked_data.h"
 #include "package/package_reader.h"
+#include "platform/file_lock.h"
+#include "platform/file_system.h"
 #include "stardict/dictzip.h"
 #include "stardict/stardict_export.h"
 #include "tests/package/reader_fixtures.h"
@@ -105,7 +110,7 @@ TEST(StarDictExport, FilesDescribeThePackage) {
       dir, "bee\tinsect\napple\tred fruit\nApple\tcompany\nlong\t" + big + "\n");
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(path));
-  ASSERT_EQ(ExportStarDict(reader, dir.Path(), L"words"), StarDictExportResult::kDone);
+  ASSERT_EQ(ExportStarDict(reader, dir.Path(), L"words").result, StarDictExportResult::kDone);
 
   const std::string idx = lumo_test::ReadBytes(dir.File(L"words.idx"));
   auto be = [](uint32_t v) {
@@ -124,19 +129,141 @@ TEST(StarDictExport, FilesDescribeThePackage) {
                   "companyred fruitinsect" + big);
 }
 
-TEST(StarDictExport, DamagedChunkIsReported) {
+// The files of a folder and their bytes; a folder inside is listed as "name/".
+std::map<std::wstring, std::string> Contents(const std::wstring& folder) {
+  std::map<std::wstring, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(folder))) {
+    const std::wstring name = lumo_test::WidePath(entry.path().filename());
+    if (entry.is_directory())
+      files[name + L"/"] = "";
+    else
+      files[name] = lumo_test::ReadBytes(folder + platform::kPathSeparator + name);
+  }
+  return files;
+}
+
+// Whatever the target folder is (missing, an earlier export alone, an earlier export
+// among the user's files, beside and holding leftovers of killed exports), the export
+// puts exactly the new three files there, keeps everything of the user's, and leaves
+// nothing of its own beside or inside; a work folder in use, or holding a file not ours,
+// is left alone.
+TEST(StarDictExport, SwapsInTheWholeExportAndKeepsTheUsersFiles) {
   TempDir dir;
-  std::string bytes = lumo_test::ReadBytes(reader_test::MakePackage(dir, "a\tb\n"));
+  const std::wstring path = reader_test::MakePackage(dir, "apple\tred fruit\nbee\tinsect\n");
+  CPackageReader reader;
+  ASSERT_TRUE(reader.Open(path));
+  std::map<std::wstring, std::string> fresh;
+  {
+    TempDir clean;
+    ASSERT_EQ(ExportStarDict(reader, clean.File(L"sd"), L"w").result, StarDictExportResult::kDone);
+    fresh = Contents(clean.File(L"sd"));
+    ASSERT_EQ(fresh.size(), 3u);
+    EXPECT_EQ(Contents(clean.Path()).size(), 1u);  // sd itself, nothing beside it
+  }
+  const std::map<std::wstring, std::string> earlier = {
+      {L"w.dict.dz", "old data"}, {L"w.idx", "old index"}, {L"w.ifo", "old ifo"}};
+  struct Case {
+    const char* label;
+    std::map<std::wstring, std::string> inside;  // "x/" is a folder
+    std::map<std::wstring, std::string> beside;
+    std::map<std::wstring, std::string> kept;    // what must stay beside, besides sd
+  };
+  const Case cases[] = {
+      {"an earlier export alone", earlier, {}, {}},
+      {"an empty folder", {}, {}, {}},
+      {"the user's files too", {{L"w.ifo", "old"}, {L"notes.txt", "mine"}, {L"res/", ""}}, {}, {}},
+      {"leftovers of killed exports",
+       earlier,
+       {{L"sd.lumo-new/", ""}, {L"sd.lumo-new/w.ifo", "half"}, {L"sd.lumo-new-2/", ""},
+        {L"sd.lumo-new-3/", ""}, {L"sd.lumo-new-3/mine.txt", "not ours"}},
+       {{L"sd.lumo-new-3/", ""}}},
+      {"a leftover inside",
+       {{L"other.txt", "x"}, {L"w.lumo-new/", ""}, {L"w.lumo-new/w.idx", "half"}}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir out;
+    const std::wstring sd = out.File(L"sd");
+    std::filesystem::create_directory(lumo_test::FsPath(sd));
+    const auto lay = [](const std::wstring& folder, const std::map<std::wstring, std::string>& files) {
+      for (const auto& [name, bytes] : files) {
+        const std::wstring at = folder + platform::kPathSeparator + name;
+        if (name.ends_with(L"/"))
+          std::filesystem::create_directory(lumo_test::FsPath(at.substr(0, at.size() - 1)));
+        else
+          lumo_test::WriteBytes(at, bytes);
+      }
+    };
+    lay(sd, c.inside);
+    lay(out.Path(), c.beside);
+    ASSERT_EQ(ExportStarDict(reader, sd, L"w").result, StarDictExportResult::kDone);
+    std::map<std::wstring, std::string> expected = fresh;
+    for (const auto& [name, bytes] : c.inside) {
+      const size_t slash = name.find(L'/');
+      if (!name.starts_with(L"w.") && (slash == std::wstring::npos || slash + 1 == name.size()))
+        expected[name] = bytes;
+    }
+    EXPECT_EQ(Contents(sd), expected);
+    std::map<std::wstring, std::string> besides = c.kept;
+    besides[L"sd/"] = "";
+    EXPECT_EQ(Contents(out.Path()), besides);
+  }
+
+  // A work folder that another export holds is not touched.
+  TempDir out;
+  const std::wstring busy = out.File(L"sd.lumo-new");
+  std::filesystem::create_directory(lumo_test::FsPath(busy));
+  lumo_test::WriteBytes(busy + platform::kPathSeparator + L"w.idx", "in use");
+  platform::CFolderLock claim;
+  ASSERT_TRUE(claim.TryLock(busy));
+  StarDictExportResult result;
+  // Another thread, as a mutex held by this one would let it in again on Windows.
+  std::thread([&] { result = ExportStarDict(reader, out.File(L"sd"), L"w").result; }).join();
+  EXPECT_EQ(result, StarDictExportResult::kDone);
+  EXPECT_EQ(lumo_test::ReadBytes(busy + platform::kPathSeparator + L"w.idx"), "in use");
+  EXPECT_EQ(Contents(out.File(L"sd")), fresh);
+}
+
+// A damaged package is refused with the folder as it was; with force the export leaves
+// out the entries that cannot be read and says which. Stopping leaves the folder as it
+// was, and so does a missing parent.
+TEST(StarDictExport, DamageStopAndMissingParentLeaveTheFolderAsItWas) {
+  TempDir dir;
+  std::string bytes = lumo_test::ReadBytes(reader_test::MakePackage(
+      dir, "a\tb\nlong\t" + reader_test::Prose(70000, 2) + "\nz\tlast\n"));
   const uint32_t dataOffset = Le32(bytes, 16);
-  bytes.replace(dataOffset + 6, 3, 3, '\xFF');  // the only chunk
+  const uint32_t chunk2 = dataOffset + 4 + 2 * 2 + Le16(bytes, dataOffset + 4);
+  bytes.replace(chunk2 + 6, 3, 3, '\xFF');  // the second of two chunks
   reader_test::RestampChecksum(&bytes);
   lumo_test::WriteBytes(dir.File(L"bad.ldic"), bytes);
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(dir.File(L"bad.ldic")));
-  EXPECT_EQ(ExportStarDict(reader, dir.Path(), L"bad"), StarDictExportResult::kPackageDamaged);
-  EXPECT_FALSE(lumo_test::FileExists(dir.File(L"bad.dict.dz")));
-  EXPECT_EQ(ExportStarDict(reader, dir.File(L"missing-folder"), L"x"),
+
+  TempDir out;
+  const std::wstring sd = out.File(L"sd");
+  std::filesystem::create_directory(lumo_test::FsPath(sd));
+  lumo_test::WriteBytes(sd + platform::kPathSeparator + L"bad.ifo", "earlier");
+  const std::map<std::wstring, std::string> before = Contents(out.Path());
+  EXPECT_EQ(ExportStarDict(reader, sd, L"bad").result, StarDictExportResult::kPackageDamaged);
+  EXPECT_EQ(Contents(out.Path()), before);
+  StarDictExportOptions stop;
+  stop.stopRequested = [] { return true; };
+  EXPECT_EQ(ExportStarDict(reader, sd, L"bad", stop).result, StarDictExportResult::kStopped);
+  EXPECT_EQ(Contents(out.Path()), before);
+  EXPECT_EQ(Contents(sd).size(), 1u);
+  EXPECT_EQ(ExportStarDict(reader, out.File(L"none") + platform::kPathSeparator + L"sd", L"x").result,
             StarDictExportResult::kWriteFailed);
+  EXPECT_EQ(Contents(out.Path()), before);
+
+  StarDictExportOptions force;
+  force.force = true;
+  const StarDictExportOutcome forced = ExportStarDict(reader, sd, L"bad", force);
+  ASSERT_EQ(forced.result, StarDictExportResult::kDone);
+  EXPECT_EQ(forced.leftOut, (std::vector<size_t>{1, 2}));  // "long" reaches into chunk 2, "z" lies in it
+  const std::string idx = lumo_test::ReadBytes(sd + platform::kPathSeparator + L"bad.idx");
+  EXPECT_EQ(idx, std::string("a\0\0\0\0\0\0\0\0\x01", 10));
+  EXPECT_NE(lumo_test::ReadBytes(sd + platform::kPathSeparator + L"bad.ifo").find("wordcount=1\n"),
+            std::string::npos);
 }
 
 }  // namespace

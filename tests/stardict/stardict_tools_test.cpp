@@ -67,7 +67,7 @@ TEST(StarDictTools, SdcvAnswersFromTheExport) {
   ASSERT_TRUE(reader.Open(path));
   const std::wstring dic = dir.File(L"dic");
   ASSERT_EQ(std::system(("mkdir -p " + Quote(WideToUtf8(dic))).c_str()), 0);
-  ASSERT_EQ(ExportStarDict(reader, dic, L"words"), StarDictExportResult::kDone);
+  ASSERT_EQ(ExportStarDict(reader, dic, L"words").result, StarDictExportResult::kDone);
 
   const std::string sdcv = "LC_ALL=C.UTF-8 HOME=" + Quote(WideToUtf8(dir.Path())) +
                            " sdcv -n -x -e -0 -1 --data-dir " + Quote(WideToUtf8(dir.Path())) + " ";
@@ -97,7 +97,7 @@ TEST(StarDictTools, DictzipDecompressesTheExport) {
   TempDir dir;
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(reader_test::MakePackage(dir, list)));
-  ASSERT_EQ(ExportStarDict(reader, dir.Path(), L"words"), StarDictExportResult::kDone);
+  ASSERT_EQ(ExportStarDict(reader, dir.Path(), L"words").result, StarDictExportResult::kDone);
   std::string data;
   ASSERT_EQ(reader.ReadData(0, reader.DataLength(), &data), PackageError::kNone);
   const std::string dz = Quote(WideToUtf8(dir.File(L"words.dict.dz")));
