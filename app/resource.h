@@ -60,6 +60,7 @@
 #define IDS_REPORT_UNREADABLE 230
 #define IDS_REPORT_BINARY_ONLY 231
 #define IDS_DICTIONARY_DAMAGED 232
+#define IDS_REGISTER_DISK_FULL 233
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

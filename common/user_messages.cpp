@@ -46,6 +46,7 @@ constexpr Text kTexts[] = {
     T(kReportUnreadable, "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"),
     T(kReportBinaryOnly, "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"),
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
+    T(kRegisterDiskFull, "磁盘空间不足，词库添加失败。"),
 };
 
 #undef T

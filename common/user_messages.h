@@ -44,10 +44,11 @@ enum class UserMessage : int {
   kReportUnreadable = 230,     // "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"
   kReportBinaryOnly = 231,     // "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"
   kDictionaryDamaged = 232,    // a StarDict dictionary that cannot be read as one
+  kRegisterDiskFull = 233,     // the settings file could not be written for lack of space
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kDictionaryDamaged;
+constexpr UserMessage kLastUserMessage = UserMessage::kRegisterDiskFull;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);
