@@ -55,7 +55,8 @@ std::wstring Trim(std::wstring_view s) {
 
 // Names are compared without regard to letter case, one character at a time.
 wchar_t Folded(wchar_t c) {
-  if (c >= 0 && c < 0x80) return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+  if (static_cast<uint32_t>(c) < 0x80)
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
   return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
 }
 
@@ -165,12 +166,13 @@ bool IsAscii(std::string_view bytes) {
 }
 bool IsAscii(std::wstring_view text) {
   for (const wchar_t c : text)
-    if (c < 0 || c >= 0x80) return false;
+    if (static_cast<uint32_t>(c) >= 0x80) return false;
   return true;
 }
 
 std::wstring Decode(IniEncoding encoding, std::string_view bytes) {
-  if (encoding == IniEncoding::kAnsi && IsAscii(bytes)) return std::wstring(bytes.begin(), bytes.end());
+  if (encoding == IniEncoding::kAnsi && IsAscii(bytes))
+    return std::wstring(bytes.begin(), bytes.end());
   switch (encoding) {
     case IniEncoding::kUtf8:
       return Utf8ToWideText(bytes);
@@ -187,7 +189,8 @@ std::wstring Decode(IniEncoding encoding, std::string_view bytes) {
 std::string Encode(IniEncoding encoding, std::wstring_view text) {
   if ((encoding == IniEncoding::kAnsi || encoding == IniEncoding::kUtf8) && IsAscii(text)) {
     std::string bytes(text.size(), '\0');
-    std::transform(text.begin(), text.end(), bytes.begin(), [](wchar_t c) { return static_cast<char>(c); });
+    std::transform(text.begin(), text.end(), bytes.begin(),
+                   [](wchar_t c) { return static_cast<char>(c); });
     return bytes;
   }
   switch (encoding) {
@@ -291,8 +294,9 @@ struct CIniDocument::Content {
     if (line.kind == LineKind::kSection) {
       sections.emplace_back();
       sections.back().Add(std::move(line));
-      firstSection.Add(SectionName(sections.size() - 1), sections.size() - 1,
-                       [this](size_t number) -> const std::wstring& { return SectionName(number); });
+      const size_t number = sections.size() - 1;
+      firstSection.Add(SectionName(number), number,
+                       [this](size_t at) -> const std::wstring& { return SectionName(at); });
       return;
     }
     sections.back().Add(std::move(line));
@@ -381,7 +385,8 @@ Status ReadOnce(const std::wstring& path, std::string* bytes, FileIdentity* iden
     *settled = true;
     return Status();
   }
-  if (before.isDirectory) return Status::Error(StatusKind::kIoError, path, 0, "a folder, not a file");
+  if (before.isDirectory)
+    return Status::Error(StatusKind::kIoError, path, 0, "a folder, not a file");
   CBinaryFile in;
   if (Status opened = in.Open(path, CBinaryFile::Mode::kRead); !opened) {
     // Gone between the query and the open: renamed away by its writer, say.
@@ -565,7 +570,8 @@ Status CIniDocument::Commit() {
       std::string bytes;
       if (Status s = ReadSettled(m_path, &bytes, &now); !s) return s;
       if (bytes != m_read)
-        return Status::Error(StatusKind::kChanged, m_path, 0, "changed by another program meanwhile");
+        return Status::Error(StatusKind::kChanged, m_path, 0,
+                             "changed by another program meanwhile");
       m_identity = now;
     }
     return Status::Error(StatusKind::kChanged, m_path, 0, "being written by another program");

@@ -32,8 +32,10 @@ Status QueryFileIdentity(const std::wstring& path, FileIdentity* identity) {
   if (const int injected = detail::InjectedErrno(FileOperation::kQuery, path))
     return ErrnoStatus(StatusKind::kIoError, path, injected);
   struct stat st {};
-  if (::stat(WideToUtf8(path).c_str(), &st) != 0)
-    return errno == ENOENT || errno == ENOTDIR ? Status() : LastSystemError(StatusKind::kIoError, path);
+  if (::stat(WideToUtf8(path).c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return Status();
+    return LastSystemError(StatusKind::kIoError, path);
+  }
   const auto nanoseconds = [](const struct timespec& t) {
     return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
   };

@@ -183,7 +183,8 @@ TEST_F(RegistrationTest, DamagedOrLargeCountsKeepEveryEntryPresent) {
     // Nothing is written over a key beyond the list.
     const int beyond = c.present.back();
     if (beyond >= static_cast<int>(expected.size())) {
-      EXPECT_EQ(m_store.GetProfileString(L"Dictionary", L"QueryFileName" + std::to_wstring(beyond), L""),
+      const std::wstring key = L"QueryFileName" + std::to_wstring(beyond);
+      EXPECT_EQ(m_store.GetProfileString(L"Dictionary", key, L""),
                 ListedPath(m_dir, names[beyond % 5])) << label;
     }
     EXPECT_EQ(m_store.GetProfileInt(L"General", L"X", 0), 1) << label;
@@ -191,7 +192,8 @@ TEST_F(RegistrationTest, DamagedOrLargeCountsKeepEveryEntryPresent) {
 
     // The same package under another path after them is a duplicate, unless a count
     // leaves it out of the list.
-    Settings(text + "QueryFileName" + std::to_string(c.present.back() + 1) + "=<DIR>\\copy.ldic\r\n");
+    const std::string after = std::to_string(c.present.back() + 1);
+    Settings(text + "QueryFileName" + after + "=<DIR>\\copy.ldic\r\n");
     const std::string before = ReadBytes(m_ini);
     const bool withinBound = c.count == nullptr || std::atoi(c.count) <= 0 ||
                              c.present.back() + 1 < std::atoi(c.count);
@@ -340,9 +342,10 @@ TEST_F(RegistrationTest, FailureAtAnyFileOperationLeavesTheOldOrTheNewFile) {
       EXPECT_TRUE(after == old || after == complete);
       EXPECT_EQ(outcome == RegisterOutcome::kRegistered, after == complete);
       if (outcome == RegisterOutcome::kWriteFailed) {
-        EXPECT_EQ(m_sink.m_messages, std::vector<UserMessage>{fault == platform::Fault::kDiskFull
-                                                                   ? UserMessage::kRegisterDiskFull
-                                                                   : UserMessage::kRegisterWriteFailed});
+        const UserMessage told = fault == platform::Fault::kDiskFull
+                                     ? UserMessage::kRegisterDiskFull
+                                     : UserMessage::kRegisterWriteFailed;
+        EXPECT_EQ(m_sink.m_messages, std::vector<UserMessage>{told});
       }
       EXPECT_EQ(FileNames(lumo_test::FsPath(own.Path())), names);
     }
@@ -383,7 +386,8 @@ TEST_F(RegistrationTest, AnyCountCostsOneReading) {
 TEST_F(RegistrationTest, LongListIsKeptWhole) {
   constexpr int kListed = 20000;
   host_test::WritePackage(m_package, 1);
-  std::string text = "[General]\r\nX=1\r\n[Dictionary]\r\nQueryDictNum=" + std::to_string(kListed) + "\r\n";
+  std::string text =
+      "[General]\r\nX=1\r\n[Dictionary]\r\nQueryDictNum=" + std::to_string(kListed) + "\r\n";
   for (int i = 0; i < kListed; ++i) {
     if (i % 1000 == 500) continue;
     const std::string n = std::to_string(i);
