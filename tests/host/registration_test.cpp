@@ -143,12 +143,15 @@ TEST_F(RegistrationTest, DuplicatesAreRefusedWithoutWriting) {
 // list (keys above it are left-overs, as LumoDict itself leaves them); one that is
 // missing, no number, 0 or negative is damaged and bounds nothing. Within the bound every
 // entry present is kept in order, an entry missing in the middle drops nothing after it,
-// and a package listed under a damaged count is still found to be the same.
+// and a package listed under a damaged count is still found to be the same (a copy by its
+// checksum, a StarDict dictionary by its word count and index size).
 TEST_F(RegistrationTest, DamagedOrLargeCountsKeepEveryEntryPresent) {
   const wchar_t* const names[] = {L"a.ldic", L"b.ldic", L"c.ldic", L"d.ldic", L"e.ldic"};
   for (const wchar_t* name : names) host_test::WritePackage(ListedPath(m_dir, name), name[0]);
-  host_test::WritePackage(m_package, 1);
+  host_test::WritePackage(m_package, 1, 4, 57);  // the numbers of tabfile-dict.ifo
   WriteBytes(ListedPath(m_dir, L"copy.ldic"), ReadBytes(m_package));
+  const std::string sameAsPackage[] = {
+      "<DIR>\\copy.ldic", WideToUtf8(host_test::FixturePath(L"tabfile-dict.ifo"))};
   struct Case {
     const char* count;            // nullptr: no count at all
     std::vector<int> present;     // the numbers with a key; entry n names names[n % 5]
@@ -193,14 +196,17 @@ TEST_F(RegistrationTest, DamagedOrLargeCountsKeepEveryEntryPresent) {
     // The same package under another path after them is a duplicate, unless a count
     // leaves it out of the list.
     const std::string after = std::to_string(c.present.back() + 1);
-    Settings(text + "QueryFileName" + after + "=<DIR>\\copy.ldic\r\n");
-    const std::string before = ReadBytes(m_ini);
     const bool withinBound = c.count == nullptr || std::atoi(c.count) <= 0 ||
                              c.present.back() + 1 < std::atoi(c.count);
-    EXPECT_EQ(Register(m_package),
-              withinBound ? RegisterOutcome::kDuplicate : RegisterOutcome::kRegistered) << label;
-    if (withinBound) {
-      EXPECT_EQ(ReadBytes(m_ini), before) << label;
+    for (const std::string& same : sameAsPackage) {
+      Settings(text + "QueryFileName" + after + "=" + same + "\r\n");
+      const std::string before = ReadBytes(m_ini);
+      EXPECT_EQ(Register(m_package),
+                withinBound ? RegisterOutcome::kDuplicate : RegisterOutcome::kRegistered)
+          << label << " " << same;
+      if (withinBound) {
+        EXPECT_EQ(ReadBytes(m_ini), before) << label;
+      }
     }
   }
 }
