@@ -45,12 +45,19 @@ bool IsBlank(wchar_t c) {
          c == 0x1A;
 }
 
-std::wstring Trim(std::wstring_view s) {
+// The text of a key's line.
+std::wstring KeyLine(std::wstring_view name, std::wstring_view value) {
+  std::wstring text;
+  text.reserve(name.size() + 1 + value.size());
+  return text.append(name).append(1, L'=').append(value);
+}
+
+std::wstring_view Trim(std::wstring_view s) {
   size_t begin = 0;
   size_t end = s.size();
   while (begin < end && IsBlank(s[begin])) ++begin;
   while (end > begin && IsBlank(s[end - 1])) --end;
-  return std::wstring(s.substr(begin, end - begin));
+  return s.substr(begin, end - begin);
 }
 
 // Names are compared without regard to letter case, one character at a time.
@@ -134,22 +141,22 @@ class CNameIndex {
 };
 
 void Parse(std::wstring_view text, IniLine* line) {
-  const std::wstring trimmed = Trim(text);
+  const std::wstring_view trimmed = Trim(text);
   line->blank = trimmed.empty();
   line->kind = LineKind::kOther;
   if (trimmed.empty() || trimmed[0] == L';') return;
   if (trimmed[0] == L'[') {
     const size_t close = trimmed.rfind(L']');
-    if (close == std::wstring::npos || close == 0) return;
+    if (close == std::wstring_view::npos || close == 0) return;
     line->kind = LineKind::kSection;
-    line->name = Trim(std::wstring_view(trimmed).substr(1, close - 1));
+    line->name = Trim(trimmed.substr(1, close - 1));
     return;
   }
   const size_t equals = trimmed.find(L'=');
-  if (equals == std::wstring::npos) return;  // a name without a value never matches
+  if (equals == std::wstring_view::npos) return;  // a name without a value never matches
   line->kind = LineKind::kKey;
-  line->name = Trim(std::wstring_view(trimmed).substr(0, equals));
-  line->value = Trim(std::wstring_view(trimmed).substr(equals + 1));
+  line->name = Trim(trimmed.substr(0, equals));
+  line->value = Trim(trimmed.substr(equals + 1));
 }
 
 size_t UnitSize(IniEncoding encoding) {
@@ -502,9 +509,9 @@ bool CIniDocument::SetProfileInt(std::wstring_view section, std::wstring_view ke
 bool CIniDocument::SetProfileString(std::wstring_view section, std::wstring_view key,
                                     std::wstring_view value) {
   Content& content = *m_content;
-  const std::wstring sectionName = Trim(section);
-  const std::wstring keyName = Trim(key);
-  const std::wstring newValue = Trim(value);
+  const std::wstring_view sectionName = Trim(section);
+  const std::wstring_view keyName = Trim(key);
+  const std::wstring_view newValue = Trim(value);
   if (sectionName.empty() || keyName.empty()) return false;
   if (!CanEncode(content.encoding, sectionName) || !CanEncode(content.encoding, keyName) ||
       !CanEncode(content.encoding, newValue))
@@ -513,8 +520,8 @@ bool CIniDocument::SetProfileString(std::wstring_view section, std::wstring_view
   Content::Section* found = content.FindSection(sectionName);
   if (found == nullptr) {
     if (IniLine* last = content.LastLine()) content.EndLine(last);
-    content.Add(content.MakeLine(L"[" + sectionName + L"]"));
-    content.Add(content.MakeLine(keyName + L"=" + newValue));
+    content.Add(content.MakeLine(std::wstring(L"[").append(sectionName).append(L"]")));
+    content.Add(content.MakeLine(KeyLine(keyName, newValue)));
     m_changed = true;
     return true;
   }
@@ -523,10 +530,10 @@ bool CIniDocument::SetProfileString(std::wstring_view section, std::wstring_view
     IniLine& old = lines[at];
     // Like Windows, an unchanged value leaves the file untouched.
     if (old.value == newValue) return true;
-    IniLine line = content.MakeLine(old.name + L"=" + newValue);
+    IniLine line = content.MakeLine(KeyLine(old.name, newValue));
     // The changed line keeps its own end when it has one (a file of LF lines stays so).
     if (old.hasEnd && !old.raw.ends_with(content.LineEnd()))
-      line.raw = Encode(content.encoding, old.name + L"=" + newValue) +
+      line.raw = Encode(content.encoding, KeyLine(old.name, newValue)) +
                  Encode(content.encoding, L"\n");
     old = std::move(line);
     m_changed = true;
@@ -537,7 +544,7 @@ bool CIniDocument::SetProfileString(std::wstring_view section, std::wstring_view
   content.EndLine(&lines[found->lastFilled]);
   const size_t at = found->lastFilled + 1;
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
-               content.MakeLine(keyName + L"=" + newValue));
+               content.MakeLine(KeyLine(keyName, newValue)));
   found->AddKey(keyName, at);
   found->lastFilled = at;
   m_changed = true;
