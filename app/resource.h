@@ -62,6 +62,7 @@
 #define IDS_DICTIONARY_DAMAGED 232
 #define IDS_SAVE_NOT_REGULAR_FILE 235
 #define IDS_PACKAGE_DAMAGED 236
+#define IDS_REGISTER_DISK_FULL 237
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

@@ -23,6 +23,14 @@
 //       of the list's mean length), and the data file written and read back. None of it
 //       parses, checks or converts anything, so the sum is below what the pipeline can
 //       cost; set against the floor, it tells how close one thread can come to it.
+//   lumo_bench register ENTRIES [--repeat N] [--network] [--work DIR]
+//       how long one registration takes with ENTRIES dictionaries listed: a settings file
+//       with a section before and after the list and ENTRIES entries, each a package of
+//       its own path (hard links to a small package), or with --network each a network
+//       address, so that only the settings file costs anything; then registers another
+//       package into it, N times (default 1) from the same file, and prints the wall-clock
+//       and CPU seconds of each. It checks that the package came last in a list of
+//       ENTRIES + 1.
 //   lumo_bench idle
 //       does nothing: timed under Wine, it is Wine's own cost of starting and ending a
 //       program, which every row of bench/run.sh --windows pays once.
@@ -63,12 +71,14 @@
 #include "bench/wordlist_gen.h"
 #include "common/crc32.h"
 #include "core/convert_job.h"
+#include "host/registration.h"
 #include "package/chunked_data.h"
 #include "package/format.h"
 #include "package/index_order.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
 #include "textio/line_parse.h"
+#include "platform/ini_document.h"
 #include "textio/text_file.h"
 #include "textio/word_list_source.h"
 
@@ -511,6 +521,117 @@ int Floor(int argc, char** argv) {
   return compressed > 0 || data.empty() ? 0 : 1;
 }
 
+namespace {
+
+class CSilentSink : public IWarningSink {
+ public:
+  void ShowWarning(UserMessage, const Status&) override {}
+};
+
+// A package of the word list text, made by the real pipeline.
+bool MakePackage(const fs::path& work, const std::string& text, const fs::path& package) {
+  const fs::path list = work / "lumo_bench_register.txt";
+  std::ofstream(list, std::ios::binary) << text;
+  CConvertJob job(work.wstring());
+  job.OpenInput(list.wstring());
+  job.Start();
+  PackageFacts facts;
+  facts.name = L"bench";
+  const bool made = job.Convert() &&
+                    WritePackage(job.Result(), package.wstring(), BuildMetadataBlock(facts)).ok();
+  DeleteTempFiles(job.Result());
+  std::error_code ec;
+  fs::remove(list, ec);
+  return made;
+}
+
+}  // namespace
+
+int Register(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const long entries = std::atol(argv[2]);
+  int repeat = 1;
+  bool network = false;
+  fs::path work = fs::temp_directory_path() / "lumo-bench-register";
+  for (int i = 3; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--network") {
+      network = true;
+    } else if (option == "--repeat" && i + 1 < argc) {
+      repeat = std::atoi(argv[++i]);
+    } else if (option == "--work" && i + 1 < argc) {
+      work = fs::absolute(argv[++i]);
+    } else {
+      return 2;
+    }
+  }
+  if (entries < 0 || repeat < 1) return 2;
+  const fs::path links = work / "listed";
+  fs::create_directories(links);
+  const fs::path listed = work / "listed.ldic";
+  const fs::path added = work / "added.ldic";
+  if (!MakePackage(work, "apple\tred\n", listed) || !MakePackage(work, "bee\tinsect\n", added)) {
+    std::fprintf(stderr, "lumo_bench: the packages could not be made\n");
+    return 1;
+  }
+
+  std::string settings = "[General]\r\nLanguage=1\r\n\r\n[Dictionary]\r\nQueryDictNum=" +
+                         std::to_string(entries) + "\r\n";
+  for (long i = 0; i < entries; ++i) {
+    std::string entry;
+    if (network) {
+      entry = "http://dict.example.com/" + std::to_string(i);
+    } else {
+      const fs::path link = links / ("e" + std::to_string(i) + ".ldic");
+      // A file takes some tens of thousands of links at most: one copy of the package
+      // for every kLinksPerCopy entries.
+      constexpr long kLinksPerCopy = 30000;
+      const fs::path copy = links / ("copy" + std::to_string(i / kLinksPerCopy) + ".ldic");
+      std::error_code ec;
+      if (!fs::exists(copy)) fs::copy_file(listed, copy, ec);
+      if (!ec && !fs::exists(link)) fs::create_hard_link(copy, link, ec);
+      if (ec) {
+        std::fprintf(stderr, "lumo_bench: %s\n", ec.message().c_str());
+        return 1;
+      }
+      entry = link.string();
+    }
+    settings += "QueryFileName" + std::to_string(i) + "=" + entry + "\r\nQueryChecked" +
+                std::to_string(i) + "=1\r\n";
+  }
+  settings += "\r\n[Other]\r\nWindow=3\r\n";
+
+  const fs::path ini = work / "LumoDict.ini";
+  int result = 0;
+  for (int run = 0; run < repeat && result == 0; ++run) {
+    std::ofstream(ini, std::ios::binary | std::ios::trunc) << settings;
+    // An old file, as a user's settings file is, rather than one just written.
+    fs::last_write_time(ini, fs::last_write_time(ini) - std::chrono::hours(1));
+    CSilentSink sink;
+    const double cpuStart = ProcessCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    const RegisterOutcome outcome = RegisterPackage(sink, added.wstring(), ini.wstring());
+    const double seconds = Seconds(start, Clock::now());
+    const double cpuSeconds = ProcessCpuSeconds() - cpuStart;
+    platform::CIniDocument after;
+    const bool listedLast =
+        after.Load(ini.wstring()).ok() &&
+        after.GetProfileInt(L"Dictionary", L"QueryDictNum", 0) == entries + 1 &&
+        after.GetProfileString(L"Dictionary", L"QueryFileName" + std::to_wstring(entries), L"") ==
+            added.wstring();
+    std::printf("%ld entries%s: %.3f s, CPU %.3f s\n", entries, network ? " (network)" : "",
+                seconds, cpuSeconds);
+    std::fflush(stdout);
+    if (outcome != RegisterOutcome::kRegistered || !listedLast) {
+      std::fprintf(stderr, "lumo_bench: the registration failed\n");
+      result = 1;
+    }
+  }
+  std::error_code ec;
+  fs::remove(ini, ec);
+  return result;
+}
+
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   int result = 2;
@@ -524,6 +645,8 @@ int main(int argc, char** argv) {
     result = Cancel(argc, argv);
   else if (command == "bounds")
     result = Bounds(argc, argv);
+  else if (command == "register")
+    result = Register(argc, argv);
   else if (command == "idle")
     result = 0;
   if (result == 2) {
@@ -531,6 +654,7 @@ int main(int argc, char** argv) {
                  "usage: lumo_bench gen LINES OUT [--short]\n"
                  "       lumo_bench floor DATAFILE\n"
                  "       lumo_bench bounds WORDLIST [--work DIR]\n"
+                 "       lumo_bench register ENTRIES [--repeat N] [--network] [--work DIR]\n"
                  "       lumo_bench idle\n"
                  "       lumo_bench phases WORDLIST [--threads N] [--work DIR] "
                  "[--keep-data FILE]\n"

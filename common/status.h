@@ -21,6 +21,7 @@ enum class StatusKind {
   kAlreadyExists,    // a file that must be new has a name already taken
   kCorrupt,          // the bytes are not what the format says
   kInvalidArgument,  // a value the operation cannot take
+  kChanged,          // another program changed the file while it was being edited
   // Kinds of a conversion, each shown with its own fixed message.
   kCancelled,           // the user stopped the run
   kInputUnreadable,     // "无法打开导入文件，..."

@@ -50,6 +50,7 @@ constexpr Text kTexts[] = {
     T(kMdictVersionTooNew, "暂不支持MDict 3.0及以上版本的词典。"),
     T(kSaveNotRegularFile, "保存路径不是普通文件，请选择其他保存位置。"),
     T(kPackageDamaged, "词库文件已损坏，无法读取。"),
+    T(kRegisterDiskFull, "磁盘空间不足，词库添加失败。"),
 };
 
 #undef T

@@ -48,10 +48,11 @@ enum class UserMessage : int {
   kMdictVersionTooNew = 234,   // an MDict dictionary of version 3.0 or later
   kSaveNotRegularFile = 235,   // the save path names a device, a pipe or a folder
   kPackageDamaged = 236,       // a package whose checksum or data does not match
+  kRegisterDiskFull = 237,     // the settings file could not be written for lack of space
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kPackageDamaged;
+constexpr UserMessage kLastUserMessage = UserMessage::kRegisterDiskFull;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

@@ -1,14 +1,21 @@
 #include "host/registration.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cwctype>
+#include <limits>
+#include <thread>
 #include <vector>
 
 #include "platform/file_lock.h"
 #include "platform/ini_document.h"
 
 namespace {
+
+// Another program that writes the settings file while we edit it makes us read it again
+// and redo the edit, this many times in all.
+constexpr int kEditAttempts = 5;
 
 constexpr wchar_t kSection[] = L"Dictionary";
 constexpr wchar_t kCountKey[] = L"QueryDictNum";
@@ -28,17 +35,24 @@ RegisterOutcome Tell(IWarningSink& owner, RegisterOutcome outcome, const Status&
       owner.ShowWarning(UserMessage::kAlreadyRegistered, {});
       break;
     case RegisterOutcome::kWriteFailed:
-      owner.ShowWarning(UserMessage::kRegisterWriteFailed, cause);
+      owner.ShowWarning(cause.DiskFull() ? UserMessage::kRegisterDiskFull
+                                         : UserMessage::kRegisterWriteFailed,
+                        cause);
       break;
   }
   return outcome;
 }
 
-// The numbers below count of the entries that have a "QueryFileName" key, in order. An
-// entry without that key has an empty path, which describes nothing and is dropped; so
-// however large "QueryDictNum" claims the list to be, only the keys there cost a lookup.
+// The numbers of the listed entries: those of the "QueryFileName" keys present, in order.
+// An entry without that key has an empty path, which describes nothing and is dropped; so
+// however large "QueryDictNum" claims the list to be, only the keys there cost anything,
+// and an entry missing in the middle drops no entry after it. A count of 1 or more bounds
+// the list, as it bounds LumoDict's; keys above it are left-overs. A count that is
+// missing, no number, 0 or negative bounds nothing: it is damaged, and every entry
+// present is listed, rather than the new package being written over the first.
 // A number spelled otherwise than a lookup spells it ("QueryFileName07") is none.
 std::vector<int> ListedNumbers(const platform::CIniDocument& settings, int count) {
+  const int64_t bound = count > 0 ? count : int64_t{std::numeric_limits<int>::max()} + 1;
   std::vector<int> numbers;
   for (const std::wstring& name : settings.KeyNames(kSection)) {
     if (name.size() <= kFileNameKey.size() || name.size() > kFileNameKey.size() + 10) continue;
@@ -51,7 +65,7 @@ std::vector<int> ListedNumbers(const platform::CIniDocument& settings, int count
       matches = name[i] >= L'0' && name[i] <= L'9';
       number = number * 10 + (name[i] - L'0');
     }
-    if (matches && number < count && name.substr(kFileNameKey.size()) == std::to_wstring(number))
+    if (matches && number < bound && name.substr(kFileNameKey.size()) == std::to_wstring(number))
       numbers.push_back(static_cast<int>(number));
   }
   std::sort(numbers.begin(), numbers.end());
@@ -125,10 +139,21 @@ RegisterOutcome RegisterPackage(IWarningSink& owner, std::wstring packagePath,
   Result result{RegisterOutcome::kWriteFailed, {}};
   {
     platform::CFileLock lock;
-    platform::CIniDocument settings;
     result.cause = lock.Lock(settingsPath);
-    if (result.cause) result.cause = settings.Load(settingsPath);
-    if (result.cause) result = RegisterInto(packagePath, settings);
+    // Our lock holds back registrations, not LumoDict: when it writes the file meanwhile,
+    // the edit is made again on what it wrote.
+    for (int attempt = 1; result.cause; ++attempt) {
+      platform::CIniDocument settings;
+      result.cause = settings.Load(settingsPath);
+      if (result.cause) result = RegisterInto(packagePath, settings);
+      if (result.cause.Kind() != StatusKind::kChanged || attempt == kEditAttempts) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5 * attempt));
+      result.cause = Status();
+    }
+    if (result.cause.Kind() == StatusKind::kChanged)
+      result = {RegisterOutcome::kWriteFailed,
+                Status::Error(StatusKind::kIoError, settingsPath, 0,
+                              "another program kept writing the file while it was being edited")};
   }
   // Told once the lock is let go: the dialog's message box waits for the user, and other
   // registrations must not wait with it.

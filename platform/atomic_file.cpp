@@ -17,9 +17,8 @@ std::wstring TempName(const std::wstring& target, int attempt) {
   return name;
 }
 
-}  // namespace
-
-Status WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+Status WriteReplacement(const std::wstring& path, std::string_view bytes,
+                        const std::function<Status()>* beforeReplace) {
   std::wstring target;
   if (Status s = detail::ReplacementTarget(path, &target); !s) return s.WithPath(path);
 
@@ -43,12 +42,24 @@ Status WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
   s = temp.Close();
   if (s && ReceivedInterrupt() != InterruptKind::kNone)
     s = Status::Error(StatusKind::kCancelled, path, 0, "interrupted");
+  if (s && beforeReplace != nullptr) s = (*beforeReplace)();
   if (s) s = ReplaceFile(tempPath, target);
   if (!s) {
     RemoveFile(tempPath);
     return s.WithPath(path);
   }
   return Status();
+}
+
+}  // namespace
+
+Status WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+  return WriteReplacement(path, bytes, nullptr);
+}
+
+Status WriteFileAtomically(const std::wstring& path, std::string_view bytes,
+                           const std::function<Status()>& beforeReplace) {
+  return WriteReplacement(path, bytes, &beforeReplace);
 }
 
 }  // namespace platform

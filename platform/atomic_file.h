@@ -2,6 +2,7 @@
 // Replacing a file that other programs read, in one step: whoever opens it sees the old
 // contents or the new ones, never a mixture, whenever the writer fails or is killed.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,12 @@ namespace platform {
 // leave a temporary file behind. A request to stop the program (platform/console.h) that
 // arrives meanwhile leaves the file unchanged too (kCancelled). The status names path.
 Status WriteFileAtomically(const std::wstring& path, std::string_view bytes);
+
+// The same for an edit of what was read from the file: once the new bytes are on the
+// disk, just before the rename, beforeReplace checks that the file is still what the edit
+// was made of; when it fails, nothing is replaced and its status is returned.
+Status WriteFileAtomically(const std::wstring& path, std::string_view bytes,
+                           const std::function<Status()>& beforeReplace);
 
 namespace detail {
 

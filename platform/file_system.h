@@ -25,6 +25,30 @@ struct FileStatus {
 // False when the path does not exist or cannot be queried.
 bool QueryFileStatus(const std::wstring& path, FileStatus* status);
 
+// What tells one state of a file from another, so that a program that read a file can
+// see, before it replaces it, whether anyone wrote it meanwhile: which file the path
+// names (its volume and number; device and inode on POSIX), its size and when it was
+// last written (and on POSIX when its status last changed), as finely as the system
+// keeps these times. An edit in place changes the size or a time; a file renamed over
+// the path is another file. Two writes within one tick of the file system's clock that
+// leave the size as it was cannot be told apart.
+struct FileIdentity {
+  bool exists = false;
+  bool isDirectory = false;
+  uint64_t volume = 0;
+  uint64_t fileId = 0;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;  // last write, nanoseconds since 1970-01-01 00:00 UTC
+  int64_t changedNs = 0;   // last change of data or status (POSIX); 0 on Windows
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file path names, links followed. A path that is not there (nor
+// its folder) gives an identity with exists false, and succeeds; any other failure is
+// the system's reason.
+Status QueryFileIdentity(const std::wstring& path, FileIdentity* identity);
+
 // True for any existing path, folders included (PathFileExistsW).
 bool PathExists(const std::wstring& path);
 

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "platform/file_system.h"
 
 namespace platform {
 
@@ -50,8 +51,14 @@ class CIniDocument {
   CIniDocument(CIniDocument&&) noexcept;
   CIniDocument& operator=(CIniDocument&&) noexcept;
 
-  // Reads the file at path, with one open. A missing file is an empty document (Commit
-  // creates it, but not its folder); a folder or a file that cannot be read fails.
+  // Reads the file at path. A missing file is an empty document (Commit creates it, but
+  // not its folder); a folder or a file that cannot be read fails.
+  //
+  // Another program may be writing the file in place (emptying it, then writing it
+  // again): a reading during which the file changed, or that got fewer bytes than the
+  // file's size, is taken again, and so is an empty file written in the last moments,
+  // for a fraction of a second at most; an empty file that stays so is empty. A file
+  // still changing then fails (kChanged): part of it must not pass for the whole.
   Status Load(const std::wstring& path);
 
   int GetProfileInt(std::wstring_view section, std::wstring_view key, int defaultValue) const;
@@ -73,13 +80,18 @@ class CIniDocument {
   std::string Bytes() const;
   // Replaces the file with Bytes() in one atomic step (WriteFileAtomically) when an edit
   // changed anything; the file is untouched otherwise, as Windows leaves it when a value
-  // is written unchanged.
+  // is written unchanged. Only the file as Load read it is replaced: when another
+  // program has written other bytes into it since, nothing is and the status is kChanged
+  // (Load again and redo the edit). A committed document is loaded again before it is
+  // edited further.
   Status Commit();
 
  private:
   struct Content;
   std::wstring m_path;
   std::unique_ptr<Content> m_content;
+  std::string m_read;       // the file's bytes as Load read them
+  FileIdentity m_identity;  // and its identity then
   bool m_changed = false;
 };
 

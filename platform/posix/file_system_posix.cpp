@@ -29,6 +29,28 @@ bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
   return true;
 }
 
+Status QueryFileIdentity(const std::wstring& path, FileIdentity* identity) {
+  *identity = FileIdentity();
+  if (const int injected = detail::InjectedErrno(FileOperation::kQuery, path))
+    return ErrnoStatus(StatusKind::kIoError, path, injected);
+  struct stat st {};
+  if (::stat(WideToUtf8(path).c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return Status();
+    return LastSystemError(StatusKind::kIoError, path);
+  }
+  const auto nanoseconds = [](const struct timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  };
+  identity->exists = true;
+  identity->isDirectory = S_ISDIR(st.st_mode);
+  identity->volume = static_cast<uint64_t>(st.st_dev);
+  identity->fileId = static_cast<uint64_t>(st.st_ino);
+  identity->size = static_cast<uint64_t>(st.st_size);
+  identity->modifiedNs = nanoseconds(st.st_mtim);
+  identity->changedNs = nanoseconds(st.st_ctim);
+  return Status();
+}
+
 bool PathExists(const std::wstring& path) {
   if (const int injected = detail::InjectedErrno(FileOperation::kQuery, path)) {
     errno = injected;

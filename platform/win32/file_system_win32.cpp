@@ -38,7 +38,12 @@ std::wstring FullPath(const std::wstring& path) {
   return full.empty() ? path : full;
 }
 
-bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
+int64_t FileTimeToUnixNanoseconds(const FILETIME& time) {
+  const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return (static_cast<int64_t>(ticks) - kFileTimeUnixEpoch) * 100;
+}
+
+bool HandleInformation(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
   HANDLE file = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -130,6 +135,41 @@ bool QueryFileStatus(const std::wstring& path, FileStatus* status) {
   status->modifiedTime = FileTimeToUnixSeconds(data.ftLastWriteTime);
   status->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return true;
+}
+
+Status QueryFileIdentity(const std::wstring& path, FileIdentity* identity) {
+  *identity = FileIdentity();
+  if (const int injected = detail::InjectedSystemCode(FileOperation::kQuery, path)) {
+    ::SetLastError(static_cast<DWORD>(injected));
+    return LastSystemError(StatusKind::kIoError, path);
+  }
+  if (path.empty()) return Status();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (HandleInformation(path, &info)) {
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->fileId = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  } else {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Status();
+    // A handle even without access to the data can be refused (a file being deleted, a
+    // program that denies any sharing on an old system): the attributes still tell the
+    // size and the time of the last write.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+      if (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND)
+        return Status();
+      return LastSystemError(StatusKind::kIoError, path);
+    }
+    info.dwFileAttributes = data.dwFileAttributes;
+    info.nFileSizeHigh = data.nFileSizeHigh;
+    info.nFileSizeLow = data.nFileSizeLow;
+    info.ftLastWriteTime = data.ftLastWriteTime;
+  }
+  identity->exists = true;
+  identity->isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  identity->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  identity->modifiedNs = FileTimeToUnixNanoseconds(info.ftLastWriteTime);
+  return Status();
 }
 
 bool PathExists(const std::wstring& path) {
@@ -278,7 +318,7 @@ bool IsSameFile(const std::wstring& a, const std::wstring& b) {
                              static_cast<int>(fullB.size()), TRUE) == CSTR_EQUAL)
     return true;
   BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
-  return FileIdentity(a, &infoA) && FileIdentity(b, &infoB) &&
+  return HandleInformation(a, &infoA) && HandleInformation(b, &infoB) &&
          infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
          infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
 }

@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "common/utf.h"
 #include "host/registration.h"
+#include "platform/file_system.h"
 #include "tests/support/host_fixtures.h"
 
 namespace {
@@ -133,6 +138,85 @@ INSTANTIATE_TEST_SUITE_P(
                   L"QueryFileName0", L"D:\\词典\\a.ldic",
                   host_test::Utf16File("[Dictionary]\r\nQueryDictNum=1\r\nQueryFileName0=D:\\词典\\a.ldic\r\n")}),
     [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.label); });
+
+// The document replaces only the file it read: when since Load another program wrote other
+// bytes in place, renamed another file over it or removed it, nothing is replaced and the
+// commit says so (kChanged), while the same bytes written again change nothing that the
+// edit was made of.
+TEST(IniDocumentTest, CommitsOnlyOverTheFileItRead) {
+  const std::string read = "[Main]\r\nX=1\r\n";
+  const std::string edited = "[Main]\r\nX=1\r\nY=2\r\n";
+  struct Case {
+    const char* label;
+    const char* meanwhile;  // nullptr: the file is removed after it was read
+    bool renamed;           // a new file renamed over it, rather than written in place
+    bool committed;
+  };
+  const Case cases[] = {
+      {"other_bytes_in_place", "[Main]\r\nX=3\r\n", false, false},
+      {"other_bytes_renamed_over", "[Main]\r\nX=3\r\n", true, false},
+      {"same_bytes_in_place", "[Main]\r\nX=1\r\n", false, true},
+      {"same_bytes_renamed_over", "[Main]\r\nX=1\r\n", true, true},
+      {"removed", nullptr, false, false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::wstring ini = dir.File(L"s.ini");
+    WriteBytes(ini, read);
+    platform::CIniDocument document;
+    ASSERT_TRUE(document.Load(ini).ok());
+    ASSERT_TRUE(document.SetProfileString(L"Main", L"Y", L"2"));
+    // Another time of the last write, as a write a moment later has on any file system.
+    const auto later = std::filesystem::last_write_time(lumo_test::FsPath(ini)) + std::chrono::seconds(5);
+    if (c.meanwhile == nullptr) {
+      ASSERT_TRUE(platform::RemoveFile(ini).ok());
+    } else {
+      const std::wstring target = c.renamed ? dir.File(L"other.ini") : ini;
+      WriteBytes(target, c.meanwhile);
+      std::filesystem::last_write_time(lumo_test::FsPath(target), later);
+      if (c.renamed) {
+        ASSERT_TRUE(platform::ReplaceFile(target, ini).ok());
+      }
+    }
+    const Status committed = document.Commit();
+    EXPECT_EQ(committed.ok(), c.committed) << c.label;
+    if (!c.committed) {
+      EXPECT_EQ(committed.Kind(), StatusKind::kChanged) << c.label;
+    }
+    EXPECT_EQ(ReadBytes(ini), c.committed ? edited : std::string(c.meanwhile ? c.meanwhile : ""))
+        << c.label;
+  }
+}
+
+// A file emptied in place by its writer a moment ago is waited for; an empty file that
+// stays so, or one written long ago, is empty.
+TEST(IniDocumentTest, WaitsForAFileBeingWrittenInPlace) {
+  TempDir dir;
+  const std::wstring ini = dir.File(L"s.ini");
+  const std::string full = "[Main]\r\nX=1\r\n";
+  WriteBytes(ini, "");
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    WriteBytes(ini, full);
+  });
+  platform::CIniDocument document;
+  const Status loaded = document.Load(ini);
+  writer.join();
+  ASSERT_TRUE(loaded.ok());
+  EXPECT_EQ(document.GetProfileInt(L"Main", L"X", 0), 1);
+  EXPECT_EQ(document.Bytes(), full);
+
+  for (const bool old : {false, true}) {
+    WriteBytes(ini, "");
+    if (old) {
+      std::filesystem::last_write_time(lumo_test::FsPath(ini),
+                                       std::filesystem::last_write_time(lumo_test::FsPath(ini)) -
+                                           std::chrono::hours(1));
+    }
+    ASSERT_TRUE(document.Load(ini).ok()) << old;
+    EXPECT_EQ(document.Bytes(), "") << old;
+  }
+}
 
 TEST(ProfileStoreTest, RefusesWhatTheFileCannotHold) {
   TempDir dir;

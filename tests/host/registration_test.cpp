@@ -3,19 +3,26 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "common/utf.h"
 #include "core/convert_job.h"
 #include "package/format.h"
 #include "package/package_writer.h"
 #include "platform/file_system.h"
+#include "platform/ini_document.h"
 #include "platform/profile.h"
 #include "tests/support/host_fixtures.h"
 
@@ -24,6 +31,7 @@ namespace {
 using host_test::CRecordingSink;
 using host_test::ListedPath;
 using host_test::WithDir;
+using host_test::WithoutDir;
 using lumo_test::ReadBytes;
 using lumo_test::TempDir;
 using lumo_test::WriteBytes;
@@ -131,6 +139,78 @@ TEST_F(RegistrationTest, DuplicatesAreRefusedWithoutWriting) {
   }
 }
 
+// The count against the "QueryFileName" keys present. A count of 1 or more bounds the
+// list (keys above it are left-overs, as LumoDict itself leaves them); one that is
+// missing, no number, 0 or negative is damaged and bounds nothing. Within the bound every
+// entry present is kept in order, an entry missing in the middle drops nothing after it,
+// and a package listed under a damaged count is still found to be the same (a copy by its
+// checksum, a StarDict dictionary by its word count and index size).
+TEST_F(RegistrationTest, DamagedOrLargeCountsKeepEveryEntryPresent) {
+  const wchar_t* const names[] = {L"a.ldic", L"b.ldic", L"c.ldic", L"d.ldic", L"e.ldic"};
+  for (const wchar_t* name : names) host_test::WritePackage(ListedPath(m_dir, name), name[0]);
+  host_test::WritePackage(m_package, 1, 4, 57);  // the numbers of tabfile-dict.ifo
+  WriteBytes(ListedPath(m_dir, L"copy.ldic"), ReadBytes(m_package));
+  const std::string sameAsPackage[] = {
+      "<DIR>\\copy.ldic", WideToUtf8(host_test::FixturePath(L"tabfile-dict.ifo"))};
+  struct Case {
+    const char* count;            // nullptr: no count at all
+    std::vector<int> present;     // the numbers with a key; entry n names names[n % 5]
+    std::vector<int> listed;      // the entries kept, in order, before the package
+  };
+  const Case cases[] = {
+      {"-5", {0}, {0}},
+      {"0", {0, 1}, {0, 1}},
+      {"", {0}, {0}},
+      {"abc", {0, 2}, {0, 2}},
+      {nullptr, {0, 1}, {0, 1}},
+      {"3", {0, 1, 2, 3, 4}, {0, 1, 2}},
+      {"7", {1, 5}, {1, 5}},
+      {"2147483647", {0, 4, 9}, {0, 4, 9}},
+  };
+  for (const Case& c : cases) {
+    const std::string label = c.count == nullptr ? "(none)" : std::string("\"") + c.count + "\"";
+    std::string text = "[Dictionary]\r\n";
+    if (c.count != nullptr) text += std::string("QueryDictNum=") + c.count + "\r\n";
+    for (const int n : c.present)
+      text += "QueryFileName" + std::to_string(n) + "=<DIR>\\" + WideToUtf8(names[n % 5]) +
+              "\r\nQueryChecked" + std::to_string(n) + "=0\r\n";
+    Settings("[General]\r\nX=1\r\n" + text + "[Other]\r\nY=2\r\n");
+    EXPECT_EQ(Register(m_package), RegisterOutcome::kRegistered) << label;
+    std::vector<Entry> expected;
+    for (const int n : c.listed) expected.push_back({ListedPath(m_dir, names[n % 5]), 0});
+    expected.push_back({m_package, 1});
+    {
+      SCOPED_TRACE(label);
+      ExpectEntries(m_store, expected);
+    }
+    // Nothing is written over a key beyond the list.
+    const int beyond = c.present.back();
+    if (beyond >= static_cast<int>(expected.size())) {
+      const std::wstring key = L"QueryFileName" + std::to_wstring(beyond);
+      EXPECT_EQ(m_store.GetProfileString(L"Dictionary", key, L""),
+                ListedPath(m_dir, names[beyond % 5])) << label;
+    }
+    EXPECT_EQ(m_store.GetProfileInt(L"General", L"X", 0), 1) << label;
+    EXPECT_EQ(m_store.GetProfileInt(L"Other", L"Y", 0), 2) << label;
+
+    // The same package under another path after them is a duplicate, unless a count
+    // leaves it out of the list.
+    const std::string after = std::to_string(c.present.back() + 1);
+    const bool withinBound = c.count == nullptr || std::atoi(c.count) <= 0 ||
+                             c.present.back() + 1 < std::atoi(c.count);
+    for (const std::string& same : sameAsPackage) {
+      Settings(text + "QueryFileName" + after + "=" + same + "\r\n");
+      const std::string before = ReadBytes(m_ini);
+      EXPECT_EQ(Register(m_package),
+                withinBound ? RegisterOutcome::kDuplicate : RegisterOutcome::kRegistered)
+          << label << " " << same;
+      if (withinBound) {
+        EXPECT_EQ(ReadBytes(m_ini), before) << label;
+      }
+    }
+  }
+}
+
 TEST_F(RegistrationTest, StaleEntriesDroppedAndSurvivorsRenumbered) {
   for (const wchar_t* name : {L"a.ldic", L"b.ldic", L"c.ldic"})
     host_test::WritePackage(ListedPath(m_dir, name), name[0]);
@@ -230,7 +310,8 @@ TEST_F(RegistrationTest, ConvertedPackagesAreRecognised) {
 
 // Every file operation of a registration fails in turn (the settings file has a folder of
 // its own, the packages are elsewhere): afterwards the file is the old one or the
-// complete new one, never a mixture, the outcome says which, and nothing is left beside it.
+// complete new one, never a mixture, the outcome says which, a full disk is told as such,
+// and nothing is left beside it.
 TEST_F(RegistrationTest, FailureAtAnyFileOperationLeavesTheOldOrTheNewFile) {
   TempDir own;
   const std::wstring ini = own.File(L"LumoDict.ini");
@@ -260,11 +341,18 @@ TEST_F(RegistrationTest, FailureAtAnyFileOperationLeavesTheOldOrTheNewFile) {
       SCOPED_TRACE("operation " + std::to_string(n) + ", " + lumo_test::FaultName(fault));
       platform::CFaultPlan plan(own.Path());
       plan.FailAt(platform::FileOperation::kAny, n, fault);
+      m_sink.m_messages.clear();
       const RegisterOutcome outcome = registerWith(&plan);
       const std::string after = ReadBytes(ini);
       EXPECT_EQ(plan.Injected(), 1);
       EXPECT_TRUE(after == old || after == complete);
       EXPECT_EQ(outcome == RegisterOutcome::kRegistered, after == complete);
+      if (outcome == RegisterOutcome::kWriteFailed) {
+        const UserMessage told = fault == platform::Fault::kDiskFull
+                                     ? UserMessage::kRegisterDiskFull
+                                     : UserMessage::kRegisterWriteFailed;
+        EXPECT_EQ(m_sink.m_messages, std::vector<UserMessage>{told});
+      }
       EXPECT_EQ(FileNames(lumo_test::FsPath(own.Path())), names);
     }
   }
@@ -282,7 +370,7 @@ TEST_F(RegistrationTest, AnyCountCostsOneReading) {
     size_t listed;
   };
   std::vector<int64_t> reads;
-  for (const Case& c : {Case{"1", 2}, Case{"2147483647", 2}, Case{"-1", 1}}) {
+  for (const Case& c : {Case{"1", 2}, Case{"2147483647", 2}, Case{"-1", 2}}) {
     TempDir own;
     const std::wstring ini = own.File(L"LumoDict.ini");
     WriteBytes(ini, WithDir(m_dir, std::string("[Dictionary]\r\nQueryDictNum=") + c.count +
@@ -298,6 +386,109 @@ TEST_F(RegistrationTest, AnyCountCostsOneReading) {
     EXPECT_EQ(ListedEntries(platform::CProfileStore(ini)).size(), c.listed) << c.count;
   }
 }
+
+// A long list, as LumoDict's own list of network dictionaries may grow: every entry is
+// kept in order with its ticked state, and the entries missing in the middle are dropped.
+TEST_F(RegistrationTest, LongListIsKeptWhole) {
+  constexpr int kListed = 5000;
+  host_test::WritePackage(m_package, 1);
+  std::string text =
+      "[General]\r\nX=1\r\n[Dictionary]\r\nQueryDictNum=" + std::to_string(kListed) + "\r\n";
+  for (int i = 0; i < kListed; ++i) {
+    if (i % 250 == 100) continue;
+    const std::string n = std::to_string(i);
+    text += "QueryFileName" + n + "=http://dict.example.com/" + n + "\r\nQueryChecked" + n + "=" +
+            std::to_string(i % 2) + "\r\n";
+  }
+  WriteBytes(m_ini, text + "[Other]\r\nY=2\r\n");
+  EXPECT_EQ(Register(m_package), RegisterOutcome::kRegistered);
+
+  platform::CIniDocument after;
+  ASSERT_TRUE(after.Load(m_ini).ok());
+  const int kept = kListed - kListed / 250;
+  ASSERT_EQ(after.GetProfileInt(L"Dictionary", L"QueryDictNum", 0), kept + 1);
+  for (int i = 0, m = 0; i < kListed; ++i) {
+    if (i % 250 == 100) continue;
+    const std::wstring number = std::to_wstring(m++);
+    ASSERT_EQ(after.GetProfileString(L"Dictionary", L"QueryFileName" + number, L""),
+              L"http://dict.example.com/" + std::to_wstring(i));
+    ASSERT_EQ(after.GetProfileInt(L"Dictionary", L"QueryChecked" + number, -1), i % 2);
+  }
+  EXPECT_EQ(after.GetProfileString(L"Dictionary", L"QueryFileName" + std::to_wstring(kept), L""),
+            m_package);
+  EXPECT_EQ(after.GetProfileInt(L"General", L"X", 0), 1);
+  EXPECT_EQ(after.GetProfileInt(L"Other", L"Y", 0), 2);
+}
+
+#ifndef _WIN32
+// LumoDict saving its settings while registrations run: at random moments it rewrites the
+// file in place through the file it opened (empties it, waits a little, writes it again
+// in two parts). Every registration succeeds, and afterwards the file is exactly the list
+// so far with every other section as it was.
+TEST_F(RegistrationTest, ForeignWriterRewritingInPlaceLosesNothing) {
+  constexpr int kRegistrations = 50;
+  host_test::WritePackage(ListedPath(m_dir, L"a.ldic"), 1);
+  std::vector<std::wstring> packages;
+  for (int i = 0; i < kRegistrations; ++i) {
+    packages.push_back(ListedPath(m_dir, L"p" + std::to_wstring(i) + L".ldic"));
+    host_test::WritePackage(packages.back(), static_cast<uint32_t>(100 + i));
+  }
+  const auto expected = [&](int registered) {
+    std::string text = "[General]\r\nLanguage=2\r\n\r\n[Dictionary]\r\nQueryDictNum=" +
+                       std::to_string(registered + 1) +
+                       "\r\nQueryFileName0=<DIR>\\a.ldic\r\nQueryChecked0=0\r\n";
+    for (int i = 0; i < registered; ++i)
+      text += "QueryFileName" + std::to_string(i + 1) + "=<DIR>\\p" + std::to_string(i) +
+              ".ldic\r\nQueryChecked" + std::to_string(i + 1) + "=1\r\n";
+    return WithDir(m_dir, text + "\r\n[Other]\r\nWindow=3\r\n");
+  };
+  WriteBytes(m_ini, expected(0));
+
+  std::mutex rewriting;  // held by the writer while it rewrites, and by the checks
+  std::atomic<bool> stop{false};
+  std::atomic<int> rewrites{0};
+  std::thread writer([&] {
+    std::mt19937 random(20240601);
+    const std::string path = WideToUtf8(m_ini);
+    while (!stop) {
+      {
+        const std::lock_guard<std::mutex> hold(rewriting);
+        const int fd = ::open(path.c_str(), O_RDWR);
+        if (fd >= 0) {
+          std::string bytes(1 << 16, '\0');
+          const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), 0);
+          bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+          if (::ftruncate(fd, 0) == 0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+            const size_t half = bytes.size() / 2;
+            const bool whole =
+                ::pwrite(fd, bytes.data(), half, 0) == static_cast<ssize_t>(half) &&
+                ::pwrite(fd, bytes.data() + half, bytes.size() - half, static_cast<off_t>(half)) ==
+                    static_cast<ssize_t>(bytes.size() - half);
+            if (whole) ++rewrites;
+          }
+          ::close(fd);
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+    }
+  });
+  int registered = 0;
+  std::string seen;
+  while (registered < kRegistrations) {
+    if (RegisterPackage(m_sink, packages[registered], m_ini) != RegisterOutcome::kRegistered) break;
+    ++registered;
+    const std::lock_guard<std::mutex> hold(rewriting);
+    seen = ReadBytes(m_ini);
+    if (seen != expected(registered)) break;
+  }
+  stop = true;
+  writer.join();
+  EXPECT_EQ(registered, kRegistrations);
+  EXPECT_EQ(WithoutDir(m_dir, seen), WithoutDir(m_dir, expected(registered)));
+  EXPECT_GE(rewrites, kRegistrations);  // it did write among them
+}
+#endif
 
 // The settings file as users may have it. Each case prepares the file, registers the
 // package and compares the bytes; in every case a link stays a link and the file keeps

@@ -59,6 +59,53 @@ TEST(FileStatusTest, ModificationTimeIsUnixSeconds) {
               static_cast<double>(kTenDays), 2.0);
 }
 
+// An identity tells a file unchanged from one written in place (another size, another
+// time of the last write) or replaced by another file of the same bytes and time.
+TEST(FileIdentityTest, TellsWritesAndReplacementsApart) {
+  TempDir dir;
+  const std::wstring path = dir.File(L"f.ini");
+  const auto identity = [](const std::wstring& file) {
+    platform::FileIdentity id;
+    EXPECT_TRUE(platform::QueryFileIdentity(file, &id).ok());
+    return id;
+  };
+  EXPECT_FALSE(identity(path).exists);
+  EXPECT_FALSE(identity(dir.File(L"no-folder") + platform::kPathSeparator + L"f.ini").exists);
+  EXPECT_TRUE(identity(dir.Path()).isDirectory);
+
+  const auto before = std::chrono::system_clock::now();
+  WriteBytes(path, "[a]\r\nx=1\r\n");
+  const platform::FileIdentity first = identity(path);
+  EXPECT_TRUE(first.exists);
+  EXPECT_FALSE(first.isDirectory);
+  EXPECT_EQ(first.size, 10u);
+  EXPECT_EQ(identity(path), first);
+  // Nanoseconds since 1970, as the system clock counts (some file systems keep 2-second steps).
+  const int64_t clock = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            before.time_since_epoch()).count();
+  EXPECT_NEAR(static_cast<double>(first.modifiedNs), static_cast<double>(clock), 3e9);
+
+  // In place: longer, then as long again but written at another time.
+  WriteBytes(path, "[a]\r\nx=12\r\n");
+  EXPECT_NE(identity(path), first);
+  WriteBytes(path, "[a]\r\nx=2\r\n");
+  fs::last_write_time(FsPath(path), fs::last_write_time(FsPath(path)) - std::chrono::seconds(10));
+  const platform::FileIdentity older = identity(path);
+  EXPECT_EQ(older.size, first.size);
+  EXPECT_NE(older, first);
+  EXPECT_NEAR(static_cast<double>(first.modifiedNs - older.modifiedNs), 10e9, 3e9);
+
+  // Replaced: the same bytes and time, but another file.
+  const std::wstring other = dir.File(L"other.ini");
+  WriteBytes(other, ReadBytes(path));
+  fs::last_write_time(FsPath(other), fs::last_write_time(FsPath(path)));
+  ASSERT_TRUE(platform::ReplaceFile(other, path).ok());
+  const platform::FileIdentity replaced = identity(path);
+  EXPECT_EQ(replaced.size, older.size);
+  EXPECT_EQ(replaced.modifiedNs, older.modifiedNs);
+  EXPECT_NE(replaced.fileId, older.fileId);
+}
+
 TEST(PathExistsTest, FilesAndFoldersExistOthersDoNot) {
   TempDir dir;
   WriteBytes(dir.File(L"f.txt"), "x");
