@@ -168,10 +168,13 @@ size_t CConvertJob::WindowSize() const {
   if (m_windowSize != 0) return static_cast<size_t>(std::min<uint64_t>(data, m_windowSize));
   // What the source's share of memory leaves beside the index: 1.2 times its size, so that
   // a tenth of it and some megabytes stay free for the pieces being parsed and the process
-  // itself, and for each entry the room its sort key took. Short entries thus fill their
-  // data file in few readings: each reading of a dictionary may inflate its whole index.
-  const uint64_t share = m_source->Size() + m_source->Size() / 5 + m_result.index.size() * uint64_t{kSortBytesPerEntry};
+  // itself. Where the index alone takes more than that (entries far shorter than their
+  // share of the source), the room the sort keys took is the window's: each reading of a
+  // dictionary may inflate its whole index, and a window of a few megabytes would take a
+  // reading per few megabytes.
+  uint64_t share = m_source->Size() + m_source->Size() / 5;
   const uint64_t held = m_result.index.MemoryBytes();
+  if (held >= share) share = held + m_result.index.size() * uint64_t{kSortBytesPerEntry};
   const uint64_t room = share > held ? share - held : 0;
   return static_cast<size_t>(std::min<uint64_t>(data, std::max<uint64_t>(room, kMinWindow)));
 }
