@@ -60,6 +60,10 @@
 #define IDS_REPORT_UNREADABLE 230
 #define IDS_REPORT_BINARY_ONLY 231
 #define IDS_DICTIONARY_DAMAGED 232
+#define IDS_NOT_TEXT 233
+#define IDS_REPLACE_FILE 234
+#define IDS_REPORT_ENCODING 235
+#define IDS_REPORT_CODE_PAGE 236
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

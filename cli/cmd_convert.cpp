@@ -183,6 +183,14 @@ const char* EncodingName(TextEncoding encoding) {
   return "";
 }
 
+// The encoding the list was read in, by the names --encoding takes: an ANSI list's code
+// page by number, "ansi (cpNNN)" when it was the system's.
+std::string EncodingLabel(const CRunReport& report, unsigned codePage) {
+  if (report.Encoding() != TextEncoding::Ansi) return EncodingName(report.Encoding());
+  if (codePage != 0) return "cp" + std::to_string(codePage);
+  return "ansi (cp" + std::to_string(platform::AnsiCodePage()) + ")";
+}
+
 // The run report on stderr, one fact a line; line numbers (entry numbers for a StarDict
 // dictionary) as far as the report kept them.
 void PrintSummary(const CRunReport& report, unsigned codePage, bool starDict) {
@@ -218,16 +226,16 @@ void PrintSummary(const CRunReport& report, unsigned codePage, bool starDict) {
                n(report.RepairedLines()), n(report.BytesReplaced()), n(report.NulsDropped()),
                numbers({ReportReason::kRepaired}).c_str());
   std::fprintf(stderr, "repeated headwords: %llu\nencoding: %s\n", n(report.RepeatedHeadwords()),
-               codePage != 0 && report.Encoding() == TextEncoding::Ansi
-                   ? ("cp" + std::to_string(codePage)).c_str()
-                   : EncodingName(report.Encoding()));
+               EncodingLabel(report, codePage).c_str());
 }
 
 // --report: every line the report kept, as "LINE<TAB>REASON<TAB>TEXT" under a header; the
-// text is the rest of the line, TABs and all.
-bool WriteReportFile(const fs::path& path, const CRunReport& report) {
+// text is the rest of the line, TABs and all. A list that held more than ASCII first gets
+// the row "0<TAB>encoding<TAB>NAME", so that a wrong encoding shows beside its damage.
+bool WriteReportFile(const fs::path& path, const CRunReport& report, unsigned codePage) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << "line\treason\ttext\n";
+  if (report.HeldNonAscii()) out << "0\tencoding\t" << EncodingLabel(report, codePage) << '\n';
   for (const ReportedLine& line : report.Lines())
     out << line.line << '\t' << ReportReasonName(line.reason) << '\t' << line.text << '\n';
   out.close();
@@ -328,7 +336,7 @@ int RunConversion(const ConvertRun& run) {
   const bool listRead =
       !g_interrupted && (converted || job->Outcome().Kind() == StatusKind::kNoEntries);
   bool reportWritten = true;
-  if (listRead && run.report) reportWritten = WriteReportFile(*run.report, report);
+  if (listRead && run.report) reportWritten = WriteReportFile(*run.report, report, request.codePage);
   const bool strictFailure = converted && run.strict && report.HasProblems();
   if (strictFailure || !reportWritten) converted = false;
 

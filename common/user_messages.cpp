@@ -46,6 +46,10 @@ constexpr Text kTexts[] = {
     T(kReportUnreadable, "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"),
     T(kReportBinaryOnly, "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"),
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
+    T(kNotText, "导入文件不是文本文件，请选择词库文本文件。"),
+    T(kReplaceFile, "文件已存在，是否替换？"),
+    T(kReportEncoding, "编码：{0}"),
+    T(kReportCodePage, "{0}（代码页{1}）"),
 };
 
 #undef T

@@ -44,10 +44,16 @@ enum class UserMessage : int {
   kReportUnreadable = 230,     // "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"
   kReportBinaryOnly = 231,     // "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"
   kDictionaryDamaged = 232,    // a StarDict dictionary that cannot be read as one
+  kNotText = 233,              // "导入文件不是文本文件，请选择词库文本文件。"
+  kReplaceFile = 234,          // "文件已存在，是否替换？", asked with Yes and No
+  // The encoding a list was read in, a line of the run report: "编码：{0}", where {0} is
+  // "UTF-8", "UTF-16LE", "UTF-16BE" or an ANSI code page as kReportCodePage gives it.
+  kReportEncoding = 235,       // "编码：{0}"
+  kReportCodePage = 236,       // "{0}（代码页{1}）"
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kDictionaryDamaged;
+constexpr UserMessage kLastUserMessage = UserMessage::kReportCodePage;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

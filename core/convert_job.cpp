@@ -307,7 +307,8 @@ void CConvertJob::LetExplanationsGo() {
 
 Status CConvertJob::ReadWordList() {
   CTextFileRead reader(&m_inputFile, CTextFileRead::kDefaultBlockSize, &m_running,
-                       m_forcedEncoding);
+                       m_forcedEncoding, m_codePage);
+  if (!reader.IsText()) return Status::Error(StatusKind::kNotText, m_inputPath, 0, "not a text file");
   m_report = CRunReport();
   m_report.SetEncoding(reader.GetEncoding());
   m_result.index = CSortedIndex();
@@ -322,6 +323,7 @@ Status CConvertJob::ReadWordList() {
       [this](size_t, std::string_view word, std::string_view explanation) { return Collect(word, explanation); },
       false, &m_report, &m_listDigest,
       [this](uint64_t bytes) { ProgressWithin(5, 28, bytes, m_inputStatus.size); });
+  m_report.SetHeldNonAscii(reader.SawNonAscii());
   if (!read) return read;
   if (m_tooBig) return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
   m_result.indexSize = static_cast<uint32_t>(m_indexSize);

@@ -18,7 +18,7 @@ enum class ReportReason : uint8_t {
   kNoSeparator = static_cast<uint8_t>(LineProblem::kNoSeparator),
   kUnclosedQuote = static_cast<uint8_t>(LineProblem::kUnclosedQuote),
   kEmptyHeadword = static_cast<uint8_t>(LineProblem::kEmptyHeadword),
-  kRepaired,  // NULs dropped or invalid bytes replaced; the line still gave its entry
+  kRepaired,  // NULs dropped or characters replaced (LineRepairs); the line still gave its entry
   // Entries of a StarDict dictionary left out: their data is damaged or outside the data
   // file, or they hold sounds, pictures and the like but no text.
   kUnreadable,
@@ -55,6 +55,8 @@ class CRunReport {
   void SetEntries(uint64_t entries) { m_entries = entries; }
   void SetRepeatedHeadwords(uint64_t count) { m_repeatedHeadwords = count; }
   void SetEncoding(TextEncoding encoding) { m_encoding = encoding; }
+  // Whether the list held characters beyond ASCII, whose reading the encoding decided.
+  void SetHeldNonAscii(bool held) { m_heldNonAscii = held; }
 
   uint64_t LinesRead() const { return m_linesRead; }
   uint64_t Entries() const { return m_entries; }
@@ -68,6 +70,7 @@ class CRunReport {
   uint64_t BinaryOnlyEntries() const { return m_binaryOnly; }
   uint64_t FieldsLeftOut() const { return m_fieldsLeftOut; }
   TextEncoding Encoding() const { return m_encoding; }
+  bool HeldNonAscii() const { return m_heldNonAscii; }
   // True when a line was skipped or repaired.
   bool HasProblems() const {
     return SkippedLines() != 0 || m_repairedLines != 0 || m_unreadable != 0 || m_binaryOnly != 0;
@@ -93,5 +96,10 @@ class CRunReport {
   uint64_t m_binaryOnly = 0;
   uint64_t m_fieldsLeftOut = 0;
   TextEncoding m_encoding = TextEncoding::Ansi;
+  bool m_heldNonAscii = false;
   std::vector<ReportedLine> m_lines;
 };
+
+// The usual name of an ANSI code page's encoding: "GBK" for 936, "Big5" for 950,
+// "Shift_JIS" for 932, "EUC-KR" for 949, "ANSI" for any other.
+const char* CodePageName(unsigned codePage);
