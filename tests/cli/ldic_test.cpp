@@ -72,12 +72,12 @@ std::string ZipOf(const std::string& name, const std::string& text) {
   };
   const uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
   const std::string sizes = le(crc, 4) + le(static_cast<uint32_t>(data.size()), 4) + le(static_cast<uint32_t>(text.size()), 4);
-  const std::string local = "PK\x03\x04" + le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) + sizes +
+  const std::string local = std::string("PK\x03\x04") + le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) + sizes +
                             le(static_cast<uint32_t>(name.size()), 2) + le(0, 2) + name;
-  const std::string central = "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) + sizes +
+  const std::string central = std::string("PK\x01\x02") + le(20, 2) + le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) + sizes +
                               le(static_cast<uint32_t>(name.size()), 2) + std::string(14, '\0') + name;
   const size_t at = local.size() + data.size();
-  return local + data + central + "PK\x05\x06" + le(0, 4) + le(1, 2) + le(1, 2) +
+  return local + data + central + std::string("PK\x05\x06") + le(0, 4) + le(1, 2) + le(1, 2) +
          le(static_cast<uint32_t>(central.size()), 4) + le(static_cast<uint32_t>(at), 4) + le(0, 2);
 }
 

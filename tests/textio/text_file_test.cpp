@@ -129,7 +129,7 @@ TEST(TextFileRead, EncodingAndTextFromTheStart) {
   };
   std::u16string chinese16;  // 一 (U+4E00) puts a NUL at the other offsets
   for (int i = 0; i < 50; ++i) chinese16 += u"\u4E00\u4E2A\u82F9\u679C\t\u6C34\u679C\r\n";
-  const std::string png = "\x89PNG\r\n\x1A\n" + std::string("\0\0\0\x0DIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0", 25) + compressed;
+  const std::string png = "\x89PNG\r\n\x1A\n" + std::string("\0\0\0\x0DIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0", 21) + compressed;
 
   struct Case {
     const char* name;
