@@ -39,14 +39,15 @@ constexpr char kConvertDescription[] =
 
 constexpr char kConvertFooter[] =
     "The word list is TXT or CSV (headword, TAB or comma, explanation), in UTF-8, UTF-16\n"
-    "or the ANSI code page.\n"
+    "or the ANSI code page. Without a byte-order mark the encoding is told from the list's\n"
+    "first 16 MiB; a file that is no text (NULs, control characters) is refused.\n"
     "WORDLIST '-' reads the word list from standard input, with the same detection of its\n"
     "encoding and the same package as from the file; -o is then needed, and the name\n"
     "defaults to the package's base name.\n"
     "While it works, the progress is shown on stderr when that is a terminal; at the end\n"
     "\"PACKAGE: N entries\" is printed, and a summary on stderr: lines read, entries, lines\n"
     "skipped by reason, lines repaired (invalid bytes replaced, NULs dropped), repeated\n"
-    "headwords and the encoding. A list that gives no entry makes no package (exit status\n"
+    "headwords and the encoding read. A list that gives no entry makes no package (exit status\n"
     "1). Ctrl+C stops it in every phase within a fraction of a second (exit status 130); no\n"
     "package and no temporary file is left behind. The temporary files LumoDictTemp.des and\n"
     "LumoDictTemp.des.dz are made in the package's folder and deleted afterwards; when\n"

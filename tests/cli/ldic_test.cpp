@@ -14,6 +14,7 @@
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "tests/cli/program_run.h"
+#include "tests/support/host_fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -407,6 +408,28 @@ TEST(Ldic, ConvertReportsWhatTheListGave) {
       EXPECT_FALSE(lumo_test::FileExists(dir.File(L"r.tsv")));
     }
   }
+}
+
+// The sample list, in UTF-8 and in GBK, reads as it always has where the old and the new
+// ways of telling the encoding agree: found by itself, the encoding gives the package that
+// naming it gives, and both forms give one package. (Run with the Chinese code page.)
+TEST(Ldic, TheSampleListReadsAsItDidInUtf8AndGbk) {
+  TempDir dir;
+  const std::string folder = WideToUtf8(dir.Path());
+  lumo_test::WriteBytes(dir.File(L"fruit.txt"), MachineFile(LUMO_SOURCE_DIR "/samples/fruit.txt"));
+  lumo_test::WriteBytes(dir.File(L"gbk.txt"), lumo_test::ReadBytes(host_test::FixturePath(L"fruit-gbk.txt")));
+  const std::pair<const char*, std::vector<std::string>> runs[] = {
+      {"fruit.txt", {}}, {"fruit.txt", {"--encoding", "utf-8"}}, {"gbk.txt", {}}, {"gbk.txt", {"--encoding", "cp936"}}};
+  std::vector<std::string> packages;
+  for (const auto& [list, options] : runs) {
+    std::vector<std::string> args = {"convert", folder + "/" + list, "-o", folder + "/p.ldic", "--name=fruit", "--date=D"};
+    args.insert(args.end(), options.begin(), options.end());
+    const ProgramResult r = Ldic(dir, args);
+    ASSERT_EQ(r.status, 0) << Describe(args, r);
+    EXPECT_NE(r.err.find("repaired: 0 lines"), std::string::npos) << Describe(args, r);
+    packages.push_back(lumo_test::ReadBytes(dir.File(L"p.ldic")));
+  }
+  for (const std::string& package : packages) EXPECT_TRUE(package == packages[0]);
 }
 
 // A list in a code page that is not the system's, named by its number, gives the package
