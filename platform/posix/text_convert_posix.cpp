@@ -116,9 +116,12 @@ std::string ConvertAnsi(std::string_view text, unsigned codePage, size_t* unmapp
   char* in = input.data();
   size_t inLeft = input.size();
   while (!converter->Run(&in, &inLeft, &utf8)) {
-    // An invalid byte: the system replaces it and goes on with the next byte.
+    // An invalid byte: the system replaces it and goes on with the next byte. glibc's UHC
+    // (code page 949) converter reports some sequences invalid after it took them in, at
+    // the end of the text: nothing is left there to step over.
     AppendUtf8(&utf8, kReplacementChar);
     ++*unmapped;
+    if (inLeft == 0) break;
     ++in;
     --inLeft;
   }
