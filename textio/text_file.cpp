@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <bitset>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "common/cpu_features.h"
 #include "common/utf.h"
@@ -149,6 +153,63 @@ bool HasHighByte(const char* p, size_t size) {
   for (; i < size; ++i)
     if (static_cast<unsigned char>(p[i]) >= 0x80) return true;
   return false;
+}
+
+}  // namespace
+
+// Which bytes of an ANSI code page map to characters: the bytes that stand alone, and the
+// pairs that lead bytes start, found once through the system's own strict conversion. A
+// line is then checked byte by byte, as the system converts it: a byte that starts nothing
+// that maps is replaced, and the next byte starts afresh. Code pages of longer sequences
+// (GB18030, UTF-8, ISO 2022 and the like, all from 50000 on) have each line converted.
+class CAnsiMap {
+ public:
+  explicit CAnsiMap(unsigned codePage) : m_codePage(codePage), m_table(codePage < 50000) {
+    if (!m_table) return;
+    for (unsigned b = 0x80; b < 0x100; ++b) {
+      const char single[1] = {static_cast<char>(b)};
+      if (platform::AnsiUnmappedBytes(std::string_view(single, 1), codePage) == 0) {
+        m_single.set(b);
+        continue;
+      }
+      for (unsigned t = 1; t < 0x100; ++t) {
+        const char pair[2] = {static_cast<char>(b), static_cast<char>(t)};
+        if (platform::AnsiUnmappedBytes(std::string_view(pair, 2), codePage) == 0) m_pairs.set(b << 8 | t);
+      }
+    }
+  }
+
+  size_t Unmapped(std::string_view line) const {
+    if (!m_table) return platform::AnsiUnmappedBytes(line, m_codePage);
+    size_t unmapped = 0;
+    for (size_t at = 0; at < line.size(); ++at) {
+      const unsigned b = static_cast<unsigned char>(line[at]);
+      if (b < 0x80 || m_single.test(b)) continue;
+      if (at + 1 < line.size() && m_pairs.test(b << 8 | static_cast<unsigned char>(line[at + 1])))
+        ++at;
+      else
+        ++unmapped;
+    }
+    return unmapped;
+  }
+
+ private:
+  unsigned m_codePage;
+  bool m_table;
+  std::bitset<256> m_single;
+  std::bitset<65536> m_pairs;
+};
+
+namespace {
+
+// The map of a code page, made on first use and kept for the process.
+const CAnsiMap& AnsiMapFor(unsigned codePage) {
+  static std::mutex mutex;
+  static std::map<unsigned, std::unique_ptr<CAnsiMap>> maps;
+  const std::lock_guard<std::mutex> lock(mutex);
+  std::unique_ptr<CAnsiMap>& map = maps[codePage];
+  if (!map) map = std::make_unique<CAnsiMap>(codePage);
+  return *map;
 }
 
 }  // namespace
@@ -305,8 +366,10 @@ void CTextFileRead::ReadLine8(std::string& line) {
   if (cleaned.data() == scratch.data()) line.swap(scratch);
   if (seen & kHasHighByte) {
     m_sawNonAscii = true;
-    if (m_encoding == TextEncoding::Ansi)
-      m_lastRepairs.bytesReplaced = static_cast<uint32_t>(platform::AnsiUnmappedBytes(line, m_codePage));
+    if (m_encoding == TextEncoding::Ansi) {
+      if (m_ansiMap == nullptr) m_ansiMap = &AnsiMapFor(m_codePage != 0 ? m_codePage : platform::AnsiCodePage());
+      m_lastRepairs.bytesReplaced = static_cast<uint32_t>(m_ansiMap->Unmapped(line));
+    }
   }
 }
 

@@ -36,6 +36,8 @@ struct LineRepairs {
   bool Any() const { return nulsDropped != 0 || bytesReplaced != 0; }
 };
 
+class CAnsiMap;
+
 class CTextFileBase {
  public:
   // The reader uses the file but does not own it unless ownsFile is set.
@@ -130,6 +132,7 @@ class CTextFileRead : public CTextFileBase {
 
   LineRepairs m_lastRepairs;
   unsigned m_codePage = 0;
+  const CAnsiMap* m_ansiMap = nullptr;  // which bytes the ANSI code page maps
   bool m_isText = true;
   bool m_bytesLookBinary = false;   // the start's verdict as bytes, whatever the encoding
   bool m_startHasHighBytes = false;

@@ -10,6 +10,7 @@
 
 #include "common/utf.h"
 #include "platform/file.h"
+#include "platform/text_convert.h"
 #include "tests/support/test_support.h"
 #include "textio/text_file.h"
 
@@ -188,6 +189,31 @@ TEST(TextFileRead, EncodingAndTextFromTheStart) {
   EXPECT_EQ(gbk.encoding, TextEncoding::Ansi);
   EXPECT_EQ(gbk.lines[1], "\xD6\xD0,\xCE");
   EXPECT_EQ(gbk.repairs, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0}, {1, 0}, {1, 0}, {0, 0}}));
+}
+
+// An ANSI line's repairs are the bytes the system's own conversion replaces, in single-
+// and double-byte code pages alike: random lines of high bytes, read line by line, against
+// the conversion of each line.
+TEST(TextFileRead, AnsiRepairsAreTheBytesTheCodePageCannotMap) {
+  std::mt19937 random(936);
+  for (const unsigned codePage : {936u, 932u, 950u, 949u, 1252u, 1251u}) {
+    if (!platform::IsCodePageSupported(codePage)) continue;
+    SCOPED_TRACE(codePage);
+    std::string text;
+    std::vector<std::string> lines;
+    for (int i = 0; i < 400; ++i) {
+      std::string line;
+      for (size_t n = random() % 24; n > 0; --n)
+        line += random() % 3 == 0 ? static_cast<char>('@' + random() % 60) : static_cast<char>(0x80 + random() % 128);
+      lines.push_back(line);
+      text += line + "\n";
+    }
+    const ReadResult r = ReadAll("\xFF\xFF\xFF\n" + text, 4093, codePage);
+    ASSERT_EQ(r.encoding, TextEncoding::Ansi);
+    ASSERT_EQ(r.lines.size(), lines.size() + 2);
+    for (size_t i = 0; i < lines.size(); ++i)
+      EXPECT_EQ(r.repairs[i + 1].first, platform::AnsiUnmappedBytes(lines[i], codePage)) << "line " << i;
+  }
 }
 
 // A cancelled run reads no further, also not while the encoding is examined.
