@@ -324,7 +324,8 @@ void CTextFileRead::DetectEncoding() {
       }
     }
   }
-  m_isText = utf16 || !m_bytesLookBinary;
+  // A start that could not be read whole tells nothing: the read's failure is reported.
+  m_isText = utf16 || !m_bytesLookBinary || m_readError;
   // A UTF-16 file tells of its characters as its units are read.
   m_startHasHighBytes = counts.highBytes != 0;
   m_sawNonAscii = !utf16 && m_startHasHighBytes;

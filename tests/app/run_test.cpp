@@ -81,6 +81,12 @@ bool WaitForStatus(const DialogHarness& h, UserMessage status, DWORD timeoutMs) 
   return WaitUntil([&] { return h.Text(IDC_STATUS) == Msg(status); }, timeoutMs);
 }
 
+// Lets the system's double-click time pass, after which a click is a click of its own.
+void WaitOutADoubleClick() {
+  const ULONGLONG over = ::GetTickCount64() + ::GetDoubleClickTime();
+  WaitUntil([&] { return ::GetTickCount64() > over; }, ::GetDoubleClickTime() + 1000);
+}
+
 }  // namespace
 
 TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
@@ -224,8 +230,7 @@ TEST(DialogRun, CancelByExitEscOrCloseBoxStopsTheRunAndKeepsTheSavePathFile) {
     EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
 
     // Now, once a double click would be over, the same press closes the program.
-    const ULONGLONG over = ::GetTickCount64() + ::GetDoubleClickTime();
-    WaitUntil([&] { return ::GetTickCount64() > over; }, ::GetDoubleClickTime() + 1000);
+    WaitOutADoubleClick();
     h.Click(IDCANCEL);
     EXPECT_EQ(h.WaitForEnd(30000), IDCANCEL);
   }
@@ -509,8 +514,7 @@ TEST(DialogRun, ADoubleClickOnCancelDoesNotQuit) {
   EXPECT_FALSE(h.Ended());
   EXPECT_EQ(h.Text(IDC_STATUS), Msg(UserMessage::kConvertCancelled));
   EXPECT_EQ(h.Text(IDCANCEL), L"退出");
-  const ULONGLONG after = ::GetTickCount64() + ::GetDoubleClickTime();
-  WaitUntil([&] { return ::GetTickCount64() > after; }, ::GetDoubleClickTime() + 1000);
+  WaitOutADoubleClick();
   h.Click(IDCANCEL);
   EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
 }

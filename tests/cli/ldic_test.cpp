@@ -3,7 +3,6 @@
 // output. Natively and, as ldic.exe, under Wine.
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <optional>
@@ -52,34 +51,6 @@ std::string MachineFile(const std::string& path) {
   wide = L"Z:" + wide;
 #endif
   return lumo_test::ReadBytes(wide);
-}
-
-// A ZIP archive holding text as its one deflated member, as an archiver makes it.
-std::string ZipOf(const std::string& name, const std::string& text) {
-  z_stream stream{};
-  deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-  std::string data(deflateBound(&stream, text.size()), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(data.data());
-  stream.avail_out = static_cast<uInt>(data.size());
-  deflate(&stream, Z_FINISH);
-  data.resize(stream.total_out);
-  deflateEnd(&stream);
-  const auto le = [](uint32_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
-    return out;
-  };
-  const uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
-  const std::string sizes = le(crc, 4) + le(static_cast<uint32_t>(data.size()), 4) + le(static_cast<uint32_t>(text.size()), 4);
-  const std::string local = std::string("PK\x03\x04") + le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) + sizes +
-                            le(static_cast<uint32_t>(name.size()), 2) + le(0, 2) + name;
-  const std::string central = std::string("PK\x01\x02") + le(20, 2) + le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) + sizes +
-                              le(static_cast<uint32_t>(name.size()), 2) + std::string(14, '\0') + name;
-  const size_t at = local.size() + data.size();
-  return local + data + central + std::string("PK\x05\x06") + le(0, 4) + le(1, 2) + le(1, 2) +
-         le(static_cast<uint32_t>(central.size()), 4) + le(static_cast<uint32_t>(at), 4) + le(0, 2);
 }
 
 std::string Describe(const std::vector<std::string>& args, const ProgramResult& r) {
@@ -382,7 +353,6 @@ TEST(Ldic, ConvertReportsWhatTheListGave) {
        "repaired: 1 lines (1 invalid bytes replaced, 0 NULs dropped) (line 2)\n", ""},
       // Files that are no text are refused before any work.
       {"PNG", MachineFile(LUMO_SOURCE_DIR "/docs/screenshot.png"), {"--report", "{dir}/r.tsv"}, 1, notText, ""},
-      {"ZIP", ZipOf("words.txt", stray), {}, 1, notText, ""},
       {"program", MachineFile(LDIC_PROGRAM), {}, 1, notText, ""},
       {"package", package, {}, 1, notText, ""},
       {"program, named UTF-8", MachineFile(LDIC_PROGRAM), {"--encoding", "utf-8"}, 1, notText, ""},
