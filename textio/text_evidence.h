@@ -65,8 +65,8 @@ class CUtf16Evidence {
   int m_carried = -1;  // the first byte of a unit the last piece cut
 };
 
-// A list is read as UTF-8 when no more than one byte in this many well-formed sequences
-// breaks UTF-8 (README: "How lines are read" tells what the figure rests on).
+// A list is read as UTF-8 when it has at most one byte that breaks UTF-8 for this many
+// well-formed sequences (README, "How lines are read", tells what the figure rests on).
 inline constexpr uint64_t kSequencesPerBreak = 4;
 
 // UTF-8 rather than the ANSI code page: breaks are rare next to the well-formed
