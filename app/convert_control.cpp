@@ -7,12 +7,15 @@
 // through three calls that never touch a control:
 //   progress 6 to 80     -> SendMessageW(WM_CONVERT_PROGRESS, percent): the worker waits
 //                           until the dialog's thread has moved the bar;
-//   a failure to tell    -> MessageBoxW owned by the dialog, shown by the worker;
+//   a failure to tell    -> kept (under a lock) for the dialog's thread to show at the end;
 //   the end              -> PostMessageW(WM_CONVERT_DONE, 0 success / 1 failure, job),
 //                           the worker's last action.
 // The dialog's thread does everything else: on WM_CONVERT_DONE it writes the package
-// (85, 90, 97, 100 through the same progress message), deletes the temporary files,
-// registers the package when the box is ticked and returns to idle.
+// (85, 90, 97, 100 through the same progress message), deletes the temporary files and
+// returns to idle, its status line saying how the run ended; only then does it show what
+// there is to tell (the failures kept, what the list gave) and register the package when
+// the box is ticked. A run the worker refused because its list is no text ends with an
+// empty status line, as a request refused before the run does.
 //
 // A run owns the paths Convert validated: the package is written to the save path as it
 // was then, and until the dialog is idle again the two path boxes are read-only and the
@@ -22,7 +25,9 @@
 // sort buckets, data-file entries, compressed chunks), and waits up to a second for it; the
 // worker normally ends within milliseconds. A worker that still ran on would be recognised
 // at its late completion (the job is already cancelled), which only removes the temporary
-// files it may have left.
+// files it may have left and forgets what it had to tell. The button that cancelled
+// becomes "退出" at once; for the system's double-click time it ignores clicks, so that the
+// second click of a double click on "取消" does not quit.
 //
 // After a package is written, a list that had lines skipped or repaired gets one message
 // box saying so (DescribeRunReport), before the registration and its message. A list
@@ -42,6 +47,9 @@
 
 #include <windows.h>
 #include <commctrl.h>
+
+#include <mutex>
+#include <utility>
 
 #include "app/lumo_app.h"
 #include "app/main_dialog.h"
@@ -105,6 +113,9 @@ void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
   // The last run's worker, if a cancel left one running, must be gone before its job is
   // released and before a new worker writes the same temporary files.
   FinishWorker();
+  TakeHeldWarnings();  // a cancelled run's, never shown
+  m_holdWarnings = true;
+  m_exitIgnoredUntil = 0;  // the cancel's double click is long over
 
   m_job = PrepareConversion(request, this);
   m_runInput = request.wordList;
@@ -119,18 +130,24 @@ void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
   m_thread = g_startThread(m_job.get());
   if (m_thread == nullptr) {
     m_job->Cancel();
-    ui::ShowWarning(m_hWnd, UserMessage::kConvertFailed);
+    m_holdWarnings = false;
     ShowIdle(UserMessage::kConvertFailedStatus);
+    ui::ShowWarning(m_hWnd, UserMessage::kConvertFailed);
   }
 }
 
-void CLumoDictGenDlg::ShowIdle(UserMessage status) {
+void CLumoDictGenDlg::ShowIdle(std::optional<UserMessage> status) {
   m_runActive = false;
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
   ::EnableWindow(GetDlgItem(IDOK), TRUE);
   LockPaths(false);
-  SetItemText(IDC_STATUS, ui::LoadText(status));
+  SetItemText(IDC_STATUS, status ? ui::LoadText(*status) : std::wstring());
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_EXIT));
+}
+
+std::vector<UserMessage> CLumoDictGenDlg::TakeHeldWarnings() {
+  std::lock_guard<std::mutex> lock(m_heldMutex);
+  return std::exchange(m_heldWarnings, {});
 }
 
 // ---- Worker side: called on the worker thread ----
@@ -144,7 +161,13 @@ void CLumoDictGenDlg::OnConvertDone(bool success, CConvertJob* job) {
 }
 
 void CLumoDictGenDlg::ShowWarning(UserMessage message, const Status&) {
-  // The dialog shows its fixed texts only, as it always has.
+  // A run's failures wait until its end is on the status line. The dialog shows its fixed
+  // texts only, as it always has.
+  if (m_holdWarnings) {
+    std::lock_guard<std::mutex> lock(m_heldMutex);
+    m_heldWarnings.push_back(message);
+    return;
+  }
   ui::ShowWarning(m_hWnd, message);
 }
 
@@ -162,6 +185,7 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
     // The user cancelled before the worker ended: the dialog is idle already and shows
     // "转换取消。"; nothing is written and nothing is said.
     DeleteTempFiles(m_job->Result());
+    TakeHeldWarnings();
     return 0;
   }
 
@@ -170,13 +194,24 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
   const std::wstring& savePath = m_runPackage;
   bool converted = wParam == 0;
   if (converted && platform::IsSameFile(m_runInput, savePath)) {
-    ui::ShowWarning(m_hWnd, UserMessage::kSaveIsInput);
+    ShowWarning(UserMessage::kSaveIsInput, {});
     converted = false;
   }
   const bool written =
       FinishConversion(*m_job, converted, savePath, m_metaBlock, [this](int percent) {
         ::SendMessageW(m_hWnd, WM_CONVERT_PROGRESS, static_cast<WPARAM>(percent), 0);
       }, *this);
+  m_job->Cancel();  // its completion is being handled
+  // The status line tells how the run ended before any box speaks; a list refused as no
+  // text was never converted, and leaves it empty.
+  if (written)
+    ShowIdle(UserMessage::kConvertDone);
+  else if (m_job->Outcome().Kind() == StatusKind::kNotText)
+    ShowIdle(std::nullopt);
+  else
+    ShowIdle(UserMessage::kConvertFailedStatus);
+  m_holdWarnings = false;
+  for (const UserMessage message : TakeHeldWarnings()) ui::ShowWarning(m_hWnd, message);
   // The package is complete: what the list gave is said before the registration speaks.
   if (written) {
     if (const std::wstring report = DescribeRunReport(m_job->Report(), &ui::LoadText); !report.empty())
@@ -186,8 +221,6 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
   if (written && app != nullptr &&
       ::SendMessageW(GetDlgItem(IDC_CHECK_REGISTER), BM_GETCHECK, 0, 0) == BST_CHECKED)
     RegisterWithHost(savePath, app->ProfileName(), *this);
-  ShowIdle(written ? UserMessage::kConvertDone : UserMessage::kConvertFailedStatus);
-  m_job->Cancel();  // its completion has been handled
   return 0;
 }
 
@@ -199,11 +232,14 @@ void CLumoDictGenDlg::OnHandlerFailed() {
     if (WorkerEnded()) DeleteTempFiles(m_job->Result());
     ShowIdle(UserMessage::kConvertFailedStatus);
   }
+  for (const UserMessage message : TakeHeldWarnings()) ui::ShowWarning(m_hWnd, message);
   ui::ShowWarning(m_hWnd, UserMessage::kConvertFailed);
 }
 
 void CLumoDictGenDlg::OnExitOrCancel() {
   if (!IsRunning()) {
+    // The second click of the double click that cancelled is no request to quit.
+    if (::GetTickCount64() < m_exitIgnoredUntil) return;
     EndDialog(IDCANCEL);
     return;
   }
@@ -215,6 +251,7 @@ void CLumoDictGenDlg::OnExitOrCancel() {
     m_thread = nullptr;
   }
   ShowIdle(UserMessage::kConvertCancelled);
+  m_exitIgnoredUntil = ::GetTickCount64() + ::GetDoubleClickTime();
   // A worker still running removes its files at its completion.
   if (WorkerEnded()) DeleteTempFiles(m_job->Result());
 }

@@ -26,6 +26,11 @@ std::wstring LoadResourceText(UINT id) {
 
 void ShowWarning(HWND owner, UserMessage text) { ShowWarning(owner, LoadText(text)); }
 
+bool AskYesNo(HWND owner, UserMessage question) {
+  return ::MessageBoxW(owner, LoadText(question).c_str(), LoadText(UserMessage::kCaption).c_str(),
+                       MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
 void ShowWarning(HWND owner, const std::wstring& text) {
   ::MessageBoxW(owner, text.c_str(), LoadText(UserMessage::kCaption).c_str(),
                 MB_OK | MB_ICONWARNING);

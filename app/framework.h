@@ -1,7 +1,7 @@
 #pragma once
 // The little of a Windows application framework that the program uses: texts from the
-// string table, the one warning box, a modal dialog that dispatches through a message-map
-// table, edit boxes with Ctrl+A, the bottom status bar and the two file choosers.
+// string table, the warning box and the question, a modal dialog that dispatches through a
+// message-map table, edit boxes with Ctrl+A, the bottom status bar and the two file choosers.
 
 #include <windows.h>
 
@@ -20,9 +20,12 @@ std::wstring LoadText(UserMessage id);
 // A text of the program's own string table by resource id; empty when missing.
 std::wstring LoadResourceText(UINT id);
 
-// The program's only kind of message box: caption "提示", warning icon, one OK button.
+// The program's warning box: caption "提示", warning icon, one OK button.
 void ShowWarning(HWND owner, UserMessage text);
 void ShowWarning(HWND owner, const std::wstring& text);
+
+// Its question: caption "提示", question icon, buttons Yes and No; true for Yes.
+bool AskYesNo(HWND owner, UserMessage question);
 
 // Text of any window, of any length.
 std::wstring GetText(HWND window);

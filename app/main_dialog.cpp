@@ -18,19 +18,10 @@
 #include "package/format.h"
 
 DerivedNames DeriveFromInputPath(std::wstring_view path) {
-  const auto lastIndex = [&](wchar_t c) -> long long {
-    size_t i = path.rfind(c);
-    return i == std::wstring_view::npos ? -1 : static_cast<long long>(i);
-  };
-  const long long dot = lastIndex(L'.');
-  const long long slash = lastIndex(L'\\');
-  DerivedNames names;
-  names.savePath.assign(path.substr(0, static_cast<size_t>(std::max(dot, 0LL))));
-  names.savePath += L".ldic";
-  const long long nameLength = dot - slash - 1;
-  if (nameLength > 0) names.name.assign(path.substr(static_cast<size_t>(slash + 1),
-                                                    static_cast<size_t>(nameLength)));
-  return names;
+  // The file name's own extension goes, as ldic's default package path loses it: a "." in
+  // a folder's name or at the start of the file's is none.
+  const std::wstring_view base = WithoutFileNameExtension(path);
+  return {std::wstring(base) + L".ldic", std::wstring(PathFileName(base))};
 }
 
 CLumoDictGenDlg::CLumoDictGenDlg() : CDialogBase(IDD_LUMODICTGEN_DIALOG) {
@@ -235,20 +226,34 @@ LRESULT CLumoDictGenDlg::OnDropFiles(WPARAM wParam, LPARAM) {
 
 void CLumoDictGenDlg::OnSaveAs() {
   if (IsRunning()) return;
-  const std::wstring base = PathBaseName(GetItemText(IDC_EDIT_SAVE));
+  const std::wstring base(PathFileName(WithoutFileNameExtension(GetItemText(IDC_EDIT_SAVE))));
   ui::FileChooserOptions options;
   options.defaultExtension = L"ldic";
   options.fileName = base.empty() ? L"LumoDict.ldic" : base + L".ldic";
   options.flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
   options.filter = ui::LoadResourceText(IDS_FILTER_PACKAGE);
   const std::wstring path = ui::ChooseSaveFile(m_hWnd, options);
-  if (!path.empty()) SetItemText(IDC_EDIT_SAVE, path);
+  if (path.empty()) return;
+  SetItemText(IDC_EDIT_SAVE, path);
+  // The chooser asked before it offered a file that is there: Convert asks no more.
+  m_confirmedSavePath = IsExistingFile(path) ? path : std::wstring();
+}
+
+void CLumoDictGenDlg::Refuse(UserMessage message) {
+  // Nothing of an earlier run, nor of this one, is left to be read as its outcome.
+  SetItemText(IDC_STATUS, std::wstring());
+  ui::ShowWarning(m_hWnd, message);
+  FocusFieldAtFault(message);
 }
 
 void CLumoDictGenDlg::OnConvert() {
   ConvertRequest request;
   request.wordList = GetItemText(IDC_EDIT_INPUT);
-  request.package = GetItemText(IDC_EDIT_SAVE);
+  // LumoDict lists a package only by the extension ".ldic", as it is spelled there: the
+  // save path gets it, and the box shows the path that is used.
+  const std::wstring typedSave = GetItemText(IDC_EDIT_SAVE);
+  request.package = WithExtension(typedSave, L"ldic");
+  if (request.package != typedSave) SetItemText(IDC_EDIT_SAVE, request.package);
   request.format = InputFormatOf(request.wordList);
 
   // Testing the save folder makes it the current directory: the job created below puts
@@ -257,8 +262,7 @@ void CLumoDictGenDlg::OnConvert() {
   const std::wstring folder = PathDirectory(request.package);
   if (!folder.empty() && ::_wchdir(folder.c_str()) == 0) request.folder = folder;
   if (const std::optional<ConvertProblem> problem = CheckConvertPaths(request)) {
-    ui::ShowWarning(m_hWnd, problem->message);
-    FocusFieldAtFault(problem->message);
+    Refuse(problem->message);
     return;
   }
 
@@ -280,10 +284,17 @@ void CLumoDictGenDlg::OnConvert() {
   }
 
   if (const std::optional<ConvertProblem> problem = CheckConvertFacts(request)) {
-    ui::ShowWarning(m_hWnd, problem->message);
-    FocusFieldAtFault(problem->message);
+    Refuse(problem->message);
     return;
   }
+  // A file at the save path is replaced only when the user says so, here or in the chooser
+  // that offered it (which asked already; its word holds for one run).
+  const bool confirmed = !m_confirmedSavePath.empty() &&
+                         ::CompareStringOrdinal(m_confirmedSavePath.c_str(), -1, request.package.c_str(), -1,
+                                                TRUE) == CSTR_EQUAL;
+  if (IsExistingFile(request.package) && !confirmed && !ui::AskYesNo(m_hWnd, UserMessage::kReplaceFile))
+    return;
+  m_confirmedSavePath.clear();
 
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_SHOW);
   m_metaBlock = BuildMetadataBlock(facts);

@@ -5,15 +5,19 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/framework.h"
 #include "service/conversion_service.h"
 
-// The save path and dictionary name proposed for a chosen word list: the path up to its
-// last "." followed by ".ldic", and the text between the last "\" and the last ".".
+// The save path and dictionary name proposed for a chosen word list: the list's folder and
+// file name without the name's own extension, followed by ".ldic"; and that base name.
 struct DerivedNames {
   std::wstring savePath;
   std::wstring name;
@@ -68,13 +72,18 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   void LockPaths(bool locked);
   // After a validation message: the box holding what was wrong gets the focus.
   void FocusFieldAtFault(UserMessage message);
+  // Convert refused: the status line is cleared, the message shown and its box focused.
+  void Refuse(UserMessage message);
   bool IsRunning() const { return m_runActive; }
   void StartRun(const ConvertRequest& request);
   // Waits for the last run's worker to end, however long it takes, and forgets it.
   void FinishWorker();
   // True when no worker thread is running (none started, or it has returned).
   bool WorkerEnded() const;
-  void ShowIdle(UserMessage status);
+  // Back to idle after a run; the status line says how it ended, or nothing.
+  void ShowIdle(std::optional<UserMessage> status);
+  // The failures kept for the end of the run, in the order they came; none are left kept.
+  std::vector<UserMessage> TakeHeldWarnings();
 
   HICON m_hIcon = nullptr;
   int m_metaLength = 0;
@@ -90,6 +99,13 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   HANDLE m_thread = nullptr;
   // From Convert's start until the dialog is idle again (done, failed or cancelled).
   bool m_runActive = false;
+  // From a run's start until its end is shown (for a cancelled run, until the next one),
+  // ShowWarning keeps its messages, from either thread, for the end to show or forget.
+  std::atomic<bool> m_holdWarnings{false};
+  std::mutex m_heldMutex;
+  std::vector<UserMessage> m_heldWarnings;
+  // After a cancel, until this tick count, the Exit button does not quit.
+  ULONGLONG m_exitIgnoredUntil = 0;
   // The save path and name last proposed from a word list: a box that still holds its
   // proposal follows the next word list typed in.
   DerivedNames m_proposed;
@@ -97,4 +113,6 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   // never over the word list.
   std::wstring m_runInput;
   std::wstring m_runPackage;
+  // The existing file the save chooser last offered, whose replacement it confirmed.
+  std::wstring m_confirmedSavePath;
 };

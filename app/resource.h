@@ -63,6 +63,10 @@
 #define IDS_SAVE_NOT_REGULAR_FILE 235
 #define IDS_PACKAGE_DAMAGED 236
 #define IDS_REGISTER_DISK_FULL 237
+#define IDS_NOT_TEXT 238
+#define IDS_REPLACE_FILE 239
+#define IDS_REPORT_ENCODING 240
+#define IDS_REPORT_CODE_PAGE 241
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

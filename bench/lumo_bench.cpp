@@ -533,7 +533,7 @@ bool MakePackage(const fs::path& work, const std::string& text, const fs::path& 
   const fs::path list = work / "lumo_bench_register.txt";
   std::ofstream(list, std::ios::binary) << text;
   CConvertJob job(work.wstring());
-  job.OpenInput(list.wstring());
+  job.SetSource(OpenWordListFile(list.wstring()));
   job.Start();
   PackageFacts facts;
   facts.name = L"bench";

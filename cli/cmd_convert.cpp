@@ -39,15 +39,16 @@ constexpr char kConvertDescription[] =
 
 constexpr char kConvertFooter[] =
     "The word list is TXT or CSV (headword, TAB or comma, explanation), in UTF-8, UTF-16\n"
-    "or the ANSI code page.\n"
+    "or the ANSI code page. Without a byte-order mark the encoding is told from the list's\n"
+    "first 16 MiB; a file that is no text (NULs, control characters) is refused.\n"
     "WORDLIST '-' reads the word list from standard input, with the same detection of its\n"
     "encoding and the same package as from the file; -o is then needed, and the name\n"
     "defaults to the package's base name.\n"
     "While it works, the progress is shown on stderr when that is a terminal; at the end\n"
     "\"PACKAGE: N entries\" is printed, and a summary on stderr: lines read, entries, lines\n"
     "skipped by reason, lines repaired (invalid bytes replaced, NULs dropped), repeated\n"
-    "headwords and the encoding. A list that gives no entry makes no package (exit status\n"
-    "1). Ctrl+C stops it in every phase within a fraction of a second (exit status 130,\n"
+    "headwords and the encoding read. A list that gives no entry makes no package (exit\n"
+    "status 1). Ctrl+C stops it in every phase within a fraction of a second (exit status 130,\n"
     "143 after a termination request); no package and no temporary file is left behind.\n"
     "The temporary files LumoDictTemp.des and LumoDictTemp.des.dz are made in the\n"
     "package's folder and deleted afterwards; when those names are taken, a numbered pair\n"
@@ -192,6 +193,14 @@ const char* EncodingName(TextEncoding encoding) {
   return "";
 }
 
+// The encoding the list was read in, by the names --encoding takes: an ANSI list's code
+// page by number, "ansi (cpNNN)" when it was the system's.
+std::string EncodingLabel(const CRunReport& report, unsigned codePage) {
+  if (report.Encoding() != TextEncoding::Ansi) return EncodingName(report.Encoding());
+  if (codePage != 0) return "cp" + std::to_string(codePage);
+  return "ansi (cp" + std::to_string(platform::AnsiCodePage()) + ")";
+}
+
 // The run report on stderr, one fact a line; line numbers (entry numbers for a StarDict
 // dictionary) as far as the report kept them.
 void PrintSummary(const CRunReport& report, unsigned codePage) {
@@ -231,16 +240,17 @@ void PrintSummary(const CRunReport& report, unsigned codePage) {
                n(report.RepairedLines()), n(report.BytesReplaced()), n(report.NulsDropped()),
                numbers({ReportReason::kRepaired}).c_str());
   std::fprintf(stderr, "repeated headwords: %llu\nencoding: %s\n", n(report.RepeatedHeadwords()),
-               codePage != 0 && report.Encoding() == TextEncoding::Ansi
-                   ? ("cp" + std::to_string(codePage)).c_str()
-                   : EncodingName(report.Encoding()));
+               EncodingLabel(report, codePage).c_str());
 }
 
 // --report: every line the report kept, as "LINE<TAB>REASON<TAB>TEXT" under a header; the
-// text is the rest of the line, TABs and all. An earlier report is replaced only once the
-// new one is complete; a pipe or a device is written into.
-bool WriteReportFile(const fs::path& path, const CRunReport& report) {
+// text is the rest of the line, TABs and all. A list that held more than ASCII first gets
+// the row "0<TAB>encoding<TAB>NAME", so that a wrong encoding shows beside its damage. An
+// earlier report is replaced only once the new one is complete; a pipe or a device is
+// written into.
+bool WriteReportFile(const fs::path& path, const CRunReport& report, unsigned codePage) {
   std::string text = "line\treason\ttext\n";
+  if (report.HeldNonAscii()) text += "0\tencoding\t" + std::string(EncodingLabel(report, codePage)) + '\n';
   for (const ReportedLine& line : report.Lines()) {
     text += std::to_string(line.line) + '\t' + ReportReasonName(line.reason) + '\t';
     text += line.text;
@@ -348,7 +358,7 @@ int RunConversion(const ConvertRun& run) {
   const bool listRead =
       !g_interrupted && (converted || job->Outcome().Kind() == StatusKind::kNoEntries);
   bool reportWritten = true;
-  if (listRead && run.report) reportWritten = WriteReportFile(*run.report, report);
+  if (listRead && run.report) reportWritten = WriteReportFile(*run.report, report, request.codePage);
   const bool strictFailure = converted && run.strict && report.HasProblems();
   if (strictFailure || !reportWritten) converted = false;
 

@@ -20,6 +20,7 @@ UserMessage MessageOfKind(StatusKind kind) {
   switch (kind) {
     case StatusKind::kCancelled: return UserMessage::kConvertCancelled;
     case StatusKind::kInputUnreadable: return UserMessage::kInputOpenFailed;
+    case StatusKind::kNotText: return UserMessage::kNotText;
     case StatusKind::kInputDamaged: return UserMessage::kDictionaryDamaged;
     case StatusKind::kTooBig: return UserMessage::kWordListTooBig;
     case StatusKind::kPackageCreateFailed: return UserMessage::kPackageCreateFailed;

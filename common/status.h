@@ -25,6 +25,7 @@ enum class StatusKind {
   // Kinds of a conversion, each shown with its own fixed message.
   kCancelled,           // the user stopped the run
   kInputUnreadable,     // "无法打开导入文件，..."
+  kNotText,             // "导入文件不是文本文件，请选择词库文本文件。"
   kInputDamaged,        // a StarDict dictionary that is not one: "无法读取该StarDict词典，..."
   kTooBig,              // "词库过大，无法转换。"
   kWriteFailed,         // "转换失败，请您重新转换"

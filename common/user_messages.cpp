@@ -51,6 +51,10 @@ constexpr Text kTexts[] = {
     T(kSaveNotRegularFile, "保存路径不是普通文件，请选择其他保存位置。"),
     T(kPackageDamaged, "词库文件已损坏，无法读取。"),
     T(kRegisterDiskFull, "磁盘空间不足，词库添加失败。"),
+    T(kNotText, "导入文件不是文本文件，请选择词库文本文件。"),
+    T(kReplaceFile, "文件已存在，是否替换？"),
+    T(kReportEncoding, "编码：{0}"),
+    T(kReportCodePage, "{0}（代码页{1}）"),
 };
 
 #undef T

@@ -49,10 +49,16 @@ enum class UserMessage : int {
   kSaveNotRegularFile = 235,   // the save path names a device, a pipe or a folder
   kPackageDamaged = 236,       // a package whose checksum or data does not match
   kRegisterDiskFull = 237,     // the settings file could not be written for lack of space
+  kNotText = 238,              // "导入文件不是文本文件，请选择词库文本文件。"
+  kReplaceFile = 239,          // "文件已存在，是否替换？", asked with Yes and No
+  // The encoding a list was read in, a line of the run report: "编码：{0}", where {0} is
+  // "UTF-8", "UTF-16LE", "UTF-16BE" or an ANSI code page as kReportCodePage gives it.
+  kReportEncoding = 240,       // "编码：{0}"
+  kReportCodePage = 241,       // "{0}（代码页{1}）"
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kRegisterDiskFull;
+constexpr UserMessage kLastUserMessage = UserMessage::kReportCodePage;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

@@ -101,7 +101,7 @@ class CConvertJob {
   // Reads, sorts, writes and compresses; true on success. Never throws.
   bool Convert();
   // Why the last Convert ended: ok, or a failure of kind kCancelled, kInputUnreadable,
-  // kInputChanged, kTooBig or kWriteFailed with the file and the system's reason (the
+  // kNotText, kInputChanged, kTooBig or kWriteFailed with the file and the system's reason (the
   // observer has been told of every failure but a cancel).
   const Status& Outcome() const { return m_outcome; }
   const ConvertPhaseTimes& PhaseTimes() const { return m_times; }

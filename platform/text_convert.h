@@ -22,6 +22,11 @@ std::wstring AnsiToWide(std::string_view text, unsigned codePage);
 // through wide text where the system converts to UTF-8 itself.
 std::string AnsiToUtf8(std::string_view text, unsigned codePage);
 
+// How many bytes of text the code page (the system's for 0) cannot map: each is replaced
+// when the text is converted. A byte that starts a character the text cuts short counts,
+// and conversion goes on at the byte after it.
+size_t AnsiUnmappedBytes(std::string_view text, unsigned codePage);
+
 // True when the system can convert from that code page.
 bool IsCodePageSupported(unsigned codePage);
 

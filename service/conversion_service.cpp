@@ -9,6 +9,7 @@
 #include "package/temp_files.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
+#include "platform/text_convert.h"
 #include "stardict/stardict_reader.h"
 #include "stardict/stardict_source.h"
 #include "textio/word_list_source.h"
@@ -193,8 +194,22 @@ std::wstring GroupedNumber(uint64_t value) {
 
 }  // namespace
 
+std::wstring DescribeEncoding(TextEncoding encoding, unsigned codePage,
+                              const std::function<std::wstring(UserMessage)>& text) {
+  switch (encoding) {
+    case TextEncoding::Utf8: return L"UTF-8";
+    case TextEncoding::Utf16LE: return L"UTF-16LE";
+    case TextEncoding::Utf16BE: return L"UTF-16BE";
+    case TextEncoding::Ansi: break;
+  }
+  if (codePage == 0) codePage = platform::AnsiCodePage();
+  return FormatUserMessage(text(UserMessage::kReportCodePage), Utf8ToWideText(CodePageName(codePage)),
+                           std::to_wstring(codePage));
+}
+
 std::wstring DescribeRunReport(const CRunReport& report,
-                               const std::function<std::wstring(UserMessage)>& text) {
+                               const std::function<std::wstring(UserMessage)>& text,
+                               unsigned codePage) {
   if (!report.HasProblems()) return {};
   // A message box has room for a few line numbers; the rest are only counted.
   constexpr size_t kShownLines = 5;
@@ -216,6 +231,10 @@ std::wstring DescribeRunReport(const CRunReport& report,
   add(UserMessage::kReportRepaired, report.RepairedLines(), {ReportReason::kRepaired});
   add(UserMessage::kReportUnreadable, report.UnreadableEntries(), {ReportReason::kUnreadable});
   add(UserMessage::kReportBinaryOnly, report.BinaryOnlyEntries(), {ReportReason::kBinaryOnly});
+  // Where the encoding was a choice, it is named, so that a wrong one shows at once.
+  if (report.HeldNonAscii())
+    message += L"\n" + FormatUserMessage(text(UserMessage::kReportEncoding),
+                                         DescribeEncoding(report.Encoding(), codePage, text));
   return message;
 }
 

@@ -107,10 +107,19 @@ bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& pack
 
 // What the user is told after a conversion that skipped or repaired lines: the entries
 // made, then the lines skipped and the lines repaired with their first line numbers, in the
-// texts that text gives for kReportEntries, kReportSkipped and kReportRepaired. Empty for
-// a clean list.
+// texts that text gives for kReportEntries, kReportSkipped and kReportRepaired; and on a
+// line of its own, for a list that held more than ASCII, the encoding it was read in
+// (kReportEncoding; an ANSI list's code page is codePage, 0 for the system's). Empty for a
+// clean list.
 std::wstring DescribeRunReport(const CRunReport& report,
-                               const std::function<std::wstring(UserMessage)>& text);
+                               const std::function<std::wstring(UserMessage)>& text,
+                               unsigned codePage = 0);
+
+// The encoding a list was read in, as the run report names it: "UTF-8", "UTF-16LE",
+// "UTF-16BE", or for ANSI the code page's name and number in kReportCodePage's text
+// ("GBK（代码页936）"); codePage 0 is the system's.
+std::wstring DescribeEncoding(TextEncoding encoding, unsigned codePage,
+                              const std::function<std::wstring(UserMessage)>& text);
 
 // Adds a written package to LumoDict's list in the settings file at settingsPath. The file
 // must exist (a missing one is "未找到LumoDict.ini文件，..."): registration never creates

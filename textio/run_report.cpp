@@ -68,3 +68,13 @@ void CRunReport::Append(CRunReport&& later) {
   m_binaryOnly += later.m_binaryOnly;
   m_fieldsLeftOut += later.m_fieldsLeftOut;
 }
+
+const char* CodePageName(unsigned codePage) {
+  switch (codePage) {
+    case 932: return "Shift_JIS";
+    case 936: return "GBK";
+    case 949: return "EUC-KR";
+    case 950: return "Big5";
+    default: return "ANSI";
+  }
+}

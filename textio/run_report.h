@@ -19,7 +19,7 @@ enum class ReportReason : uint8_t {
   kUnclosedQuote = static_cast<uint8_t>(LineProblem::kUnclosedQuote),
   kEmptyHeadword = static_cast<uint8_t>(LineProblem::kEmptyHeadword),
   kTooLong = static_cast<uint8_t>(LineProblem::kTooLong),
-  kRepaired,  // NULs dropped or invalid bytes replaced; the line still gave its entry
+  kRepaired,  // NULs dropped or characters replaced (LineRepairs); the line still gave its entry
   // Entries of a StarDict dictionary left out: their data is damaged or outside the data
   // file, or they hold sounds, pictures and the like but no text.
   kUnreadable,
@@ -59,6 +59,8 @@ class CRunReport {
   // The input is a dictionary: its report counts entries, numbered in the dictionary's
   // order, rather than lines.
   void SetCountsEntries() { m_countsEntries = true; }
+  // Whether the list held characters beyond ASCII, whose reading the encoding decided.
+  void SetHeldNonAscii(bool held) { m_heldNonAscii = held; }
 
   uint64_t LinesRead() const { return m_linesRead; }
   uint64_t Entries() const { return m_entries; }
@@ -77,6 +79,7 @@ class CRunReport {
   uint64_t FieldsLeftOut() const { return m_fieldsLeftOut; }
   TextEncoding Encoding() const { return m_encoding; }
   bool CountsEntries() const { return m_countsEntries; }
+  bool HeldNonAscii() const { return m_heldNonAscii; }
   // True when a line was skipped or repaired.
   bool HasProblems() const {
     return SkippedLines() != 0 || m_repairedLines != 0 || m_unreadable != 0 || m_binaryOnly != 0;
@@ -103,5 +106,10 @@ class CRunReport {
   uint64_t m_fieldsLeftOut = 0;
   TextEncoding m_encoding = TextEncoding::Ansi;
   bool m_countsEntries = false;
+  bool m_heldNonAscii = false;
   std::vector<ReportedLine> m_lines;
 };
+
+// The usual name of an ANSI code page's encoding: "GBK" for 936, "Big5" for 950,
+// "Shift_JIS" for 932, "EUC-KR" for 949, "ANSI" for any other.
+const char* CodePageName(unsigned codePage);

@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <bit>
+#include <bitset>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "common/cpu_features.h"
 #include "common/utf.h"
+#include "platform/text_convert.h"
 #include "textio/line_parse.h"
+#include "textio/text_evidence.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -129,18 +135,82 @@ void CleanLine(std::string_view* line, unsigned seen, bool checkUtf8, std::strin
   }
 }
 
-// Score at which the examined start of a file without a mark counts as UTF-8.
-constexpr int kUtf8Certain = 100;
-// Bytes of a file without a mark examined at most; beyond them the file is taken as it
+// What ReadRemainderAsUtf8 writes for a lone surrogate: a byte that is no UTF-8, which
+// cutting the text into lines replaces by U+FFFD and counts, as it does invalid bytes.
+constexpr char kLoneSurrogate = static_cast<char>(0xFF);
+
+// Bytes of a file examined at most for its encoding; beyond them the file is taken as it
 // would be at its end, so that an endless stream of ASCII is no endless examination.
 constexpr uint64_t kDetectionLimit = 16ull << 20;
 
-// Length of the UTF-8 sequence that lead byte b starts, 0 when b cannot start one.
-int SequenceLength(unsigned char b) {
-  if (b >= 0xC2 && b <= 0xDF) return 2;
-  if (b >= 0xE0 && b <= 0xEF) return 3;
-  if (b >= 0xF0 && b <= 0xF4) return 4;
-  return 0;
+// Whether bytes hold one from 0x80 on, eight at a time.
+bool HasHighByte(const char* p, size_t size) {
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & kHighBits) return true;
+  }
+  for (; i < size; ++i)
+    if (static_cast<unsigned char>(p[i]) >= 0x80) return true;
+  return false;
+}
+
+}  // namespace
+
+// Which bytes of an ANSI code page map to characters: the bytes that stand alone, and the
+// pairs that lead bytes start, found once through the system's own strict conversion. A
+// line is then checked byte by byte, as the system converts it: a byte that starts nothing
+// that maps is replaced, and the next byte starts afresh. Code pages of longer sequences
+// (GB18030, UTF-8, ISO 2022 and the like, all from 50000 on) have each line converted.
+class CAnsiMap {
+ public:
+  explicit CAnsiMap(unsigned codePage) : m_codePage(codePage), m_table(codePage < 50000) {
+    if (!m_table) return;
+    for (unsigned b = 0x80; b < 0x100; ++b) {
+      const char single[1] = {static_cast<char>(b)};
+      if (platform::AnsiUnmappedBytes(std::string_view(single, 1), codePage) == 0) {
+        m_single.set(b);
+        continue;
+      }
+      for (unsigned t = 1; t < 0x100; ++t) {
+        const char pair[2] = {static_cast<char>(b), static_cast<char>(t)};
+        if (platform::AnsiUnmappedBytes(std::string_view(pair, 2), codePage) == 0) m_pairs.set(b << 8 | t);
+      }
+    }
+  }
+
+  size_t Unmapped(std::string_view line) const {
+    if (!m_table) return platform::AnsiUnmappedBytes(line, m_codePage);
+    size_t unmapped = 0;
+    for (size_t at = 0; at < line.size(); ++at) {
+      const unsigned b = static_cast<unsigned char>(line[at]);
+      if (b < 0x80 || m_single.test(b)) continue;
+      if (at + 1 < line.size() && m_pairs.test(b << 8 | static_cast<unsigned char>(line[at + 1])))
+        ++at;
+      else
+        ++unmapped;
+    }
+    return unmapped;
+  }
+
+ private:
+  unsigned m_codePage;
+  bool m_table;
+  std::bitset<256> m_single;
+  std::bitset<65536> m_pairs;
+};
+
+namespace {
+
+// The map of a code page, made on first use and kept for the process.
+const CAnsiMap& AnsiMapFor(unsigned codePage) {
+  static std::mutex mutex;
+  static std::map<unsigned, std::unique_ptr<CAnsiMap>> maps;
+  const std::lock_guard<std::mutex> lock(mutex);
+  std::unique_ptr<CAnsiMap>& map = maps[codePage];
+  if (!map) map = std::make_unique<CAnsiMap>(codePage);
+  return *map;
 }
 
 }  // namespace
@@ -188,68 +258,80 @@ void CTextFileBase::Rewind() {
 
 CTextFileRead::CTextFileRead(platform::CFile* file, size_t blockSize,
                              const std::atomic<bool>* running,
-                             std::optional<TextEncoding> encoding)
-    : CTextFileBase(file, false, blockSize) {
+                             std::optional<TextEncoding> encoding, unsigned codePage)
+    : CTextFileBase(file, false, blockSize), m_codePage(codePage) {
   m_running = running;
   if (!m_endOfFile) DetectEncoding();
   // An encoding the user named: a mark of another encoding is text like the rest.
   if (encoding && *encoding != m_encoding && !m_endOfFile) {
     Rewind();
     m_encoding = *encoding;
+    // Bytes named UTF-16 are taken for text; any other reading keeps the bytes' verdict.
+    m_isText = IsUtf16(m_encoding) || !m_bytesLookBinary;
+    m_sawNonAscii = !IsUtf16(m_encoding) && m_startHasHighBytes;
   }
   // From here on the file is only read forward; standard input need not keep its bytes.
   if (m_file) m_file->StopSeeking();
+}
+
+void CTextFileRead::ExamineStart(size_t skip, const std::function<void(const unsigned char*, size_t)>& add) {
+  Rewind();
+  for (size_t i = 0; i < skip && Fill(); ++i) ++m_bufferPos;
+  uint64_t examined = 0;
+  while (examined < kDetectionLimit && Fill()) {
+    const size_t size = static_cast<size_t>(
+        std::min<uint64_t>(m_bufferFill - m_bufferPos, kDetectionLimit - examined));
+    add(m_buffer.data() + m_bufferPos, size);
+    m_bufferPos += size;
+    examined += size;
+  }
 }
 
 void CTextFileRead::DetectEncoding() {
   // The byte-order mark, if there is one. Bytes beyond the end read as 0.
   unsigned char mark[3] = {0, 0, 0};
   for (int i = 0; i < 3 && Fill(); ++i) mark[i] = m_buffer[m_bufferPos++];
-
+  size_t markLength = 0;
   if (mark[0] == 0xFF && mark[1] == 0xFE) {
     m_encoding = TextEncoding::Utf16LE;
+    markLength = 2;
   } else if (mark[0] == 0xFE && mark[1] == 0xFF) {
     m_encoding = TextEncoding::Utf16BE;
+    markLength = 2;
   } else if (mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
     m_encoding = TextEncoding::Utf8;
-    return;
-  } else if (mark[0] == 0xEF && mark[1] == 0xBB) {
-    m_encoding = TextEncoding::Ansi;
-    Rewind();
-    return;
-  } else {
-    // No mark: examine the bytes. Plain ASCII neither adds to the score nor decides, so a
-    // GBK file that starts with English lines is still recognised by its first
-    // non-ASCII byte. Every valid multi-byte sequence adds 3.
-    Rewind();
-    m_encoding = TextEncoding::Utf8;
-    int score = 0;
-    uint64_t examined = 0;
-    while (score < kUtf8Certain && examined < kDetectionLimit && Fill()) {
-      ++examined;
-      const unsigned char lead = m_buffer[m_bufferPos++];
-      if (lead < 0x80) continue;
-      const int length = SequenceLength(lead);
-      if (length == 0) {
-        m_encoding = TextEncoding::Ansi;
-        break;
-      }
-      std::string sequence(1, static_cast<char>(lead));
-      while (static_cast<int>(sequence.size()) < length && Fill())
-        sequence.push_back(static_cast<char>(m_buffer[m_bufferPos++]));
-      if (static_cast<int>(sequence.size()) < length) break;  // the file ends inside it
-      if (!IsValidUtf8(sequence)) {
-        m_encoding = TextEncoding::Ansi;
-        break;
-      }
-      score += 3;
-    }
-    Rewind();
-    return;
+    markLength = 3;
   }
-  // A UTF-16 mark is two bytes: start again right after them.
+
+  // The start after the mark, as bytes: whether it is text, and without a mark whether it
+  // is UTF-8. The whole of a list up to the limit counts, so that one stray byte near the
+  // start does not outweigh all that follows, nor a few lucky pairs near the start all
+  // the bytes that are no UTF-8.
+  CTextEvidence bytes;
+  ExamineStart(markLength, [&](const unsigned char* p, size_t size) { bytes.Add(p, size); });
+  const TextEvidence& counts = bytes.Counts();
+  m_bytesLookBinary = JudgedBinary(counts);
+  bool utf16 = markLength == 2;
+  if (markLength == 0) {
+    m_encoding = JudgedUtf8(counts) ? TextEncoding::Utf8 : TextEncoding::Ansi;
+    // NULs at every other byte: UTF-16 without its mark, when its code units are text.
+    bool little = false;
+    if (m_bytesLookBinary && Utf16OrderFromNuls(counts, &little)) {
+      CUtf16Evidence units(little);
+      ExamineStart(0, [&](const unsigned char* p, size_t size) { units.Add(p, size); });
+      if (JudgedUtf16Text(units.Counts())) {
+        m_encoding = little ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
+        utf16 = true;
+      }
+    }
+  }
+  // A start that could not be read whole tells nothing: the read's failure is reported.
+  m_isText = utf16 || !m_bytesLookBinary || m_readError;
+  // A UTF-16 file tells of its characters as its units are read.
+  m_startHasHighBytes = counts.highBytes != 0;
+  m_sawNonAscii = !utf16 && m_startHasHighBytes;
   Rewind();
-  for (int i = 0; i < 2 && Fill(); ++i) ++m_bufferPos;
+  for (size_t i = 0; i < markLength && Fill(); ++i) ++m_bufferPos;
 }
 
 bool CTextFileRead::ReadLine(std::string& line) {
@@ -288,6 +370,13 @@ void CTextFileRead::ReadLine8(std::string& line) {
   std::string scratch;
   CleanLine(&cleaned, seen, m_encoding == TextEncoding::Utf8, &scratch, &m_lastRepairs);
   if (cleaned.data() == scratch.data()) line.swap(scratch);
+  if (seen & kHasHighByte) {
+    m_sawNonAscii = true;
+    if (m_encoding == TextEncoding::Ansi) {
+      if (m_ansiMap == nullptr) m_ansiMap = &AnsiMapFor(m_codePage != 0 ? m_codePage : platform::AnsiCodePage());
+      m_lastRepairs.bytesReplaced = static_cast<uint32_t>(m_ansiMap->Unmapped(line));
+    }
+  }
 }
 
 Utf16ByteOrder CTextFileRead::UnitOrder() const {
@@ -315,13 +404,23 @@ void CTextFileRead::ReadLine16(std::string& line) {
   }
   m_lastRepairs = LineRepairs();
   m_lastLineTooLong = false;
+  char16_t high = 0;  // a high surrogate waiting for its partner
   while (have && unit != kCr && unit != kLf) {
-    // A line too long to hold keeps only its start.
-    if (units.size() * 2 >= kMaxLineBytes) m_lastLineTooLong = true;
-    else if (unit != 0) units.push_back(unit);
-    else ++m_lastRepairs.nulsDropped;
+    if (units.size() * 2 >= kMaxLineBytes) {
+      m_lastLineTooLong = true;  // a line too long to hold keeps only its start
+    } else if (unit != 0) {
+      units.push_back(unit);
+      // A lone surrogate, which Utf16ToUtf8 replaces, is a repair.
+      const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+      if ((high != 0 && !low) || (high == 0 && low)) ++m_lastRepairs.bytesReplaced;
+      high = unit >= 0xD800 && unit <= 0xDBFF ? unit : 0;
+      if (unit >= 0x80) m_sawNonAscii = true;
+    } else {
+      ++m_lastRepairs.nulsDropped;  // dropped where it stands: a pair around it stays a pair
+    }
     have = ReadUnit16(&unit);
   }
+  if (high != 0) ++m_lastRepairs.bytesReplaced;
   if (have) m_pendingLf = (unit == kCr);
   if (!have) m_endOfFile = true;
   line = Utf16ToUtf8(units);
@@ -343,6 +442,8 @@ std::ptrdiff_t CTextFileRead::ReadRemainder(char* out, size_t size) {
     if (got == 0) m_endOfFile = true;
     total += static_cast<size_t>(got);
   }
+  // A list longer than its examined start may show more than ASCII only later.
+  if (!m_sawNonAscii && !IsUtf16(m_encoding)) m_sawNonAscii = HasHighByte(out, total);
   return static_cast<std::ptrdiff_t>(total);
 }
 
@@ -376,16 +477,23 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
         *o++ = '\0';
         continue;
       }
+      if (unit >= 0x80) m_sawNonAscii = true;
+      const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
       if (high != 0) {
-        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
-        o = EncodeUtf8(o, low ? 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00) : kReplacementChar);
+        if (low) {
+          o = EncodeUtf8(o, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+          high = 0;
+          continue;
+        }
+        *o++ = kLoneSurrogate;
         high = 0;
-        if (low) continue;
       }
       if (unit >= 0xD800 && unit <= 0xDBFF)
         high = unit;
+      else if (low)
+        *o++ = kLoneSurrogate;
       else
-        o = EncodeUtf8(o, unit);  // a lone low surrogate becomes U+FFFD
+        o = EncodeUtf8(o, unit);
     }
     carried = have - 2 * count;
     if (carried) block[0] = block[2 * count];
@@ -394,8 +502,8 @@ std::ptrdiff_t CTextFileRead::ReadRemainderAsUtf8(char* out, size_t maxBytes) {
     if (m_running != nullptr && !m_running->load(std::memory_order_relaxed)) break;
   }
   if (m_endOfFile) {
-    // An odd last byte is dropped; a high surrogate without its partner is U+FFFD.
-    if (high != 0) o = EncodeUtf8(o, kReplacementChar);
+    // An odd last byte is dropped; a high surrogate without its partner is lone.
+    if (high != 0) *o++ = kLoneSurrogate;
   } else {
     if (carried) m_carriedByte = static_cast<unsigned char>(block[0]);
     m_highSurrogate = high;

@@ -1,11 +1,13 @@
 #pragma once
 // Reading a word list as lines. The encoding is decided once, at construction: by the
-// byte-order mark, or without one by examining the first bytes (16 MiB at most). Lines of an ANSI file are handed
-// out as they stand, in the system ANSI code page; lines of a UTF-8 or UTF-16 file are
-// handed out as UTF-8, so that no character is lost to the code page.
+// byte-order mark, or without one from what the start of the file shows (16 MiB at most,
+// textio/text_evidence.h), which also tells whether the file is text at all. Lines of an
+// ANSI file are handed out as they stand, in the ANSI code page; lines of a UTF-8 or
+// UTF-16 file are handed out as UTF-8, so that no character is lost to the code page.
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,13 +23,20 @@ enum class TextEncoding : int32_t {
   Utf8 = 3,
 };
 
-// What cleaning changed in one line: NUL characters left out, and bytes of invalid UTF-8
-// replaced by U+FFFD (one each).
+inline bool IsUtf16(TextEncoding encoding) {
+  return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE;
+}
+
+// What cleaning changed in one line: NUL characters left out, and what a conversion
+// replaces by U+FFFD (one each): bytes of invalid UTF-8, lone UTF-16 surrogates, and
+// bytes of an ANSI line that its code page cannot map.
 struct LineRepairs {
   uint32_t nulsDropped = 0;
   uint32_t bytesReplaced = 0;
   bool Any() const { return nulsDropped != 0 || bytesReplaced != 0; }
 };
+
+class CAnsiMap;
 
 class CTextFileBase {
  public:
@@ -67,10 +76,18 @@ class CTextFileRead : public CTextFileBase {
   // While *running (when given) is set; once it is cleared, the file seems to end at the
   // next block, during the examination of its encoding as well.
   // With an encoding, the file is read in it, whatever its start suggests; a mark of that
-  // encoding is still skipped.
+  // encoding is still skipped. An ANSI file's lines are checked against codePage (0: the
+  // system's).
   explicit CTextFileRead(platform::CFile* file, size_t blockSize = kDefaultBlockSize,
                          const std::atomic<bool>* running = nullptr,
-                         std::optional<TextEncoding> encoding = std::nullopt);
+                         std::optional<TextEncoding> encoding = std::nullopt,
+                         unsigned codePage = 0);
+
+  // False when the file is no text to read: its start holds NULs or control characters
+  // that no word list has (and it is not UTF-16). Read as it is, it would give junk.
+  bool IsText() const { return m_isText; }
+  // True once the text examined or handed out held a character beyond ASCII.
+  bool SawNonAscii() const { return m_sawNonAscii; }
 
   // True when ReadLine hands out UTF-8 (a UTF-8 or UTF-16 file), false for ANSI lines.
   bool LinesAreUtf8() const { return m_encoding != TextEncoding::Ansi; }
@@ -78,6 +95,8 @@ class CTextFileRead : public CTextFileBase {
   // False, leaving line untouched, once the end of the file has been reached; otherwise
   // the next line without its line break and without NUL characters. CR LF, a lone CR
   // and a lone LF each end one line; the text after the last break is one more line.
+  // An ANSI line is handed out as it stands; its repairs count the bytes its code page
+  // cannot map, which converting its fields replaces.
   bool ReadLine(std::string& line);
   // What cleaning changed in the line ReadLine handed out last.
   const LineRepairs& LastLineRepairs() const { return m_lastRepairs; }
@@ -93,7 +112,8 @@ class CTextFileRead : public CTextFileBase {
   // For a UTF-16 file read whole: the code units not yet handed out, from at most
   // maxBytes bytes of the file, as UTF-8 into out, which must have room for
   // Utf8Room(maxBytes) bytes. Cut by CUtf8Lines, the text gives exactly the lines of
-  // ReadLine: a lone surrogate becomes U+FFFD, an odd last byte is dropped, and NUL units
+  // ReadLine and their repairs: a lone surrogate becomes the byte 0xFF, which is no UTF-8,
+  // for the line to replace by U+FFFD and count; an odd last byte is dropped, and NUL units
   // stay as NUL bytes for the lines to drop. The file may be read in several calls: one
   // that ends before the file does keeps a split unit or surrogate pair for the next, so
   // the pieces put together are the text of one call. Returns the bytes written, or -1
@@ -103,6 +123,9 @@ class CTextFileRead : public CTextFileBase {
 
  private:
   void DetectEncoding();
+  // Hands the bytes of the file's start to add, after skipping skip bytes: up to the
+  // detection's limit or the end of the file.
+  void ExamineStart(size_t skip, const std::function<void(const unsigned char*, size_t)>& add);
   // The byte order of a UTF-16 file's code units.
   Utf16ByteOrder UnitOrder() const;
   // Reads one UTF-16 code unit; false at the end of the file.
@@ -112,6 +135,12 @@ class CTextFileRead : public CTextFileBase {
 
   LineRepairs m_lastRepairs;
   bool m_lastLineTooLong = false;
+  unsigned m_codePage = 0;
+  const CAnsiMap* m_ansiMap = nullptr;  // which bytes the ANSI code page maps
+  bool m_isText = true;
+  bool m_bytesLookBinary = false;   // the start's verdict as bytes, whatever the encoding
+  bool m_startHasHighBytes = false;
+  bool m_sawNonAscii = false;
   int m_carriedByte = -1;        // ReadRemainderAsUtf8: half a code unit, from its last call
   char32_t m_highSurrogate = 0;  // and a high surrogate waiting for its partner
   bool m_pendingLf = false;  // the last line ended with CR: a following LF belongs to it

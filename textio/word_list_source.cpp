@@ -246,10 +246,13 @@ class CWordListSource final : public IEntrySource {
 
   Status Read(const EntrySink& sink, CRunReport* report, const SourceReading& how) override {
     if (!m_opened) return m_opened;
-    CTextFileRead reader(&m_file, CTextFileRead::kDefaultBlockSize, how.running, m_options.encoding);
+    CTextFileRead reader(&m_file, CTextFileRead::kDefaultBlockSize, how.running, m_options.encoding,
+                         m_options.codePage);
+    if (!reader.IsText()) return Status::Error(StatusKind::kNotText, m_path, 0, "not a text file");
     report->SetEncoding(reader.GetEncoding());
     m_encoding = reader.GetEncoding();
     Status read = ParseList(reader, sink, false, report, &m_digest, how);
+    report->SetHeldNonAscii(reader.SawNonAscii());
     if (!read || !how.Running()) return read;
     // A list written to while it was read may have given half its old text and half its new.
     if (CanReadAgain() && !Unchanged()) return Changed();
@@ -261,7 +264,8 @@ class CWordListSource final : public IEntrySource {
   Status ReadAgain(const EntrySink& sink, bool concurrent, const SourceReading& how) override {
     if (!Unchanged()) return Changed();
     if (!m_file.Seek(0)) return ReadFailure();
-    CTextFileRead reader(&m_file, CTextFileRead::kDefaultBlockSize, how.running, m_options.encoding);
+    CTextFileRead reader(&m_file, CTextFileRead::kDefaultBlockSize, how.running, m_options.encoding,
+                         m_options.codePage);
     if (reader.HadReadError()) return ReadFailure();
     if (reader.GetEncoding() != m_encoding) return Changed();
     CRunReport ignored;

@@ -102,23 +102,45 @@ bool IsCodePageSupported(unsigned codePage) {
   return CachedConverter(false, codePage).Ok();
 }
 
-std::string AnsiToUtf8(std::string_view text, unsigned codePage) {
+namespace {
+
+// text in UTF-8, as AnsiToUtf8 gives it; *unmapped counts the bytes replaced.
+std::string ConvertAnsi(std::string_view text, unsigned codePage, size_t* unmapped) {
   Converter* const converter = &CachedConverter(false, codePage == 0 ? AnsiCodePage() : codePage);
   std::string utf8;
+  *unmapped = 0;
   if (!converter->Ok()) {
     for (unsigned char c : text) AppendUtf8(&utf8, c < 0x80 ? c : kReplacementChar);
+    for (unsigned char c : text) *unmapped += c >= 0x80;
     return utf8;
   }
   std::string input(text);
   char* in = input.data();
   size_t inLeft = input.size();
   while (!converter->Run(&in, &inLeft, &utf8)) {
-    // An invalid byte: the system replaces it and goes on with the next byte.
+    // An invalid byte: the system replaces it and goes on with the next byte. glibc's UHC
+    // (code page 949) converter reports some sequences invalid after it took them in, at
+    // the end of the text: nothing is left there to step over.
     AppendUtf8(&utf8, kReplacementChar);
+    ++*unmapped;
+    if (inLeft == 0) break;
     ++in;
     --inLeft;
   }
   return utf8;
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(std::string_view text, unsigned codePage) {
+  size_t unmapped = 0;
+  return ConvertAnsi(text, codePage, &unmapped);
+}
+
+size_t AnsiUnmappedBytes(std::string_view text, unsigned codePage) {
+  size_t unmapped = 0;
+  ConvertAnsi(text, codePage, &unmapped);
+  return unmapped;
 }
 
 std::wstring AnsiToWide(std::string_view text, unsigned codePage) {

@@ -83,6 +83,43 @@ std::wstring AnsiToWide(std::string_view text, unsigned codePage) {
   return out;
 }
 
+namespace {
+
+// Whether the system converts bytes without replacing any.
+bool MapsCleanly(const char* bytes, size_t size, UINT codePage) {
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(size), nullptr, 0) > 0;
+}
+
+}  // namespace
+
+size_t AnsiUnmappedBytes(std::string_view text, unsigned codePage) {
+  const UINT page = codePage == 0 ? GetACP() : codePage;
+  if (text.empty()) return 0;
+  if (text.size() <= kMaxPiece) {
+    if (MapsCleanly(text.data(), text.size(), page)) return 0;
+    // Some code pages take no strict conversion at all: nothing can be told of their bytes.
+    if (GetLastError() == ERROR_INVALID_FLAGS) return 0;
+  }
+  // Character by character: the shortest run of bytes from here that maps is one; a byte
+  // that starts none is replaced, and the next byte starts afresh.
+  size_t unmapped = 0;
+  for (size_t at = 0; at < text.size();) {
+    if (static_cast<unsigned char>(text[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    size_t length = 1;
+    while (length <= 4 && at + length <= text.size() && !MapsCleanly(text.data() + at, length, page)) ++length;
+    if (length <= 4 && at + length <= text.size()) {
+      at += length;
+    } else {
+      ++unmapped;
+      ++at;
+    }
+  }
+  return unmapped;
+}
+
 bool IsCodePageSupported(unsigned codePage) { return IsValidCodePage(codePage) != 0; }
 
 std::string WideToAnsi(std::wstring_view text) {

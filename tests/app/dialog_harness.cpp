@@ -61,6 +61,7 @@ BOOL CALLBACK CollectBoxParts(HWND child, LPARAM param) {
   if ((style & SS_TYPEMASK) == SS_ICON) {
     HICON icon = reinterpret_cast<HICON>(::SendMessageW(child, STM_GETICON, 0, 0));
     seen->warningIcon = icon != nullptr && icon == ::LoadIconW(nullptr, IDI_WARNING);
+    seen->questionIcon = icon != nullptr && icon == ::LoadIconW(nullptr, IDI_QUESTION);
   } else {
     std::wstring text = ui::GetText(child);
     if (!text.empty()) seen->text += text;
@@ -182,12 +183,13 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   }
 }
 
-BoxSeen AnswerBox(DWORD timeoutMs) {
+BoxSeen AnswerBox(DWORD timeoutMs, int button) {
   BoxSeen seen;
   HWND box = WaitForWindow([](HWND w) { return ui::GetText(w) == kCaption; }, timeoutMs);
   if (box == nullptr) return seen;
   seen.found = true;
   seen.caption = ui::GetText(box);
+  if (HWND owner = ::GetWindow(box, GW_OWNER)) seen.status = ui::GetText(::GetDlgItem(owner, IDC_STATUS));
   // The box may still be filling in its controls.
   WaitUntil([&] {
     BoxSeen parts;
@@ -195,7 +197,10 @@ BoxSeen AnswerBox(DWORD timeoutMs) {
     return !parts.text.empty();
   }, 2000);
   ::EnumChildWindows(box, &CollectBoxParts, reinterpret_cast<LPARAM>(&seen));
-  ::PostMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  HWND press = ::GetDlgItem(box, button);
+  for (const int other : {IDOK, IDNO})
+    if (press == nullptr) press = ::GetDlgItem(box, other);
+  ::PostMessageW(press, BM_CLICK, 0, 0);
   WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5000);
   return seen;
 }
@@ -207,6 +212,15 @@ HWND WaitForChooser(HWND owner, DWORD timeoutMs) {
                ChooserFileNameBox(w) != nullptr;
       },
       timeoutMs);
+}
+
+bool AnswerOwnedBox(HWND owner, int button, DWORD timeoutMs) {
+  HWND box = WaitForWindow(
+      [owner, button](HWND w) { return ::GetWindow(w, GW_OWNER) == owner && ::GetDlgItem(w, button) != nullptr; },
+      timeoutMs);
+  if (box == nullptr) return false;
+  ::PostMessageW(::GetDlgItem(box, button), BM_CLICK, 0, 0);
+  return WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5000);
 }
 
 HWND ChooserFileNameBox(HWND chooser) {
@@ -282,8 +296,8 @@ void DialogHarness::Type(int id, const std::wstring& text) {
 
 void DialogHarness::Click(int id) { ::SendMessageW(Item(id), BM_CLICK, 0, 0); }
 
-BoxSeen DialogHarness::ClickExpectingBox(int id, DWORD timeoutMs) {
-  auto box = std::async(std::launch::async, [timeoutMs] { return AnswerBox(timeoutMs); });
+BoxSeen DialogHarness::ClickExpectingBox(int id, DWORD timeoutMs, int button) {
+  auto box = std::async(std::launch::async, [timeoutMs, button] { return AnswerBox(timeoutMs, button); });
   Click(id);
   return box.get();
 }

@@ -23,15 +23,23 @@ struct BoxSeen {
   std::wstring caption;
   std::wstring text;
   bool warningIcon = false;
+  bool questionIcon = false;
+  // The status line's text while the box was open.
+  std::wstring status;
 };
 
 // Waits up to timeoutMs for a message box with the caption "提示", reads it and presses
-// its OK button.
-BoxSeen AnswerBox(DWORD timeoutMs);
+// button (IDOK, or IDYES or IDNO of a question). A box without that button is answered
+// with the one it has of OK and No, so that nothing is left open.
+BoxSeen AnswerBox(DWORD timeoutMs, int button = IDOK);
 
 // Waits for a top-level dialog window other than `except` and message boxes, owned by
 // owner; null when none came.
 HWND WaitForChooser(HWND owner, DWORD timeoutMs);
+
+// Waits for a message box owned by owner (a chooser's question, say) and presses button;
+// false when none came.
+bool AnswerOwnedBox(HWND owner, int button, DWORD timeoutMs);
 
 // The chooser's file-name box.
 HWND ChooserFileNameBox(HWND chooser);
@@ -75,8 +83,8 @@ class DialogHarness {
   void Type(int id, const std::wstring& text);
   // A click on a button; returns when its handler has returned.
   void Click(int id);
-  // A click whose handler shows a message box: the box is read and answered.
-  BoxSeen ClickExpectingBox(int id, DWORD timeoutMs = 10000);
+  // A click whose handler shows a message box: the box is read and answered with button.
+  BoxSeen ClickExpectingBox(int id, DWORD timeoutMs = 10000, int button = IDOK);
   // Drops files on the dialog as the file manager does.
   void Drop(const std::vector<std::wstring>& paths);
   // Key down and up on a control, with Ctrl held when ctrl is set.

@@ -59,7 +59,7 @@ TEST(AppResources, StringTableHoldsEveryUserMessage) {
   }
 }
 
-TEST(DeriveFromInputPath, SavePathAndNameFollowTheLastDotAndBackslash) {
+TEST(DeriveFromInputPath, SavePathAndNameFollowTheFileNamesOwnExtension) {
   struct Case {
     const wchar_t* input;
     const wchar_t* save;
@@ -67,10 +67,13 @@ TEST(DeriveFromInputPath, SavePathAndNameFollowTheLastDotAndBackslash) {
   };
   const Case cases[] = {
       {L"D:\\words\\english.txt", L"D:\\words\\english.ldic", L"english"},
-      {L"C:\\data.old\\list", L"C:\\data.ldic", L""},  // the only "." is in a folder
-      {L"C:\\words\\list", L".ldic", L""},             // no "." at all
-      {L"C:\\words\\.txt", L"C:\\words\\.ldic", L""},  // nothing before the "."
-      {L"list.a.csv", L"list.a.ldic", L"list.a"},      // no backslash
+      {L"C:\\data.old\\list", L"C:\\data.old\\list.ldic", L"list"},  // a "." in a folder is none
+      {L"C:\\data\\zhang.san\\wordlist", L"C:\\data\\zhang.san\\wordlist.ldic", L"wordlist"},
+      {L"C:\\words\\list", L"C:\\words\\list.ldic", L"list"},          // no "." at all
+      {L"C:\\words\\.txt", L"C:\\words\\.txt.ldic", L".txt"},          // a leading "." is none
+      {L"C:\\words\\a.b.txt", L"C:\\words\\a.b.ldic", L"a.b"},
+      {L"C:/words/list.csv", L"C:/words/list.ldic", L"list"},
+      {L"list.a.csv", L"list.a.ldic", L"list.a"},                   // no folder
   };
   for (const Case& c : cases) {
     const DerivedNames names = DeriveFromInputPath(c.input);
@@ -354,8 +357,8 @@ TEST(DialogDrop, OneDroppedFileIsChosenOtherDropsAreIgnored) {
 
   h.Drop({list});
   EXPECT_EQ(h.Text(IDC_EDIT_INPUT), list);
-  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"data.ldic"));
-  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"");
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), list + L".ldic");  // beside the list, not as the folder
+  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"list");
   EXPECT_TRUE(h.Enabled(IDOK));
 }
 
@@ -367,7 +370,10 @@ TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
   h.Drop({list});
   ASSERT_TRUE(h.Enabled(IDOK));
 
-  std::wstring upperList = list;
+  // A save path gets ".ldic": only a list of that name can be where the package would go.
+  const std::wstring ldicList = h.Temp().File(L"words.ldic");
+  WriteBytes(ldicList, "apple\tfruit\n");
+  std::wstring upperList = ldicList;
   for (wchar_t& c : upperList) c = static_cast<wchar_t>(::towupper(c));
   // Each message, and the box that then has the focus: the one holding what was wrong.
   struct Case {
@@ -385,8 +391,8 @@ TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
        UserMessage::kBothPathsWrong, IDC_EDIT_INPUT},
       {"missing save folder", list, h.Temp().File(L"missing\\out.ldic"), L"n",
        UserMessage::kSavePathWrong, IDC_EDIT_SAVE},
-      {"save path is the word list", list, list, L"n", UserMessage::kSaveIsInput, IDC_EDIT_SAVE},
-      {"save path is the word list in capitals", list, upperList, L"n", UserMessage::kSaveIsInput,
+      {"save path is the word list", ldicList, ldicList, L"n", UserMessage::kSaveIsInput, IDC_EDIT_SAVE},
+      {"save path is the word list in capitals", ldicList, upperList, L"n", UserMessage::kSaveIsInput,
        IDC_EDIT_SAVE},
       // A device is in every folder; a package never replaces one, nor a folder.
       {"save path is a device", list, h.Temp().File(L"NUL"), L"n", UserMessage::kSaveNotRegularFile,
@@ -410,11 +416,15 @@ TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
     else  // a tab cannot be typed into a dialog's box, but it can be pasted
       ::SendMessageW(h.Item(IDC_EDIT_NAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.name.c_str()));
     h.Focus(IDOK);  // as the click on it leaves it
+    // What an earlier run left on the status line goes with the refusal.
+    ::SetDlgItemTextW(h.Dialog(), IDC_STATUS, Msg(UserMessage::kConvertDone));
     const BoxSeen box = h.ClickExpectingBox(IDOK);
     ASSERT_TRUE(box.found);
     EXPECT_EQ(box.text, Msg(c.message));
     EXPECT_EQ(box.caption, L"提示");
     EXPECT_TRUE(box.warningIcon);
+    EXPECT_EQ(box.status, L"");
+    EXPECT_EQ(h.Text(IDC_STATUS), L"");
     EXPECT_TRUE(WaitUntil([&] { return h.FocusId() == c.focus; }, 2000)) << h.FocusId();
     EXPECT_FALSE(h.Visible(IDC_PROGRESS));
     EXPECT_EQ(h.Text(IDCANCEL), L"退出");

@@ -8,9 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <stdexcept>
-
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/framework.h"
@@ -80,6 +81,12 @@ bool WaitForStatus(const DialogHarness& h, UserMessage status, DWORD timeoutMs) 
   return WaitUntil([&] { return h.Text(IDC_STATUS) == Msg(status); }, timeoutMs);
 }
 
+// Lets the system's double-click time pass, after which a click is a click of its own.
+void WaitOutADoubleClick() {
+  const ULONGLONG over = ::GetTickCount64() + ::GetDoubleClickTime();
+  WaitUntil([&] { return ::GetTickCount64() > over; }, ::GetDoubleClickTime() + 1000);
+}
+
 }  // namespace
 
 TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
@@ -93,11 +100,17 @@ TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
   ASSERT_FALSE(date.empty());
   h.RecordProgress();
 
-  // Two runs in a row: the second reaps the first one's worker and writes again.
+  // Two runs in a row: the second reaps the first one's worker and, asked whether to
+  // replace the first one's package, writes again.
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     h.RecordProgress();
-    h.Click(IDOK);
+    if (run == 0) {
+      h.Click(IDOK);
+    } else {
+      const BoxSeen ask = h.ClickExpectingBox(IDOK, 10000, IDYES);
+      EXPECT_EQ(ask.text, Msg(UserMessage::kReplaceFile));
+    }
     ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 30000)) << "status: "
                                                                      << h.Text(IDC_STATUS).size();
     EXPECT_EQ(h.ProgressPositions(), (std::vector<int>{5, 30, 50, 80, 85, 90, 97, 100}));
@@ -120,6 +133,13 @@ TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
   EXPECT_EQ(reader.ReadExplanation(found[0], &explanation), PackageError::kNone);
   EXPECT_EQ(explanation, "\xe4\xb8\x80\xe7\xa7\x8d\xe6\xb0\xb4\xe6\x9e\x9c");
 
+  // A refusal after the run leaves no "转换完成" behind it, neither in its box's time nor after.
+  h.Type(IDC_EDIT_NAME, std::wstring(600, L'x'));
+  const BoxSeen refused = h.ClickExpectingBox(IDOK);
+  EXPECT_EQ(refused.text, Msg(UserMessage::kMetadataTooLong));
+  EXPECT_EQ(refused.status, L"");
+  EXPECT_EQ(h.Text(IDC_STATUS), L"");
+
   h.Click(IDCANCEL);
   EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
 }
@@ -140,8 +160,11 @@ TEST(DialogRun, TickedBoxRegistersThePackageInTheSettingsFile) {
   EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryFileName0"), h.Temp().File(L"fruit.ldic"));
   EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryChecked0"), L"1");
 
-  // The same path again replaces its entry instead of adding a second one.
-  const BoxSeen again = h.ClickExpectingBox(IDOK, 30000);
+  // The same path again (the user agreeing to replace the package) replaces its entry
+  // instead of adding a second one.
+  const BoxSeen ask = h.ClickExpectingBox(IDOK, 10000, IDYES);
+  EXPECT_EQ(ask.text, Msg(UserMessage::kReplaceFile));
+  const BoxSeen again = app_test::AnswerBox(30000);
   ASSERT_TRUE(again.found);
   EXPECT_EQ(again.text, Msg(UserMessage::kRegistered));
   ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
@@ -171,7 +194,8 @@ TEST(DialogRun, CancelByExitEscOrCloseBoxStopsTheRunAndKeepsTheSavePathFile) {
     WriteBytes(h.Temp().File(L"LumoDictTemp.des.dz"), kLeftover);
     const std::string settings = ReadBytes(h.SettingsPath());
 
-    h.Click(IDOK);
+    // The user agrees to replace the earlier file; cancelled, the run replaces nothing.
+    EXPECT_EQ(h.ClickExpectingBox(IDOK, 10000, IDYES).text, Msg(UserMessage::kReplaceFile));
     EXPECT_EQ(h.Text(IDC_STATUS), Msg(UserMessage::kConverting));
     EXPECT_EQ(h.Text(IDCANCEL), L"取消");
     EXPECT_TRUE(h.Visible(IDC_PROGRESS));
@@ -205,7 +229,8 @@ TEST(DialogRun, CancelByExitEscOrCloseBoxStopsTheRunAndKeepsTheSavePathFile) {
     EXPECT_EQ(ReadBytes(h.Temp().File(L"LumoDictTemp.des.dz")), kLeftover);
     EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
 
-    // Now the same press closes the program.
+    // Now, once a double click would be over, the same press closes the program.
+    WaitOutADoubleClick();
     h.Click(IDCANCEL);
     EXPECT_EQ(h.WaitForEnd(30000), IDCANCEL);
   }
@@ -342,28 +367,41 @@ TEST(DialogRun, RunThatCannotStartIsReportedAndTheDialogReturnsToIdle) {
   CLumoDictGenDlg::SetThreadStarterForTesting(nullptr);
 }
 
+// What a run ends with is on the status line before any box speaks: what the list gave
+// (and, for a list beyond ASCII, the encoding it was read in), then the registration. A
+// file that is no text is refused: no package, nothing registered, no status.
 TEST(DialogRun, WhatTheListGaveIsToldBeforeTheRegistration) {
+  std::string stray = "apple\t\xe8\x8b\xb9\xe6\x9e\x9c\ncaf\xe9\tcoffee house\n";
+  for (int i = 0; i < 300; ++i) stray += "word" + std::to_string(i) + "\t\xe5\x92\x96\xe5\x95\xa1\xe9\xa6\x86\n";
+  std::string png = "\x89PNG\r\n\x1A\n" + std::string("\0\0\0\x0DIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0", 21);
+  for (int i = 0; i < 4096; ++i) png += static_cast<char>(i * 7919 % 251);
+  const std::wstring done = Msg(UserMessage::kConvertDone);
   struct Case {
     const wchar_t* file;
     std::string list;
     std::vector<std::wstring> boxes;  // in the order they come
-    UserMessage status;
+    std::wstring status;
   };
   const Case cases[] = {
-      {L"clean.txt", kWordList, {Msg(UserMessage::kRegistered)}, UserMessage::kConvertDone},
+      {L"clean.txt", kWordList, {Msg(UserMessage::kRegistered)}, done},
       {L"bad.txt", "apple,a\nno separator\n\n,orphan\n" + std::string("bee,b\0ee\n", 9),
        {L"共转换 2 条词条。有 2 行未能识别，已跳过（第 2、4 行）。有 1 行含无效字符，已替换或删去（第 5 行）。",
         Msg(UserMessage::kRegistered)},
-       UserMessage::kConvertDone},
+       done},
+      // One stray byte near the start of a UTF-8 list: the rest is read as UTF-8.
+      {L"stray.txt", stray,
+       {L"共转换 302 条词条。有 1 行含无效字符，已替换或删去（第 2 行）。\n编码：UTF-8", Msg(UserMessage::kRegistered)},
+       done},
       // No entry: no package, nothing registered.
       {L"junk.txt", "no separator\n\"open, quote\n", {Msg(UserMessage::kNoEntries)},
-       UserMessage::kConvertFailedStatus},
+       Msg(UserMessage::kConvertFailedStatus)},
+      {L"picture.txt", png, {Msg(UserMessage::kNotText)}, L""},
   };
   DialogHarness h(true);
   ASSERT_NE(h.Dialog(), nullptr);
   int registered = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.list));
+    SCOPED_TRACE(testing::PrintToString(std::string(c.list, 0, 80)));
     const std::wstring list = h.Temp().File(c.file);
     WriteBytes(list, c.list);
     Prepare(h, list, L"words");
@@ -371,19 +409,114 @@ TEST(DialogRun, WhatTheListGaveIsToldBeforeTheRegistration) {
     BoxSeen box = h.ClickExpectingBox(IDOK, 30000);
     while (box.found) {
       EXPECT_TRUE(box.warningIcon);
+      EXPECT_EQ(box.status, c.status);
       seen.push_back(box.text);
       if (seen.size() == c.boxes.size()) break;
       box = app_test::AnswerBox(10000);
     }
     EXPECT_EQ(seen, c.boxes);
-    ASSERT_TRUE(WaitForStatus(h, c.status, 10000));
-    const bool written = c.status == UserMessage::kConvertDone;
+    ASSERT_TRUE(WaitUntil([&] { return h.Text(IDC_STATUS) == c.status; }, 10000));
+    EXPECT_FALSE(h.Visible(IDC_PROGRESS));
+    const bool written = c.status == done;
     registered += written;
     const std::wstring package = list.substr(0, list.size() - 3) + L"ldic";
     EXPECT_EQ(FileExists(package), written);
     EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryDictNum"), std::to_wstring(registered));
     EXPECT_TRUE(NoTempFiles(h));
   }
+}
+
+// LumoDict lists a package by the extension ".ldic" alone: a typed save path gets it, in
+// lower case, and the box shows the path used. Both packages stay in LumoDict's list.
+TEST(DialogRun, ASavePathGetsTheExtensionLumoDictReads) {
+  DialogHarness h(true);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"fruit.txt");
+  WriteBytes(list, kWordList);
+  Prepare(h, list, L"fruit");
+  int entry = 0;
+  for (const auto& [typed, used] : {std::pair{h.Temp().File(L"noext"), h.Temp().File(L"noext.ldic")},
+                                   std::pair{h.Temp().File(L"UPPER.LDIC"), h.Temp().File(L"UPPER.ldic")}}) {
+    SCOPED_TRACE(testing::PrintToString(typed));
+    h.Type(IDC_EDIT_SAVE, typed);
+    h.Type(IDC_EDIT_NAME, L"fruit " + std::to_wstring(entry));  // LumoDict lists a name once
+    const BoxSeen box = h.ClickExpectingBox(IDOK, 30000);
+    EXPECT_EQ(box.text, Msg(UserMessage::kRegistered));
+    ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
+    EXPECT_EQ(h.Text(IDC_EDIT_SAVE), used);
+    CPackageReader reader;
+    EXPECT_TRUE(reader.Open(used));
+    EXPECT_EQ(ProfileString(h.SettingsPath(), (L"QueryFileName" + std::to_wstring(entry++)).c_str()), used);
+  }
+  EXPECT_EQ(ProfileString(h.SettingsPath(), L"QueryDictNum"), L"2");
+  EXPECT_FALSE(FileExists(h.Temp().File(L"noext")));
+}
+
+// A file at the save path is replaced only when the user says so: "否" leaves the dialog
+// and the file as they were, "是" runs. The save chooser's own question counts once.
+TEST(DialogRun, AFileAtTheSavePathIsReplacedOnlyWhenTheUserSaysSo) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"fruit.txt");
+  const std::wstring package = h.Temp().File(L"fruit.ldic");
+  WriteBytes(list, kWordList);
+  WriteBytes(package, "a package of the user's");
+  Prepare(h, list, L"fruit");
+  const std::wstring status = h.Text(IDC_STATUS);
+
+  const BoxSeen no = h.ClickExpectingBox(IDOK, 10000, IDNO);
+  EXPECT_EQ(no.text, Msg(UserMessage::kReplaceFile));
+  EXPECT_EQ(no.caption, L"提示");
+  EXPECT_TRUE(no.questionIcon);
+  EXPECT_EQ(h.Text(IDC_STATUS), status);
+  EXPECT_FALSE(h.Visible(IDC_PROGRESS));
+  EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+  EXPECT_TRUE(h.Enabled(IDOK));
+  EXPECT_EQ(ReadBytes(package), "a package of the user's");
+  EXPECT_TRUE(NoTempFiles(h));
+
+  EXPECT_EQ(h.ClickExpectingBox(IDOK, 10000, IDYES).text, Msg(UserMessage::kReplaceFile));
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 30000));
+  EXPECT_TRUE(CPackageReader().Open(package));
+
+  // Chosen in the save chooser, which asks itself, the file is replaced without a second
+  // question; the next Convert asks again.
+  ::PostMessageW(h.Item(IDC_BUTTON_SAVEAS), BM_CLICK, 0, 0);
+  HWND chooser = app_test::WaitForChooser(h.Dialog(), 10000);
+  ASSERT_NE(chooser, nullptr);
+  ::SendMessageW(app_test::ChooserFileNameBox(chooser), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(package.c_str()));
+  ::PostMessageW(::GetDlgItem(chooser, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(app_test::AnswerOwnedBox(chooser, IDYES, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(chooser); }, 5000));
+  ASSERT_EQ(h.Text(IDC_EDIT_SAVE), package);
+  auto unexpected = std::async(std::launch::async, [] { return app_test::AnswerBox(3000, IDNO); });
+  h.Click(IDOK);
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 30000));
+  EXPECT_FALSE(unexpected.get().found);
+  EXPECT_EQ(h.ClickExpectingBox(IDOK, 10000, IDNO).text, Msg(UserMessage::kReplaceFile));
+}
+
+// The second click of a double click on "取消" finds "退出" in its place: it is ignored for
+// the system's double-click time, after which the button quits again.
+TEST(DialogRun, ADoubleClickOnCancelDoesNotQuit) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  const std::wstring list = h.Temp().File(L"long.txt");
+  WriteBytes(list, LongWordList());
+  Prepare(h, list, L"long");
+  h.Click(IDOK);
+  ASSERT_EQ(h.Text(IDCANCEL), L"取消");
+  ::PostMessageW(h.Item(IDCANCEL), BM_CLICK, 0, 0);
+  ::PostMessageW(h.Item(IDCANCEL), BM_CLICK, 0, 0);
+  // A key posted after the clicks is handled after both.
+  ::PostMessageW(h.Item(IDC_EDIT_NAME), WM_CHAR, L'!', 1);
+  ASSERT_TRUE(WaitUntil([&] { return h.Ended() || h.Text(IDC_EDIT_NAME) == L"long!"; }, 20000));
+  EXPECT_FALSE(h.Ended());
+  EXPECT_EQ(h.Text(IDC_STATUS), Msg(UserMessage::kConvertCancelled));
+  EXPECT_EQ(h.Text(IDCANCEL), L"退出");
+  WaitOutADoubleClick();
+  h.Click(IDCANCEL);
+  EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
 }
 
 // A StarDict dictionary dropped on the dialog fills the name, the save path and the empty

@@ -43,9 +43,12 @@ TEST(LdicHostileInput, ClearMessageNothingLeftBehind) {
       // An endless pipe: the encoding is decided after a bounded look, and the termination
       // request is honoured while the never-ending line is read.
       {"endless pipe, then terminated",
-       "mkfifo f && (cat /dev/zero >f 2>/dev/null &) && { $LDIC convert f -o p.ldic & pid=$!; "
+       "mkfifo f && (yes x | tr -d \"\\n\" >f 2>/dev/null &) && { $LDIC convert f -o p.ldic & pid=$!; "
        "sleep 2; kill -TERM $pid; wait $pid; }",
        143, "转换取消", false},
+      // An endless pipe of NULs is no text: refused once its start has been looked at.
+      {"endless pipe of NULs", "mkfifo f && (cat /dev/zero >f 2>/dev/null &) && $LDIC convert f -o p.ldic",
+       1, "导入文件不是文本文件", false},
       {"file size limit", "ulimit -f 16 && $LDIC convert w.txt -o p.ldic", 1, "File too large", false},
       {"memory limit", "ulimit -v 170000 && $LDIC convert big.txt -o p.ldic --threads 2", 1,
        "词库过大", true},

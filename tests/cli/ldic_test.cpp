@@ -14,6 +14,7 @@
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "tests/cli/program_run.h"
+#include "tests/support/host_fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -39,6 +40,18 @@ std::string Fill(std::string text, const std::vector<std::pair<std::string, std:
       text.replace(at, key.size(), value);
   }
   return text;
+}
+
+// A file of the build machine, such as the program under test, read where the test runs
+// (under Wine, drive Z: is the machine's root).
+std::string MachineFile(const std::string& path) {
+  std::wstring wide = Utf8ToWideText(path);
+#ifdef _WIN32
+  for (wchar_t& c : wide)
+    if (c == L'/') c = L'\\';
+  wide = L"Z:" + wide;
+#endif
+  return lumo_test::ReadBytes(wide);
 }
 
 std::string Describe(const std::vector<std::string>& args, const ProgramResult& r) {
@@ -338,17 +351,20 @@ TEST(Ldic, StandardInputGivesTheSamePackageAsTheFile) {
   const std::string chinese =
       "\xe8\x8b\xb9\xe6\x9e\x9c\t\xe6\xb0\xb4\xe6\x9e\x9c\r\nbee,\"insect\"\r";
   const std::u16string utf16 = u"\u82f9\u679c\t\u6c34\u679c\nbee\tinsect\n";
-  std::string le = "\xff\xfe", be = "\xfe\xff";
+  std::string le = "\xff\xfe", be = "\xfe\xff", lone = "\xff\xfe";
   for (char16_t unit : utf16) {
     le += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
     be += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
   }
+  for (char16_t unit : std::u16string(u"a\xD800\tb\nc\tlow \xDC00\nhigh last\t\xD83D"))
+    lone += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
   const std::pair<const char*, std::string> lists[] = {
       {"ascii", ascii},
       {"utf8", ascii + chinese},
       {"utf8-bom", "\xef\xbb\xbf" + chinese},
       {"utf16le", le},
       {"utf16be", be},
+      {"utf16 lone surrogates", lone},  // repaired alike
       {"ansi", ascii + "caf\xe9\tcoffee\n"},
       // Bad lines on both sides of the middle, where two threads part a file but not a
       // pipe, read line by line: the same line numbers either way.
@@ -384,11 +400,31 @@ TEST(Ldic, ConvertReportsWhatTheListGave) {
       "repaired: 2 lines (1 invalid bytes replaced, 1 NULs dropped) (line 6, 7)\n"
       "repeated headwords: 1\nencoding: utf-8\n";
   const std::string badReport =
-      "line\treason\ttext\n2\tno-separator\tno separator\n3\tunclosed-quote\t\"open, quote\n"
+      "line\treason\ttext\n0\tencoding\tutf-8\n2\tno-separator\tno separator\n3\tunclosed-quote\t\"open, quote\n"
       "4\tempty-headword\t,orphan\n6\trepaired\tbee,insect\n7\trepaired\tcaf\xef\xbf\xbd,x\n";
   std::string utf16;  // little-endian, without a mark
   for (const char c : std::string("apple\tred\nbee\tinsect\n")) utf16 += {c, '\0'};
   const std::string noEntries = UserMessageUtf8(UserMessage::kNoEntries);
+  const std::string notText = UserMessageUtf8(UserMessage::kNotText);
+  // A UTF-8 list of Chinese explanations whose line 2 holds one Latin-1 byte.
+  std::string stray = "apple\t\xe8\x8b\xb9\xe6\x9e\x9c\ncaf\xe9\tcoffee house\n";
+  for (int i = 0; i < 300; ++i) stray += "word" + std::to_string(i) + "\t\xe5\x92\x96\xe5\x95\xa1\xe9\xa6\x86\n";
+  // GBK whose first 40 characters happen to be well-formed UTF-8 pairs (苹, C6 BB).
+  std::string lucky;
+  for (int i = 0; i < 40; ++i) lucky += "\xc6\xbb";
+  lucky += "\tx\n";
+  for (int i = 0; i < 40; ++i) lucky += "word" + std::to_string(i) + "\t\xbf\xa7\xb7\xc8\xb9\xdd\n";
+  // UTF-16LE with its mark: a lone high and a lone low surrogate, and a NUL unit.
+  std::string surrogates = "\xff\xfe";
+  using std::literals::string_literals::operator""s;
+  for (const char16_t unit : u"apple\tred\nb\xD800" u"ee\tinsect\nc\xDC00" u"at\tanimal\nn\0ul\tx\n"s)
+    surrogates += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  // A package, made first, as a word list.
+  const TempDir packageDir;
+  lumo_test::WriteBytes(packageDir.File(L"p.txt"), kList);
+  EXPECT_EQ(Ldic(packageDir, {"convert", "-q", WideToUtf8(packageDir.File(L"p.txt")), "--date=D"}).status, 0);
+  const std::string package = lumo_test::ReadBytes(packageDir.File(L"p.ldic"));
+  ASSERT_FALSE(package.empty());
 
   struct Case {
     const char* name;
@@ -409,13 +445,34 @@ TEST(Ldic, ConvertReportsWhatTheListGave) {
       {"empty", "", {}, 1, "ldic: " + noEntries, ""},
       {"only bad lines", "no separator\n,orphan\n", {"--report", "{dir}/r.tsv"}, 1, noEntries,
        "line\treason\ttext\n1\tno-separator\tno separator\n2\tempty-headword\t,orphan\n"},
-      {"utf-16 without a mark, detected", utf16, {}, 0, "encoding: utf-8", ""},
+      {"utf-16 without a mark, detected", utf16, {}, 0, "lines read: 2\nentries: 2\n", ""},
+      {"utf-16 without a mark, detected, report", utf16, {"--report", "{dir}/r.tsv"}, 0,
+       "encoding: utf-16le\n", "line\treason\ttext\n"},
       {"utf-16 without a mark, named", utf16, {"--encoding", "utf-16le"}, 0,
        "lines read: 2\nentries: 2\n", ""},
       {"ansi named for utf-8", "\xef\xbb\xbf" "a,b\n", {"--encoding=ansi"}, 0, "encoding: ansi", ""},
       {"unknown encoding", kList, {"--encoding", "latin-9"}, 2, "--encoding", ""},
       {"unknown code page", kList, {"--encoding", "cp99999"}, 2, "--encoding", ""},
       {"code page", "\xC6\xBB\xB9\xFB,apple\n", {"--encoding", "cp936"}, 0, "encoding: cp936", ""},
+      // The encoding is decided by the whole of the list's start, and named.
+      {"a stray byte in line 2 of UTF-8", stray, {"--report", "{dir}/r.tsv"}, 0,
+       "repaired: 1 lines (1 invalid bytes replaced, 0 NULs dropped) (line 2)\nrepeated headwords: 0\n"
+       "encoding: utf-8\n",
+       "line\treason\ttext\n0\tencoding\tutf-8\n2\trepaired\tcaf\xef\xbf\xbd\tcoffee house\n"},
+      {"GBK that starts as UTF-8 pairs", lucky, {}, 0, "encoding: ansi (cp", ""},
+      // Every replacement is counted and listed by its line.
+      {"lone surrogates", surrogates, {"--report", "{dir}/r.tsv"}, 0,
+       "repaired: 3 lines (2 invalid bytes replaced, 1 NULs dropped) (line 2, 3, 4)\n",
+       "line\treason\ttext\n0\tencoding\tutf-16le\n2\trepaired\tb\xef\xbf\xbd" "ee\tinsect\n"
+       "3\trepaired\tc\xef\xbf\xbd" "at\tanimal\n"
+       "4\trepaired\tnul\tx\n"},
+      {"bytes the code page cannot map", "\xC6\xBB\xB9\xFB,apple\nab\x81\x7F,x\n", {"--encoding", "cp936"}, 0,
+       "repaired: 1 lines (1 invalid bytes replaced, 0 NULs dropped) (line 2)\n", ""},
+      // Files that are no text are refused before any work.
+      {"PNG", MachineFile(LUMO_SOURCE_DIR "/docs/screenshot.png"), {"--report", "{dir}/r.tsv"}, 1, notText, ""},
+      {"program", MachineFile(LDIC_PROGRAM), {}, 1, notText, ""},
+      {"package", package, {}, 1, notText, ""},
+      {"program, named UTF-8", MachineFile(LDIC_PROGRAM), {"--encoding", "utf-8"}, 1, notText, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -433,7 +490,33 @@ TEST(Ldic, ConvertReportsWhatTheListGave) {
     if (!c.report.empty()) {
       EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"r.tsv")), c.report);
     }
+    // A list refused as no text gets no report either: nothing was read from it.
+    if (c.err == notText) {
+      EXPECT_FALSE(lumo_test::FileExists(dir.File(L"r.tsv")));
+    }
   }
+}
+
+// The sample list, in UTF-8 and in GBK, reads as it always has where the old and the new
+// ways of telling the encoding agree: found by itself, the encoding gives the package that
+// naming it gives, and both forms give one package. (Run with the Chinese code page.)
+TEST(Ldic, TheSampleListReadsAsItDidInUtf8AndGbk) {
+  TempDir dir;
+  const std::string folder = WideToUtf8(dir.Path());
+  lumo_test::WriteBytes(dir.File(L"fruit.txt"), MachineFile(LUMO_SOURCE_DIR "/samples/fruit.txt"));
+  lumo_test::WriteBytes(dir.File(L"gbk.txt"), lumo_test::ReadBytes(host_test::FixturePath(L"fruit-gbk.txt")));
+  const std::pair<const char*, std::vector<std::string>> runs[] = {
+      {"fruit.txt", {}}, {"fruit.txt", {"--encoding", "utf-8"}}, {"gbk.txt", {}}, {"gbk.txt", {"--encoding", "cp936"}}};
+  std::vector<std::string> packages;
+  for (const auto& [list, options] : runs) {
+    std::vector<std::string> args = {"convert", folder + "/" + list, "-o", folder + "/p.ldic", "--name=fruit", "--date=D"};
+    args.insert(args.end(), options.begin(), options.end());
+    const ProgramResult r = Ldic(dir, args);
+    ASSERT_EQ(r.status, 0) << Describe(args, r);
+    EXPECT_NE(r.err.find("repaired: 0 lines"), std::string::npos) << Describe(args, r);
+    packages.push_back(lumo_test::ReadBytes(dir.File(L"p.ldic")));
+  }
+  for (const std::string& package : packages) EXPECT_TRUE(package == packages[0]);
 }
 
 // A list in a code page that is not the system's, named by its number, gives the package

@@ -155,7 +155,8 @@ TEST(ConvertJob, RunReportNamesEveryBadLineInEveryWayOfReading) {
   };
   std::vector<Case> cases;
   const BadList lf = MakeBadList("\n", true, false);
-  // Invalid bytes near the start would make a list without a mark ANSI.
+  // Invalid bytes in a list that holds no other non-ASCII text would make it ANSI without
+  // a mark.
   const std::string bom = "\xEF\xBB\xBF";
   cases.push_back({"utf-8", bom + lf.text, lf, TextEncoding::Utf8, 2});
   BadList crLf = MakeBadList("\r\n", true, false);

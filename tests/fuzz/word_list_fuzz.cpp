@@ -1,7 +1,8 @@
-// Any bytes as a word list: the package made from them verifies, holds exactly the entries
-// a plain line-by-line reading of the same bytes gives (whichever of the job's paths read
-// them: whole-file UTF-8 or UTF-16, on one thread or two, or the ANSI lines), and is the
-// same byte for byte for one thread and for two.
+// Any bytes as a word list: bytes the reader finds to be no text are refused as such, and
+// nothing is made of them; from any others the package made verifies, holds exactly the
+// entries a plain line-by-line reading of the same bytes gives (whichever of the job's
+// paths read them: whole-file UTF-8 or UTF-16, on one thread or two, or the ANSI lines),
+// and is the same byte for byte for one thread and for two.
 
 #include <algorithm>
 #include <string>
@@ -23,12 +24,15 @@ namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
-// The entries of the list read line by line, as stored (UTF-8), sorted.
-Entries Reference(const std::wstring& path) {
+// The entries of the list read line by line, as stored (UTF-8), sorted; *text tells
+// whether the reader takes the bytes for text.
+Entries Reference(const std::wstring& path, bool* text) {
   Entries entries;
   platform::CFile file;
+  *text = true;
   if (!file.Open(path)) return entries;
   CTextFileRead reader(&file);
+  *text = reader.IsText();
   const bool utf8 = reader.LinesAreUtf8();
   std::string line, word, explanation;
   while (!reader.IsEndOfFile() && reader.ReadLine(line)) {
@@ -46,8 +50,9 @@ Entries Reference(const std::wstring& path) {
   return entries;
 }
 
-// Converts the list with the given threads into package; false when the job refused it.
-bool Convert(const std::wstring& list, unsigned threads, const std::wstring& package) {
+// Converts the list with the given threads into package; false when the job refused it,
+// with the kind of its failure in *refusal.
+bool Convert(const std::wstring& list, unsigned threads, const std::wstring& package, StatusKind* refusal) {
   CConvertJob job(fuzz::ScratchFolder());
   job.SetThreads(threads);
   WordListOptions options;
@@ -56,6 +61,7 @@ bool Convert(const std::wstring& list, unsigned threads, const std::wstring& pac
   job.Start();
   const bool converted = job.Convert() &&
                          WritePackage(job.Result(), package, BuildMetadataBlock({L"f", L"", L"", L"", L"d"})).ok();
+  *refusal = job.Outcome().Kind();
   DeleteTempFiles(job.Result());
   return converted;
 }
@@ -67,11 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::wstring one = fuzz::ScratchFile(L"one.ldic");
   static const std::wstring two = fuzz::ScratchFile(L"two.ldic");
   fuzz::WriteFile(list, std::string_view(reinterpret_cast<const char*>(data), size));
-  const Entries expected = Reference(list);
+  bool text = true;
+  const Entries expected = Reference(list, &text);
 
-  const bool convertedOne = Convert(list, 1, one);
-  const bool convertedTwo = Convert(list, 2, two);
+  StatusKind refusalOne = StatusKind::kOk, refusalTwo = StatusKind::kOk;
+  const bool convertedOne = Convert(list, 1, one, &refusalOne);
+  const bool convertedTwo = Convert(list, 2, two, &refusalTwo);
   FUZZ_CHECK(convertedOne == convertedTwo, "one thread and two disagree on success");
+  FUZZ_CHECK((refusalOne == StatusKind::kNotText) == !text, "the job and the reader disagree on text");
+  if (!text) return 0;
   // A list that gives no entry may be refused; any other must convert.
   FUZZ_CHECK(convertedOne || expected.empty(), std::to_string(expected.size()) + " entries refused");
   if (!convertedOne) return 0;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/utf.h"
 #include "platform/text_convert.h"
 
 namespace {
@@ -52,6 +53,21 @@ TEST(AnsiCp936, InvalidBytesAreReplacedAndTheRestKept) {
   EXPECT_EQ(wide[0], L'a');
   EXPECT_NE(wide[1], L'\xff');
   EXPECT_EQ(wide.substr(2), kChinese);
+}
+
+// Every pair of bytes, after a character and as the end of the text, converts through the
+// double-byte code pages to UTF-8 and counts at most its own two bytes as replaced (glibc's
+// code page 949 once sent the conversion past the end of "\xA2\xE8").
+TEST(AnsiTest, EveryPairOfBytesConvertsInDoubleByteCodePages) {
+  for (const unsigned codePage : {932u, 936u, 949u, 950u}) {
+    if (!platform::IsCodePageSupported(codePage)) continue;
+    for (unsigned pair = 0x8000; pair < 0x10000; ++pair) {
+      const char bytes[3] = {'a', static_cast<char>(pair >> 8), static_cast<char>(pair & 0xFF)};
+      const std::string_view text(bytes, 3);
+      ASSERT_TRUE(IsValidUtf8(platform::AnsiToUtf8(text, codePage))) << codePage << " " << pair;
+      ASSERT_LE(platform::AnsiUnmappedBytes(text, codePage), 2u) << codePage << " " << pair;
+    }
+  }
 }
 
 #ifndef _WIN32

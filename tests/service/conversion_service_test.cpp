@@ -406,9 +406,21 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
     std::vector<std::pair<int, std::optional<LineProblem>>> lines;  // nullopt: repaired
     uint64_t entries;
     std::wstring text;
+    // The list held more than ASCII, read in this encoding (and ANSI code page).
+    std::optional<TextEncoding> encoding = std::nullopt;
+    unsigned codePage = 0;
   };
   const Case cases[] = {
       {{}, 12, L""},
+      {{}, 12, L"", TextEncoding::Ansi, 936},  // no problem, no box, whatever the encoding
+      {{{2, std::nullopt}}, 4, L"共转换 4 条词条。有 1 行含无效字符，已替换或删去（第 2 行）。\n编码：UTF-8",
+       TextEncoding::Utf8},
+      {{{2, std::nullopt}}, 4, L"共转换 4 条词条。有 1 行含无效字符，已替换或删去（第 2 行）。\n编码：GBK（代码页936）",
+       TextEncoding::Ansi, 936},
+      {{{3, LineProblem::kNoSeparator}}, 2, L"共转换 2 条词条。有 1 行未能识别，已跳过（第 3 行）。\n编码：ANSI（代码页1252）",
+       TextEncoding::Ansi, 1252},
+      {{{3, LineProblem::kNoSeparator}}, 2, L"共转换 2 条词条。有 1 行未能识别，已跳过（第 3 行）。\n编码：UTF-16BE",
+       TextEncoding::Utf16BE},
       {{{3, LineProblem::kNoSeparator}}, 13560,
        L"共转换 13,560 条词条。有 1 行未能识别，已跳过（第 3 行）。"},
       {{{1, std::nullopt}, {1234, std::nullopt}}, 5,
@@ -431,7 +443,10 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
         report.Repair(LineRepairs{1, 0}, "text");
     }
     report.SetEntries(c.entries);
-    EXPECT_EQ(DescribeRunReport(report, [](UserMessage id) { return std::wstring(UserMessageText(id)); }),
+    if (c.encoding) report.SetEncoding(*c.encoding);
+    report.SetHeldNonAscii(c.encoding.has_value());
+    EXPECT_EQ(DescribeRunReport(report, [](UserMessage id) { return std::wstring(UserMessageText(id)); },
+                                c.codePage),
               c.text);
   }
 }

@@ -10,6 +10,7 @@
 
 #include "common/utf.h"
 #include "platform/file.h"
+#include "platform/text_convert.h"
 #include "tests/support/test_support.h"
 #include "textio/text_file.h"
 
@@ -18,20 +19,27 @@ namespace {
 struct ReadResult {
   TextEncoding encoding;
   std::vector<std::string> lines;
+  bool text = true;
+  bool nonAscii = false;
+  // Each line's repairs: characters replaced, then NULs dropped.
+  std::vector<std::pair<uint32_t, uint32_t>> repairs;
 };
 
-ReadResult ReadAll(const std::string& bytes, size_t blockSize = CTextFileRead::kDefaultBlockSize) {
+ReadResult ReadAll(const std::string& bytes, size_t blockSize = CTextFileRead::kDefaultBlockSize,
+                   unsigned codePage = 0) {
   lumo_test::TempDir dir;
   const std::wstring path = dir.File(L"list.txt");
   lumo_test::WriteBytes(path, bytes);
   platform::CFile file;
   EXPECT_TRUE(file.Open(path));
-  CTextFileRead reader(&file, blockSize);
-  ReadResult result{reader.GetEncoding(), {}};
+  CTextFileRead reader(&file, blockSize, nullptr, std::nullopt, codePage);
+  ReadResult result{reader.GetEncoding(), {}, reader.IsText(), false, {}};
   std::string line;
   while (!reader.IsEndOfFile()) {
     EXPECT_TRUE(reader.ReadLine(line));
     result.lines.push_back(line);
+    result.repairs.emplace_back(reader.LastLineRepairs().bytesReplaced, reader.LastLineRepairs().nulsDropped);
+    result.nonAscii = reader.SawNonAscii();
     EXPECT_LT(result.lines.size(), 100000u) << "reader does not reach the end";
     if (result.lines.size() >= 100000u) break;
   }
@@ -87,29 +95,125 @@ TEST(TextFileRead, Utf16PairsOddBytesAndNul) {
   const std::string bytes("\xFF\xFE\x3D\xD8\x00\xDE\x3D\xD8x\0\0\0y\0z", 15);
   ReadResult r = ReadAll(bytes, 16);
   EXPECT_EQ(r.lines, (Lines{"\xF0\x9F\x98\x80\xEF\xBF\xBDxy"}));
+  EXPECT_EQ(r.repairs[0], std::make_pair(1u, 1u));  // the lone surrogate and the NUL
 }
 
-TEST(TextFileRead, DetectionWithoutMark) {
-  // ASCII neither decides nor scores: a GBK file that starts with English is ANSI.
+// What a list's start decides, by what the whole of it shows (up to 16 MiB): its encoding,
+// whether it is text at all, and whether it holds more than ASCII.
+TEST(TextFileRead, EncodingAndTextFromTheStart) {
+  // Chinese explanations in UTF-8, and the same in GBK.
+  std::string utf8List, gbkList;
+  for (int i = 0; i < 200; ++i) {
+    utf8List += "word" + std::to_string(i) + "\t\xE5\x92\x96\xE5\x95\xA1\xE9\xA6\x86\n";  // 咖啡馆
+    gbkList += "word" + std::to_string(i) + "\t\xBF\xA7\xB7\xC8\xB9\xDD\n";
+  }
   const std::string english(5000, 'e');
-  EXPECT_EQ(ReadAll(english + "\n\xD6\xD0,\xCE\xC4").encoding, TextEncoding::Ansi);
-  EXPECT_EQ(ReadAll(english).encoding, TextEncoding::Utf8);
-  EXPECT_EQ(ReadAll("\xE4\xBD\xA0\xE5\xA5\xBD,hello").encoding, TextEncoding::Utf8);
-  EXPECT_EQ(ReadAll("\xF0\x9F\x98\x80,smile").encoding, TextEncoding::Utf8);
-  // Overlong forms are not UTF-8; GBK's C0 A1 is therefore read as ANSI.
-  EXPECT_EQ(ReadAll("\xC0\xA1,x").encoding, TextEncoding::Ansi);
-  // 34 valid sequences reach the certainty score: later junk does not change the verdict
-  // and is replaced, one U+FFFD per offending byte.
-  std::string sure;
+  std::string sure;  // 34 sequences: enough to be certain once, and now outweighed
   for (int i = 0; i < 34; ++i) sure += "\xE4\xBD\xA0";
-  ReadResult r = ReadAll(sure + "\n\xFF\xE4\xBD", 16);
-  EXPECT_EQ(r.encoding, TextEncoding::Utf8);
-  EXPECT_EQ(r.lines.back(), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  // A file that ends inside a sequence stays UTF-8.
-  EXPECT_EQ(ReadAll("ab\xE4\xBD").encoding, TextEncoding::Utf8);
-  // The look is bounded: past 16 MiB of ASCII the file is taken as it would be at its end.
-  EXPECT_EQ(ReadAll(std::string(16 << 20, 'e') + "\n\xD6\xD0,\xCE\xC4", 1 << 20).encoding,
-            TextEncoding::Utf8);
+  // GBK whose first 40 characters happen to be well-formed UTF-8 pairs (苹, C6 BB).
+  std::string luckyGbk;
+  for (int i = 0; i < 40; ++i) luckyGbk += "\xC6\xBB";
+  luckyGbk += "\tx\n" + gbkList;
+  // Compressed data: bytes as good as random, with their NULs and control characters.
+  std::mt19937 random(5);
+  std::string compressed(4096, '\0');
+  for (char& c : compressed) c = static_cast<char>(random());
+  std::string sparseNuls;  // a stray NUL every 200 lines of text
+  for (int i = 0; i < 2000; ++i) sparseNuls += (i % 200 == 7 ? std::string("n\0ul,x\n", 7) : "line" + std::to_string(i) + ",x\n");
+  const auto utf16 = [](const std::u16string& text, bool little) {
+    std::string bytes;
+    for (const char16_t unit : text) {
+      const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+      bytes += little ? std::string{low, high} : std::string{high, low};
+    }
+    return bytes;
+  };
+  std::u16string chinese16;  // 一 (U+4E00) puts a NUL at the other offsets
+  for (int i = 0; i < 50; ++i) chinese16 += u"\u4E00\u4E2A\u82F9\u679C\t\u6C34\u679C\r\n";
+  const std::string png = "\x89PNG\r\n\x1A\n" + std::string("\0\0\0\x0DIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0", 21) + compressed;
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    TextEncoding encoding;
+    bool text;
+    bool nonAscii;
+  } const cases[] = {
+      {"ASCII", english, TextEncoding::Utf8, true, false},
+      {"empty", "", TextEncoding::Utf8, true, false},
+      {"UTF-8", "\xE4\xBD\xA0\xE5\xA5\xBD,hello", TextEncoding::Utf8, true, true},
+      {"UTF-8, four bytes", "\xF0\x9F\x98\x80,smile", TextEncoding::Utf8, true, true},
+      {"GBK after English lines", english + "\n\xD6\xD0,\xCE\xC4", TextEncoding::Ansi, true, true},
+      {"GBK list", gbkList, TextEncoding::Ansi, true, true},
+      {"overlong forms are no UTF-8", "\xC0\xA1,x", TextEncoding::Ansi, true, true},
+      {"EF BB without BF is no mark", "\xEF\xBB\x41,b", TextEncoding::Ansi, true, true},
+      {"Latin-1", "caf\xE9\tcoffee\nna\xEFve\tnaive\n", TextEncoding::Ansi, true, true},
+      {"a stray byte in line 2 of UTF-8", "apple\t\xE8\x8B\xB9\xE6\x9E\x9C\ncaf\xE9\tcoffee house\n" + utf8List,
+       TextEncoding::Utf8, true, true},
+      {"a stray byte after 34 sequences", sure + "\n\xFF\xE4\xBD", TextEncoding::Utf8, true, true},
+      {"GBK that starts as UTF-8 pairs", luckyGbk, TextEncoding::Ansi, true, true},
+      {"ends inside a sequence", "ab\xE4\xBD", TextEncoding::Utf8, true, true},
+      // Past 16 MiB of ASCII the file is taken as it would be at its end.
+      {"GBK after 16 MiB", std::string(16 << 20, 'e') + "\n\xD6\xD0,\xCE\xC4", TextEncoding::Utf8, true, true},
+      {"a stray NUL", std::string("a\0b,c\nd,e\n", 10), TextEncoding::Utf8, true, false},
+      {"stray NULs far apart", sparseNuls, TextEncoding::Utf8, true, false},
+      {"Ctrl+Z at the end", "a,b\r\nc,d\r\n\x1A", TextEncoding::Utf8, true, false},
+      {"form feeds", "a,b\f\nc,d\f\n", TextEncoding::Utf8, true, false},
+      {"control characters", "a\x01,b\x02\nc\x03,d\x04\x05\n", TextEncoding::Utf8, false, false},
+      {"PNG", png, TextEncoding::Ansi, false, true},
+      {"ZIP", "PK\x03\x04" + std::string("\x14\0\0\0\x08\0", 6) + compressed, TextEncoding::Ansi, false, true},
+      {"program", "MZ\x90" + std::string(61, '\0') + "This program cannot be run in DOS mode.\r\r\n$" + std::string(64, '\0'),
+       TextEncoding::Ansi, false, true},
+      {"UTF-16LE without a mark", utf16(u"apple\tred\nbee\tinsect\n", true), TextEncoding::Utf16LE, true, false},
+      {"UTF-16BE without a mark", utf16(u"apple\tred\nbee\tinsect\n", false), TextEncoding::Utf16BE, true, false},
+      {"UTF-16LE Chinese without a mark", utf16(chinese16, true), TextEncoding::Utf16LE, true, true},
+      {"UTF-16LE with its mark and NUL units", "\xFF\xFE" + utf16(std::u16string(20, u'\0'), true), TextEncoding::Utf16LE, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ReadResult r = ReadAll(c.bytes, c.bytes.size() > (1 << 20) ? size_t{1} << 20 : 4093);
+    EXPECT_EQ(r.encoding, c.encoding);
+    EXPECT_EQ(r.text, c.text);
+    EXPECT_EQ(r.nonAscii, c.nonAscii);
+  }
+  // The stray byte is replaced and counted, the rest of the list read as it is.
+  const ReadResult stray = ReadAll("apple,x\ncaf\xE9\tcoffee house\n" + utf8List);
+  EXPECT_EQ(stray.lines[1], "caf\xEF\xBF\xBD\tcoffee house");
+  EXPECT_EQ(stray.repairs[1], std::make_pair(1u, 0u));
+  EXPECT_EQ(stray.lines[2], "word0\t\xE5\x92\x96\xE5\x95\xA1\xE9\xA6\x86");
+  EXPECT_EQ(ReadAll(sure + "\n\xFF\xE4\xBD", 16).lines.back(), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+
+  // An ANSI line is handed out as it stands; the bytes its code page cannot map (a lead
+  // byte cut short, one with no valid second byte) are its repairs.
+  const ReadResult gbk = ReadAll("\xD6\xD0,\xCE\xC4\n\xD6\xD0,\xCE\n\xB9\xFB,x\x81\x7F\n", 4093, 936);
+  EXPECT_EQ(gbk.encoding, TextEncoding::Ansi);
+  EXPECT_EQ(gbk.lines[1], "\xD6\xD0,\xCE");
+  EXPECT_EQ(gbk.repairs, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0}, {1, 0}, {1, 0}, {0, 0}}));
+}
+
+// An ANSI line's repairs are the bytes the system's own conversion replaces, in single-
+// and double-byte code pages alike: random lines of high bytes, read line by line, against
+// the conversion of each line.
+TEST(TextFileRead, AnsiRepairsAreTheBytesTheCodePageCannotMap) {
+  std::mt19937 random(936);
+  for (const unsigned codePage : {936u, 932u, 950u, 949u, 1252u, 1251u}) {
+    if (!platform::IsCodePageSupported(codePage)) continue;
+    SCOPED_TRACE(codePage);
+    std::string text;
+    std::vector<std::string> lines;
+    for (int i = 0; i < 400; ++i) {
+      std::string line;
+      for (size_t n = random() % 24; n > 0; --n)
+        line += random() % 3 == 0 ? static_cast<char>('@' + random() % 60) : static_cast<char>(0x80 + random() % 128);
+      lines.push_back(line);
+      text += line + "\n";
+    }
+    const ReadResult r = ReadAll("\xFF\xFF\xFF\n" + text, 4093, codePage);
+    ASSERT_EQ(r.encoding, TextEncoding::Ansi);
+    ASSERT_EQ(r.lines.size(), lines.size() + 2);
+    for (size_t i = 0; i < lines.size(); ++i)
+      EXPECT_EQ(r.repairs[i + 1].first, platform::AnsiUnmappedBytes(lines[i], codePage)) << "line " << i;
+  }
 }
 
 // A cancelled run reads no further, also not while the encoding is examined.
@@ -142,12 +246,16 @@ TEST(TextFileRead, LongLinesAndBlockBoundaries) {
 }
 
 // The lines CUtf8Lines cuts text into; it always reaches the end.
-std::vector<std::string> CutLines(std::string_view text) {
+std::vector<std::string> CutLines(std::string_view text,
+                                  std::vector<std::pair<uint32_t, uint32_t>>* repairs = nullptr) {
   std::vector<std::string> got;
   CUtf8Lines lines(text);
   std::string_view line;
   std::string scratch;
-  while (lines.Next(&line, &scratch)) got.emplace_back(line);
+  while (lines.Next(&line, &scratch)) {
+    got.emplace_back(line);
+    if (repairs) repairs->emplace_back(lines.Repairs().bytesReplaced, lines.Repairs().nulsDropped);
+  }
   EXPECT_EQ(lines.Consumed(), text.size());
   return got;
 }
@@ -223,9 +331,19 @@ TEST(Utf8Lines, Utf16ConvertedWholeGivesTheReadersLines) {
       ASSERT_GE(size, 0);
       text.append(part, 0, static_cast<size_t>(size));
     } while (!reader.IsEndOfFile());
-    EXPECT_TRUE(IsValidUtf8(text));
-    ASSERT_EQ(CutLines(text), WithoutFinalEmptyLine(ReadAll(bytes).lines, text))
-        << "round " << round;
+    // Each lone surrogate is replaced and counted alike both ways; the pieces hold no
+    // U+FFFD of their own, so every one in the lines is a repair.
+    ReadResult read = ReadAll(bytes);
+    std::vector<std::pair<uint32_t, uint32_t>> repairs;
+    const std::vector<std::string> lines = CutLines(text, &repairs);
+    ASSERT_EQ(lines, WithoutFinalEmptyLine(read.lines, text)) << "round " << round;
+    read.repairs.resize(repairs.size());
+    EXPECT_EQ(repairs, read.repairs) << "round " << round;
+    size_t replaced = 0, counted = 0;
+    for (const std::string& line : lines)
+      for (size_t at = line.find("\xEF\xBF\xBD"); at != std::string::npos; at = line.find("\xEF\xBF\xBD", at + 3)) ++replaced;
+    for (const auto& [characters, nuls] : repairs) counted += characters;
+    EXPECT_EQ(counted, replaced) << "round " << round;
   }
 }
 
