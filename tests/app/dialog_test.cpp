@@ -384,6 +384,9 @@ TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
     UserMessage message;
     int focus;
   };
+  // A folder named as a package: a save path without ".ldic" would get it and name no folder.
+  const std::wstring folder = h.Temp().File(L"folder.ldic");
+  ::CreateDirectoryW(folder.c_str(), nullptr);
   const Case cases[] = {
       {"empty input box", L"", h.Temp().File(L"out.ldic"), L"n", UserMessage::kInputMissing,
        IDC_EDIT_INPUT},
@@ -397,8 +400,7 @@ TEST(DialogValidation, EachProblemHasItsMessageAndNothingStarts) {
       // A device is in every folder; a package never replaces one, nor a folder.
       {"save path is a device", list, h.Temp().File(L"NUL"), L"n", UserMessage::kSaveNotRegularFile,
        IDC_EDIT_SAVE},
-      {"save path is a folder", list, h.Temp().Path(), L"n", UserMessage::kSaveNotRegularFile,
-       IDC_EDIT_SAVE},
+      {"save path is a folder", list, folder, L"n", UserMessage::kSaveNotRegularFile, IDC_EDIT_SAVE},
       {"facts too long", list, h.Temp().File(L"out.ldic"), std::wstring(600, L'x'),
        UserMessage::kMetadataTooLong, IDC_EDIT_NAME},
       {"name of blanks", list, h.Temp().File(L"out.ldic"), L" \u3000\t ",
