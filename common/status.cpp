@@ -21,6 +21,8 @@ UserMessage MessageOfKind(StatusKind kind) {
     case StatusKind::kCancelled: return UserMessage::kConvertCancelled;
     case StatusKind::kInputUnreadable: return UserMessage::kInputOpenFailed;
     case StatusKind::kInputDamaged: return UserMessage::kDictionaryDamaged;
+    case StatusKind::kMdictDamaged: return UserMessage::kMdictDamaged;
+    case StatusKind::kMdictEncodingUnknown: return UserMessage::kMdictEncodingUnknown;
     case StatusKind::kTooBig: return UserMessage::kWordListTooBig;
     case StatusKind::kPackageCreateFailed: return UserMessage::kPackageCreateFailed;
     case StatusKind::kTempFileMissing: return UserMessage::kTempFileMissing;

@@ -25,6 +25,8 @@ enum class StatusKind {
   kCancelled,           // the user stopped the run
   kInputUnreadable,     // "无法打开导入文件，..."
   kInputDamaged,        // a StarDict dictionary that is not one: "无法读取该StarDict词典，..."
+  kMdictDamaged,        // an MDict dictionary that is not one: "无法读取该MDict词典，..."
+  kMdictEncodingUnknown,  // an MDict dictionary in an encoding not read: "暂不支持该MDict词典的文字编码…"
   kTooBig,              // "词库过大，无法转换。"
   kWriteFailed,         // "转换失败，请您重新转换"
   kPackageCreateFailed, // "无法创建词库文件，请检查保存路径。"

@@ -48,6 +48,11 @@ constexpr Text kTexts[] = {
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
     T(kMdictProtected, "该MDict词典受注册码保护，无法转换。"),
     T(kMdictVersionTooNew, "暂不支持MDict 3.0及以上版本的词典。"),
+    T(kMdictDamaged, "无法读取该MDict词典，文件可能已损坏或格式不受支持。"),
+    T(kMdictEncodingUnknown, "暂不支持该MDict词典的文字编码，无法转换。"),
+    T(kReportBrokenLinks, "有 {0} 条链接词条指向不存在的词条或构成循环，已跳过（第 {1} 条）。"),
+    T(kReportResourcesLeftOut, "词典附带的资源文件（.mdd：图片、声音等）未转换。"),
+    T(kReportNoHeadword, "有 {0} 条词条没有词头，已跳过（第 {1} 条）。"),
 };
 
 #undef T

@@ -46,10 +46,18 @@ enum class UserMessage : int {
   kDictionaryDamaged = 232,    // a StarDict dictionary that cannot be read as one
   kMdictProtected = 233,       // an MDict dictionary locked to a registration key
   kMdictVersionTooNew = 234,   // an MDict dictionary of version 3.0 or later
+  kMdictDamaged = 235,         // an MDict dictionary that cannot be read as one
+  kMdictEncodingUnknown = 236, // an MDict dictionary in an encoding that is not read
+  // The run report of an MDict dictionary: aliases that lead nowhere, by their numbers, and
+  // its resources (NAME.mdd) left out.
+  kReportBrokenLinks = 237,    // "有 {0} 条链接词条指向不存在的词条或构成循环，已跳过（第 {1} 条）。"
+  kReportResourcesLeftOut = 238,  // "词典附带的资源文件（.mdd：图片、声音等）未转换。"
+  // A dictionary's entries without a headword, by their numbers (a list's are lines).
+  kReportNoHeadword = 239,     // "有 {0} 条词条没有词头，已跳过（第 {1} 条）。"
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kMdictVersionTooNew;
+constexpr UserMessage kLastUserMessage = UserMessage::kReportNoHeadword;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

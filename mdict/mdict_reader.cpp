@@ -35,7 +35,7 @@ constexpr uint64_t kLinkStepsPerKey = 16;
 constexpr uint64_t kLinkStepsBase = 1 << 20;
 
 Status Damaged(const std::wstring& path, const std::string& what) {
-  return Status::Error(StatusKind::kInputDamaged, path, 0, what);
+  return Status::Error(StatusKind::kMdictDamaged, path, 0, what);
 }
 
 // Reads count bytes at offset into out; short when the file was cut since its size was
@@ -307,14 +307,17 @@ Status TakeHeader(const std::wstring& path, std::string_view text, MdictFacts* f
   else if (SameLetters(name, "Big5"))
     facts->encoding = MdictEncoding::kBig5;
   else
-    return Damaged(path, "unknown encoding \"" + std::string(name) + "\"");
+    return Status::Error(StatusKind::kMdictEncodingUnknown, path, 0,
+                         "unknown encoding \"" + std::string(name) + "\"");
   // GB18030 falls back on GBK (936) where the system lacks it.
   const unsigned codePage =
       facts->encoding == MdictEncoding::kGb18030 && !platform::IsCodePageSupported(54936)
           ? 936
           : CTextDecoder::CodePage(facts->encoding);
   if (codePage != 0 && !platform::IsCodePageSupported(codePage))
-    return Damaged(path, "the system cannot read code page " + std::to_string(codePage));
+    return Status::Error(StatusKind::kMdictEncodingUnknown, path, 0,
+                         "encoding \"" + std::string(name) + "\": the system cannot read code page " +
+                             std::to_string(codePage));
   return Status();
 }
 
@@ -345,6 +348,7 @@ struct MdictReaderState {
   std::wstring path;
   platform::CBinaryFile file;
   uint64_t fileSize = 0;
+  int64_t modifiedTime = 0;
   MdictFacts facts;
   CStyleSheet styles;
   size_t numberWidth = 8;  // of the key and record sections: 8 from version 2.0, else 4
@@ -613,6 +617,13 @@ CMdictReader::~CMdictReader() = default;
 
 const MdictFacts& CMdictReader::Facts() const { return m_state->facts; }
 uint64_t CMdictReader::EntryCount() const { return m_state->keys.size(); }
+uint64_t CMdictReader::RecordSize() const { return m_state->recordData; }
+
+bool CMdictReader::Unchanged() const {
+  platform::FileStatus now;
+  return m_state->file.IsOpen() && platform::QueryFileStatus(m_state->path, &now) &&
+         now.size == m_state->fileSize && now.modifiedTime == m_state->modifiedTime;
+}
 
 bool IsMdictPath(const std::wstring& path) {
   if (path.size() < 4) return false;
@@ -659,6 +670,11 @@ Status OpenHeader(const std::wstring& path, MdictReaderState* s, uint64_t number
   const int64_t size = s->file.Size();
   if (size < 0) return Status::Error(StatusKind::kInputUnreadable, path, 0, "its size cannot be read");
   s->fileSize = static_cast<uint64_t>(size);
+  // Its time, to tell whether it is the same file when it is read again.
+  platform::FileStatus status;
+  if (!platform::QueryFileStatus(path, &status))
+    return Status::Error(StatusKind::kInputUnreadable, path, 0, "its time cannot be read");
+  s->modifiedTime = status.modifiedTime;
   uint64_t at = 0;
   if (Status read = s->ReadHeader(&at); !read) return read;
   return s->ReadKeyCounts(at, numbers, end);
