@@ -4,6 +4,8 @@
 #include <initializer_list>
 
 #include "common/utf.h"
+#include "mdict/mdict_reader.h"
+#include "mdict/mdict_source.h"
 #include "package/format.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
@@ -80,6 +82,18 @@ Status StarDictDefaults(const std::wstring& ifoPath, InputDefaults* defaults) {
   return Status();
 }
 
+std::unique_ptr<IEntrySource> OpenMdict(const ConvertRequest& request, std::optional<TextEncoding>) {
+  return OpenMdictSource(request.wordList, MdictSourceOptions{request.keepMarkup});
+}
+
+// An MDict dictionary names itself by its title; it names no author.
+Status MdictDefaults(const std::wstring& path, InputDefaults* defaults) {
+  MdictFacts facts;
+  if (Status read = CMdictReader::ReadFacts(path, &facts); !read) return read;
+  defaults->name = TrimName(Utf8ToWideText(facts.titleText));
+  return Status();
+}
+
 // Every input format: its name for --from, the extension that names it (none for the word
 // list, which takes every other), its source and its facts.
 struct FormatRow {
@@ -93,6 +107,7 @@ struct FormatRow {
 constexpr FormatRow kFormats[] = {
     {InputFormat::kWordList, "list", nullptr, OpenWordList, WordListDefaults},
     {InputFormat::kStarDict, "stardict", L"ifo", OpenStarDict, StarDictDefaults},
+    {InputFormat::kMdict, "mdict", L"mdx", OpenMdict, MdictDefaults},
 };
 
 const FormatRow& RowOf(InputFormat format) {
@@ -180,7 +195,7 @@ std::wstring GroupedNumber(uint64_t value) {
 
 std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text) {
-  if (!report.HasProblems()) return {};
+  if (!report.HasProblems() && !report.ResourcesLeftOut()) return {};
   // A message box has room for a few line numbers; the rest are only counted.
   constexpr size_t kShownLines = 5;
   const auto numbers = [&report](std::initializer_list<ReportReason> reasons) {
@@ -195,12 +210,17 @@ std::wstring DescribeRunReport(const CRunReport& report,
   const auto add = [&](UserMessage what, uint64_t count, std::initializer_list<ReportReason> reasons) {
     if (count != 0) message += FormatUserMessage(text(what), GroupedNumber(count), numbers(reasons));
   };
-  add(UserMessage::kReportSkipped, report.SkippedLines(),
+  // A dictionary's entries are no lines: the one problem they share with lines is told as
+  // theirs.
+  add(report.CountsEntries() ? UserMessage::kReportNoHeadword : UserMessage::kReportSkipped, report.SkippedLines(),
       {ReportReason::kNoSeparator, ReportReason::kUnclosedQuote, ReportReason::kEmptyHeadword,
        ReportReason::kTooLong});
   add(UserMessage::kReportRepaired, report.RepairedLines(), {ReportReason::kRepaired});
   add(UserMessage::kReportUnreadable, report.UnreadableEntries(), {ReportReason::kUnreadable});
   add(UserMessage::kReportBinaryOnly, report.BinaryOnlyEntries(), {ReportReason::kBinaryOnly});
+  add(UserMessage::kReportBrokenLinks, report.LinkLoops() + report.LinkTargetsMissing(),
+      {ReportReason::kLinkLoop, ReportReason::kLinkTargetMissing});
+  if (report.ResourcesLeftOut()) message += text(UserMessage::kReportResourcesLeftOut);
   return message;
 }
 
