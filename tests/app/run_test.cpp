@@ -81,6 +81,24 @@ bool WaitForStatus(const DialogHarness& h, UserMessage status, DWORD timeoutMs) 
   return WaitUntil([&] { return h.Text(IDC_STATUS) == Msg(status); }, timeoutMs);
 }
 
+// The package the conversion service makes of a dictionary (which is what ldic convert
+// runs), in the harness's folder.
+std::string ServicePackage(const DialogHarness& h, const std::wstring& input, InputFormat format,
+                           const PackageFacts& facts) {
+  ConvertRequest request;
+  request.wordList = input;
+  request.package = h.Temp().File(L"service.ldic");
+  request.folder = h.Temp().Path();
+  request.facts = facts;
+  request.format = format;
+  lumo_test::RecordingObserver observer;
+  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+  ConvertThreadProc(job.get());
+  EXPECT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
+                               BuildMetadataBlock(request.facts), {}, observer));
+  return ReadBytes(request.package);
+}
+
 }  // namespace
 
 TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
@@ -407,18 +425,8 @@ TEST(DialogRun, AStarDictDictionaryFillsTheBoxesAndConvertsAsLdicDoes) {
   EXPECT_EQ(box.text, L"共转换 2 条词条。有 1 条词条只含声音、图片等非文字内容，已跳过（第 2 条）。");
   ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
 
-  ConvertRequest request;
-  request.wordList = ifo;
-  request.package = h.Temp().File(L"service.ldic");
-  request.folder = h.Temp().Path();
-  request.facts = {L"Test Book", L"An Author", L"", L"", h.Text(IDC_DATE)};
-  request.format = InputFormat::kStarDict;
-  lumo_test::RecordingObserver observer;
-  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
-  ConvertThreadProc(job.get());
-  ASSERT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
-                               BuildMetadataBlock(request.facts), {}, observer));
-  EXPECT_EQ(ReadBytes(h.Temp().File(L"d.ldic")), ReadBytes(request.package));
+  EXPECT_EQ(ReadBytes(h.Temp().File(L"d.ldic")),
+            ServicePackage(h, ifo, InputFormat::kStarDict, {L"Test Book", L"An Author", L"", L"", h.Text(IDC_DATE)}));
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(h.Temp().File(L"d.ldic")));
   std::string explanation;
@@ -463,18 +471,8 @@ TEST(DialogRun, AnMdictDictionaryFillsTheBoxesAndConvertsAsLdicDoes) {
                       L"词典附带的资源文件（.mdd：图片、声音等）未转换。");
   ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
 
-  ConvertRequest request;
-  request.wordList = mdx;
-  request.package = h.Temp().File(L"service.ldic");
-  request.folder = h.Temp().Path();
-  request.facts = {L"Collins & Co", L"", L"", L"", h.Text(IDC_DATE)};
-  request.format = InputFormat::kMdict;
-  lumo_test::RecordingObserver observer;
-  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
-  ConvertThreadProc(job.get());
-  ASSERT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
-                               BuildMetadataBlock(request.facts), {}, observer));
-  EXPECT_EQ(ReadBytes(h.Temp().File(L"words.ldic")), ReadBytes(request.package));
+  EXPECT_EQ(ReadBytes(h.Temp().File(L"words.ldic")),
+            ServicePackage(h, mdx, InputFormat::kMdict, {L"Collins & Co", L"", L"", L"", h.Text(IDC_DATE)}));
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(h.Temp().File(L"words.ldic")));
   const std::vector<size_t> found = reader.Lookup("fruit");

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/commands.h"
 #include "common/utf.h"
 #include "package/package_reader.h"
+#include "tests/cli/ldic_in_process.h"
 #include "tests/mdict/mdict_samples.h"
 #include "tests/mdict/mdict_writer.h"
 #include "tests/support/host_fixtures.h"
@@ -23,19 +23,8 @@ namespace {
 using lumo_test::TempDir;
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result Ldic(const std::vector<std::string>& args) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  const int status = RunLdic(args);
-  std::string out = ::testing::internal::GetCapturedStdout();
-  return {status, std::move(out), ::testing::internal::GetCapturedStderr()};
-}
+using cli_test::Ldic;
+using cli_test::Result;
 
 std::string U8(const std::wstring& path) { return WideToUtf8(path); }
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
 #include "common/memory_fault.h"
 #include "common/utf.h"
 #include "platform/fault_injection.h"
+#include "tests/cli/ldic_in_process.h"
 #include "tests/mdict/mdict_writer.h"
 #include "tests/stardict/stardict_fixtures.h"
 #include "tests/support/test_support.h"
@@ -26,27 +26,8 @@ namespace {
 
 using lumo_test::TempDir;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result Ldic(const std::vector<std::string>& args) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  int status = -1;
-  std::string thrown;
-  try {
-    status = RunLdic(args);
-  } catch (const std::exception& e) {
-    thrown = e.what();  // a failure of its own, after the output is let go
-  }
-  std::string out = ::testing::internal::GetCapturedStdout();
-  std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(thrown, "") << "ldic threw";
-  return {status, std::move(out), std::move(err)};
-}
+using cli_test::Ldic;
+using cli_test::Result;
 
 std::string U8(const std::wstring& path) { return WideToUtf8(path); }
 
