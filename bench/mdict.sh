@@ -85,7 +85,7 @@ for ((r = 1; r <= repeat; r++)); do
   if [ -n "$pyglossary" ] && ((r == 1)); then
     rm -f "$work/pyglossary.txt"
     timed pyglossary "$pyglossary" "$mdx" "$work/pyglossary.txt" --read-format=OctopusMdict \
-      --write-format=Tabfile --no-progress-bar --no-color
+      --write-format=Tabfile --ui=cmd --no-progress-bar --no-color
   fi
 done
 

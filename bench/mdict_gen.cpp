@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,7 @@ uint64_t MakeMdictDictionary(uint64_t entries, const std::string& path) {
   GenerateWordList(entries, list);
   const std::string text = list.str();
   std::vector<std::pair<std::string, std::string>> pairs;  // headword, explanation
+  std::unordered_map<std::string, int> repeats;
   static const char* const kParts[] = {"n.", "v.", "adj.", "adv.", "prep.", "conj."};
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
@@ -42,7 +44,11 @@ uint64_t MakeMdictDictionary(uint64_t entries, const std::string& path) {
     if (!SplitLine(line, &fields)) continue;
     const std::string_view word = TrimFieldChars(fields.first);
     if (word.empty()) continue;
-    pairs.emplace_back(std::string(word), std::string(TrimFieldChars(fields.second)));
+    // A dictionary's keys are its own: a headword the list repeats is numbered, as
+    // homographs are ("bank", "bank 2").
+    const int seen = ++repeats[std::string(word)];
+    pairs.emplace_back(seen == 1 ? std::string(word) : std::string(word) + " " + std::to_string(seen),
+                       std::string(TrimFieldChars(fields.second)));
   }
   std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) { return KeyLess(a.first, b.first); });
 
@@ -57,12 +63,15 @@ uint64_t MakeMdictDictionary(uint64_t entries, const std::string& path) {
       d.entries.push_back({word, "@@@LINK=" + pairs[i - 1].first});
       continue;
     }
+    // An example taken from another entry, so that the text is as varied as a real one's.
+    const std::string& example = pairs[(i * 7919 + 13) % pairs.size()].second;
     d.entries.push_back(
         {word, "<link rel=\"stylesheet\" type=\"text/css\" href=\"dict.css\"><div class=\"entry\">"
                "<span class=\"hw\"><b>" + mdict_test::EscapeHtml(word) + "</b></span> <span class=\"pos\"><i>" +
                kParts[i % 6] + "</i></span> <span class=\"def\"><font color=\"#1a1a8c\">" +
-               mdict_test::EscapeHtml(explanation) + "</font></span> <a class=\"more\" href=\"entry://" + mdict_test::EscapeHtml(word) +
-               "\">more</a></div>"});
+               mdict_test::EscapeHtml(explanation) + "</font></span> <span class=\"ex\"><i>e.g.</i> " +
+               mdict_test::EscapeHtml(example) + "</span> <a class=\"more\" href=\"entry://" +
+               mdict_test::EscapeHtml(word) + "\">more</a></div>"});
   }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << mdict_test::WriteMdict(d);

@@ -3,7 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cwctype>
 #include <limits>
 #include <new>
@@ -61,8 +66,9 @@ uint32_t Adler32(std::string_view data) {
 }
 
 // Inflates a zlib stream that must give exactly size bytes; the output grows as it really
-// inflates, never past size.
-bool Inflate(std::string_view in, size_t size, std::string* out) {
+// inflates, never past size. *adler is the Adler-32 of the output, which inflating has
+// computed already.
+bool Inflate(std::string_view in, size_t size, std::string* out, uint32_t* adler) {
   out->clear();
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) return false;
@@ -95,6 +101,7 @@ bool Inflate(std::string_view in, size_t size, std::string* out) {
     if (code != Z_OK) return false;  // damaged, or ends early (Z_BUF_ERROR)
   }
   out->resize(produced);
+  *adler = static_cast<uint32_t>(stream.adler);
   return produced == size;
 }
 
@@ -107,21 +114,24 @@ const char* DecodeBlock(std::string_view stored, uint64_t size, std::string* out
   const uint32_t type = GetLe32(head);
   const uint32_t checksum = GetBe32(head + 4);
   const std::string_view data = stored.substr(8);
+  uint32_t adler = 0;
   switch (type) {
     case 0:
       if (data.size() != size) return "a stored block's size is not what the index says";
       out->assign(data);
+      adler = Adler32(*out);
       break;
     case 1:
       if (!Lzo1xDecompress(data, static_cast<size_t>(size), out)) return "an LZO block is damaged";
+      adler = Adler32(*out);
       break;
     case 2:
-      if (!Inflate(data, static_cast<size_t>(size), out)) return "a zlib block is damaged";
+      if (!Inflate(data, static_cast<size_t>(size), out, &adler)) return "a zlib block is damaged";
       break;
     default:
       return "a block has an unknown compression type";
   }
-  if (Adler32(*out) != checksum) return "a block's checksum does not match";
+  if (adler != checksum) return "a block's checksum does not match";
   return nullptr;
 }
 
@@ -378,6 +388,33 @@ class CRecordCursor {
  public:
   CRecordCursor(platform::CBinaryFile& file, const std::wstring& path, const std::vector<RecordBlock>& blocks)
       : m_file(file), m_path(path), m_blocks(blocks) {}
+  ~CRecordCursor() { StopAhead(); }
+  CRecordCursor(const CRecordCursor&) = delete;
+  CRecordCursor& operator=(const CRecordCursor&) = delete;
+
+  // Adds to plan the blocks that hold the bytes [start, end) and are not in it yet.
+  void PlanBlocks(uint64_t start, uint64_t end, std::vector<size_t>* plan) const {
+    for (size_t block = start < end ? BlockOf(start) : m_blocks.size();
+         block < m_blocks.size() && m_blocks[block].dataStart < end; ++block) {
+      if (m_blocks[block].dataSize != 0 && (plan->empty() || plan->back() < block)) plan->push_back(block);
+    }
+  }
+
+  // Reads and decodes the blocks of plan (in ascending order), on a thread of its own, a
+  // few ahead of Get's asking for them, so that decompressing overlaps what the caller
+  // makes of the records. Blocks that Get passes over are dropped; one asked for out of
+  // plan ends the thread, and Get decodes each block itself again, as it does when no
+  // thread can be had.
+  void DecodeAhead(std::vector<size_t> plan) {
+    StopAhead();
+    if (plan.size() < 2) return;
+    m_plan = std::move(plan);
+    m_stop = m_aheadEnded = false;
+    try {
+      m_ahead = std::thread([this] { AheadLoop(); });
+    } catch (const std::system_error&) {
+    }
+  }
 
   // The bytes [start, end) of the record data, valid until the next call; false when a
   // block they lie in is damaged, or the file cannot be read (Failure() tells).
@@ -426,18 +463,96 @@ class CRecordCursor {
         m_blocks.begin());
   }
 
+  // A block read and decoded: ok false when it is damaged, failure set when the file
+  // could not be read (or, ahead, the memory had no room for it).
+  struct Decoded {
+    size_t block = 0;
+    bool ok = false;
+    std::string data;
+    Status failure;
+  };
+
+  void Decode(size_t block, std::string* stored, Decoded* out) const {
+    out->block = block;
+    const RecordBlock& b = m_blocks[block];
+    const Status read = ReadAt(m_file, m_path, b.fileOffset, b.stored, stored);
+    if (read.Kind() == StatusKind::kInputUnreadable) {
+      out->failure = read;
+      out->ok = false;
+      return;
+    }
+    out->ok = read.ok() && DecodeBlock(*stored, b.dataSize, &out->data) == nullptr;
+  }
+
   bool Load(size_t block) {
     if (block == m_loaded) return m_loadedOk;
     m_loaded = block;
     m_loadedOk = false;
-    const RecordBlock& b = m_blocks[block];
-    const Status read = ReadAt(m_file, m_path, b.fileOffset, b.stored, &m_stored);
-    if (read.Kind() == StatusKind::kInputUnreadable) {
-      m_failure = read;
-      return false;
+    Decoded decoded;
+    std::swap(decoded.data, m_data);  // its room used again
+    if (!(m_ahead.joinable() && TakeAhead(block, &decoded))) {
+      StopAhead();
+      Decode(block, &m_stored, &decoded);
     }
-    m_loadedOk = read.ok() && DecodeBlock(m_stored, b.dataSize, &m_data) == nullptr;
+    std::swap(decoded.data, m_data);
+    if (!decoded.failure.ok()) m_failure = decoded.failure;
+    m_loadedOk = decoded.ok && decoded.failure.ok();
     return m_loadedOk;
+  }
+
+  // The decoding thread's work: each block of the plan in turn, at most kAhead waiting.
+  // Whatever goes wrong here ends the thread, and Get decodes the rest itself.
+  void AheadLoop() {
+    constexpr size_t kAhead = 2;
+    try {
+      std::string stored;
+      for (const size_t block : m_plan) {
+        Decoded decoded;
+        try {
+          Decode(block, &stored, &decoded);
+        } catch (const std::bad_alloc&) {
+          decoded.block = block;
+          decoded.failure = Status::Error(StatusKind::kTooBig, m_path, 0, "out of memory");
+        }
+        const bool failed = !decoded.failure.ok();
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [this] { return m_stop || m_queue.size() < kAhead; });
+        if (m_stop) break;
+        m_queue.push_back(std::move(decoded));
+        m_ready.notify_one();
+        if (failed) break;
+      }
+    } catch (...) {
+    }
+    std::lock_guard lock(m_mutex);
+    m_aheadEnded = true;
+    m_ready.notify_one();
+  }
+
+  // The block from the decoding thread, the ones before it dropped; false when it will
+  // not come (out of plan, or the thread has ended).
+  bool TakeAhead(size_t block, Decoded* out) {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+      m_ready.wait(lock, [this] { return !m_queue.empty() || m_aheadEnded; });
+      if (m_queue.empty() || m_queue.front().block > block) return false;
+      const bool wanted = m_queue.front().block == block;
+      if (wanted) *out = std::move(m_queue.front());
+      m_queue.pop_front();
+      m_room.notify_one();
+      if (wanted) return true;
+    }
+  }
+
+  void StopAhead() {
+    if (!m_ahead.joinable()) return;
+    {
+      std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_room.notify_one();
+    m_ahead.join();
+    m_queue.clear();
   }
 
   platform::CBinaryFile& m_file;
@@ -447,6 +562,15 @@ class CRecordCursor {
   bool m_loadedOk = false;
   std::string m_stored, m_data, m_joined;
   Status m_failure;
+  // Decoding ahead: the thread, the blocks it decodes, and those it has ready. While it
+  // runs, it alone reads the file.
+  std::thread m_ahead;
+  std::vector<size_t> m_plan;
+  std::mutex m_mutex;
+  std::condition_variable m_ready, m_room;
+  std::deque<Decoded> m_queue;
+  bool m_stop = false;
+  bool m_aheadEnded = false;
 };
 
 }  // namespace
@@ -810,6 +934,26 @@ class CEntryReading {
     return Status();
   }
 
+  // Makes room to keep explanations; none are kept when the memory has no room for them.
+  void StartKeeping(size_t count) {
+    try {
+      NoteLargeAllocation();
+      m_kept.resize(count);
+      // Reserved at once, so that it never grows past its room; untouched pages cost nothing.
+      m_keptText.reserve(static_cast<size_t>(m_keepRoom));
+    } catch (const std::bad_alloc&) {
+      m_kept = {};
+      m_keptText = {};
+    }
+  }
+
+  // Keeps entry's explanation for the aliases that may lead to it, while there is room.
+  void Keep(size_t entry, std::string_view explanation) {
+    if (m_kept.empty() || explanation.size() > m_keepRoom - m_keptText.size()) return;
+    m_kept[entry] = {m_keptText.size(), static_cast<uint32_t>(explanation.size()), true};
+    m_keptText += explanation;
+  }
+
   // Hands one entry and counts it; false when visit wants no more.
   bool Hand(uint64_t entry, std::string_view explanation, MdictProblem problem, bool link) {
     MdictEntry e;
@@ -833,7 +977,7 @@ class CEntryReading {
       record = m_styled;
     }
     if (!html || m_options.keepMarkup) return record;
-    m_plain = MarkupToText(record);
+    MarkupToText(record, &m_plain);
     return m_plain;
   }
 
@@ -850,6 +994,11 @@ class CEntryReading {
   Status HandRecords(bool* more) {
     const size_t count = m_state.keys.size();
     m_flags.assign(count, 0);
+    if (m_options.threads > 1 && count != 0) {
+      std::vector<size_t> plan;
+      m_cursor.PlanBlocks(m_state.keys[0].record, m_state.recordData, &plan);
+      m_cursor.DecodeAhead(std::move(plan));
+    }
     Status failure;
     for (size_t i = 0; i < count; ++i) {
       if ((i & 0xFF) == 0 && Stopped()) return Status::Error(StatusKind::kCancelled);
@@ -863,13 +1012,17 @@ class CEntryReading {
         const bool link = LinkTarget(m_record, &target);
         *more = Hand(i, Explain(m_record), MdictProblem::kEmptyHeadword, link);
       } else if (!m_options.rawRecords && LinkTarget(m_record, &target)) {
+        // From the first alias on, the explanations are kept for the aliases, so that
+        // their records need not be read again.
+        if (m_kept.empty()) StartKeeping(count);
         m_flags[i] = kAlias;
         m_aliases.push_back(
             {static_cast<uint32_t>(i), static_cast<uint32_t>(target.size()), m_targets.size()});
         m_targets += target;
       } else {
-        *more = Hand(i, Explain(m_record), MdictProblem::kNone,
-                     m_options.rawRecords && LinkTarget(m_record, &target));
+        const std::string_view explanation = Explain(m_record);
+        *more = Hand(i, explanation, MdictProblem::kNone, m_options.rawRecords && LinkTarget(m_record, &target));
+        Keep(i, explanation);
       }
       if (!*more) return Status();
     }
@@ -943,13 +1096,27 @@ class CEntryReading {
   // Hands the aliases that lead to records, each record read once for all that lead to it.
   Status HandAliases(std::vector<std::pair<uint32_t, uint32_t>>& pairs, bool* more) {
     std::sort(pairs.begin(), pairs.end());
+    if (m_options.threads > 1) {
+      std::vector<size_t> plan;
+      for (const auto& [target, alias] : pairs)
+        if (m_kept.empty() || !m_kept[target].kept)
+          m_cursor.PlanBlocks(m_state.keys[target].record, m_state.RecordEnd(target), &plan);
+      m_cursor.DecodeAhead(std::move(plan));
+    }
     Status failure;
     for (size_t i = 0; i < pairs.size();) {
       if (Stopped()) return Status::Error(StatusKind::kCancelled);
       const uint32_t target = pairs[i].first;
-      const bool readable = Record(target, &failure);
-      if (!failure) return failure;
-      const std::string_view explanation = readable ? Explain(m_record) : std::string_view();
+      bool readable = true;
+      std::string_view explanation;
+      if (!m_kept.empty() && m_kept[target].kept) {
+        explanation = std::string_view(m_keptText).substr(static_cast<size_t>(m_kept[target].at),
+                                                          m_kept[target].size);
+      } else {
+        readable = Record(target, &failure);
+        if (!failure) return failure;
+        if (readable) explanation = Explain(m_record);
+      }
       for (; i < pairs.size() && pairs[i].first == target; ++i) {
         *more = Hand(pairs[i].second, explanation, readable ? MdictProblem::kNone : MdictProblem::kUnreadable,
                      true);
@@ -970,6 +1137,16 @@ class CEntryReading {
   std::string m_targets;
   std::string m_record, m_styled, m_plain;
   uint64_t m_done = 0;
+  // The explanations kept for the aliases: as much as half the records' size and a little
+  // more, about all of them once HTML is made text; those that do not fit are read again.
+  struct Kept {
+    uint64_t at;
+    uint32_t size;
+    bool kept;
+  };
+  std::vector<Kept> m_kept;
+  std::string m_keptText;
+  const uint64_t m_keepRoom = m_state.recordData / 2 + (uint64_t{8} << 20);
 };
 
 }  // namespace

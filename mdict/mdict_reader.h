@@ -47,6 +47,9 @@ struct MdictOptions {
   // Told every thousand or so entries and at the end: how many have been handed, of
   // EntryCount().
   std::function<void(uint64_t done, uint64_t total)> progress;
+  // Threads that may work at once: with two or more, the record blocks are read and
+  // decompressed on a thread of their own, ahead of the entries made of them.
+  unsigned threads = 1;
 };
 
 enum class MdictProblem {

@@ -1,5 +1,6 @@
 #include "mdict/mdict_source.h"
 
+#include "common/threads.h"
 #include "mdict/mdict_reader.h"
 
 namespace {
@@ -25,6 +26,7 @@ class CMdictSource final : public CDictionarySource {
     MdictOptions options;
     options.keepMarkup = m_options.keepMarkup;
     options.progress = how.progress;
+    options.threads = ThreadCount(how.threads);
     size_t listed = 0;
     const auto skip = [report](ReportReason reason, std::string_view text, uint64_t number) {
       report->SkipEntry(reason, text, number);
