@@ -16,6 +16,7 @@
 
 #include "common/byte_order.h"
 #include "common/memory_fault.h"
+#include "common/text_store.h"
 #include "common/utf.h"
 #include "mdict/lzo1x.h"
 #include "mdict/mdict_text.h"
@@ -939,19 +940,22 @@ class CEntryReading {
     try {
       NoteLargeAllocation();
       m_kept.resize(count);
-      // Reserved at once, so that it never grows past its room; untouched pages cost nothing.
-      m_keptText.reserve(static_cast<size_t>(m_keepRoom));
     } catch (const std::bad_alloc&) {
       m_kept = {};
-      m_keptText = {};
     }
   }
 
-  // Keeps entry's explanation for the aliases that may lead to it, while there is room.
+  // Keeps entry's explanation for the aliases that may lead to it, while there is room;
+  // the memory having none, it keeps no more.
   void Keep(size_t entry, std::string_view explanation) {
-    if (m_kept.empty() || explanation.size() > m_keepRoom - m_keptText.size()) return;
-    m_kept[entry] = {m_keptText.size(), static_cast<uint32_t>(explanation.size()), true};
-    m_keptText += explanation;
+    const uint64_t used = std::min(m_keepRoom, m_keptText.Capacity());
+    if (m_kept.empty() || explanation.size() > m_keepRoom - used) return;
+    try {
+      uint32_t at = 0;
+      if (m_keptText.Add(explanation, &at)) m_kept[entry] = {at, static_cast<uint32_t>(explanation.size()), true};
+    } catch (const std::bad_alloc&) {
+      m_keepRoom = 0;
+    }
   }
 
   // Hands one entry and counts it; false when visit wants no more.
@@ -1110,8 +1114,7 @@ class CEntryReading {
       bool readable = true;
       std::string_view explanation;
       if (!m_kept.empty() && m_kept[target].kept) {
-        explanation = std::string_view(m_keptText).substr(static_cast<size_t>(m_kept[target].at),
-                                                          m_kept[target].size);
+        explanation = m_keptText.View(m_kept[target].at, m_kept[target].size);
       } else {
         readable = Record(target, &failure);
         if (!failure) return failure;
@@ -1139,14 +1142,15 @@ class CEntryReading {
   uint64_t m_done = 0;
   // The explanations kept for the aliases: as much as half the records' size and a little
   // more, about all of them once HTML is made text; those that do not fit are read again.
+  // The store grows as they come, never by what the file merely declares.
   struct Kept {
-    uint64_t at;
+    uint32_t at;
     uint32_t size;
     bool kept;
   };
   std::vector<Kept> m_kept;
-  std::string m_keptText;
-  const uint64_t m_keepRoom = m_state.recordData / 2 + (uint64_t{8} << 20);
+  CTextStore m_keptText;
+  uint64_t m_keepRoom = m_state.recordData / 2 + (uint64_t{8} << 20);
 };
 
 }  // namespace
