@@ -256,6 +256,9 @@ bool SameLetters(std::string_view a, std::string_view b) {
 
 // The facts of the header's text; a refusal for a dictionary that cannot be read.
 Status TakeHeader(const std::wstring& path, std::string_view text, MdictFacts* facts) {
+  // A dictionary's resource file has the same layout, with pictures and sounds for records.
+  if (TrimBlanks(text).starts_with("<Library_Data"))
+    return Damaged(path, "an MDict resource file (.mdd) holds no entries; convert the .mdx beside it");
   std::string encrypted;
   for (const auto& [name, value] : HeaderAttributes(text)) {
     if (SameLetters(name, "GeneratedByEngineVersion"))

@@ -1,6 +1,7 @@
 #include "service/conversion_service.h"
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 
 #include "common/utf.h"
@@ -94,20 +95,22 @@ Status MdictDefaults(const std::wstring& path, InputDefaults* defaults) {
   return Status();
 }
 
-// Every input format: its name for --from, the extension that names it (none for the word
-// list, which takes every other), its source and its facts.
+// Every input format: its name for --from, the extensions that name it (none for the word
+// list, which takes every other), its source and its facts. An MDict dictionary's resource
+// file (.mdd) is named for it too, so that it is refused as no dictionary rather than read
+// as a word list.
 struct FormatRow {
   InputFormat format;
   const char* name;
-  const wchar_t* extension;
+  std::array<const wchar_t*, 2> extensions;
   std::unique_ptr<IEntrySource> (*open)(const ConvertRequest&, std::optional<TextEncoding>);
   Status (*defaults)(const std::wstring&, InputDefaults*);
 };
 
 constexpr FormatRow kFormats[] = {
-    {InputFormat::kWordList, "list", nullptr, OpenWordList, WordListDefaults},
-    {InputFormat::kStarDict, "stardict", L"ifo", OpenStarDict, StarDictDefaults},
-    {InputFormat::kMdict, "mdict", L"mdx", OpenMdict, MdictDefaults},
+    {InputFormat::kWordList, "list", {}, OpenWordList, WordListDefaults},
+    {InputFormat::kStarDict, "stardict", {L"ifo"}, OpenStarDict, StarDictDefaults},
+    {InputFormat::kMdict, "mdict", {L"mdx", L"mdd"}, OpenMdict, MdictDefaults},
 };
 
 const FormatRow& RowOf(InputFormat format) {
@@ -132,7 +135,8 @@ InputFormat InputFormatOf(const std::wstring& path) {
     return true;
   };
   for (const FormatRow& row : kFormats)
-    if (row.extension != nullptr && endsWith(row.extension)) return row.format;
+    for (const wchar_t* extension : row.extensions)
+      if (extension != nullptr && endsWith(extension)) return row.format;
   return InputFormat::kWordList;
 }
 

@@ -32,7 +32,8 @@
 // row in the service's table and the front ends' filters.
 enum class InputFormat { kWordList, kStarDict, kMdict };
 
-// The format a path names by its extension; a word list for any other.
+// The format a path names by its extension (an MDict dictionary also by its resource
+// file's, .mdd, which it then refuses); a word list for any other.
 InputFormat InputFormatOf(const std::wstring& path);
 // The format named by ldic's --from ("list", "stardict", "mdict"); nullopt for another name.
 std::optional<InputFormat> InputFormatNamed(std::string_view name);

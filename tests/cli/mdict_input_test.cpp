@@ -178,6 +178,13 @@ TEST(MdictInput, RefusedDictionariesMakeNoPackage) {
     EXPECT_TRUE(Has(r.err, c.reason)) << r.err;
     EXPECT_FALSE(lumo_test::FileExists(dir.File(L"d.ldic")));
   }
+  // A dictionary's resource file is refused as one, not read as a word list.
+  lumo_test::WriteBytes(dir.File(L"d.mdd"), lumo_test::ReadBytes(host_test::FixturePath(L"mdict/v2_utf8_html.mdd")));
+  const Result r = Ldic({"convert", U8(dir.File(L"d.mdd"))});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, std::string(UserMessageUtf8(UserMessage::kMdictDamaged)) + " — ")) << r.err;
+  EXPECT_TRUE(Has(r.err, "resource file (.mdd)")) << r.err;
+  EXPECT_FALSE(lumo_test::FileExists(dir.File(L"d.ldic")));
 }
 
 }  // namespace
