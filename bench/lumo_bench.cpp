@@ -4,6 +4,9 @@
 //   lumo_bench gen LINES OUT [--short]
 //       writes the deterministic word list of LINES lines (bench/wordlist_gen.h), of
 //       short lines with --short.
+//   lumo_bench mdict ENTRIES OUT.mdx
+//       writes the deterministic MDict dictionary of ENTRIES keys (bench/mdict_gen.h),
+//       the size and shape of a real one, for bench/mdict.sh.
 //   lumo_bench floor DATAFILE
 //       reads DATAFILE (explanations back to back, as the job's data file holds them) and
 //       prints the wall-clock and CPU seconds of the compression floor alone, from
@@ -67,6 +70,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/mdict_gen.h"
 #include "bench/process_stats.h"
 #include "bench/wordlist_gen.h"
 #include "common/crc32.h"
@@ -649,9 +653,12 @@ int main(int argc, char** argv) {
     result = Register(argc, argv);
   else if (command == "idle")
     result = 0;
+  else if (command == "mdict" && argc == 4)
+    result = MakeMdictDictionary(std::strtoull(argv[2], nullptr, 10), argv[3]) > 0 ? 0 : 1;
   if (result == 2) {
     std::fprintf(stderr,
                  "usage: lumo_bench gen LINES OUT [--short]\n"
+                 "       lumo_bench mdict ENTRIES OUT.mdx\n"
                  "       lumo_bench floor DATAFILE\n"
                  "       lumo_bench bounds WORDLIST [--work DIR]\n"
                  "       lumo_bench register ENTRIES [--repeat N] [--network] [--work DIR]\n"

@@ -35,7 +35,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kConvertDescription[] =
-    "make a .ldic package from a word list or a StarDict dictionary, as the dialog does";
+    "make a .ldic package from a word list, a StarDict or an MDict dictionary, as the dialog\n"
+    "does";
 
 constexpr char kConvertFooter[] =
     "The word list is TXT or CSV (headword, TAB or comma, explanation), in UTF-8, UTF-16\n"
@@ -63,9 +64,19 @@ constexpr char kConvertFooter[] =
     "skipped, as are entries whose data cannot be read: the summary counts them, and\n"
     "--report names them by their number (the index's entries first, then the synonyms).\n"
     "The name and the author default to the dictionary's bookname and author.\n"
+    "An MDict dictionary is named by its .mdx (versions 1.2 and 2.0). Each key becomes an\n"
+    "entry: style sheets are expanded and HTML becomes plain text unless --keep-markup is\n"
+    "given; a link (@@@LINK=) takes the explanation of the entry it leads to. Entries\n"
+    "without a headword, in a damaged block and links that lead nowhere or round in a\n"
+    "circle are skipped and counted, and --report names them by their number in the\n"
+    "file (reasons empty-headword, unreadable, link-target-missing, link-loop). The\n"
+    "pictures and sounds of a NAME.mdd beside it are not converted; the summary says so.\n"
+    "A dictionary locked to a registration key, of version 3.0 or later, in an unknown\n"
+    "encoding or damaged outside its records is refused. The name defaults to its title.\n"
     "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n"
     "         some-tool | ldic convert - -o words.ldic --version=2.0\n"
-    "         ldic convert oxford.ifo -o oxford.ldic";
+    "         ldic convert oxford.ifo -o oxford.ldic\n"
+    "         ldic convert collins.mdx --keep-markup";
 
 // Reports the worker's progress on the terminal, tells of failures and hands the run's end
 // to the waiting thread.
@@ -201,8 +212,8 @@ std::string EncodingLabel(const CRunReport& report, unsigned codePage) {
   return "ansi (cp" + std::to_string(platform::AnsiCodePage()) + ")";
 }
 
-// The run report on stderr, one fact a line; line numbers (entry numbers for a StarDict
-// dictionary) as far as the report kept them.
+// The run report on stderr, one fact a line; line numbers (entry numbers for a dictionary)
+// as far as the report kept them.
 void PrintSummary(const CRunReport& report, unsigned codePage) {
   const bool entries = report.CountsEntries();
   const auto numbers = [&report, entries](std::initializer_list<ReportReason> reasons) {
@@ -223,7 +234,16 @@ void PrintSummary(const CRunReport& report, unsigned codePage) {
     std::fprintf(stderr, "empty headword: %llu%s\nbinary fields left out: %llu\n",
                  n(report.Skipped(LineProblem::kEmptyHeadword)),
                  numbers({ReportReason::kEmptyHeadword}).c_str(), n(report.FieldsLeftOut()));
+    // What only an MDict dictionary has, when it has it.
+    if (report.LinkLoops() != 0)
+      std::fprintf(stderr, "link loop: %llu%s\n", n(report.LinkLoops()),
+                   numbers({ReportReason::kLinkLoop}).c_str());
+    if (report.LinkTargetsMissing() != 0)
+      std::fprintf(stderr, "link target missing: %llu%s\n", n(report.LinkTargetsMissing()),
+                   numbers({ReportReason::kLinkTargetMissing}).c_str());
     std::fprintf(stderr, "repeated headwords: %llu\n", n(report.RepeatedHeadwords()));
+    if (report.ResourcesLeftOut())
+      std::fprintf(stderr, "resources left out: the .mdd beside the dictionary (pictures, sounds)\n");
     return;
   }
   std::fprintf(stderr, "lines read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
@@ -380,10 +400,7 @@ int RunConversion(const ConvertRun& run) {
   if (strictFailure) {
     if (!run.quiet) PrintSummary(report, run.request.codePage);
     if (report.CountsEntries())
-      PrintError("--strict: " +
-                 std::to_string(report.SkippedLines() + report.UnreadableEntries() +
-                                report.BinaryOnlyEntries()) +
-                 " entries skipped; no package written");
+      PrintError("--strict: " + std::to_string(report.SkippedEntries()) + " entries skipped; no package written");
     else
       PrintError("--strict: " + std::to_string(report.SkippedLines()) + " lines skipped, " +
                  std::to_string(report.RepairedLines()) + " repaired; no package written");
@@ -407,7 +424,7 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
   auto args = std::make_shared<ConvertArguments>();
   CLI::App& command = NewCommand(ldic, "convert", kConvertDescription, kConvertFooter);
   command.add_option("WORDLIST", args->wordList,
-                     "the word list, - for standard input, or a StarDict\ndictionary's .ifo")
+                     "the word list, - for standard input, a StarDict\ndictionary's .ifo or an MDict dictionary's .mdx")
       ->required();
   command.add_option("-o,--output", args->package,
                      "where to write the package (default: WORDLIST with the\n"
@@ -448,12 +465,14 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
       ->option_text("E");
   command.add_option("--from", args->from,
                      "what WORDLIST is: list (a word list), stardict (a StarDict\n"
-                     "dictionary's .ifo) or auto (by its extension, the default)")
+                     "dictionary's .ifo), mdict (an MDict dictionary's .mdx) or\n"
+                     "auto (by its extension, the default)")
       ->check(CLI::IsMember(FromNames()))
       ->option_text("KIND");
   command.add_flag("--keep-markup", args->keepMarkup,
-                   "keep a StarDict dictionary's HTML, Pango markup and XDXF as\n"
-                   "they are instead of making them plain text");
+                   "keep a dictionary's HTML, Pango markup and XDXF as they are\n"
+                   "(an MDict one's with its style sheet expanded) instead of\n"
+                   "making them plain text");
   CLI::Option* registerFlag = command.add_flag(
       "--register", args->registerPackage, "add the package to LumoDict's list of dictionaries");
   command.add_option("--ini", args->ini,

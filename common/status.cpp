@@ -22,6 +22,8 @@ UserMessage MessageOfKind(StatusKind kind) {
     case StatusKind::kInputUnreadable: return UserMessage::kInputOpenFailed;
     case StatusKind::kNotText: return UserMessage::kNotText;
     case StatusKind::kInputDamaged: return UserMessage::kDictionaryDamaged;
+    case StatusKind::kMdictDamaged: return UserMessage::kMdictDamaged;
+    case StatusKind::kMdictEncodingUnknown: return UserMessage::kMdictEncodingUnknown;
     case StatusKind::kTooBig: return UserMessage::kWordListTooBig;
     case StatusKind::kPackageCreateFailed: return UserMessage::kPackageCreateFailed;
     case StatusKind::kTempFileMissing: return UserMessage::kTempFileMissing;

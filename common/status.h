@@ -27,6 +27,8 @@ enum class StatusKind {
   kInputUnreadable,     // "无法打开导入文件，..."
   kNotText,             // "导入文件不是文本文件，请选择词库文本文件。"
   kInputDamaged,        // a StarDict dictionary that is not one: "无法读取该StarDict词典，..."
+  kMdictDamaged,        // an MDict dictionary that is not one: "无法读取该MDict词典，..."
+  kMdictEncodingUnknown,  // an MDict dictionary in an encoding not read: "暂不支持该MDict词典的文字编码…"
   kTooBig,              // "词库过大，无法转换。"
   kWriteFailed,         // "转换失败，请您重新转换"
   kPackageCreateFailed, // "无法创建词库文件，请检查保存路径。"

@@ -55,6 +55,11 @@ constexpr Text kTexts[] = {
     T(kReplaceFile, "文件已存在，是否替换？"),
     T(kReportEncoding, "编码：{0}"),
     T(kReportCodePage, "{0}（代码页{1}）"),
+    T(kMdictDamaged, "无法读取该MDict词典，文件可能已损坏或格式不受支持。"),
+    T(kMdictEncodingUnknown, "暂不支持该MDict词典的文字编码，无法转换。"),
+    T(kReportBrokenLinks, "有 {0} 条链接词条指向不存在的词条或构成循环，已跳过（第 {1} 条）。"),
+    T(kReportResourcesLeftOut, "词典附带的资源文件（.mdd：图片、声音等）未转换。"),
+    T(kReportNoHeadword, "有 {0} 条词条没有词头，已跳过（第 {1} 条）。"),
 };
 
 #undef T

@@ -55,10 +55,18 @@ enum class UserMessage : int {
   // "UTF-8", "UTF-16LE", "UTF-16BE" or an ANSI code page as kReportCodePage gives it.
   kReportEncoding = 240,       // "编码：{0}"
   kReportCodePage = 241,       // "{0}（代码页{1}）"
+  kMdictDamaged = 242,         // an MDict dictionary that cannot be read as one
+  kMdictEncodingUnknown = 243, // an MDict dictionary in an encoding that is not read
+  // The run report of an MDict dictionary: aliases that lead nowhere, by their numbers, and
+  // its resources (NAME.mdd) left out.
+  kReportBrokenLinks = 244,    // "有 {0} 条链接词条指向不存在的词条或构成循环，已跳过（第 {1} 条）。"
+  kReportResourcesLeftOut = 245,  // "词典附带的资源文件（.mdd：图片、声音等）未转换。"
+  // A dictionary's entries without a headword, by their numbers (a list's are lines).
+  kReportNoHeadword = 246,     // "有 {0} 条词条没有词头，已跳过（第 {1} 条）。"
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kReportCodePage;
+constexpr UserMessage kLastUserMessage = UserMessage::kReportNoHeadword;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

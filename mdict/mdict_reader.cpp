@@ -3,7 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cwctype>
 #include <limits>
 #include <new>
@@ -11,6 +16,7 @@
 
 #include "common/byte_order.h"
 #include "common/memory_fault.h"
+#include "common/text_store.h"
 #include "common/utf.h"
 #include "mdict/lzo1x.h"
 #include "mdict/mdict_text.h"
@@ -35,7 +41,7 @@ constexpr uint64_t kLinkStepsPerKey = 16;
 constexpr uint64_t kLinkStepsBase = 1 << 20;
 
 Status Damaged(const std::wstring& path, const std::string& what) {
-  return Status::Error(StatusKind::kInputDamaged, path, 0, what);
+  return Status::Error(StatusKind::kMdictDamaged, path, 0, what);
 }
 
 // Reads count bytes at offset into out; short when the file was cut since its size was
@@ -61,8 +67,9 @@ uint32_t Adler32(std::string_view data) {
 }
 
 // Inflates a zlib stream that must give exactly size bytes; the output grows as it really
-// inflates, never past size.
-bool Inflate(std::string_view in, size_t size, std::string* out) {
+// inflates, never past size. *adler is the Adler-32 of the output, which inflating has
+// computed already.
+bool Inflate(std::string_view in, size_t size, std::string* out, uint32_t* adler) {
   out->clear();
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) return false;
@@ -95,6 +102,7 @@ bool Inflate(std::string_view in, size_t size, std::string* out) {
     if (code != Z_OK) return false;  // damaged, or ends early (Z_BUF_ERROR)
   }
   out->resize(produced);
+  *adler = static_cast<uint32_t>(stream.adler);
   return produced == size;
 }
 
@@ -107,21 +115,24 @@ const char* DecodeBlock(std::string_view stored, uint64_t size, std::string* out
   const uint32_t type = GetLe32(head);
   const uint32_t checksum = GetBe32(head + 4);
   const std::string_view data = stored.substr(8);
+  uint32_t adler = 0;
   switch (type) {
     case 0:
       if (data.size() != size) return "a stored block's size is not what the index says";
       out->assign(data);
+      adler = Adler32(*out);
       break;
     case 1:
       if (!Lzo1xDecompress(data, static_cast<size_t>(size), out)) return "an LZO block is damaged";
+      adler = Adler32(*out);
       break;
     case 2:
-      if (!Inflate(data, static_cast<size_t>(size), out)) return "a zlib block is damaged";
+      if (!Inflate(data, static_cast<size_t>(size), out, &adler)) return "a zlib block is damaged";
       break;
     default:
       return "a block has an unknown compression type";
   }
-  if (Adler32(*out) != checksum) return "a block's checksum does not match";
+  if (adler != checksum) return "a block's checksum does not match";
   return nullptr;
 }
 
@@ -245,6 +256,9 @@ bool SameLetters(std::string_view a, std::string_view b) {
 
 // The facts of the header's text; a refusal for a dictionary that cannot be read.
 Status TakeHeader(const std::wstring& path, std::string_view text, MdictFacts* facts) {
+  // A dictionary's resource file has the same layout, with pictures and sounds for records.
+  if (TrimBlanks(text).starts_with("<Library_Data"))
+    return Damaged(path, "an MDict resource file (.mdd) holds no entries; convert the .mdx beside it");
   std::string encrypted;
   for (const auto& [name, value] : HeaderAttributes(text)) {
     if (SameLetters(name, "GeneratedByEngineVersion"))
@@ -307,14 +321,17 @@ Status TakeHeader(const std::wstring& path, std::string_view text, MdictFacts* f
   else if (SameLetters(name, "Big5"))
     facts->encoding = MdictEncoding::kBig5;
   else
-    return Damaged(path, "unknown encoding \"" + std::string(name) + "\"");
+    return Status::Error(StatusKind::kMdictEncodingUnknown, path, 0,
+                         "unknown encoding \"" + std::string(name) + "\"");
   // GB18030 falls back on GBK (936) where the system lacks it.
   const unsigned codePage =
       facts->encoding == MdictEncoding::kGb18030 && !platform::IsCodePageSupported(54936)
           ? 936
           : CTextDecoder::CodePage(facts->encoding);
   if (codePage != 0 && !platform::IsCodePageSupported(codePage))
-    return Damaged(path, "the system cannot read code page " + std::to_string(codePage));
+    return Status::Error(StatusKind::kMdictEncodingUnknown, path, 0,
+                         "encoding \"" + std::string(name) + "\": the system cannot read code page " +
+                             std::to_string(codePage));
   return Status();
 }
 
@@ -345,6 +362,7 @@ struct MdictReaderState {
   std::wstring path;
   platform::CBinaryFile file;
   uint64_t fileSize = 0;
+  int64_t modifiedTime = 0;
   MdictFacts facts;
   CStyleSheet styles;
   size_t numberWidth = 8;  // of the key and record sections: 8 from version 2.0, else 4
@@ -374,6 +392,33 @@ class CRecordCursor {
  public:
   CRecordCursor(platform::CBinaryFile& file, const std::wstring& path, const std::vector<RecordBlock>& blocks)
       : m_file(file), m_path(path), m_blocks(blocks) {}
+  ~CRecordCursor() { StopAhead(); }
+  CRecordCursor(const CRecordCursor&) = delete;
+  CRecordCursor& operator=(const CRecordCursor&) = delete;
+
+  // Adds to plan the blocks that hold the bytes [start, end) and are not in it yet.
+  void PlanBlocks(uint64_t start, uint64_t end, std::vector<size_t>* plan) const {
+    for (size_t block = start < end ? BlockOf(start) : m_blocks.size();
+         block < m_blocks.size() && m_blocks[block].dataStart < end; ++block) {
+      if (m_blocks[block].dataSize != 0 && (plan->empty() || plan->back() < block)) plan->push_back(block);
+    }
+  }
+
+  // Reads and decodes the blocks of plan (in ascending order), on a thread of its own, a
+  // few ahead of Get's asking for them, so that decompressing overlaps what the caller
+  // makes of the records. Blocks that Get passes over are dropped; one asked for out of
+  // plan ends the thread, and Get decodes each block itself again, as it does when no
+  // thread can be had.
+  void DecodeAhead(std::vector<size_t> plan) {
+    StopAhead();
+    if (plan.size() < 2) return;
+    m_plan = std::move(plan);
+    m_stop = m_aheadEnded = false;
+    try {
+      m_ahead = std::thread([this] { AheadLoop(); });
+    } catch (const std::system_error&) {
+    }
+  }
 
   // The bytes [start, end) of the record data, valid until the next call; false when a
   // block they lie in is damaged, or the file cannot be read (Failure() tells).
@@ -422,18 +467,96 @@ class CRecordCursor {
         m_blocks.begin());
   }
 
+  // A block read and decoded: ok false when it is damaged, failure set when the file
+  // could not be read (or, ahead, the memory had no room for it).
+  struct Decoded {
+    size_t block = 0;
+    bool ok = false;
+    std::string data;
+    Status failure;
+  };
+
+  void Decode(size_t block, std::string* stored, Decoded* out) const {
+    out->block = block;
+    const RecordBlock& b = m_blocks[block];
+    const Status read = ReadAt(m_file, m_path, b.fileOffset, b.stored, stored);
+    if (read.Kind() == StatusKind::kInputUnreadable) {
+      out->failure = read;
+      out->ok = false;
+      return;
+    }
+    out->ok = read.ok() && DecodeBlock(*stored, b.dataSize, &out->data) == nullptr;
+  }
+
   bool Load(size_t block) {
     if (block == m_loaded) return m_loadedOk;
     m_loaded = block;
     m_loadedOk = false;
-    const RecordBlock& b = m_blocks[block];
-    const Status read = ReadAt(m_file, m_path, b.fileOffset, b.stored, &m_stored);
-    if (read.Kind() == StatusKind::kInputUnreadable) {
-      m_failure = read;
-      return false;
+    Decoded decoded;
+    std::swap(decoded.data, m_data);  // its room used again
+    if (!(m_ahead.joinable() && TakeAhead(block, &decoded))) {
+      StopAhead();
+      Decode(block, &m_stored, &decoded);
     }
-    m_loadedOk = read.ok() && DecodeBlock(m_stored, b.dataSize, &m_data) == nullptr;
+    std::swap(decoded.data, m_data);
+    if (!decoded.failure.ok()) m_failure = decoded.failure;
+    m_loadedOk = decoded.ok && decoded.failure.ok();
     return m_loadedOk;
+  }
+
+  // The decoding thread's work: each block of the plan in turn, at most kAhead waiting.
+  // Whatever goes wrong here ends the thread, and Get decodes the rest itself.
+  void AheadLoop() {
+    constexpr size_t kAhead = 2;
+    try {
+      std::string stored;
+      for (const size_t block : m_plan) {
+        Decoded decoded;
+        try {
+          Decode(block, &stored, &decoded);
+        } catch (const std::bad_alloc&) {
+          decoded.block = block;
+          decoded.failure = Status::Error(StatusKind::kTooBig, m_path, 0, "out of memory");
+        }
+        const bool failed = !decoded.failure.ok();
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [this] { return m_stop || m_queue.size() < kAhead; });
+        if (m_stop) break;
+        m_queue.push_back(std::move(decoded));
+        m_ready.notify_one();
+        if (failed) break;
+      }
+    } catch (...) {
+    }
+    std::lock_guard lock(m_mutex);
+    m_aheadEnded = true;
+    m_ready.notify_one();
+  }
+
+  // The block from the decoding thread, the ones before it dropped; false when it will
+  // not come (out of plan, or the thread has ended).
+  bool TakeAhead(size_t block, Decoded* out) {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+      m_ready.wait(lock, [this] { return !m_queue.empty() || m_aheadEnded; });
+      if (m_queue.empty() || m_queue.front().block > block) return false;
+      const bool wanted = m_queue.front().block == block;
+      if (wanted) *out = std::move(m_queue.front());
+      m_queue.pop_front();
+      m_room.notify_one();
+      if (wanted) return true;
+    }
+  }
+
+  void StopAhead() {
+    if (!m_ahead.joinable()) return;
+    {
+      std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_room.notify_one();
+    m_ahead.join();
+    m_queue.clear();
   }
 
   platform::CBinaryFile& m_file;
@@ -443,6 +566,15 @@ class CRecordCursor {
   bool m_loadedOk = false;
   std::string m_stored, m_data, m_joined;
   Status m_failure;
+  // Decoding ahead: the thread, the blocks it decodes, and those it has ready. While it
+  // runs, it alone reads the file.
+  std::thread m_ahead;
+  std::vector<size_t> m_plan;
+  std::mutex m_mutex;
+  std::condition_variable m_ready, m_room;
+  std::deque<Decoded> m_queue;
+  bool m_stop = false;
+  bool m_aheadEnded = false;
 };
 
 }  // namespace
@@ -613,6 +745,13 @@ CMdictReader::~CMdictReader() = default;
 
 const MdictFacts& CMdictReader::Facts() const { return m_state->facts; }
 uint64_t CMdictReader::EntryCount() const { return m_state->keys.size(); }
+uint64_t CMdictReader::RecordSize() const { return m_state->recordData; }
+
+bool CMdictReader::Unchanged() const {
+  platform::FileStatus now;
+  return m_state->file.IsOpen() && platform::QueryFileStatus(m_state->path, &now) &&
+         now.size == m_state->fileSize && now.modifiedTime == m_state->modifiedTime;
+}
 
 bool IsMdictPath(const std::wstring& path) {
   if (path.size() < 4) return false;
@@ -659,6 +798,11 @@ Status OpenHeader(const std::wstring& path, MdictReaderState* s, uint64_t number
   const int64_t size = s->file.Size();
   if (size < 0) return Status::Error(StatusKind::kInputUnreadable, path, 0, "its size cannot be read");
   s->fileSize = static_cast<uint64_t>(size);
+  // Its time, to tell whether it is the same file when it is read again.
+  platform::FileStatus status;
+  if (!platform::QueryFileStatus(path, &status))
+    return Status::Error(StatusKind::kInputUnreadable, path, 0, "its time cannot be read");
+  s->modifiedTime = status.modifiedTime;
   uint64_t at = 0;
   if (Status read = s->ReadHeader(&at); !read) return read;
   return s->ReadKeyCounts(at, numbers, end);
@@ -794,6 +938,29 @@ class CEntryReading {
     return Status();
   }
 
+  // Makes room to keep explanations; none are kept when the memory has no room for them.
+  void StartKeeping(size_t count) {
+    try {
+      NoteLargeAllocation();
+      m_kept.resize(count);
+    } catch (const std::bad_alloc&) {
+      m_kept = {};
+    }
+  }
+
+  // Keeps entry's explanation for the aliases that may lead to it, while there is room;
+  // the memory having none, it keeps no more.
+  void Keep(size_t entry, std::string_view explanation) {
+    const uint64_t used = std::min(m_keepRoom, m_keptText.Capacity());
+    if (m_kept.empty() || explanation.size() > m_keepRoom - used) return;
+    try {
+      uint32_t at = 0;
+      if (m_keptText.Add(explanation, &at)) m_kept[entry] = {at, static_cast<uint32_t>(explanation.size()), true};
+    } catch (const std::bad_alloc&) {
+      m_keepRoom = 0;
+    }
+  }
+
   // Hands one entry and counts it; false when visit wants no more.
   bool Hand(uint64_t entry, std::string_view explanation, MdictProblem problem, bool link) {
     MdictEntry e;
@@ -817,7 +984,7 @@ class CEntryReading {
       record = m_styled;
     }
     if (!html || m_options.keepMarkup) return record;
-    m_plain = MarkupToText(record);
+    MarkupToText(record, &m_plain);
     return m_plain;
   }
 
@@ -834,6 +1001,11 @@ class CEntryReading {
   Status HandRecords(bool* more) {
     const size_t count = m_state.keys.size();
     m_flags.assign(count, 0);
+    if (m_options.threads > 1 && count != 0) {
+      std::vector<size_t> plan;
+      m_cursor.PlanBlocks(m_state.keys[0].record, m_state.recordData, &plan);
+      m_cursor.DecodeAhead(std::move(plan));
+    }
     Status failure;
     for (size_t i = 0; i < count; ++i) {
       if ((i & 0xFF) == 0 && Stopped()) return Status::Error(StatusKind::kCancelled);
@@ -847,13 +1019,17 @@ class CEntryReading {
         const bool link = LinkTarget(m_record, &target);
         *more = Hand(i, Explain(m_record), MdictProblem::kEmptyHeadword, link);
       } else if (!m_options.rawRecords && LinkTarget(m_record, &target)) {
+        // From the first alias on, the explanations are kept for the aliases, so that
+        // their records need not be read again.
+        if (m_kept.empty()) StartKeeping(count);
         m_flags[i] = kAlias;
         m_aliases.push_back(
             {static_cast<uint32_t>(i), static_cast<uint32_t>(target.size()), m_targets.size()});
         m_targets += target;
       } else {
-        *more = Hand(i, Explain(m_record), MdictProblem::kNone,
-                     m_options.rawRecords && LinkTarget(m_record, &target));
+        const std::string_view explanation = Explain(m_record);
+        *more = Hand(i, explanation, MdictProblem::kNone, m_options.rawRecords && LinkTarget(m_record, &target));
+        Keep(i, explanation);
       }
       if (!*more) return Status();
     }
@@ -927,13 +1103,26 @@ class CEntryReading {
   // Hands the aliases that lead to records, each record read once for all that lead to it.
   Status HandAliases(std::vector<std::pair<uint32_t, uint32_t>>& pairs, bool* more) {
     std::sort(pairs.begin(), pairs.end());
+    if (m_options.threads > 1) {
+      std::vector<size_t> plan;
+      for (const auto& [target, alias] : pairs)
+        if (m_kept.empty() || !m_kept[target].kept)
+          m_cursor.PlanBlocks(m_state.keys[target].record, m_state.RecordEnd(target), &plan);
+      m_cursor.DecodeAhead(std::move(plan));
+    }
     Status failure;
     for (size_t i = 0; i < pairs.size();) {
       if (Stopped()) return Status::Error(StatusKind::kCancelled);
       const uint32_t target = pairs[i].first;
-      const bool readable = Record(target, &failure);
-      if (!failure) return failure;
-      const std::string_view explanation = readable ? Explain(m_record) : std::string_view();
+      bool readable = true;
+      std::string_view explanation;
+      if (!m_kept.empty() && m_kept[target].kept) {
+        explanation = m_keptText.View(m_kept[target].at, m_kept[target].size);
+      } else {
+        readable = Record(target, &failure);
+        if (!failure) return failure;
+        if (readable) explanation = Explain(m_record);
+      }
       for (; i < pairs.size() && pairs[i].first == target; ++i) {
         *more = Hand(pairs[i].second, explanation, readable ? MdictProblem::kNone : MdictProblem::kUnreadable,
                      true);
@@ -954,6 +1143,17 @@ class CEntryReading {
   std::string m_targets;
   std::string m_record, m_styled, m_plain;
   uint64_t m_done = 0;
+  // The explanations kept for the aliases: as much as half the records' size and a little
+  // more, about all of them once HTML is made text; those that do not fit are read again.
+  // The store grows as they come, never by what the file merely declares.
+  struct Kept {
+    uint32_t at;
+    uint32_t size;
+    bool kept;
+  };
+  std::vector<Kept> m_kept;
+  CTextStore m_keptText;
+  uint64_t m_keepRoom = m_state.recordData / 2 + (uint64_t{8} << 20);
 };
 
 }  // namespace

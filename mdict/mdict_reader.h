@@ -47,6 +47,9 @@ struct MdictOptions {
   // Told every thousand or so entries and at the end: how many have been handed, of
   // EntryCount().
   std::function<void(uint64_t done, uint64_t total)> progress;
+  // Threads that may work at once: with two or more, the record blocks are read and
+  // decompressed on a thread of their own, ahead of the entries made of them.
+  unsigned threads = 1;
 };
 
 enum class MdictProblem {
@@ -80,8 +83,9 @@ class CMdictReader {
 
   // Reads the header, every key and the record blocks' index. A failure names the file
   // and what is wrong: kInputProtected for a dictionary locked to a registration key,
-  // kInputVersionTooNew for version 3.0 and later, kInputDamaged for damage or an
-  // unknown encoding, kInputUnreadable when the file cannot be read.
+  // kInputVersionTooNew for version 3.0 and later, kMdictEncodingUnknown for an encoding
+  // it does not read (the reason names it), kMdictDamaged for damage, kInputUnreadable
+  // when the file cannot be read.
   Status Open(const std::wstring& path);
 
   const MdictFacts& Facts() const;
@@ -89,6 +93,10 @@ class CMdictReader {
   // converting; the same refusals as Open, with the facts filled as far as they were read.
   static Status ReadFacts(const std::wstring& path, MdictFacts* facts);
   uint64_t EntryCount() const;
+  // Bytes of the records, decompressed, as the record section declares them.
+  uint64_t RecordSize() const;
+  // Whether the file still has the size and time it had when opened.
+  bool Unchanged() const;
 
   // Hands every key to visit, in the file's order, except the aliases: they follow all the
   // others, first those that lead nowhere (in the file's order, with their problem), then

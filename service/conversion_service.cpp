@@ -1,9 +1,12 @@
 #include "service/conversion_service.h"
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 
 #include "common/utf.h"
+#include "mdict/mdict_reader.h"
+#include "mdict/mdict_source.h"
 #include "package/format.h"
 #include "package/package_writer.h"
 #include "package/temp_files.h"
@@ -96,19 +99,34 @@ Status StarDictDefaults(const std::wstring& ifoPath, InputDefaults* defaults) {
   return Status();
 }
 
-// Every input format: its name for --from, the extension that names it (none for the word
-// list, which takes every other), its source and its facts.
+std::unique_ptr<IEntrySource> OpenMdict(const ConvertRequest& request, std::optional<TextEncoding>) {
+  return OpenMdictSource(request.wordList, MdictSourceOptions{request.keepMarkup});
+}
+
+// An MDict dictionary names itself by its title; it names no author.
+Status MdictDefaults(const std::wstring& path, InputDefaults* defaults) {
+  MdictFacts facts;
+  if (Status read = CMdictReader::ReadFacts(path, &facts); !read) return read;
+  defaults->name = TrimName(Utf8ToWideText(facts.titleText));
+  return Status();
+}
+
+// Every input format: its name for --from, the extensions that name it (none for the word
+// list, which takes every other), its source and its facts. An MDict dictionary's resource
+// file (.mdd) is named for it too, so that it is refused as no dictionary rather than read
+// as a word list.
 struct FormatRow {
   InputFormat format;
   const char* name;
-  const wchar_t* extension;
+  std::array<const wchar_t*, 2> extensions;
   std::unique_ptr<IEntrySource> (*open)(const ConvertRequest&, std::optional<TextEncoding>);
   Status (*defaults)(const std::wstring&, InputDefaults*);
 };
 
 constexpr FormatRow kFormats[] = {
-    {InputFormat::kWordList, "list", nullptr, OpenWordList, WordListDefaults},
-    {InputFormat::kStarDict, "stardict", L"ifo", OpenStarDict, StarDictDefaults},
+    {InputFormat::kWordList, "list", {}, OpenWordList, WordListDefaults},
+    {InputFormat::kStarDict, "stardict", {L"ifo"}, OpenStarDict, StarDictDefaults},
+    {InputFormat::kMdict, "mdict", {L"mdx", L"mdd"}, OpenMdict, MdictDefaults},
 };
 
 const FormatRow& RowOf(InputFormat format) {
@@ -133,7 +151,8 @@ InputFormat InputFormatOf(const std::wstring& path) {
     return true;
   };
   for (const FormatRow& row : kFormats)
-    if (row.extension != nullptr && endsWith(row.extension)) return row.format;
+    for (const wchar_t* extension : row.extensions)
+      if (extension != nullptr && endsWith(extension)) return row.format;
   return InputFormat::kWordList;
 }
 
@@ -210,7 +229,7 @@ std::wstring DescribeEncoding(TextEncoding encoding, unsigned codePage,
 std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text,
                                unsigned codePage) {
-  if (!report.HasProblems()) return {};
+  if (!report.HasProblems() && !report.ResourcesLeftOut()) return {};
   // A message box has room for a few line numbers; the rest are only counted.
   constexpr size_t kShownLines = 5;
   const auto numbers = [&report](std::initializer_list<ReportReason> reasons) {
@@ -225,12 +244,17 @@ std::wstring DescribeRunReport(const CRunReport& report,
   const auto add = [&](UserMessage what, uint64_t count, std::initializer_list<ReportReason> reasons) {
     if (count != 0) message += FormatUserMessage(text(what), GroupedNumber(count), numbers(reasons));
   };
-  add(UserMessage::kReportSkipped, report.SkippedLines(),
+  // A dictionary's entries are no lines: the one problem they share with lines is told as
+  // theirs.
+  add(report.CountsEntries() ? UserMessage::kReportNoHeadword : UserMessage::kReportSkipped, report.SkippedLines(),
       {ReportReason::kNoSeparator, ReportReason::kUnclosedQuote, ReportReason::kEmptyHeadword,
        ReportReason::kTooLong});
   add(UserMessage::kReportRepaired, report.RepairedLines(), {ReportReason::kRepaired});
   add(UserMessage::kReportUnreadable, report.UnreadableEntries(), {ReportReason::kUnreadable});
   add(UserMessage::kReportBinaryOnly, report.BinaryOnlyEntries(), {ReportReason::kBinaryOnly});
+  add(UserMessage::kReportBrokenLinks, report.LinkLoops() + report.LinkTargetsMissing(),
+      {ReportReason::kLinkLoop, ReportReason::kLinkTargetMissing});
+  if (report.ResourcesLeftOut()) message += text(UserMessage::kReportResourcesLeftOut);
   // Where the encoding was a choice, it is named, so that a wrong one shows at once.
   if (report.HeldNonAscii())
     message += L"\n" + FormatUserMessage(text(UserMessage::kReportEncoding),

@@ -30,11 +30,12 @@
 // The kinds of input a conversion takes, each read by an entry source of its own (a word
 // list by textio/, a dictionary by its format's folder). A new format is a value here, a
 // row in the service's table and the front ends' filters.
-enum class InputFormat { kWordList, kStarDict };
+enum class InputFormat { kWordList, kStarDict, kMdict };
 
-// The format a path names by its extension; a word list for any other.
+// The format a path names by its extension (an MDict dictionary also by its resource
+// file's, .mdd, which it then refuses); a word list for any other.
 InputFormat InputFormatOf(const std::wstring& path);
-// The format named by ldic's --from ("list", "stardict"); nullopt for another name.
+// The format named by ldic's --from ("list", "stardict", "mdict"); nullopt for another name.
 std::optional<InputFormat> InputFormatNamed(std::string_view name);
 // The names --from takes, in the table's order.
 std::vector<std::string> InputFormatNames();
@@ -43,7 +44,8 @@ std::vector<std::string> InputFormatNames();
 bool IsDictionaryFormat(InputFormat format);
 
 struct ConvertRequest {
-  // The input: a word list, or the file that names a dictionary (a StarDict .ifo).
+  // The input: a word list, or the file that names a dictionary (a StarDict .ifo, an
+  // MDict .mdx).
   std::wstring wordList;
   // The word list comes from the process's standard input (ldic convert -); wordList is
   // then only its name in messages.
@@ -58,7 +60,8 @@ struct ConvertRequest {
   // What wordList is. A dictionary's entries are taken as they are; for a StarDict one
   // codePage is that of its locale-encoded fields.
   InputFormat format = InputFormat::kWordList;
-  // A dictionary's HTML, Pango markup and XDXF kept instead of made plain text.
+  // A dictionary's HTML, Pango markup and XDXF kept instead of made plain text (for MDict,
+  // with its style sheet expanded).
   bool keepMarkup = false;
 };
 
@@ -106,11 +109,12 @@ bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& pack
                       IWarningSink& sink);
 
 // What the user is told after a conversion that skipped or repaired lines: the entries
-// made, then the lines skipped and the lines repaired with their first line numbers, in the
-// texts that text gives for kReportEntries, kReportSkipped and kReportRepaired; and on a
-// line of its own, for a list that held more than ASCII, the encoding it was read in
-// (kReportEncoding; an ANSI list's code page is codePage, 0 for the system's). Empty for a
-// clean list.
+// made, then the lines skipped and the lines repaired with their first line numbers (for a
+// dictionary also the entries left out by reason, and its resources not converted), in the
+// texts that text gives for kReportEntries, kReportSkipped, kReportRepaired and the rest;
+// and on a line of its own, for a list that held more than ASCII, the encoding it was read
+// in (kReportEncoding; an ANSI list's code page is codePage, 0 for the system's). Empty for
+// a clean list.
 std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text,
                                unsigned codePage = 0);

@@ -4,7 +4,7 @@
 
 namespace {
 
-class CStarDictSource final : public IEntrySource {
+class CStarDictSource final : public CDictionarySource {
  public:
   CStarDictSource(const std::wstring& ifoPath, const StarDictOptions& options)
       : m_options(options), m_opened(m_reader.Open(ifoPath)), m_path(ifoPath) {}
@@ -14,25 +14,12 @@ class CStarDictSource final : public IEntrySource {
   // What the explanations may come to: the job holds them while they fit beside the
   // index, and otherwise reads the dictionary again for each window of the data file.
   uint64_t Size() const override { return m_reader.TextSize(); }
-  bool CanReadAgain() const override { return true; }
   bool Close() override { return m_reader.Close(); }
 
-  Status Read(const EntrySink& sink, CRunReport* report, const SourceReading& how) override {
-    if (!m_opened) return m_opened;
-    report->SetEncoding(TextEncoding::Utf8);
-    report->SetCountsEntries();
-    return ReadInto(sink, report, how);
-  }
-
-  Status ReadAgain(const EntrySink& sink, bool, const SourceReading& how) override {
-    if (!m_reader.Unchanged())
-      return Status::Error(StatusKind::kInputChanged, m_path, 0, "the dictionary changed while it was converted");
-    CRunReport ignored;
-    return ReadInto(sink, &ignored, how);
-  }
-
  private:
-  Status ReadInto(const EntrySink& sink, CRunReport* report, const SourceReading& how) {
+  bool Unchanged() const override { return m_reader.Unchanged(); }
+
+  Status ReadEntries(const EntrySink& sink, CRunReport* report, const SourceReading& how) override {
     const uint64_t total = m_reader.WordCount() + m_reader.SynonymCount();
     uint64_t done = 0;
     size_t listed = 0;

@@ -2,8 +2,8 @@
 // A StarDict dictionary as a source of entries: each taken as it is, without the splitting
 // and trimming of a word-list line; entries that hold only sounds and pictures, have no
 // headword or cannot be read are told to the run report by their number (the index's
-// entries first, then the synonyms). Its explanations come out of the dictionary's own
-// layout, so it is read once.
+// entries first, then the synonyms). It is read again, when its explanations do not fit
+// the memory, while its files are unchanged.
 
 #include <memory>
 #include <string>

@@ -62,3 +62,30 @@ class IEntrySource {
   // a scratch file of the source's could not be removed.
   virtual bool Close() { return true; }
 };
+
+// A dictionary, read from its own files: its entries are counted and numbered as entries
+// of UTF-8 text, and it can be read again while its files are what the first reading saw.
+class CDictionarySource : public IEntrySource {
+ public:
+  bool CanReadAgain() const override { return true; }
+
+  Status Read(const EntrySink& sink, CRunReport* report, const SourceReading& how) override {
+    if (!Opened()) return Opened();
+    report->SetEncoding(TextEncoding::Utf8);
+    report->SetCountsEntries();
+    return ReadEntries(sink, report, how);
+  }
+
+  Status ReadAgain(const EntrySink& sink, bool, const SourceReading& how) override {
+    if (!Unchanged())
+      return Status::Error(StatusKind::kInputChanged, Path(), 0, "the dictionary changed while it was converted");
+    CRunReport ignored;
+    return ReadEntries(sink, &ignored, how);
+  }
+
+ protected:
+  // One reading of every entry of an opened dictionary, each told to report.
+  virtual Status ReadEntries(const EntrySink& sink, CRunReport* report, const SourceReading& how) = 0;
+  // Whether the dictionary's files still have the sizes and times they had when opened.
+  virtual bool Unchanged() const = 0;
+};

@@ -15,6 +15,9 @@ bool IsNameChar(char c) {
          c == '-' || c == '_' || c == ':';
 }
 
+// The longest element name looked for ("blockquote").
+constexpr size_t kLongestName = 10;
+
 // Elements that stand on lines of their own.
 bool EndsBlock(std::string_view name) {
   static constexpr std::array<std::string_view, 22> kBlocks = {
@@ -82,14 +85,19 @@ bool DecodeReference(std::string_view text, char32_t* code, size_t* length) {
 
 class CTextBuilder {
  public:
+  explicit CTextBuilder(std::string* out) : m_out(*out) { m_out.clear(); }
+
   void Text(std::string_view text) {
-    for (char c : text) {
-      if (c == '\n') {
-        LineBreak();
-      } else {
+    while (!text.empty()) {
+      const size_t lineEnd = text.find('\n');
+      const std::string_view run = text.substr(0, lineEnd);
+      if (!run.empty()) {
         FlushBreaks();
-        m_out.push_back(c);
+        m_out.append(run);
       }
+      if (lineEnd == std::string_view::npos) break;
+      LineBreak();
+      text.remove_prefix(lineEnd + 1);
     }
   }
   void CodePoint(char32_t code) {
@@ -104,22 +112,28 @@ class CTextBuilder {
   void BlockEnd() {
     if (!m_out.empty() && m_breaks == 0) m_breaks = 1;
   }
-  std::string Take() { return std::move(m_out); }
 
  private:
   void FlushBreaks() {
+    if (m_breaks == 0) return;
     m_out.append(static_cast<size_t>(m_breaks), '\n');
     m_breaks = 0;
   }
 
-  std::string m_out;
+  std::string& m_out;
   int m_breaks = 0;
 };
 
 }  // namespace
 
 std::string MarkupToText(std::string_view markup) {
-  CTextBuilder text;
+  std::string text;
+  MarkupToText(markup, &text);
+  return text;
+}
+
+void MarkupToText(std::string_view markup, std::string* out) {
+  CTextBuilder text(out);
   size_t i = 0;
   std::string_view hiddenUntil;  // the element whose content is being passed over
   while (i < markup.size()) {
@@ -143,8 +157,13 @@ std::string MarkupToText(std::string_view markup) {
         ++i;
         continue;
       }
-      std::string name(markup.substr(at, nameEnd - at));
-      std::transform(name.begin(), name.end(), name.begin(), Lower);
+      // The name in lower case; one longer than any name looked for stands for none.
+      char lowered[kLongestName];
+      std::string_view name = "?";
+      if (nameEnd - at <= kLongestName) {
+        std::transform(markup.begin() + at, markup.begin() + nameEnd, lowered, Lower);
+        name = std::string_view(lowered, nameEnd - at);
+      }
       i = close + 1;
       if (!hiddenUntil.empty()) {
         if (ending && name == hiddenUntil) hiddenUntil = {};
@@ -173,10 +192,9 @@ std::string MarkupToText(std::string_view markup) {
         continue;
       }
     }
-    const size_t next = markup.find_first_of("<&", i + 1);
-    const size_t end = next == std::string_view::npos ? markup.size() : next;
+    size_t end = i + 1;
+    while (end < markup.size() && markup[end] != '<' && markup[end] != '&') ++end;
     text.Text(markup.substr(i, end - i));
     i = end;
   }
-  return text.Take();
 }

@@ -9,3 +9,5 @@
 #include <string_view>
 
 std::string MarkupToText(std::string_view markup);
+// The same into *out (its room kept), for a caller that makes many texts in turn.
+void MarkupToText(std::string_view markup, std::string* out);

@@ -12,25 +12,27 @@ const char* ReportReasonName(ReportReason reason) {
     case ReportReason::kRepaired: return "repaired";
     case ReportReason::kUnreadable: return "unreadable";
     case ReportReason::kBinaryOnly: return "binary-only";
+    case ReportReason::kLinkLoop: return "link-loop";
+    case ReportReason::kLinkTargetMissing: return "link-target-missing";
   }
   return "";
 }
 
-void CRunReport::Note(ReportReason reason, std::string_view text) {
+void CRunReport::Note(ReportReason reason, std::string_view text, uint64_t number) {
   if (m_lines.size() >= kReportedLines) return;
-  m_lines.push_back({m_linesRead, reason, std::string(text.substr(0, kReportedTextBytes))});
+  m_lines.push_back({number, reason, std::string(text.substr(0, kReportedTextBytes))});
 }
 
 void CRunReport::Skip(LineProblem problem, std::string_view text) {
   ++m_skipped[static_cast<size_t>(problem)];
-  Note(static_cast<ReportReason>(problem), text);
+  Note(static_cast<ReportReason>(problem), text, m_linesRead);
 }
 
 void CRunReport::Repair(const LineRepairs& repairs, std::string_view text) {
   ++m_repairedLines;
   m_bytesReplaced += repairs.bytesReplaced;
   m_nulsDropped += repairs.nulsDropped;
-  Note(ReportReason::kRepaired, text);
+  Note(ReportReason::kRepaired, text, m_linesRead);
 }
 
 std::vector<uint64_t> CRunReport::LineNumbers(std::initializer_list<ReportReason> reasons,
@@ -48,9 +50,22 @@ std::vector<uint64_t> CRunReport::LineNumbers(std::initializer_list<ReportReason
   return numbers;
 }
 
-void CRunReport::SkipEntry(ReportReason reason, std::string_view word) {
-  ++(reason == ReportReason::kUnreadable ? m_unreadable : m_binaryOnly);
-  Note(reason, word);
+void CRunReport::SkipEntry(ReportReason reason, std::string_view text, uint64_t number) {
+  switch (reason) {
+    case ReportReason::kUnreadable: ++m_unreadable; break;
+    case ReportReason::kBinaryOnly: ++m_binaryOnly; break;
+    case ReportReason::kLinkLoop: ++m_linkLoops; break;
+    case ReportReason::kLinkTargetMissing: ++m_linkTargetsMissing; break;
+    default:  // the problems of a line
+      if (static_cast<size_t>(reason) < m_skipped.size()) ++m_skipped[static_cast<size_t>(reason)];
+      break;
+  }
+  Note(reason, text, number != 0 ? number : m_linesRead);
+}
+
+void CRunReport::SortByNumber() {
+  std::stable_sort(m_lines.begin(), m_lines.end(),
+                   [](const ReportedLine& a, const ReportedLine& b) { return a.line < b.line; });
 }
 
 void CRunReport::Append(CRunReport&& later) {
@@ -66,6 +81,9 @@ void CRunReport::Append(CRunReport&& later) {
   m_nulsDropped += later.m_nulsDropped;
   m_unreadable += later.m_unreadable;
   m_binaryOnly += later.m_binaryOnly;
+  m_linkLoops += later.m_linkLoops;
+  m_linkTargetsMissing += later.m_linkTargetsMissing;
+  m_resourcesLeftOut |= later.m_resourcesLeftOut;
   m_fieldsLeftOut += later.m_fieldsLeftOut;
 }
 

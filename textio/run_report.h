@@ -20,14 +20,19 @@ enum class ReportReason : uint8_t {
   kEmptyHeadword = static_cast<uint8_t>(LineProblem::kEmptyHeadword),
   kTooLong = static_cast<uint8_t>(LineProblem::kTooLong),
   kRepaired,  // NULs dropped or characters replaced (LineRepairs); the line still gave its entry
-  // Entries of a StarDict dictionary left out: their data is damaged or outside the data
-  // file, or they hold sounds, pictures and the like but no text.
+  // Entries of a dictionary left out: their data is damaged or outside the data file, or
+  // they hold sounds, pictures and the like but no text.
   kUnreadable,
   kBinaryOnly,
+  // Aliases of an MDict dictionary left out: their links lead round in a circle, or to no
+  // key of the dictionary.
+  kLinkLoop,
+  kLinkTargetMissing,
 };
 
 // A short name of a reason, for ldic's report: "no-separator", "unclosed-quote",
-// "empty-headword", "too-long", "repaired", "unreadable", "binary-only".
+// "empty-headword", "too-long", "repaired", "unreadable", "binary-only", "link-loop",
+// "link-target-missing".
 const char* ReportReasonName(ReportReason reason);
 
 struct ReportedLine {
@@ -45,9 +50,16 @@ class CRunReport {
   void CountLine() { ++m_linesRead; }
   void Skip(LineProblem problem, std::string_view text);
   void Repair(const LineRepairs& repairs, std::string_view text);
-  // An entry of a StarDict dictionary left out (kUnreadable or kBinaryOnly); its number is
-  // the count of entries so far, as a line's is.
-  void SkipEntry(ReportReason reason, std::string_view word);
+  // An entry of a dictionary left out (kEmptyHeadword, kUnreadable, kBinaryOnly,
+  // kLinkLoop or kLinkTargetMissing), told by text; its number is the count of entries so
+  // far, as a line's is, or number when the dictionary hands its entries in another order
+  // than it numbers them (then SortByNumber once all are told).
+  void SkipEntry(ReportReason reason, std::string_view text, uint64_t number = 0);
+  // The entries kept in order of their numbers, for a dictionary whose entries came in
+  // another order.
+  void SortByNumber();
+  // The dictionary's resources beside it (pictures, sounds) are not converted.
+  void LeaveOutResources() { m_resourcesLeftOut = true; }
   // Fields of binary types left out of entries that kept their text.
   void LeaveOutFields(uint32_t count) { m_fieldsLeftOut += count; }
   // Takes over the report of the text that followed this one's.
@@ -76,14 +88,19 @@ class CRunReport {
   uint64_t RepeatedHeadwords() const { return m_repeatedHeadwords; }
   uint64_t UnreadableEntries() const { return m_unreadable; }
   uint64_t BinaryOnlyEntries() const { return m_binaryOnly; }
+  uint64_t LinkLoops() const { return m_linkLoops; }
+  uint64_t LinkTargetsMissing() const { return m_linkTargetsMissing; }
+  bool ResourcesLeftOut() const { return m_resourcesLeftOut; }
   uint64_t FieldsLeftOut() const { return m_fieldsLeftOut; }
   TextEncoding Encoding() const { return m_encoding; }
   bool CountsEntries() const { return m_countsEntries; }
   bool HeldNonAscii() const { return m_heldNonAscii; }
-  // True when a line was skipped or repaired.
-  bool HasProblems() const {
-    return SkippedLines() != 0 || m_repairedLines != 0 || m_unreadable != 0 || m_binaryOnly != 0;
+  // Entries of a dictionary left out, for every reason.
+  uint64_t SkippedEntries() const {
+    return SkippedLines() + m_unreadable + m_binaryOnly + m_linkLoops + m_linkTargetsMissing;
   }
+  // True when a line or entry was skipped or repaired.
+  bool HasProblems() const { return SkippedEntries() != 0 || m_repairedLines != 0; }
   // The first kReportedLines lines skipped or repaired, in line order.
   const std::vector<ReportedLine>& Lines() const { return m_lines; }
   // The numbers of the first `most` of those lines with one of these reasons; *more tells
@@ -92,7 +109,7 @@ class CRunReport {
                                     bool* more) const;
 
  private:
-  void Note(ReportReason reason, std::string_view text);
+  void Note(ReportReason reason, std::string_view text, uint64_t number);
 
   uint64_t m_linesRead = 0;
   uint64_t m_entries = 0;
@@ -103,7 +120,10 @@ class CRunReport {
   uint64_t m_repeatedHeadwords = 0;
   uint64_t m_unreadable = 0;
   uint64_t m_binaryOnly = 0;
+  uint64_t m_linkLoops = 0;
+  uint64_t m_linkTargetsMissing = 0;
   uint64_t m_fieldsLeftOut = 0;
+  bool m_resourcesLeftOut = false;
   TextEncoding m_encoding = TextEncoding::Ansi;
   bool m_countsEntries = false;
   bool m_heldNonAscii = false;

@@ -1,5 +1,5 @@
 // Conversion runs driven through the dialog: a complete run with its progress and the
-// package read back, registration into a settings file, cancelling by the Exit button,
+// package read back, StarDict and MDict dictionaries chosen and dropped, registration into a settings file, cancelling by the Exit button,
 // Esc and the close box and in every phase, a package that cannot be created and a worker
 // that cannot start.
 
@@ -20,6 +20,7 @@
 #include "common/user_messages.h"
 #include "package/package_reader.h"
 #include "tests/app/dialog_harness.h"
+#include "tests/mdict/mdict_writer.h"
 #include "tests/stardict/stardict_fixtures.h"
 
 using app_test::BoxSeen;
@@ -85,6 +86,24 @@ bool WaitForStatus(const DialogHarness& h, UserMessage status, DWORD timeoutMs) 
 void WaitOutADoubleClick() {
   const ULONGLONG over = ::GetTickCount64() + ::GetDoubleClickTime();
   WaitUntil([&] { return ::GetTickCount64() > over; }, ::GetDoubleClickTime() + 1000);
+}
+
+// The package the conversion service makes of a dictionary (which is what ldic convert
+// runs), in the harness's folder.
+std::string ServicePackage(const DialogHarness& h, const std::wstring& input, InputFormat format,
+                           const PackageFacts& facts) {
+  ConvertRequest request;
+  request.wordList = input;
+  request.package = h.Temp().File(L"service.ldic");
+  request.folder = h.Temp().Path();
+  request.facts = facts;
+  request.format = format;
+  lumo_test::RecordingObserver observer;
+  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+  ConvertThreadProc(job.get());
+  EXPECT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
+                               BuildMetadataBlock(request.facts), {}, observer));
+  return ReadBytes(request.package);
 }
 
 }  // namespace
@@ -539,22 +558,60 @@ TEST(DialogRun, AStarDictDictionaryFillsTheBoxesAndConvertsAsLdicDoes) {
   EXPECT_EQ(box.text, L"共转换 2 条词条。有 1 条词条只含声音、图片等非文字内容，已跳过（第 2 条）。");
   ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
 
-  ConvertRequest request;
-  request.wordList = ifo;
-  request.package = h.Temp().File(L"service.ldic");
-  request.folder = h.Temp().Path();
-  request.facts = {L"Test Book", L"An Author", L"", L"", h.Text(IDC_DATE)};
-  request.format = InputFormat::kStarDict;
-  lumo_test::RecordingObserver observer;
-  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
-  ConvertThreadProc(job.get());
-  ASSERT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
-                               BuildMetadataBlock(request.facts), {}, observer));
-  EXPECT_EQ(ReadBytes(h.Temp().File(L"d.ldic")), ReadBytes(request.package));
+  EXPECT_EQ(ReadBytes(h.Temp().File(L"d.ldic")),
+            ServicePackage(h, ifo, InputFormat::kStarDict, {L"Test Book", L"An Author", L"", L"", h.Text(IDC_DATE)}));
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(h.Temp().File(L"d.ldic")));
   std::string explanation;
   ASSERT_EQ(reader.ReadExplanation(0, &explanation), PackageError::kNone);
+  EXPECT_EQ(explanation, "red fruit\nround");
+  h.Click(IDCANCEL);
+  EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
+}
+
+// An MDict dictionary chosen through the chooser, or dropped, fills the name from its title
+// and the save path; the run tells of its broken link and its resources left out, and
+// makes the package the conversion service makes of the same request.
+TEST(DialogRun, AnMdictDictionaryFillsTheBoxesAndConvertsAsLdicDoes) {
+  DialogHarness h(false);
+  ASSERT_NE(h.Dialog(), nullptr);
+  mdict_test::Dictionary d;
+  d.title = "<b>Collins</b> &amp; Co";
+  d.entries = {{"apple", "<b>red</b> fruit<br>round"}, {"fruit", "@@@LINK=apple"}, {"ghost", "@@@LINK=none"}};
+  const std::wstring mdx = h.Temp().File(L"words.mdx");
+  WriteBytes(mdx, mdict_test::WriteMdict(d));
+  WriteBytes(h.Temp().File(L"words.mdd"), "pictures");
+  d.title = "";
+  const std::wstring untitled = h.Temp().File(L"untitled.MDX");
+  WriteBytes(untitled, mdict_test::WriteMdict(d));
+
+  ::PostMessageW(h.Item(IDC_BUTTON_IMPORT), BM_CLICK, 0, 0);
+  HWND chooser = app_test::WaitForChooser(h.Dialog(), 10000);
+  ASSERT_NE(chooser, nullptr);
+  ::SendMessageW(app_test::ChooserFileNameBox(chooser), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(untitled.c_str()));
+  ::PostMessageW(::GetDlgItem(chooser, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return h.Text(IDC_EDIT_INPUT) == untitled; }, 5000));
+  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"untitled");  // no title: the file's name
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"untitled.ldic"));
+
+  h.Drop({mdx});
+  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"Collins & Co");
+  EXPECT_EQ(h.Text(IDC_EDIT_AUTHOR), L"");
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), h.Temp().File(L"words.ldic"));
+  BoxSeen box = h.ClickExpectingBox(IDOK, 30000);
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"共转换 2 条词条。有 1 条链接词条指向不存在的词条或构成循环，已跳过（第 3 条）。"
+                      L"词典附带的资源文件（.mdd：图片、声音等）未转换。");
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 10000));
+
+  EXPECT_EQ(ReadBytes(h.Temp().File(L"words.ldic")),
+            ServicePackage(h, mdx, InputFormat::kMdict, {L"Collins & Co", L"", L"", L"", h.Text(IDC_DATE)}));
+  CPackageReader reader;
+  ASSERT_TRUE(reader.Open(h.Temp().File(L"words.ldic")));
+  const std::vector<size_t> found = reader.Lookup("fruit");
+  ASSERT_EQ(found.size(), 1u);
+  std::string explanation;
+  ASSERT_EQ(reader.ReadExplanation(found[0], &explanation), PackageError::kNone);
   EXPECT_EQ(explanation, "red fruit\nround");
   h.Click(IDCANCEL);
   EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);

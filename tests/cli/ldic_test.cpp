@@ -201,7 +201,7 @@ TEST(Ldic, UsageErrorsSayWhatIsWrong) {
        "ldic: 选项 --threads 的值 2x 无效 — not a number; expected a whole number from 1 to 256; "
        "运行 ldic help convert 查看用法"},
       {{"convert", "w.txt", "--from", "nope"},
-       "ldic: 选项 --from 的值 nope 无效 — not one of auto, list, stardict; 运行 ldic help convert 查看用法"},
+       "ldic: 选项 --from 的值 nope 无效 — not one of auto, list, stardict, mdict; 运行 ldic help convert 查看用法"},
       {{"convert", "w.txt", "--encoding=latin-9"},
        "ldic: 选项 --encoding 的值 latin-9 无效 — expected one of auto, utf-8, utf-16le, utf-16be, "
        "ansi or cpNNN; 运行 ldic help convert 查看用法"},

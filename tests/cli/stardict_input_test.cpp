@@ -1,21 +1,24 @@
 // ldic convert with a StarDict dictionary as its input: a package exported as StarDict
 // and converted back dumps as the original, a dictionary made by StarDict's own tabfile
 // dumps as its word list, and entries that cannot be converted are reported by number.
+// The sweep of failing file operations takes an MDict dictionary too.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
 #include "common/memory_fault.h"
 #include "common/utf.h"
 #include "platform/fault_injection.h"
+#include "tests/cli/ldic_in_process.h"
+#include "tests/mdict/mdict_writer.h"
 #include "tests/stardict/stardict_fixtures.h"
 #include "tests/support/test_support.h"
 
@@ -23,27 +26,8 @@ namespace {
 
 using lumo_test::TempDir;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result Ldic(const std::vector<std::string>& args) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  int status = -1;
-  std::string thrown;
-  try {
-    status = RunLdic(args);
-  } catch (const std::exception& e) {
-    thrown = e.what();  // a failure of its own, after the output is let go
-  }
-  std::string out = ::testing::internal::GetCapturedStdout();
-  std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(thrown, "") << "ldic threw";
-  return {status, std::move(out), std::move(err)};
-}
+using cli_test::Ldic;
+using cli_test::Result;
 
 std::string U8(const std::wstring& path) { return WideToUtf8(path); }
 
@@ -177,16 +161,35 @@ TEST(StarDictInput, EveryFailingLargeAllocationIsTooBig) {
 // otherwise; never another one.
 TEST(StarDictInput, EveryFailingFileOperationFailsTheRunOrChangesNothing) {
   using namespace stardict_test;
-  // Plain files; and a gzipped index with plain gzip data, which is inflated into a
-  // scratch file beside the package.
-  for (Layout layout : {Layout{"m"}, Layout{"m", false, Data::kGzip, true}}) {
-    SCOPED_TRACE(layout.gzipIndex ? "gzip" : "plain");
+  // StarDict in plain files; with a gzipped index and plain gzip data, which is inflated
+  // into a scratch file beside the package; and an MDict dictionary with a style sheet, a
+  // link and resources beside it.
+  const std::vector<std::pair<const char*, std::function<std::wstring(const TempDir&)>>> inputs = {
+      {"plain", [](const TempDir& dir) {
+         Layout layout{"m"};
+         layout.synonyms = {{"fruit", 0}};
+         return WriteDictionary(dir, {{"apple", {{'m', "red"}}}, {"bee", {{'m', std::string(70000, 'b')}}}}, layout);
+       }},
+      {"gzip", [](const TempDir& dir) {
+         Layout layout{"m", false, Data::kGzip, true};
+         layout.synonyms = {{"fruit", 0}};
+         return WriteDictionary(dir, {{"apple", {{'m', "red"}}}, {"bee", {{'m', std::string(70000, 'b')}}}}, layout);
+       }},
+      {"mdict", [](const TempDir& dir) {
+         mdict_test::Dictionary d;
+         d.styleSheet = "1\n<b>\n</b>\n";
+         d.entries = {{"apple", "`1`red"}, {"bee", std::string(70000, 'b')}, {"fruit", "@@@LINK=apple"}};
+         lumo_test::WriteBytes(dir.File(L"d.mdd"), "resources");
+         lumo_test::WriteBytes(dir.File(L"d.mdx"), mdict_test::WriteMdict(d));
+         return dir.File(L"d.mdx");
+       }},
+  };
+  for (const auto& [label, write] : inputs) {
+    SCOPED_TRACE(label);
     TempDir dir;
-    layout.synonyms = {{"fruit", 0}};
-    const std::wstring ifo = WriteDictionary(
-        dir, {{"apple", {{'m', "red"}}}, {"bee", {{'m', std::string(70000, 'b')}}}}, layout);
+    const std::wstring input = write(dir);
     const std::wstring package = dir.File(L"out.ldic");
-    const std::vector<std::string> args = {"convert", U8(ifo), "-o", U8(package), "--date", "d", "-q"};
+    const std::vector<std::string> args = {"convert", U8(input), "-o", U8(package), "--date", "d", "-q"};
     const auto folderHolds = [&dir] {
       std::set<std::wstring> names;
       for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(dir.Path())))

@@ -53,7 +53,9 @@ std::string LzoLiterals(const std::string& data) {
   return out + data + std::string("\x11\x00\x00", 3);
 }
 
-std::string Escape(const std::string& value) {
+}  // namespace
+
+std::string EscapeHtml(std::string_view value) {
   std::string out;
   for (const char c : value) {
     if (c == '&')
@@ -69,8 +71,6 @@ std::string Escape(const std::string& value) {
   }
   return out;
 }
-
-}  // namespace
 
 std::string CompressedBlock(const std::string& data, Compression compression) {
   std::string stored;
@@ -102,8 +102,8 @@ std::string WriteMdict(const Dictionary& d, Layout* layout) {
   const std::string header =
       "<Dictionary GeneratedByEngineVersion=\"" + d.version + "\" RequiredEngineVersion=\"" + d.version +
       "\" Encrypted=\"" + d.encrypted + "\" Encoding=\"" + d.encoding + "\" Format=\"" + d.format +
-      "\" KeyCaseSensitive=\"" + d.keyCaseSensitive + "\" Description=\"" + Escape(d.description) +
-      "\" Title=\"" + Escape(d.title) + "\" StyleSheet=\"" + Escape(d.styleSheet) + "\"/>\r\n";
+      "\" KeyCaseSensitive=\"" + d.keyCaseSensitive + "\" Description=\"" + EscapeHtml(d.description) +
+      "\" Title=\"" + EscapeHtml(d.title) + "\" StyleSheet=\"" + EscapeHtml(d.styleSheet) + "\"/>\r\n";
   const std::string headerBytes = Utf16Le(header) + std::string(2, '\0');
   std::string file = Be(headerBytes.size(), 4) + headerBytes + Le32(Adler(headerBytes));
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mdict_test {
@@ -48,6 +49,9 @@ struct Layout {
 };
 
 std::string WriteMdict(const Dictionary& dictionary, Layout* layout = nullptr);
+
+// text with "&", "<", ">" and '"' as the character entities HTML names them.
+std::string EscapeHtml(std::string_view text);
 
 // A stored block: compression type, Adler-32 of data, data compressed.
 std::string CompressedBlock(const std::string& data, Compression compression);

@@ -20,6 +20,7 @@
 #include "host/dict_description.h"
 #include "package/package_reader.h"
 #include "service/conversion_service.h"
+#include "tests/mdict/mdict_writer.h"
 #include "tests/stardict/stardict_fixtures.h"
 #include "tests/support/test_support.h"
 
@@ -449,49 +450,90 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
                                 c.codePage),
               c.text);
   }
+  // A dictionary's entries come by their numbers, its links and a damaged entry among
+  // them in another order than they are numbered; its resources are told once.
+  CRunReport report;
+  report.SetCountsEntries();
+  report.LeaveOutResources();
+  const auto text = [](UserMessage id) { return std::wstring(UserMessageText(id)); };
+  report.SetEntries(3);
+  EXPECT_EQ(DescribeRunReport(report, text), L"共转换 3 条词条。词典附带的资源文件（.mdd：图片、声音等）未转换。");
+  report.SkipEntry(ReportReason::kUnreadable, "b", 9);
+  report.SkipEntry(ReportReason::kLinkTargetMissing, "x", 40);
+  report.SkipEntry(ReportReason::kLinkLoop, "y", 7);
+  report.SkipEntry(ReportReason::kEmptyHeadword, "z", 2);
+  report.SortByNumber();
+  EXPECT_TRUE(report.HasProblems());
+  EXPECT_EQ(report.SkippedEntries(), 4u);
+  EXPECT_EQ(DescribeRunReport(report, text),
+            L"共转换 3 条词条。有 1 条词条没有词头，已跳过（第 2 条）。有 1 条词条无法读取，已跳过（第 9 条）。"
+            L"有 2 条链接词条指向不存在的词条或构成循环，已跳过（第 7、40 条）。"
+            L"词典附带的资源文件（.mdd：图片、声音等）未转换。");
 }
 
 // A dictionary whose explanations do not fit beside its index is read again for each
 // window of the data file, as a word list is, and gives the package it gives when they
-// are held; its scratch file of inflated data is gone afterwards either way.
+// are held; its scratch file of inflated data is gone afterwards either way. StarDict
+// with synonyms; MDict with links, a style sheet and a damaged record block.
 TEST(ConversionService, ADictionaryReadAgainGivesThePackageItGivesHeld) {
-  using namespace stardict_test;
   namespace fs = std::filesystem;
-  TempDir dir;
-  std::vector<Record> records;
-  for (int i = 0; i < 300; ++i)
-    records.push_back({"w" + std::to_string(i * 7 % 300), {{'m', std::string(100 + i, static_cast<char>('a' + i % 26))}}});
-  Layout layout{"m", false, Data::kGzip, true};
-  layout.synonyms = {{"alias", 3}, {"w1", 299}};
-  ConvertRequest request;
-  request.wordList = WriteDictionary(dir, records, layout);
-  request.format = InputFormat::kStarDict;
-  request.folder = dir.Path();
-  request.package = dir.File(L"d.ldic");
-  request.facts = {L"n", L"", L"", L"", L"d"};
-  const std::set<std::wstring> before = [&dir] {
-    std::set<std::wstring> names;
-    for (const auto& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
-      names.insert(lumo_test::WidePath(entry.path().filename()));
-    return names;
-  }();
-  std::string held;
-  for (const uint64_t hold : {uint64_t{0}, uint64_t{1}}) {
-    RecordingObserver observer;
-    std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
-    job->SetHoldLimit(hold);
-    job->SetWindowSize(4096);
-    ConvertThreadProc(job.get());
-    ASSERT_TRUE(observer.DoneSuccess());
-    EXPECT_EQ(job->ReadListAgain(), hold != 0);
-    ASSERT_TRUE(FinishConversion(*job, true, request.package, BuildMetadataBlock(request.facts), {}, observer));
-    const std::string package = ReadBytes(request.package);
-    if (hold == 0) held = package;
-    EXPECT_EQ(package, held);
-    fs::remove(lumo_test::FsPath(request.package));
-    std::set<std::wstring> after;
-    for (const auto& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
-      after.insert(lumo_test::WidePath(entry.path().filename()));
-    EXPECT_EQ(after, before);
+  for (const InputFormat format : {InputFormat::kStarDict, InputFormat::kMdict}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    TempDir dir;
+    ConvertRequest request;
+    request.format = format;
+    if (format == InputFormat::kStarDict) {
+      using namespace stardict_test;
+      std::vector<Record> records;
+      for (int i = 0; i < 300; ++i)
+        records.push_back({"w" + std::to_string(i * 7 % 300), {{'m', std::string(100 + i, static_cast<char>('a' + i % 26))}}});
+      Layout layout{"m", false, Data::kGzip, true};
+      layout.synonyms = {{"alias", 3}, {"w1", 299}};
+      request.wordList = WriteDictionary(dir, records, layout);
+    } else {
+      mdict_test::Dictionary d;
+      d.styleSheet = "1\n<i>\n</i>\n";
+      d.recordBlockBytes = 2000;
+      for (int i = 0; i < 300; ++i)
+        d.entries.push_back({"w" + std::to_string(i * 7 % 300),
+                             i % 10 == 3 ? "@@@LINK=w" + std::to_string(i * 11 % 300)
+                                         : "`1`" + std::string(100 + i, static_cast<char>('a' + i % 26)) + "<br>x"});
+      mdict_test::Layout layout;
+      std::string bytes = mdict_test::WriteMdict(d, &layout);
+      bytes[layout.recordBlocks[4] + 20] ^= 0x55;
+      request.wordList = dir.File(L"d.mdx");
+      WriteBytes(request.wordList, bytes);
+    }
+    request.folder = dir.Path();
+    request.package = dir.File(L"d.ldic");
+    request.facts = {L"n", L"", L"", L"", L"d"};
+    const std::set<std::wstring> before = [&dir] {
+      std::set<std::wstring> names;
+      for (const auto& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
+        names.insert(lumo_test::WidePath(entry.path().filename()));
+      return names;
+    }();
+    std::string held;
+    for (const uint64_t hold : {uint64_t{0}, uint64_t{1}}) {
+      RecordingObserver observer;
+      std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
+      job->SetHoldLimit(hold);
+      job->SetWindowSize(4096);
+      ConvertThreadProc(job.get());
+      ASSERT_TRUE(observer.DoneSuccess());
+      EXPECT_EQ(job->ReadListAgain(), hold != 0);
+      if (format == InputFormat::kMdict) {
+        EXPECT_NE(job->Report().UnreadableEntries(), 0u);
+      }
+      ASSERT_TRUE(FinishConversion(*job, true, request.package, BuildMetadataBlock(request.facts), {}, observer));
+      const std::string package = ReadBytes(request.package);
+      if (hold == 0) held = package;
+      EXPECT_EQ(package, held);
+      fs::remove(lumo_test::FsPath(request.package));
+      std::set<std::wstring> after;
+      for (const auto& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
+        after.insert(lumo_test::WidePath(entry.path().filename()));
+      EXPECT_EQ(after, before);
+    }
   }
 }
