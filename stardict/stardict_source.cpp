@@ -57,6 +57,7 @@ class CStarDictSource final : public IEntrySource {
             return true;
           }
           report->LeaveOutFields(e.binaryFields);
+          report->CountEntry();
           return sink(listed++, e.word, e.explanation);
         },
         how.running);
