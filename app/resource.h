@@ -60,6 +60,10 @@
 #define IDS_REPORT_UNREADABLE 230
 #define IDS_REPORT_BINARY_ONLY 231
 #define IDS_DICTIONARY_DAMAGED 232
+#define IDS_REPORT_MERGED_LINES 260
+#define IDS_REPORT_DROPPED_LINES 261
+#define IDS_REPORT_MERGED_ENTRIES 262
+#define IDS_REPORT_DROPPED_ENTRIES 263
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

@@ -48,6 +48,10 @@ constexpr Text kTexts[] = {
     T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
     T(kMdictProtected, "该MDict词典受注册码保护，无法转换。"),
     T(kMdictVersionTooNew, "暂不支持MDict 3.0及以上版本的词典。"),
+    T(kReportMergedLines, "有 {0} 个重复词条已合并（第 {1} 行）。"),
+    T(kReportDroppedLines, "有 {0} 个重复词条已删去，只保留第一条（第 {1} 行）。"),
+    T(kReportMergedEntries, "有 {0} 个重复词条已合并（第 {1} 条）。"),
+    T(kReportDroppedEntries, "有 {0} 个重复词条已删去，只保留第一条（第 {1} 条）。"),
 };
 
 #undef T

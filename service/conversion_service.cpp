@@ -141,6 +141,7 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
   auto job = std::make_unique<CConvertJob>(request.folder);
   job->SetObserver(observer);
   job->SetThreads(request.threads);
+  job->SetDuplicates(request.duplicates);
   job->SetSource(RowOf(request.format).open(request, encoding));
   job->Start();
   return job;
@@ -180,7 +181,7 @@ std::wstring GroupedNumber(uint64_t value) {
 
 std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text) {
-  if (!report.HasProblems()) return {};
+  if (!report.HasProblems() && report.MergedEntries() == 0 && report.DroppedEntries() == 0) return {};
   // A message box has room for a few line numbers; the rest are only counted.
   constexpr size_t kShownLines = 5;
   const auto numbers = [&report](std::initializer_list<ReportReason> reasons) {
@@ -201,6 +202,11 @@ std::wstring DescribeRunReport(const CRunReport& report,
   add(UserMessage::kReportRepaired, report.RepairedLines(), {ReportReason::kRepaired});
   add(UserMessage::kReportUnreadable, report.UnreadableEntries(), {ReportReason::kUnreadable});
   add(UserMessage::kReportBinaryOnly, report.BinaryOnlyEntries(), {ReportReason::kBinaryOnly});
+  const bool entries = report.CountsEntries();
+  add(entries ? UserMessage::kReportMergedEntries : UserMessage::kReportMergedLines,
+      report.MergedEntries(), {ReportReason::kMerged});
+  add(entries ? UserMessage::kReportDroppedEntries : UserMessage::kReportDroppedLines,
+      report.DroppedEntries(), {ReportReason::kDropped});
   return message;
 }
 

@@ -60,6 +60,8 @@ struct ConvertRequest {
   InputFormat format = InputFormat::kWordList;
   // A dictionary's HTML, Pango markup and XDXF kept instead of made plain text.
   bool keepMarkup = false;
+  // What becomes of entries with byte-identical headwords.
+  DuplicatePolicy duplicates = DuplicatePolicy::kKeep;
 };
 
 // The facts of a dictionary that a front end offers as defaults: its own name and author
@@ -104,10 +106,11 @@ bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& pack
                       std::u16string_view metaBlock, const std::function<void(int)>& progress,
                       IWarningSink& sink);
 
-// What the user is told after a conversion that skipped or repaired lines: the entries
-// made, then the lines skipped and the lines repaired with their first line numbers, in the
-// texts that text gives for kReportEntries, kReportSkipped and kReportRepaired. Empty for
-// a clean list.
+// What the user is told after a conversion that skipped or repaired lines, or merged or
+// dropped repeated headwords: the entries made, then the lines skipped, repaired, merged
+// and dropped with their first line numbers, in the texts that text gives for
+// kReportEntries, kReportSkipped, kReportRepaired, kReportMergedLines and so on. Empty for
+// a clean list whose repeats, if any, were kept.
 std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text);
 
