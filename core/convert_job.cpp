@@ -187,18 +187,20 @@ Status CConvertJob::CountFoldedRepeats() {
   // ones by the lines they came from.
   const bool merge = index.Duplicates() == DuplicatePolicy::kMerge;
   const ReportReason reason = merge ? ReportReason::kMerged : ReportReason::kDropped;
-  uint64_t indexSize = m_indexSize;
-  uint64_t dataSize = m_dataSize;
+  const uint64_t indexSize =
+      m_indexSize - index.FoldedWordBytes() - index.FoldedEntries() * kIndexRecordOverhead;
+  uint64_t dataSize = merge ? m_dataSize + index.FoldedEntries() : m_dataSize;
   std::vector<ReportedLine> lines;
   for (size_t i = index.NextFolded(0); i < index.size(); i = index.NextFolded(i + 1)) {
     const EntryRecord& r = index.Record(i);
-    indexSize -= r.wordLength + kIndexRecordOverhead;
-    dataSize = merge ? dataSize + 1 : dataSize - r.size;
     if (lines.size() < CRunReport::kReportedLines) {
       const uint64_t line = m_report.LineOfEntry(i);
       lines.push_back({line != 0 ? line : i + 1, reason,
                        std::string(index.Word(r).substr(0, CRunReport::kReportedTextBytes))});
+    } else if (merge) {
+      break;  // the rest change no size
     }
+    if (!merge) dataSize -= r.size;
   }
   m_report.NoteRepeats(reason, index.FoldedEntries(), std::move(lines));
   if (dataSize > kMaxCompressibleSize)
@@ -317,7 +319,12 @@ Status CConvertJob::WriteHeldExplanations(platform::CBinaryFile& data) {
     if (index.Folded(i)) {
       // A dropped repeat is never written; a merged one follows a line break.
       if (!merge) continue;
-      if (!put("\n")) return Status();
+      if (used < kBufferSize) {
+        buffer[used++] = '\n';
+        ++offset;
+      } else if (!put("\n")) {
+        return Status();
+      }
     }
     const std::string_view text = m_explanations.View(r.offset, r.size);
     r.offset = static_cast<uint32_t>(offset);

@@ -332,6 +332,7 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   index->m_order.reset();
   index->m_folded.reset();
   index->m_foldedCount = 0;
+  index->m_foldedWordBytes = 0;
   const CKeyLess less(*index);
   const bool twoThreads = ThreadCount(threads) >= 2 && size >= 65536;
 
@@ -485,7 +486,8 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   // keys that differ stand for different headwords, and equal keys of headwords of up to
   // eight bytes (which hold all their bytes and a case mask) for the same one. Only equal
   // keys of longer headwords need the headwords themselves. Where repeats are folded, each
-  // one after the first of its headword is marked, by its list position.
+  // one after the first of its headword is marked, by its list position, and its bytes
+  // counted: a short headword's are the key's bytes that are not zero padding.
   const bool mark = index->m_policy != DuplicatePolicy::kKeep;
   uint64_t repeated = 0;
   bool lastSame = false;
@@ -493,12 +495,20 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
     const SortKey& a = keys[k - 1];
     const SortKey& b = keys[k];
     bool same = a.folded == b.folded && a.next == b.next;
-    if (same && (a.isLong | b.isLong))
-      same = less.Word(a) == less.Word(b);
-    else if (same)
+    size_t length = 0;
+    if (same && (a.isLong | b.isLong)) {
+      const std::string_view word = less.Word(b);
+      same = less.Word(a) == word;
+      length = word.size();
+    } else if (same) {
       same = a.upperCase == b.upperCase;
+      length = 8 - static_cast<size_t>(std::countr_zero(b.folded) / 8);
+    }
     if (same && !lastSame) ++repeated;
-    if (same && mark) index->MarkFolded(b.index);
+    if (same && mark) {
+      index->MarkFolded(b.index);
+      index->m_foldedWordBytes += length;
+    }
     lastSame = same;
   }
   index->m_repeatedHeadwords = repeated;
@@ -563,21 +573,29 @@ size_t CSortedIndex::NextFolded(size_t i) const {
 void CSortedIndex::FoldRepeats() {
   if (!m_folded || !m_order) return;
   const bool merge = m_policy == DuplicatePolicy::kMerge;
-  // The order is compacted in place; a group's first entry is the last one kept when its
-  // repeats come.
+  // The order is compacted in place. A merged group's first entry comes to span its
+  // group, up to the end of its last repeat: two records per group are read, not one per
+  // repeat.
   size_t kept = 0;
+  size_t first = m_size;  // the first entry of the group being passed, if any
+  size_t last = 0;        // its last repeat so far
+  const auto spanGroup = [&] {
+    if (first == m_size) return;
+    EntryRecord& r = Record(first);
+    r.size = Record(last).offset + Record(last).size - r.offset;
+    first = m_size;
+  };
   for (size_t k = 0; k < m_size; ++k) {
     const uint32_t i = m_order[k];
-    if (!Folded(i)) {
-      m_order[kept++] = i;
+    if (Folded(i)) {
+      if (merge && first == m_size) first = m_order[kept - 1];
+      last = i;
       continue;
     }
-    if (merge) {
-      EntryRecord& first = Record(m_order[kept - 1]);
-      const EntryRecord& repeat = Record(i);
-      first.size = repeat.offset + repeat.size - first.offset;
-    }
+    if (merge) spanGroup();
+    m_order[kept++] = i;
   }
+  if (merge) spanGroup();
   // Nothing is folded twice.
   m_folded.reset();
 }

@@ -86,6 +86,8 @@ class CSortedIndex {
   // headword of an earlier one, into whose entry it is merged or for which it is dropped.
   bool Folded(size_t i) const { return m_folded && (m_folded[i >> 6] >> (i & 63) & 1) != 0; }
   uint64_t FoldedEntries() const { return m_foldedCount; }
+  // The bytes of the folded entries' headwords.
+  uint64_t FoldedWordBytes() const { return m_foldedWordBytes; }
   // The list position of the first folded entry from list position i on; size() when none.
   size_t NextFolded(size_t i) const;
 
@@ -122,6 +124,7 @@ class CSortedIndex {
   // One bit per list position, made by the sort only where repeats are folded and found.
   std::unique_ptr<uint64_t[]> m_folded;
   uint64_t m_foldedCount = 0;
+  uint64_t m_foldedWordBytes = 0;
   // Made in place of the sort keys, which realloc shrinks to it, so the sort needs no
   // room for both.
   std::unique_ptr<uint32_t[], FreeMemory> m_order;

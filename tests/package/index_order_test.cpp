@@ -153,6 +153,9 @@ TEST(EntryOrder, EveryKindOfListMatchesAStableSortForEveryThreadCount) {
         marked.push_back(i);
       }
       EXPECT_EQ(marked, folded) << "threads " << threads;
+      uint64_t foldedBytes = 0;
+      for (const size_t i : folded) foldedBytes += words[i].size();
+      EXPECT_EQ(index.FoldedWordBytes(), foldedBytes);
       EXPECT_EQ(index.EntryCount(), words.size() - folded.size());
       index = IndexOf(words);
       const std::atomic<bool> stopped{false};
