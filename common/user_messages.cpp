@@ -45,13 +45,13 @@ constexpr Text kTexts[] = {
     T(kInputChanged, "导入文件在转换过程中被修改，请重新转换。"),
     T(kReportUnreadable, "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"),
     T(kReportBinaryOnly, "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"),
-    T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
-    T(kMdictProtected, "该MDict词典受注册码保护，无法转换。"),
-    T(kMdictVersionTooNew, "暂不支持MDict 3.0及以上版本的词典。"),
     T(kReportMergedLines, "有 {0} 个重复词条已合并（第 {1} 行）。"),
     T(kReportDroppedLines, "有 {0} 个重复词条已删去，只保留第一条（第 {1} 行）。"),
     T(kReportMergedEntries, "有 {0} 个重复词条已合并（第 {1} 条）。"),
     T(kReportDroppedEntries, "有 {0} 个重复词条已删去，只保留第一条（第 {1} 条）。"),
+    T(kDictionaryDamaged, "无法读取该StarDict词典，文件可能已损坏或格式不受支持。"),
+    T(kMdictProtected, "该MDict词典受注册码保护，无法转换。"),
+    T(kMdictVersionTooNew, "暂不支持MDict 3.0及以上版本的词典。"),
 };
 
 #undef T
