@@ -73,6 +73,11 @@ constexpr char kConvertFooter[] =
     "pictures and sounds of a NAME.mdd beside it are not converted; the summary says so.\n"
     "A dictionary locked to a registration key, of version 3.0 or later, in an unknown\n"
     "encoding or damaged outside its records is refused. The name defaults to its title.\n"
+    "Entries whose headwords are byte for byte the same stay entries of their own unless\n"
+    "--duplicates says otherwise: merge makes them one entry, their explanations in the\n"
+    "list's order with a line break between each two; first keeps the first and drops the\n"
+    "others; the summary and --report then name the entries merged or dropped. Headwords\n"
+    "that differ only in letter case are different headwords.\n"
     "Example: ldic convert words.txt -o out/words.ldic --name \"My words\" --author Me\n"
     "         some-tool | ldic convert - -o words.ldic --version=2.0\n"
     "         ldic convert oxford.ifo -o oxford.ldic\n"
@@ -154,6 +159,7 @@ struct ConvertArguments {
   std::string encoding = "auto";
   std::string from = "auto";
   bool keepMarkup = false;
+  std::string duplicates = "keep";
 };
 
 // A conversion as the command line asked for it.
@@ -198,6 +204,16 @@ std::vector<std::string> FromNames() {
   return names;
 }
 
+// What --duplicates takes.
+const std::map<std::string, DuplicatePolicy>& DuplicateNames() {
+  static const std::map<std::string, DuplicatePolicy> names = {
+      {"keep", DuplicatePolicy::kKeep},
+      {"merge", DuplicatePolicy::kMerge},
+      {"first", DuplicatePolicy::kFirst},
+  };
+  return names;
+}
+
 const char* EncodingName(TextEncoding encoding) {
   for (const auto& [name, value] : EncodingNames())
     if (value == encoding) return name.c_str();
@@ -214,7 +230,7 @@ std::string EncodingLabel(const CRunReport& report, unsigned codePage) {
 
 // The run report on stderr, one fact a line; line numbers (entry numbers for a dictionary)
 // as far as the report kept them.
-void PrintSummary(const CRunReport& report, unsigned codePage) {
+void PrintSummary(const CRunReport& report, unsigned codePage, DuplicatePolicy duplicates) {
   const bool entries = report.CountsEntries();
   const auto numbers = [&report, entries](std::initializer_list<ReportReason> reasons) {
     bool more = false;
@@ -225,6 +241,13 @@ void PrintSummary(const CRunReport& report, unsigned codePage) {
     return list.empty() ? list : list + ")";
   };
   const auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };
+  // What became of the repeated headwords, when they were not kept apart.
+  const auto repeats = [&] {
+    if (duplicates == DuplicatePolicy::kMerge)
+      std::fprintf(stderr, "merged: %llu%s\n", n(report.MergedEntries()), numbers({ReportReason::kMerged}).c_str());
+    if (duplicates == DuplicatePolicy::kFirst)
+      std::fprintf(stderr, "dropped: %llu%s\n", n(report.DroppedEntries()), numbers({ReportReason::kDropped}).c_str());
+  };
   if (entries) {
     std::fprintf(stderr, "entries read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
     std::fprintf(stderr, "unreadable: %llu%s\n", n(report.UnreadableEntries()),
@@ -244,6 +267,7 @@ void PrintSummary(const CRunReport& report, unsigned codePage) {
     std::fprintf(stderr, "repeated headwords: %llu\n", n(report.RepeatedHeadwords()));
     if (report.ResourcesLeftOut())
       std::fprintf(stderr, "resources left out: the .mdd beside the dictionary (pictures, sounds)\n");
+    repeats();
     return;
   }
   std::fprintf(stderr, "lines read: %llu\nentries: %llu\n", n(report.LinesRead()), n(report.Entries()));
@@ -259,8 +283,9 @@ void PrintSummary(const CRunReport& report, unsigned codePage) {
   std::fprintf(stderr, "repaired: %llu lines (%llu invalid bytes replaced, %llu NULs dropped)%s\n",
                n(report.RepairedLines()), n(report.BytesReplaced()), n(report.NulsDropped()),
                numbers({ReportReason::kRepaired}).c_str());
-  std::fprintf(stderr, "repeated headwords: %llu\nencoding: %s\n", n(report.RepeatedHeadwords()),
-               EncodingLabel(report, codePage).c_str());
+  std::fprintf(stderr, "repeated headwords: %llu\n", n(report.RepeatedHeadwords()));
+  repeats();
+  std::fprintf(stderr, "encoding: %s\n", EncodingLabel(report, codePage).c_str());
 }
 
 // --report: every line the report kept, as "LINE<TAB>REASON<TAB>TEXT" under a header; the
@@ -296,6 +321,7 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   if (request.fromStandardInput && IsDictionaryFormat(request.format))
     return UsageError("convert", "a dictionary is read from its files, not from standard input");
   request.keepMarkup = args.keepMarkup;
+  request.duplicates = DuplicateNames().at(args.duplicates);
   if (request.fromStandardInput && args.package.empty())
     return UsageError("convert", "a word list from standard input ('-') needs -o PACKAGE");
   // The package is written beside its final place and moved there, which a stream cannot do.
@@ -398,7 +424,7 @@ int RunConversion(const ConvertRun& run) {
     return platform::InterruptExitStatus(platform::ReceivedInterrupt());
   }
   if (strictFailure) {
-    if (!run.quiet) PrintSummary(report, run.request.codePage);
+    if (!run.quiet) PrintSummary(report, run.request.codePage, request.duplicates);
     if (report.CountsEntries())
       PrintError("--strict: " + std::to_string(report.SkippedEntries()) + " entries skipped; no package written");
     else
@@ -407,9 +433,9 @@ int RunConversion(const ConvertRun& run) {
   }
   if (!written) return kExitFailure;  // the user has been told why
   if (!run.quiet) {
-    std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().index.size());
+    std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().index.EntryCount());
     std::fflush(stdout);
-    PrintSummary(report, run.request.codePage);
+    PrintSummary(report, run.request.codePage, request.duplicates);
   }
   // Only a complete package is registered, after its temporary files are gone.
   if (!run.registerPackage) return kExitSuccess;
@@ -452,8 +478,9 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
       "--timings", args->timings,
       "print the seconds of each phase on stderr\n(\"phase NAME SECONDS\"), also with -q");
   command.add_option("--report", args->report,
-                     "write every skipped or repaired line to FILE, tab-separated:\n"
-                     "line number, reason, the line (at most 200 bytes)")
+                     "write every skipped or repaired line, and every entry merged\n"
+                     "or dropped by --duplicates, to FILE, tab-separated: line\n"
+                     "number, reason, the line or the headword (at most 200 bytes)")
       ->option_text("FILE");
   command.add_flag("--strict", args->strict,
                    "fail (exit status 1, no package) when a line was skipped or repaired");
@@ -469,6 +496,13 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
                      "auto (by its extension, the default)")
       ->check(CLI::IsMember(FromNames()))
       ->option_text("KIND");
+  command.add_option("--duplicates", args->duplicates,
+                     "what becomes of entries with byte-identical headwords: keep\n"
+                     "(each its own entry, the default), merge (one entry, the\n"
+                     "explanations joined by line breaks in the list's order) or\n"
+                     "first (the first one alone)")
+      ->check(CLI::IsMember({"keep", "merge", "first"}))
+      ->option_text("HOW");
   command.add_flag("--keep-markup", args->keepMarkup,
                    "keep a dictionary's HTML, Pango markup and XDXF as they are\n"
                    "(an MDict one's with its style sheet expanded) instead of\n"

@@ -43,6 +43,12 @@ enum class UserMessage : int {
   // numbers in its index.
   kReportUnreadable = 230,     // "有 {0} 条词条无法读取，已跳过（第 {1} 条）。"
   kReportBinaryOnly = 231,     // "有 {0} 条词条只含声音、图片等非文字内容，已跳过（第 {1} 条）。"
+  // The run report after a conversion that merged repeated headwords or kept only the
+  // first of each: the entries folded away, by their lines or a dictionary's entry numbers.
+  kReportMergedLines = 260,    // "有 {0} 个重复词条已合并（第 {1} 行）。"
+  kReportDroppedLines = 261,   // "有 {0} 个重复词条已删去，只保留第一条（第 {1} 行）。"
+  kReportMergedEntries = 262,  // "有 {0} 个重复词条已合并（第 {1} 条）。"
+  kReportDroppedEntries = 263, // "有 {0} 个重复词条已删去，只保留第一条（第 {1} 条）。"
   kDictionaryDamaged = 232,    // a StarDict dictionary that cannot be read as one
   kMdictProtected = 233,       // an MDict dictionary locked to a registration key
   kMdictVersionTooNew = 234,   // an MDict dictionary of version 3.0 or later
@@ -65,8 +71,8 @@ enum class UserMessage : int {
   kReportNoHeadword = 246,     // "有 {0} 条词条没有词头，已跳过（第 {1} 条）。"
 };
 
-// The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kReportNoHeadword;
+// The highest id, for walks over every message; ids without a text are no message.
+constexpr UserMessage kLastUserMessage = UserMessage::kReportDroppedEntries;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

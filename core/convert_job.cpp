@@ -12,6 +12,7 @@
 #include "common/threads.h"
 #include "common/utf.h"
 #include "package/chunked_data.h"
+#include "package/format.h"
 #include "package/index_order.h"
 #include "package/temp_files.h"
 #include "platform/file_system.h"
@@ -142,6 +143,7 @@ void CConvertJob::LetExplanationsGo() {
 Status CConvertJob::ReadSource() {
   m_report = CRunReport();
   m_result.index = CSortedIndex();
+  m_result.index.SetDuplicatePolicy(m_duplicates);
   m_indexSize = m_dataSize = 0;
   m_tooBig = false;
   m_canReadAgain = m_source->CanReadAgain();
@@ -179,9 +181,42 @@ size_t CConvertJob::WindowSize() const {
   return static_cast<size_t>(std::min<uint64_t>(data, std::max<uint64_t>(room, kMinWindow)));
 }
 
+Status CConvertJob::CountFoldedRepeats() {
+  const CSortedIndex& index = m_result.index;
+  m_report.SetEntries(index.EntryCount());
+  if (index.FoldedEntries() == 0) return Status();
+  // Each repeat takes its record out of the index; under kMerge it puts a line break into
+  // the data file, under kFirst it takes its explanation out. The report names the first
+  // ones by the lines they came from.
+  const bool merge = index.Duplicates() == DuplicatePolicy::kMerge;
+  const ReportReason reason = merge ? ReportReason::kMerged : ReportReason::kDropped;
+  const uint64_t indexSize =
+      m_indexSize - index.FoldedWordBytes() - index.FoldedEntries() * kIndexRecordOverhead;
+  uint64_t dataSize = merge ? m_dataSize + index.FoldedEntries() : m_dataSize;
+  std::vector<ReportedLine> lines;
+  for (size_t i = index.NextFolded(0); i < index.size(); i = index.NextFolded(i + 1)) {
+    const EntryRecord& r = index.Record(i);
+    if (lines.size() < CRunReport::kReportedLines) {
+      const uint64_t line = m_report.LineOfEntry(i);
+      lines.push_back({line != 0 ? line : i + 1, reason,
+                       std::string(index.Word(r).substr(0, CRunReport::kReportedTextBytes))});
+    } else if (merge) {
+      break;  // the rest change no size
+    }
+    if (!merge) dataSize -= r.size;
+  }
+  m_report.NoteRepeats(reason, index.FoldedEntries(), std::move(lines));
+  if (dataSize > kMaxCompressibleSize)
+    return Status::Error(StatusKind::kTooBig, {}, 0, "more text than a package can hold");
+  m_result.indexSize = static_cast<uint32_t>(indexSize);
+  m_result.dataSize = static_cast<uint32_t>(dataSize);
+  return Status();
+}
+
 Status CConvertJob::WriteOutput() {
   auto start = std::chrono::steady_clock::now();
   if (!SortIndex(&m_result.index, m_threads, &m_running)) return Status::Error(StatusKind::kCancelled);
+  if (Status counted = CountFoldedRepeats(); !counted) return counted;
   // Held explanations get their offsets as they are written.
   if (!m_holding) AssignOffsets(&m_result.index, &m_running);
   if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
@@ -196,6 +231,8 @@ Status CConvertJob::WriteOutput() {
     data.Close();
     return filled;
   }
+  // The explanations lie where the index will say: the repeats can leave it.
+  m_result.index.FoldRepeats();
   Progress(50);
   // A failed write is remembered by the file, and Close reports it.
   if (Status closed = data.Close(); !closed) return closed.WithKind(StatusKind::kWriteFailed);
@@ -254,9 +291,22 @@ Status CConvertJob::WriteHeldExplanations(platform::CBinaryFile& data) {
   constexpr size_t kAhead = 16;
   CSortedIndex& index = m_result.index;
   const size_t count = index.size();
+  const bool merge = index.Duplicates() == DuplicatePolicy::kMerge;
   const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   size_t used = 0;
   uint64_t offset = 0;
+  // A failed write is remembered by the file, and its Close reports it.
+  const auto put = [&](std::string_view text) {
+    offset += text.size();
+    if (text.size() > kBufferSize - used) {
+      if (!data.Write(buffer.get(), used)) return false;
+      used = 0;
+      if (text.size() >= kBufferSize) return data.Write(text.data(), text.size());
+    }
+    std::memcpy(buffer.get() + used, text.data(), text.size());
+    used += text.size();
+    return true;
+  };
   for (size_t k = 0; k < count; ++k) {
     if ((k & 0xFFF) == 0) {
       if (!m_running.load(std::memory_order_relaxed)) return Status::Error(StatusKind::kCancelled);
@@ -267,22 +317,21 @@ Status CConvertJob::WriteHeldExplanations(platform::CBinaryFile& data) {
       const EntryRecord& soon = index.Record(index.ListPosition(k + kAhead / 2));
       if (soon.size != 0) PrefetchText(m_explanations.View(soon.offset, soon.size).data());
     }
-    EntryRecord& r = index.Record(index.ListPosition(k));
-    const std::string_view text = m_explanations.View(r.offset, r.size);
-    r.offset = static_cast<uint32_t>(offset);
-    if (text.empty()) continue;  // viewed as no text at all
-    offset += text.size();
-    // A failed write is remembered by the file, and its Close reports it.
-    if (text.size() > kBufferSize - used) {
-      if (!data.Write(buffer.get(), used)) return Status();
-      used = 0;
-      if (text.size() >= kBufferSize) {
-        if (!data.Write(text.data(), text.size())) return Status();
-        continue;
+    const size_t i = index.ListPosition(k);
+    EntryRecord& r = index.Record(i);
+    if (index.Folded(i)) {
+      // A dropped repeat is never written; a merged one follows a line break.
+      if (!merge) continue;
+      if (used < kBufferSize) {
+        buffer[used++] = '\n';
+        ++offset;
+      } else if (!put("\n")) {
+        return Status();
       }
     }
-    std::memcpy(buffer.get() + used, text.data(), text.size());
-    used += text.size();
+    const std::string_view text = m_explanations.View(r.offset, r.size);
+    r.offset = static_cast<uint32_t>(offset);
+    if (!text.empty() && !put(text)) return Status();  // an empty one is viewed as no text at all
   }
   if (used > 0) data.Write(buffer.get(), used);
   // Compression reads the data file: the explanations are needed no more.
@@ -309,6 +358,7 @@ Status CConvertJob::FillWindowFromSource(char* window, uint64_t begin, uint64_t 
   // Every entry must be the one the first reading found, with an explanation of the size
   // it had then.
   const CSortedIndex& index = m_result.index;
+  const bool merge = index.Duplicates() == DuplicatePolicy::kMerge;
   // Positions are handed on without gaps: the last one seen, and none beyond, is all.
   std::atomic<bool> sawLast{false};
   std::atomic<bool> same{true};
@@ -324,6 +374,14 @@ Status CConvertJob::FillWindowFromSource(char* window, uint64_t begin, uint64_t 
     if (r == nullptr || r->size != explanation.size() || index.Word(*r) != word) {
       same = false;
       return false;
+    }
+    if (index.Folded(i)) {
+      // A dropped repeat is never written; a merged one follows a line break.
+      if (!merge) {
+        if (i + 1 == index.size()) sawLast = true;
+        return true;
+      }
+      if (r->offset - 1 >= begin && r->offset - 1 < end) window[r->offset - 1 - begin] = '\n';
     }
     CopyIntoWindow(explanation, r->offset, window, begin, end);
     if (i + 1 == index.size()) sawLast = true;

@@ -22,6 +22,10 @@
 // dictionary) keeps its explanations whatever they take. A source that changes between
 // the readings fails the run (kInputChanged) rather than give a wrong package.
 //
+// Repeated headwords, when merged or dropped, are folded once the index is sorted: a bit
+// per entry marks the repeats, and the data file is written once, in either way, with the
+// repeats' explanations after line breaks or left out; the index then loses their records.
+//
 // Progress: the front end puts the bar at 5; reading moves it to 28 by bytes parsed,
 // sorting ends at 30, the data file moves it to 50 by entries written and compression to
 // 80 by chunks done. Positions only increase, a few dozen per phase.
@@ -39,6 +43,7 @@
 #include "common/user_messages.h"
 #include "common/warning_sink.h"
 #include "package/convert_result.h"
+#include "package/index_order.h"
 #include "platform/file.h"
 #include "textio/entry_source.h"
 
@@ -86,6 +91,9 @@ class CConvertJob {
   // lets the explanations go and reads the source again; tests lower it so that small
   // lists are read twice.
   void SetHoldLimit(uint64_t bytes) { m_holdLimit = bytes; }
+  // What becomes of entries whose headwords are byte for byte the same: kept apart (the
+  // default), merged into one, or only the first kept (package/index_order.h).
+  void SetDuplicates(DuplicatePolicy policy) { m_duplicates = policy; }
 
   // The source of the entries (textio/entry_source.h): a word list, a dictionary. A
   // source that could not be opened is reported by Convert.
@@ -124,6 +132,10 @@ class CConvertJob {
   void CloseSource() { m_sourceLeftFiles |= !m_source->Close(); }
   // Keeps an entry of the first reading; false once the list is too big to convert.
   bool Collect(std::string_view word, std::string_view explanation);
+  // The report's entries, and once the index is sorted the package's sizes less the
+  // repeats folded away, or grown by the line breaks that merge them; those are named in
+  // the report. A failure when the data grows past what a package can hold.
+  Status CountFoldedRepeats();
   Status WriteOutput();
   Status WriteDataFile(platform::CBinaryFile& data);
   // The data file's bytes [begin, end) into window, from the source read again.
@@ -159,6 +171,7 @@ class CConvertJob {
   // each record's offset is then its explanation's place in m_explanations.
   bool m_holding = false;
   uint64_t m_holdLimit = 0;  // 0: as the source's size allows
+  DuplicatePolicy m_duplicates = DuplicatePolicy::kKeep;
   // Totals of the first reading.
   uint64_t m_indexSize = 0;
   uint64_t m_dataSize = 0;

@@ -11,7 +11,7 @@
 #include "package/temp_files.h"
 
 struct ConvertResult {
-  CSortedIndex index;
+  CSortedIndex index;  // its EntryCount() entries in index order make the package's index
   uint32_t indexSize = 0;       // bytes of the index: per entry the headword, 0, 4 + 4
   uint32_t dataSize = 0;        // bytes of the explanations back to back
   uint32_t compressedSize = 0;  // bytes of the compressed data file, when compressed

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -329,6 +330,9 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   };
   const size_t size = index->size();
   index->m_order.reset();
+  index->m_folded.reset();
+  index->m_foldedCount = 0;
+  index->m_foldedWordBytes = 0;
   const CKeyLess less(*index);
   const bool twoThreads = ThreadCount(threads) >= 2 && size >= 65536;
 
@@ -481,18 +485,30 @@ bool SortIndex(CSortedIndex* index, unsigned threads, const std::atomic<bool>* r
   // Repeated headwords lie together, and their keys, loaded at the same depth, are equal:
   // keys that differ stand for different headwords, and equal keys of headwords of up to
   // eight bytes (which hold all their bytes and a case mask) for the same one. Only equal
-  // keys of longer headwords need the headwords themselves.
+  // keys of longer headwords need the headwords themselves. Where repeats are folded, each
+  // one after the first of its headword is marked, by its list position, and its bytes
+  // counted: a short headword's are the key's bytes that are not zero padding.
+  const bool mark = index->m_policy != DuplicatePolicy::kKeep;
   uint64_t repeated = 0;
   bool lastSame = false;
   for (size_t k = 1; k < size; ++k) {
     const SortKey& a = keys[k - 1];
     const SortKey& b = keys[k];
     bool same = a.folded == b.folded && a.next == b.next;
-    if (same && (a.isLong | b.isLong))
-      same = less.Word(a) == less.Word(b);
-    else if (same)
+    size_t length = 0;
+    if (same && (a.isLong | b.isLong)) {
+      const std::string_view word = less.Word(b);
+      same = less.Word(a) == word;
+      length = word.size();
+    } else if (same) {
       same = a.upperCase == b.upperCase;
+      length = 8 - static_cast<size_t>(std::countr_zero(b.folded) / 8);
+    }
     if (same && !lastSame) ++repeated;
+    if (same && mark) {
+      index->MarkFolded(b.index);
+      index->m_foldedWordBytes += length;
+    }
     lastSame = same;
   }
   index->m_repeatedHeadwords = repeated;
@@ -516,13 +532,70 @@ uint64_t AssignOffsets(CSortedIndex* index, const std::atomic<bool>* running) {
   // overlap.
   constexpr size_t kRecordsAhead = 32;
   const size_t size = index->size();
+  const bool merge = index->Duplicates() == DuplicatePolicy::kMerge;
   uint64_t offset = 0;
   for (size_t k = 0; k < size; ++k) {
     if ((k & 0xFFFF) == 0 && running != nullptr && !running->load(std::memory_order_relaxed)) break;
     if (k + kRecordsAhead < size) PrefetchText(&index->Record(index->ListPosition(k + kRecordsAhead)));
-    EntryRecord& r = index->Record(index->ListPosition(k));
+    const size_t i = index->ListPosition(k);
+    EntryRecord& r = index->Record(i);
+    if (index->Folded(i)) {
+      // A dropped repeat is never written; a merged one follows a line break.
+      if (!merge) continue;
+      ++offset;
+    }
     r.offset = static_cast<uint32_t>(offset);
     offset += r.size;
   }
   return offset;
+}
+
+void CSortedIndex::MarkFolded(size_t i) {
+  if (!m_folded) {
+    NoteLargeAllocation();
+    m_folded.reset(new uint64_t[FoldedWords()]());
+  }
+  m_folded[i >> 6] |= uint64_t{1} << (i & 63);
+  ++m_foldedCount;
+}
+
+size_t CSortedIndex::NextFolded(size_t i) const {
+  if (!m_folded || i >= m_size) return m_size;
+  size_t word = i >> 6;
+  uint64_t bits = m_folded[word] & (~uint64_t{0} << (i & 63));
+  while (bits == 0) {
+    if (++word == FoldedWords()) return m_size;
+    bits = m_folded[word];
+  }
+  return std::min(m_size, word * 64 + static_cast<size_t>(std::countr_zero(bits)));
+}
+
+void CSortedIndex::FoldRepeats() {
+  if (!m_folded || !m_order) return;
+  const bool merge = m_policy == DuplicatePolicy::kMerge;
+  // The order is compacted in place. A merged group's first entry comes to span its
+  // group, up to the end of its last repeat: two records per group are read, not one per
+  // repeat.
+  size_t kept = 0;
+  size_t first = m_size;  // the first entry of the group being passed, if any
+  size_t last = 0;        // its last repeat so far
+  const auto spanGroup = [&] {
+    if (first == m_size) return;
+    EntryRecord& r = Record(first);
+    r.size = Record(last).offset + Record(last).size - r.offset;
+    first = m_size;
+  };
+  for (size_t k = 0; k < m_size; ++k) {
+    const uint32_t i = m_order[k];
+    if (Folded(i)) {
+      if (merge && first == m_size) first = m_order[kept - 1];
+      last = i;
+      continue;
+    }
+    if (merge) spanGroup();
+    m_order[kept++] = i;
+  }
+  if (merge) spanGroup();
+  // Nothing is folded twice.
+  m_folded.reset();
 }

@@ -57,7 +57,7 @@ bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
   header.indexSize = result.indexSize;
   header.dataOffset = static_cast<uint32_t>(dataOffset);
   header.dataSize = result.DataSectionSize();
-  header.entryCount = static_cast<uint32_t>(result.index.size());
+  header.entryCount = static_cast<uint32_t>(result.index.EntryCount());
   header.checksum = 0;  // stamped at the end
   unsigned char bytes[kPackageHeaderSize];
   header.EncodeTo(bytes);
@@ -68,15 +68,15 @@ bool WritePackageHeader(const ConvertResult& result, CPackageStream& stream,
 
 bool WritePackageIndex(CPackageStream& stream, const ConvertResult& result) {
   const CSortedIndex& entries = result.index;
+  const size_t count = entries.EntryCount();
   std::vector<unsigned char> buffer(kCopyBufferSize);
   size_t used = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
+  for (size_t i = 0; i < count; ++i) {
     const DictEntry e = entries[i];
     // The headwords lie in word-list order, scattered over the store: ask for one a few
     // entries ahead while this one is copied, and for its record further ahead.
-    if (i + 2 * kLookAhead < entries.size())
-      PrefetchText(&entries.Record(entries.ListPosition(i + 2 * kLookAhead)));
-    if (i + kLookAhead < entries.size()) PrefetchText(entries[i + kLookAhead].word.data());
+    if (i + 2 * kLookAhead < count) PrefetchText(&entries.Record(entries.ListPosition(i + 2 * kLookAhead)));
+    if (i + kLookAhead < count) PrefetchText(entries[i + kLookAhead].word.data());
     const size_t size = e.word.size() + kIndexRecordOverhead;
     if (buffer.size() - used < size) {
       if (!stream.Write(buffer.data(), used)) return false;

@@ -176,6 +176,7 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
   auto job = std::make_unique<CConvertJob>(request.folder);
   job->SetObserver(observer);
   job->SetThreads(request.threads);
+  job->SetDuplicates(request.duplicates);
   job->SetSource(RowOf(request.format).open(request, encoding));
   job->Start();
   return job;
@@ -229,7 +230,9 @@ std::wstring DescribeEncoding(TextEncoding encoding, unsigned codePage,
 std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text,
                                unsigned codePage) {
-  if (!report.HasProblems() && !report.ResourcesLeftOut()) return {};
+  if (!report.HasProblems() && !report.ResourcesLeftOut() && report.MergedEntries() == 0 &&
+      report.DroppedEntries() == 0)
+    return {};
   // A message box has room for a few line numbers; the rest are only counted.
   constexpr size_t kShownLines = 5;
   const auto numbers = [&report](std::initializer_list<ReportReason> reasons) {
@@ -254,6 +257,11 @@ std::wstring DescribeRunReport(const CRunReport& report,
   add(UserMessage::kReportBinaryOnly, report.BinaryOnlyEntries(), {ReportReason::kBinaryOnly});
   add(UserMessage::kReportBrokenLinks, report.LinkLoops() + report.LinkTargetsMissing(),
       {ReportReason::kLinkLoop, ReportReason::kLinkTargetMissing});
+  const bool entries = report.CountsEntries();
+  add(entries ? UserMessage::kReportMergedEntries : UserMessage::kReportMergedLines,
+      report.MergedEntries(), {ReportReason::kMerged});
+  add(entries ? UserMessage::kReportDroppedEntries : UserMessage::kReportDroppedLines,
+      report.DroppedEntries(), {ReportReason::kDropped});
   if (report.ResourcesLeftOut()) message += text(UserMessage::kReportResourcesLeftOut);
   // Where the encoding was a choice, it is named, so that a wrong one shows at once.
   if (report.HeldNonAscii())

@@ -63,6 +63,8 @@ struct ConvertRequest {
   // A dictionary's HTML, Pango markup and XDXF kept instead of made plain text (for MDict,
   // with its style sheet expanded).
   bool keepMarkup = false;
+  // What becomes of entries with byte-identical headwords.
+  DuplicatePolicy duplicates = DuplicatePolicy::kKeep;
 };
 
 // The facts of a dictionary that a front end offers as defaults: its own name and author
@@ -108,13 +110,14 @@ bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& pack
                       std::u16string_view metaBlock, const std::function<void(int)>& progress,
                       IWarningSink& sink);
 
-// What the user is told after a conversion that skipped or repaired lines: the entries
-// made, then the lines skipped and the lines repaired with their first line numbers (for a
-// dictionary also the entries left out by reason, and its resources not converted), in the
-// texts that text gives for kReportEntries, kReportSkipped, kReportRepaired and the rest;
-// and on a line of its own, for a list that held more than ASCII, the encoding it was read
-// in (kReportEncoding; an ANSI list's code page is codePage, 0 for the system's). Empty for
-// a clean list.
+// What the user is told after a conversion that skipped or repaired lines, or merged or
+// dropped repeated headwords: the entries made, then the lines skipped, repaired, merged
+// and dropped with their first line numbers (for a dictionary also the entries left out by
+// reason, and its resources not converted), in the texts that text gives for
+// kReportEntries, kReportSkipped, kReportRepaired, kReportMergedLines and so on; and on a
+// line of its own, for a list that held more than ASCII, the encoding it was read in
+// (kReportEncoding; an ANSI list's code page is codePage, 0 for the system's). Empty for a
+// clean list whose repeats, if any, were kept.
 std::wstring DescribeRunReport(const CRunReport& report,
                                const std::function<std::wstring(UserMessage)>& text,
                                unsigned codePage = 0);

@@ -44,6 +44,7 @@ class CStarDictSource final : public CDictionarySource {
             return true;
           }
           report->LeaveOutFields(e.binaryFields);
+          report->CountEntry();
           return sink(listed++, e.word, e.explanation);
         },
         how.running);

@@ -1,6 +1,7 @@
 #include "textio/run_report.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 const char* ReportReasonName(ReportReason reason) {
@@ -14,6 +15,8 @@ const char* ReportReasonName(ReportReason reason) {
     case ReportReason::kBinaryOnly: return "binary-only";
     case ReportReason::kLinkLoop: return "link-loop";
     case ReportReason::kLinkTargetMissing: return "link-target-missing";
+    case ReportReason::kMerged: return "merged";
+    case ReportReason::kDropped: return "dropped";
   }
   return "";
 }
@@ -68,12 +71,27 @@ void CRunReport::SortByNumber() {
                    [](const ReportedLine& a, const ReportedLine& b) { return a.line < b.line; });
 }
 
+void CRunReport::NoteRepeats(ReportReason reason, uint64_t count, std::vector<ReportedLine> lines) {
+  (reason == ReportReason::kMerged ? m_merged : m_dropped) = count;
+  // A full report no longer knows the lines after its last: none is put there.
+  if (m_lines.size() >= kReportedLines)
+    std::erase_if(lines, [last = m_lines.back().line](const ReportedLine& l) { return l.line > last; });
+  std::vector<ReportedLine> merged;
+  merged.reserve(std::min(m_lines.size() + lines.size(), kReportedLines));
+  std::merge(std::make_move_iterator(m_lines.begin()), std::make_move_iterator(m_lines.end()),
+             std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()),
+             std::back_inserter(merged), [](const ReportedLine& a, const ReportedLine& b) { return a.line < b.line; });
+  if (merged.size() > kReportedLines) merged.resize(kReportedLines);
+  m_lines = std::move(merged);
+}
+
 void CRunReport::Append(CRunReport&& later) {
   for (ReportedLine& line : later.m_lines) {
     if (m_lines.size() >= kReportedLines) break;
     line.line += m_linesRead;
     m_lines.push_back(std::move(line));
   }
+  m_entryLines.Append(later.m_entryLines, m_linesRead);
   m_linesRead += later.m_linesRead;
   for (size_t i = 0; i < m_skipped.size(); ++i) m_skipped[i] += later.m_skipped[i];
   m_repairedLines += later.m_repairedLines;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "textio/entry_lines.h"
 #include "textio/line_parse.h"
 #include "textio/text_file.h"
 
@@ -28,11 +29,14 @@ enum class ReportReason : uint8_t {
   // key of the dictionary.
   kLinkLoop,
   kLinkTargetMissing,
+  // Entries whose headword an earlier entry has, merged into its entry or dropped.
+  kMerged,
+  kDropped,
 };
 
 // A short name of a reason, for ldic's report: "no-separator", "unclosed-quote",
 // "empty-headword", "too-long", "repaired", "unreadable", "binary-only", "link-loop",
-// "link-target-missing".
+// "link-target-missing", "merged", "dropped".
 const char* ReportReasonName(ReportReason reason);
 
 struct ReportedLine {
@@ -48,6 +52,8 @@ class CRunReport {
 
   // Counting, in line order.
   void CountLine() { ++m_linesRead; }
+  // The line just counted gave the next entry.
+  void CountEntry() { m_entryLines.Add(m_linesRead); }
   void Skip(LineProblem problem, std::string_view text);
   void Repair(const LineRepairs& repairs, std::string_view text);
   // An entry of a dictionary left out (kEmptyHeadword, kUnreadable, kBinaryOnly,
@@ -68,6 +74,9 @@ class CRunReport {
   void SetEntries(uint64_t entries) { m_entries = entries; }
   void SetRepeatedHeadwords(uint64_t count) { m_repeatedHeadwords = count; }
   void SetEncoding(TextEncoding encoding) { m_encoding = encoding; }
+  // Entries merged into an earlier one with their headword (kMerged) or dropped for it
+  // (kDropped): how many, and the first of them in list order with their lines.
+  void NoteRepeats(ReportReason reason, uint64_t count, std::vector<ReportedLine> lines);
   // The input is a dictionary: its report counts entries, numbered in the dictionary's
   // order, rather than lines.
   void SetCountsEntries() { m_countsEntries = true; }
@@ -92,6 +101,11 @@ class CRunReport {
   uint64_t LinkTargetsMissing() const { return m_linkTargetsMissing; }
   bool ResourcesLeftOut() const { return m_resourcesLeftOut; }
   uint64_t FieldsLeftOut() const { return m_fieldsLeftOut; }
+  uint64_t MergedEntries() const { return m_merged; }
+  uint64_t DroppedEntries() const { return m_dropped; }
+  // The line of the entry at list position entry, as the reading counted it; 0 when the
+  // reading did not say.
+  uint64_t LineOfEntry(uint64_t entry) const { return m_entryLines.LineOf(entry); }
   TextEncoding Encoding() const { return m_encoding; }
   bool CountsEntries() const { return m_countsEntries; }
   bool HeldNonAscii() const { return m_heldNonAscii; }
@@ -99,9 +113,11 @@ class CRunReport {
   uint64_t SkippedEntries() const {
     return SkippedLines() + m_unreadable + m_binaryOnly + m_linkLoops + m_linkTargetsMissing;
   }
-  // True when a line or entry was skipped or repaired.
+  // True when a line or entry was skipped or repaired (merged and dropped repeats were
+  // asked for, and are none).
   bool HasProblems() const { return SkippedEntries() != 0 || m_repairedLines != 0; }
-  // The first kReportedLines lines skipped or repaired, in line order.
+  // The first kReportedLines lines skipped, repaired or folded into an earlier entry, in
+  // line order.
   const std::vector<ReportedLine>& Lines() const { return m_lines; }
   // The numbers of the first `most` of those lines with one of these reasons; *more tells
   // whether the report kept further ones.
@@ -124,6 +140,9 @@ class CRunReport {
   uint64_t m_linkTargetsMissing = 0;
   uint64_t m_fieldsLeftOut = 0;
   bool m_resourcesLeftOut = false;
+  uint64_t m_merged = 0;
+  uint64_t m_dropped = 0;
+  CEntryLines m_entryLines;
   TextEncoding m_encoding = TextEncoding::Ansi;
   bool m_countsEntries = false;
   bool m_heldNonAscii = false;

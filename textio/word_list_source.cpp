@@ -59,6 +59,7 @@ void ParseUtf8Text(std::string_view text, ParsedText* out, const SourceReading& 
       out->entries.push_back({out->cleaned.Store(word), out->cleaned.Store(explanation)});
     else
       out->entries.push_back({word, explanation});
+    out->report.CountEntry();
   }
 }
 
@@ -430,6 +431,7 @@ Status CWordListSource::ParseByLines(CTextFileRead& reader, const EntrySink& sin
       wordText = TrimFieldChars(word);
       explanationText = TrimFieldChars(explanation);
     }
+    report->CountEntry();
     if (!sink(listed++, wordText, explanationText)) break;
   }
   return Status();

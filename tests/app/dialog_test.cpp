@@ -51,6 +51,7 @@ TEST(AppResources, StringTableHoldsEveryUserMessage) {
   for (int id = static_cast<int>(UserMessage::kCaption); id <= static_cast<int>(kLastUserMessage);
        ++id) {
     const auto message = static_cast<UserMessage>(id);
+    if (*UserMessageText(message) == L'\0') continue;  // no message has this id
     const wchar_t* resource = nullptr;
     const int length = ::LoadStringW(::GetModuleHandleW(nullptr), static_cast<UINT>(id),
                                      reinterpret_cast<LPWSTR>(&resource), 0);

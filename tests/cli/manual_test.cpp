@@ -159,6 +159,7 @@ TEST(LdicCompletion, OffersTheFilesEachArgumentAndValueTakes) {
       {{"ldic", "convert", "a.txt", "-o", ""}, "e.ldic h i.ldic sub"},
       {{"ldic", "convert", "a.txt", "--from", "=", "st"}, "stardict"},
       {{"ldic", "convert", "a.txt", "--encoding", "utf-16"}, "utf-16be utf-16le"},
+      {{"ldic", "convert", "a.txt", "--duplicates", ""}, "first keep merge"},
       {{"ldic", "convert", "a.txt", "--register", "--ini", ""}, "f.ini sub"},
       {{"ldic", "convert", "--", ""}, "a.txt b.csv c.ifo d.mdx sub"},
       {{"ldic", "info", ""}, "e.ldic h i.ldic sub"},

@@ -17,6 +17,7 @@
 #include "core/convert_job.h"
 #include "package/format.h"
 #include "package/index_order.h"
+#include "package/package_reader.h"
 #include "package/package_writer.h"
 #include "textio/line_parse.h"
 #include "package/temp_files.h"
@@ -65,6 +66,88 @@ TEST(ConvertJob, ReadsSortsAndWritesTheDataFile) {
   EXPECT_EQ(ReadBytes(job.Result().temp.compressed).size(), job.Result().compressedSize);
   EXPECT_EQ(job.Result().temp.data, dir.File(L"LumoDictTemp.des"));
   EXPECT_EQ(job.Result().temp.compressed, dir.File(L"LumoDictTemp.des.dz"));
+}
+
+// Repeated headwords kept, merged or only the first kept: the entries a package reader
+// finds, and the same package bytes whether the explanations were held or read again a few
+// bytes at a time, by one thread or two.
+TEST(ConvertJob, RepeatedHeadwordsAreKeptMergedOrDropped) {
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  struct Case {
+    const char* name;
+    std::string list;
+    Entries keep, merge, first;
+    std::vector<uint64_t> folded;  // the lines of the entries merged or dropped
+  };
+  const Case cases[] = {
+      {"no repeats", "b\tbee\na\tant\n", {{"a", "ant"}, {"b", "bee"}}, {{"a", "ant"}, {"b", "bee"}},
+       {{"a", "ant"}, {"b", "bee"}}, {}},
+      {"three times, apart", "w\tone\nz\tzed\n\nw\ttwo\nno separator\nw\tthree\n",
+       {{"w", "one"}, {"w", "two"}, {"w", "three"}, {"z", "zed"}},
+       {{"w", "one\ntwo\nthree"}, {"z", "zed"}}, {{"w", "one"}, {"z", "zed"}}, {4, 6}},
+      {"case variants", "cat\tsmall\nCat\tbig\nCAT\tall\ncat\tagain\n",
+       {{"CAT", "all"}, {"Cat", "big"}, {"cat", "small"}, {"cat", "again"}},
+       {{"CAT", "all"}, {"Cat", "big"}, {"cat", "small\nagain"}}, {{"CAT", "all"}, {"Cat", "big"}, {"cat", "small"}},
+       {4}},
+      {"empty explanations", "e\t\nf\t\ne\tmid\nf\t\ne\t\ng\tlast\n",
+       {{"e", ""}, {"e", "mid"}, {"e", ""}, {"f", ""}, {"f", ""}, {"g", "last"}},
+       {{"e", "\nmid\n"}, {"f", "\n"}, {"g", "last"}}, {{"e", ""}, {"f", ""}, {"g", "last"}}, {3, 4, 5}},
+  };
+  // Held by one thread or two; read again for windows of a few bytes by one thread or two.
+  struct Way {
+    unsigned threads;
+    size_t window;  // 0: held
+  } const ways[] = {{1, 0}, {2, 0}, {1, 3}, {2, 5}};
+  const std::u16string meta = BuildMetadataBlock({L"n", L"", L"", L"", L"d"});
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteBytes(dir.File(L"w.txt"), c.list);
+    for (const DuplicatePolicy policy : {DuplicatePolicy::kKeep, DuplicatePolicy::kMerge, DuplicatePolicy::kFirst}) {
+      const Entries& expected = policy == DuplicatePolicy::kKeep    ? c.keep
+                                : policy == DuplicatePolicy::kMerge ? c.merge
+                                                                    : c.first;
+      std::string firstPackage;
+      for (const Way& way : ways) {
+        SCOPED_TRACE(testing::Message() << c.name << ", policy " << static_cast<int>(policy) << ", threads "
+                                        << way.threads << ", window " << way.window);
+        CConvertJob job(dir.Path());
+        job.SetThreads(way.threads);
+        job.SetDuplicates(policy);
+        if (way.window) {
+          job.SetHoldLimit(1);
+          job.SetWindowSize(way.window);
+        }
+        RecordingObserver observer;
+        ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
+        EXPECT_EQ(job.ReadListAgain(), way.window != 0);
+        ASSERT_TRUE(WritePackage(job.Result(), dir.File(L"w.ldic"), meta).ok());
+        DeleteTempFiles(job.Result());
+        const std::string package = ReadBytes(dir.File(L"w.ldic"));
+        if (firstPackage.empty()) firstPackage = package;
+        EXPECT_TRUE(package == firstPackage) << "not the package of the first way";
+
+        CPackageReader reader;
+        ASSERT_TRUE(reader.Open(dir.File(L"w.ldic")));
+        EXPECT_TRUE(reader.VerifyContents()) << DescribeProblem(reader.Problems()[0]);
+        Entries found;
+        for (size_t e = 0; e < reader.EntryCount(); ++e) {
+          std::string explanation;
+          EXPECT_EQ(reader.ReadExplanation(e, &explanation), PackageError::kNone);
+          found.emplace_back(reader.Headword(e), explanation);
+        }
+        EXPECT_EQ(found, expected);
+
+        const CRunReport& report = job.Report();
+        const bool folds = policy != DuplicatePolicy::kKeep;
+        EXPECT_EQ(report.Entries(), expected.size());
+        EXPECT_EQ(report.MergedEntries(), policy == DuplicatePolicy::kMerge ? c.folded.size() : 0u);
+        EXPECT_EQ(report.DroppedEntries(), policy == DuplicatePolicy::kFirst ? c.folded.size() : 0u);
+        bool more = false;
+        EXPECT_EQ(report.LineNumbers({ReportReason::kMerged, ReportReason::kDropped}, 10, &more),
+                  folds ? c.folded : std::vector<uint64_t>{});
+      }
+    }
+  }
 }
 
 TEST(ConvertJob, ListsWithoutEntriesFailAndWriteNothing) {
@@ -172,16 +255,20 @@ TEST(ConvertJob, RunReportNamesEveryBadLineInEveryWayOfReading) {
   for (const Case& c : cases) {
     TempDir dir;
     WriteBytes(dir.File(L"w.txt"), c.bytes);
+    // The repeat of "dup" on line 109 is named by its line as well, dropped or merged.
     for (unsigned threads : {1u, 2u}) {
       SCOPED_TRACE(testing::Message() << c.name << ", threads " << threads);
       CConvertJob job(dir.Path());
       job.SetThreads(threads);
+      const bool merge = threads == 2;
+      job.SetDuplicates(merge ? DuplicatePolicy::kMerge : DuplicatePolicy::kFirst);
       RecordingObserver observer;
       ASSERT_TRUE(lumo_test::RunJob(job, dir.File(L"w.txt"), &observer));
       const CRunReport& report = job.Report();
       EXPECT_EQ(report.Encoding(), c.encoding);
       EXPECT_EQ(report.LinesRead(), c.list.lines);
-      EXPECT_EQ(report.Entries(), c.list.entries);
+      EXPECT_EQ(report.Entries(), c.list.entries - 1);
+      EXPECT_EQ(report.MergedEntries() + report.DroppedEntries(), 1u);
       EXPECT_EQ(job.Result().index.size(), c.list.entries);
       EXPECT_EQ(report.Skipped(LineProblem::kNoSeparator), 3u);
       EXPECT_EQ(report.Skipped(LineProblem::kUnclosedQuote), 1u);
@@ -193,7 +280,10 @@ TEST(ConvertJob, RunReportNamesEveryBadLineInEveryWayOfReading) {
       EXPECT_EQ(report.RepeatedHeadwords(), 1u);  // "dup"; "DUP" is another headword
       std::vector<std::pair<uint64_t, ReportReason>> seen;
       for (const ReportedLine& line : report.Lines()) seen.emplace_back(line.line, line.reason);
-      EXPECT_EQ(seen, c.list.problems);
+      std::vector<std::pair<uint64_t, ReportReason>> problems = c.list.problems;
+      problems.emplace_back(109, merge ? ReportReason::kMerged : ReportReason::kDropped);
+      std::sort(problems.begin(), problems.end());
+      EXPECT_EQ(seen, problems);
       ASSERT_FALSE(report.Lines().empty());
       EXPECT_EQ(report.Lines()[0].text, "no separator here");
       DeleteTempFiles(job.Result());
@@ -361,6 +451,18 @@ TEST(ConvertJob, ReadingInPiecesMatchesLineByLine) {
   WriteBytes(dir.File(L"w16le.txt"), little);
   WriteBytes(dir.File(L"w16be.txt"), big);
 
+  // The same with repeated headwords merged.
+  std::vector<std::pair<std::string, std::string>> merged;
+  std::string mergedData;
+  for (const auto& e : expected) {
+    const bool repeat = !merged.empty() && merged.back().first == e.first;
+    if (repeat)
+      merged.back().second += "\n" + e.second;
+    else
+      merged.push_back(e);
+    mergedData += (repeat ? "\n" : "") + e.second;
+  }
+
   // The explanations held, let go midway, or never held: the list read once or twice.
   struct Way {
     unsigned threads;
@@ -368,16 +470,24 @@ TEST(ConvertJob, ReadingInPiecesMatchesLineByLine) {
     size_t window;  // 0: as the job chooses
     uint64_t hold;  // 0: as the job chooses
     bool readsAgain;
+    DuplicatePolicy policy = DuplicatePolicy::kKeep;
   } const ways[] = {{1, 0, 0, 0, false}, {2, 0, 0, 0, false}, {2, 4097, 700000, 1, true},
-                    {1, 1021, 0, 1, true}, {2, 65536, 0, 4 << 20, true}};
+                    {1, 1021, 0, 1, true}, {2, 65536, 0, 4 << 20, true},
+                    {2, 4097, 700000, 1, true, DuplicatePolicy::kMerge}};
   std::string firstCompressed;
   for (const wchar_t* name : {L"w.txt", L"w16le.txt", L"w16be.txt"}) {
     for (const Way& way : ways) {
+      // Repeats are merged the same way whatever the encoding: one file will do.
+      const bool merge = way.policy == DuplicatePolicy::kMerge;
+      if (merge && name != std::wstring(L"w.txt")) continue;
+      const auto& entries = merge ? merged : expected;
       SCOPED_TRACE(testing::Message() << "threads " << way.threads << ", piece " << way.piece
-                                      << ", window " << way.window << ", hold " << way.hold);
+                                      << ", window " << way.window << ", hold " << way.hold
+                                      << ", policy " << static_cast<int>(way.policy));
       TempDir work;
       CConvertJob job(work.Path());
       job.SetThreads(way.threads);
+      job.SetDuplicates(way.policy);
       if (way.window) job.SetWindowSize(way.window);
       if (way.hold) job.SetHoldLimit(way.hold);
       WordListOptions options;
@@ -387,13 +497,16 @@ TEST(ConvertJob, ReadingInPiecesMatchesLineByLine) {
       job.Start();
       ASSERT_TRUE(job.Convert());
       EXPECT_EQ(job.ReadListAgain(), way.readsAgain);
-      ASSERT_EQ(job.Result().index.size(), expected.size());
-      for (size_t i = 0; i < expected.size(); ++i)
-        ASSERT_EQ(job.Result().index[i].word, expected[i].first) << "at " << i;
-      EXPECT_TRUE(ReadBytes(job.Result().temp.data) == expectedData);
+      const CSortedIndex& index = job.Result().index;
+      ASSERT_EQ(index.EntryCount(), entries.size());
+      for (size_t i = 0; i < entries.size(); ++i) {
+        ASSERT_EQ(index[i].word, entries[i].first) << "at " << i;
+        ASSERT_EQ(index[i].size, entries[i].second.size()) << "at " << i;
+      }
+      EXPECT_TRUE(ReadBytes(job.Result().temp.data) == (merge ? mergedData : expectedData));
       const std::string compressed = ReadBytes(job.Result().temp.compressed);
       if (firstCompressed.empty()) firstCompressed = compressed;
-      EXPECT_TRUE(compressed == firstCompressed);
+      if (!merge) EXPECT_TRUE(compressed == firstCompressed);
       DeleteTempFiles(job.Result());
     }
   }

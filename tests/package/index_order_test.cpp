@@ -128,16 +128,35 @@ TEST(EntryOrder, EveryKindOfListMatchesAStableSortForEveryThreadCount) {
     std::stable_sort(expected.begin(), expected.end(), [&words](size_t a, size_t b) {
       return CompareHeadwords(words[a], words[b]) < 0;
     });
-    // Headwords that occur more than once, byte for byte.
+    // Headwords that occur more than once, byte for byte, and the list positions of their
+    // entries after the first.
     uint64_t repeated = 0;
-    for (size_t k = 1; k < expected.size(); ++k)
+    std::vector<size_t> folded;
+    for (size_t k = 1; k < expected.size(); ++k) {
       repeated += words[expected[k]] == words[expected[k - 1]] &&
                   (k < 2 || words[expected[k - 1]] != words[expected[k - 2]]);
+      if (words[expected[k]] == words[expected[k - 1]]) folded.push_back(expected[k]);
+    }
+    std::sort(folded.begin(), folded.end());
     for (unsigned threads : {1u, 2u, 0u}) {
       ASSERT_EQ(SortedPositions(words, threads), expected) << "threads " << threads;
       CSortedIndex index = IndexOf(words);
       ASSERT_TRUE(SortIndex(&index, threads));
       EXPECT_EQ(index.RepeatedHeadwords(), repeated) << "threads " << threads;
+      EXPECT_EQ(index.NextFolded(0), index.size()) << "kept apart, nothing is folded";
+      index = IndexOf(words);
+      index.SetDuplicatePolicy(DuplicatePolicy::kFirst);
+      ASSERT_TRUE(SortIndex(&index, threads));
+      std::vector<size_t> marked;
+      for (size_t i = index.NextFolded(0); i < index.size(); i = index.NextFolded(i + 1)) {
+        EXPECT_TRUE(index.Folded(i));
+        marked.push_back(i);
+      }
+      EXPECT_EQ(marked, folded) << "threads " << threads;
+      uint64_t foldedBytes = 0;
+      for (const size_t i : folded) foldedBytes += words[i].size();
+      EXPECT_EQ(index.FoldedWordBytes(), foldedBytes);
+      EXPECT_EQ(index.EntryCount(), words.size() - folded.size());
       index = IndexOf(words);
       const std::atomic<bool> stopped{false};
       EXPECT_FALSE(SortIndex(&index, threads, &stopped));

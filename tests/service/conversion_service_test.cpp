@@ -410,6 +410,10 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
     // The list held more than ASCII, read in this encoding (and ANSI code page).
     std::optional<TextEncoding> encoding = std::nullopt;
     unsigned codePage = 0;
+    // Repeated headwords merged or dropped, from these lines (entries of a dictionary).
+    ReportReason folded = ReportReason::kMerged;
+    std::vector<uint64_t> foldedLines = {};
+    bool dictionary = false;
   };
   const Case cases[] = {
       {{}, 12, L""},
@@ -432,6 +436,12 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
        1000000,
        L"共转换 1,000,000 条词条。有 6 行未能识别，已跳过（第 2、4、6、7、8… 行）。"
        L"有 1 行含无效字符，已替换或删去（第 5 行）。"},
+      {{}, 3, L"共转换 3 条词条。有 2 个重复词条已合并（第 4、9 行）。", std::nullopt, 0, ReportReason::kMerged, {4, 9}},
+      {{{2, LineProblem::kNoSeparator}}, 3,
+       L"共转换 3 条词条。有 1 行未能识别，已跳过（第 2 行）。有 1 个重复词条已删去，只保留第一条（第 3 行）。",
+       std::nullopt, 0, ReportReason::kDropped, {3}},
+      {{}, 7, L"共转换 7 条词条。有 1 个重复词条已删去，只保留第一条（第 12 条）。", std::nullopt, 0,
+       ReportReason::kDropped, {12}, true},
   };
   for (const Case& c : cases) {
     CRunReport report;
@@ -446,6 +456,10 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
     report.SetEntries(c.entries);
     if (c.encoding) report.SetEncoding(*c.encoding);
     report.SetHeldNonAscii(c.encoding.has_value());
+    if (c.dictionary) report.SetCountsEntries();
+    std::vector<ReportedLine> folded;
+    for (const uint64_t number : c.foldedLines) folded.push_back({number, c.folded, "w"});
+    if (!folded.empty()) report.NoteRepeats(c.folded, folded.size(), folded);
     EXPECT_EQ(DescribeRunReport(report, [](UserMessage id) { return std::wstring(UserMessageText(id)); },
                                 c.codePage),
               c.text);
@@ -474,7 +488,8 @@ TEST(ConversionService, RunReportTextNamesTheFirstLinesAndCountsAll) {
 // A dictionary whose explanations do not fit beside its index is read again for each
 // window of the data file, as a word list is, and gives the package it gives when they
 // are held; its scratch file of inflated data is gone afterwards either way. StarDict
-// with synonyms; MDict with links, a style sheet and a damaged record block.
+// with synonyms, the synonym "w1" merged into the headword's entry as the request asks;
+// MDict with links, a style sheet and a damaged record block.
 TEST(ConversionService, ADictionaryReadAgainGivesThePackageItGivesHeld) {
   namespace fs = std::filesystem;
   for (const InputFormat format : {InputFormat::kStarDict, InputFormat::kMdict}) {
@@ -507,6 +522,7 @@ TEST(ConversionService, ADictionaryReadAgainGivesThePackageItGivesHeld) {
     request.folder = dir.Path();
     request.package = dir.File(L"d.ldic");
     request.facts = {L"n", L"", L"", L"", L"d"};
+    if (format == InputFormat::kStarDict) request.duplicates = DuplicatePolicy::kMerge;
     const std::set<std::wstring> before = [&dir] {
       std::set<std::wstring> names;
       for (const auto& entry : fs::directory_iterator(lumo_test::FsPath(dir.Path())))
@@ -524,6 +540,10 @@ TEST(ConversionService, ADictionaryReadAgainGivesThePackageItGivesHeld) {
       EXPECT_EQ(job->ReadListAgain(), hold != 0);
       if (format == InputFormat::kMdict) {
         EXPECT_NE(job->Report().UnreadableEntries(), 0u);
+      } else {
+        bool more = false;
+        EXPECT_EQ(job->Report().LineNumbers({ReportReason::kMerged}, 5, &more), std::vector<uint64_t>{302});
+        EXPECT_EQ(job->Result().index.EntryCount(), 301u);
       }
       ASSERT_TRUE(FinishConversion(*job, true, request.package, BuildMetadataBlock(request.facts), {}, observer));
       const std::string package = ReadBytes(request.package);

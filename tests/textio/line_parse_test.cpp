@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "common/utf.h"
 #include "platform/text_convert.h"
 #include "textio/line_parse.h"
+#include "textio/run_report.h"
 
 namespace {
 
@@ -77,6 +80,44 @@ TEST(LineParse, AnsiToUtf8) {
       EXPECT_EQ(out, expected);
     }
   }
+}
+
+// The report knows each entry's line however the lines that gave none fall, also when it
+// was read in parts; entries folded into earlier ones join its lines in line order, and a
+// full report takes none past its last line.
+TEST(RunReport, EntriesKeepTheirLinesAndRepeatsJoinInLineOrder) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 20; ++round) {
+    CRunReport parts[2];
+    std::vector<uint64_t> lines;  // of each entry
+    const int count = 1 + static_cast<int>(random() % 3000);
+    const int cut = static_cast<int>(random() % count);
+    for (int line = 1; line <= count; ++line) {
+      CRunReport& part = parts[line > cut];
+      part.CountLine();
+      // Entries on every line or every other, and lines without one anywhere.
+      if (random() % 4 == 0 || (round % 2 == 0 && line % 2 == 0)) continue;
+      part.CountEntry();
+      lines.push_back(line);
+    }
+    parts[0].Append(std::move(parts[1]));
+    for (size_t i = 0; i < lines.size(); ++i) ASSERT_EQ(parts[0].LineOfEntry(i), lines[i]) << round << " " << i;
+    EXPECT_EQ(parts[0].LineOfEntry(lines.size()), 0u);
+  }
+
+  CRunReport full;
+  for (int line = 1; line <= 20000; ++line) {
+    full.CountLine();
+    if (line % 2 == 0) full.Skip(LineProblem::kNoSeparator, "x");
+  }
+  full.NoteRepeats(ReportReason::kMerged, 3,
+                   {{1, ReportReason::kMerged, "a"}, {20000, ReportReason::kMerged, "b"}, {20001, ReportReason::kMerged, "c"}});
+  EXPECT_EQ(full.MergedEntries(), 3u);
+  ASSERT_EQ(full.Lines().size(), CRunReport::kReportedLines);
+  EXPECT_EQ(full.Lines()[0].line, 1u);
+  EXPECT_EQ(full.Lines()[0].reason, ReportReason::kMerged);
+  EXPECT_EQ(full.Lines()[1].line, 2u);
+  EXPECT_EQ(full.Lines().back().line, 19998u);
 }
 
 }  // namespace
