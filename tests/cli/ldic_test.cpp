@@ -145,6 +145,9 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
       {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n",
        "skipped: 0 (no separator 0, unclosed quote 0, empty headword 0)"},
       {{"register", "-q", "{pkg}", "--ini={ini}"}, 0, "", ""},
+      // One list into --out-dir: its package there, told as for -o.
+      {{"convert", "{list}", "--out-dir", "{dir}/one"}, 0, "words.ldic: 3 entries\n", "lines read: 3"},
+      {{"verify", "-q", "{dir}/one/words.ldic"}, 0, "", ""},
       // A package under a temporary file's name is written whole; a dump over its own
       // package is refused.
       {{"convert", "-q", "{list}", "-o", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
