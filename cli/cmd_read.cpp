@@ -465,9 +465,8 @@ int RunDump(const std::string& package, const std::string& output, bool force) {
   if (escaped > 0 && !IsQuiet()) {
     const std::string word(reader.Headword(firstEscaped).substr(0, 60));
     PrintError("note: " + std::to_string(escaped) +
-               " entries were written with escapes (\\n for a line break, \\\\ for a backslash "
-               "before one); ldic convert --unescape reads them back unchanged (the first is \"" +
-               word + "\")");
+               " entries were written with escapes (\\n for a line break; see ldic dump --help); "
+               "ldic convert --unescape reads them back unchanged (the first is \"" + word + "\")");
   }
   if (changed > 0 && !IsQuiet()) {
     std::string word(reader.Headword(firstChanged).substr(0, 60));
