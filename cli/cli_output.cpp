@@ -74,15 +74,24 @@ int UsageError(const std::string& command, const std::string& message) {
   return UsageError(command, UsageProblem::kOther, {}, message);
 }
 
+std::string CConsoleWarningSink::FailureText(UserMessage message, const Status& cause,
+                                             const std::wstring& settings) {
+  if (cause.DiskFull()) message = UserMessage::kDiskFull;
+  const Status where = message == UserMessage::kRegisterWriteFailed && cause.ok()
+                           ? Status::Error(StatusKind::kIoError, settings)
+                           : cause;
+  const std::string what = UserMessageUtf8(message);
+  return where.Where().empty() ? what : what + " \u2014 " + where.Where();
+}
+
 void CConsoleWarningSink::ShowWarning(UserMessage message, const Status& cause) {
   if (message == UserMessage::kRegistered) {
-    if (!IsQuiet()) std::printf("%s\n", UserMessageUtf8(message));
-  } else if (cause.DiskFull()) {
-    PrintFailure(UserMessage::kDiskFull, cause);
-  } else if (message == UserMessage::kRegisterWriteFailed && cause.ok()) {
-    PrintFailure(message, Status::Error(StatusKind::kIoError, m_settings));
+    if (!IsQuiet()) {
+      std::fprintf(m_results, "%s\n", UserMessageUtf8(message));
+      std::fflush(m_results);
+    }
   } else {
-    PrintFailure(message, cause);
+    PrintError(FailureText(message, cause, m_settings));
   }
 }
 

@@ -3,6 +3,7 @@
 // failure or a wrong command line on stderr, after "ldic: "; and one rule for the exit
 // status.
 
+#include <cstdio>
 #include <string>
 
 #include "common/status.h"
@@ -56,15 +57,22 @@ int UsageError(const std::string& command, UsageProblem problem, const std::stri
 int UsageError(const std::string& command, const std::string& message);
 
 // Tells the user of an outcome on the console, as the dialog does with a message box:
-// "词库添加成功！..." is a command's output (stdout, not with -q), every other message a
-// failure line. settings names LumoDict's settings file in a failure to write it.
+// "词库添加成功！..." is a command's output (results: stdout unless the command's output
+// goes there; not with -q), every other message a failure line. settings names LumoDict's
+// settings file in a failure to write it.
 class CConsoleWarningSink : public IWarningSink {
  public:
-  explicit CConsoleWarningSink(std::wstring settings = {}) : m_settings(std::move(settings)) {}
+  explicit CConsoleWarningSink(std::wstring settings = {}, std::FILE* results = stdout)
+      : m_settings(std::move(settings)), m_results(results) {}
   void ShowWarning(UserMessage message, const Status& cause) override;
+  // The failure line ShowWarning prints for message, without "ldic: ": the message (a
+  // full disk told as such), " — " and the path and the system's reason where known.
+  static std::string FailureText(UserMessage message, const Status& cause,
+                                 const std::wstring& settings);
 
  private:
   const std::wstring m_settings;
+  std::FILE* const m_results;
 };
 
 // -q: a command prints nothing when it succeeds. Failures are still printed.

@@ -16,6 +16,7 @@
 #include <optional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "cli/cli_output.h"
 #include "cli/cli_paths.h"
@@ -23,6 +24,7 @@
 #include "cli/output_file.h"
 #include "common/status.h"
 #include "common/threads.h"
+#include "common/warning_sink.h"
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "platform/console.h"
@@ -45,6 +47,19 @@ constexpr char kConvertFooter[] =
     "WORDLIST '-' reads the word list from standard input, with the same detection of its\n"
     "encoding and the same package as from the file; -o is then needed, and the name\n"
     "defaults to the package's base name.\n"
+    "Several word lists (or dictionaries) need --out-dir DIR: each becomes DIR/NAME.ldic,\n"
+    "NAME being its file name without its last extension (two lists for one NAME are\n"
+    "refused before any work). --jobs N converts N at once, each as a single list is\n"
+    "converted, with temporary files and memory of its own. A list that fails stops no\n"
+    "other: \"PACKAGE: N entries\" is printed for each package in the lists' order, and at\n"
+    "the end a line per list on stderr; the exit status is 1 when any failed. -o, --name,\n"
+    "--report and --timings are for one list. Ctrl+C stops every running conversion and\n"
+    "starts no other; the packages already made stay.\n"
+    "--unescape reads \\n, \\r, \\t and \\\\ in a word list's explanations as a line\n"
+    "break, a CR, a TAB and a backslash, as ldic dump writes them; any other backslash\n"
+    "stays as it is, and headwords are taken as they stand.\n"
+    "--report - writes the report to standard output; \"PACKAGE: N entries\" then goes to\n"
+    "stderr.\n"
     "While it works, the progress is shown on stderr when that is a terminal; at the end\n"
     "\"PACKAGE: N entries\" is printed, and a summary on stderr: lines read, entries, lines\n"
     "skipped by reason, lines repaired (invalid bytes replaced, NULs dropped), repeated\n"
@@ -87,8 +102,11 @@ constexpr char kConvertFooter[] =
 // to the waiting thread.
 class CliObserver : public IConvertObserver {
  public:
-  explicit CliObserver(bool showProgress, std::wstring settings)
-      : m_showProgress(showProgress), m_console(std::move(settings)) {}
+  // Failures go to forward when given (a batch tells them per word list), else to the
+  // console; results is where the console tells a registration.
+  CliObserver(bool showProgress, std::wstring settings, IWarningSink* forward = nullptr,
+              std::FILE* results = stdout)
+      : m_showProgress(showProgress), m_console(std::move(settings), results), m_forward(forward) {}
 
   void OnConvertProgress(int percent) override { ShowProgress(percent); }
 
@@ -101,7 +119,10 @@ class CliObserver : public IConvertObserver {
 
   void ShowWarning(UserMessage message, const Status& cause) override {
     EndProgressLine();
-    m_console.ShowWarning(message, cause);
+    if (m_forward)
+      m_forward->ShowWarning(message, cause);
+    else
+      m_console.ShowWarning(message, cause);
   }
 
   bool Wait() {
@@ -125,6 +146,7 @@ class CliObserver : public IConvertObserver {
  private:
   const bool m_showProgress;
   CConsoleWarningSink m_console;
+  IWarningSink* const m_forward;
   bool m_lineOpen = false;
   std::mutex m_mutex;
   std::condition_variable m_cv;
@@ -132,20 +154,57 @@ class CliObserver : public IConvertObserver {
   bool m_success = false;
 };
 
-// Ctrl+C cancels the job as the dialog's cancel does, in whatever phase; no package is
-// written and the temporary files are removed.
+// Ctrl+C cancels the running jobs as the dialog's cancel does, in whatever phase; no
+// package is written and the temporary files are removed. A batch runs at most kMaxJobs
+// at once.
+constexpr unsigned kMaxJobs = 64;
 std::atomic<bool> g_interrupted{false};
-std::atomic<CConvertJob*> g_runningJob{nullptr};
+std::atomic<CConvertJob*> g_runningJobs[kMaxJobs];
 
 void OnInterrupt() {
   g_interrupted = true;
-  if (CConvertJob* job = g_runningJob.load()) job->Cancel();
+  for (std::atomic<CConvertJob*>& slot : g_runningJobs)
+    if (CConvertJob* job = slot.load()) job->Cancel();
 }
+
+// Takes over the requests to stop for the conversions to come.
+void ArmInterrupts() {
+  g_interrupted = false;
+  platform::SetInterruptHandler(&OnInterrupt);
+}
+
+// Keeps a job where OnInterrupt finds it for as long as it runs.
+class CListedJob {
+ public:
+  explicit CListedJob(CConvertJob* job) {
+    for (std::atomic<CConvertJob*>& slot : g_runningJobs) {
+      CConvertJob* none = nullptr;
+      if (slot.compare_exchange_strong(none, job)) {
+        m_slot = &slot;
+        break;
+      }
+    }
+    // A request that came before the job was listed.
+    if (g_interrupted) job->Cancel();
+  }
+  ~CListedJob() {
+    if (m_slot) m_slot->store(nullptr);
+  }
+  CListedJob(const CListedJob&) = delete;
+  CListedJob& operator=(const CListedJob&) = delete;
+
+ private:
+  std::atomic<CConvertJob*>* m_slot = nullptr;
+};
 
 // The command line as CLI11 leaves it.
 struct ConvertArguments {
   std::string wordList;
   std::string package;
+  std::vector<std::string> wordLists;  // as given; wordList is the one converted
+  std::string outDir;
+  unsigned jobs = 1;
+  bool unescape = false;
   std::string name, author, lumo, version, date;
   bool haveName = false;
   bool haveAuthor = false;
@@ -312,8 +371,9 @@ bool WriteReportFile(const fs::path& path, const CRunReport& report, unsigned co
 }
 
 // Makes the arguments a run, its paths resolved with std::filesystem and checked by the
-// conversion service. Returns the exit status to stop with, or -1 to go on.
-int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
+// conversion service; failures are told to sink. Returns the exit status to stop with,
+// or -1 to go on.
+int ResolveRun(const ConvertArguments& args, ConvertRun* run, IWarningSink& sink) {
   ConvertRequest& request = run->request;
   request.fromStandardInput = args.wordList == "-";
   request.format = args.from == "auto" ? InputFormatOf(Utf8ToWideText(args.wordList))
@@ -322,6 +382,7 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
     return UsageError("convert", "a dictionary is read from its files, not from standard input");
   request.keepMarkup = args.keepMarkup;
   request.duplicates = DuplicateNames().at(args.duplicates);
+  request.unescape = args.unescape;
   if (request.fromStandardInput && args.package.empty())
     return UsageError("convert", "a word list from standard input ('-') needs -o PACKAGE");
   // The package is written beside its final place and moved there, which a stream cannot do.
@@ -349,7 +410,7 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   InputDefaults defaults;
   if (IsDictionaryFormat(request.format)) {
     if (Status read = ReadInputDefaults(request.format, request.wordList, &defaults); !read) {
-      PrintFailure(MessageFor(read), read);
+      sink.ShowWarning(MessageFor(read), read);
       return kExitFailure;
     }
     if (!args.haveName && !defaults.name.empty()) facts.name = defaults.name;
@@ -362,7 +423,7 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
 
   for (const auto check : {CheckConvertPaths, CheckConvertFacts}) {
     if (const std::optional<ConvertProblem> problem = check(request)) {
-      PrintFailure(problem->message, problem->cause);
+      sink.ShowWarning(problem->message, problem->cause);
       return kExitFailure;
     }
   }
@@ -372,7 +433,9 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
                                    : PathToWide(fs::absolute(PathFromUtf8(args.ini), ec));
   run->quiet = IsQuiet();
   run->strict = args.strict;
-  if (!args.report.empty()) run->report = fs::absolute(PathFromUtf8(args.report), ec);
+  // "-": standard output, where COutputFile writes it.
+  if (!args.report.empty())
+    run->report = args.report == "-" ? fs::path("-") : fs::absolute(PathFromUtf8(args.report), ec);
   if (args.encoding.starts_with("cp")) {
     run->encoding = TextEncoding::Ansi;
     run->request.codePage = static_cast<unsigned>(std::stoul(args.encoding.substr(2)));
@@ -382,59 +445,88 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run) {
   return -1;
 }
 
-// Runs the conversion on a worker thread, writes the package, removes the temporary files
-// and registers the package when asked; returns the exit status.
-int RunConversion(const ConvertRun& run) {
+// How one conversion ended.
+struct ConversionEnd {
+  std::unique_ptr<CConvertJob> job;
+  bool written = false;
+  bool strictFailure = false;  // converted, but --strict refused the package
+  double writeSeconds = 0;     // writing the package and removing the temporary files
+};
+
+// Runs one conversion on a worker thread, as the dialog does, and ends it: the report
+// written when asked, the package written, the temporary files removed. Failures are told
+// to observer. The caller has armed the requests to stop (ArmInterrupts).
+ConversionEnd Convert(const ConvertRun& run, CliObserver& observer) {
+  ConversionEnd end;
   const ConvertRequest& request = run.request;
   const std::u16string metaBlock = BuildMetadataBlock(request.facts);
-  CliObserver observer(!run.quiet && platform::StderrIsTerminal(), run.settings);
-  const std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer, run.encoding);
-  g_runningJob = job.get();
-  platform::SetInterruptHandler(&OnInterrupt);
-  observer.ShowProgress(5);
-  CJoiningThread worker;
-  worker.Start([&job] { ConvertThreadProc(job.get()); });
-  bool converted = observer.Wait();
-  worker.Join();
-  g_runningJob = nullptr;
+  end.job = PrepareConversion(request, &observer, run.encoding);
+  CConvertJob& job = *end.job;
+  bool converted = false;
+  {
+    const CListedJob listed(&job);
+    observer.ShowProgress(5);
+    CJoiningThread worker;
+    worker.Start([&job] { ConvertThreadProc(&job); });
+    converted = observer.Wait();
+    worker.Join();
+  }
   // Ctrl+C just as the worker ended: nothing is written.
   if (g_interrupted) converted = false;
   // The report is complete once the list was read, also when it gave no entry.
-  const CRunReport& report = job->Report();
+  const CRunReport& report = job.Report();
   const bool listRead =
-      !g_interrupted && (converted || job->Outcome().Kind() == StatusKind::kNoEntries);
+      !g_interrupted && (converted || job.Outcome().Kind() == StatusKind::kNoEntries);
   bool reportWritten = true;
   if (listRead && run.report) reportWritten = WriteReportFile(*run.report, report, request.codePage);
-  const bool strictFailure = converted && run.strict && report.HasProblems();
-  if (strictFailure || !reportWritten) converted = false;
+  end.strictFailure = converted && run.strict && report.HasProblems();
+  if (end.strictFailure || !reportWritten) converted = false;
 
   const auto start = std::chrono::steady_clock::now();
-  const bool written = FinishConversion(*job, converted, request.package, metaBlock,
-                                        [&observer](int percent) { observer.ShowProgress(percent); },
-                                        observer);
+  end.written = FinishConversion(job, converted, request.package, metaBlock,
+                                 [&observer](int percent) { observer.ShowProgress(percent); },
+                                 observer);
   observer.EndProgressLine();
-  if (run.timings && written) {
-    const ConvertPhaseTimes& t = job->PhaseTimes();
-    const double write = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  end.writeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return end;
+}
+
+// What --strict says of a package it refused.
+std::string StrictRefusal(const CRunReport& report) {
+  if (report.CountsEntries())
+    return "--strict: " + std::to_string(report.SkippedEntries()) + " entries skipped; no package written";
+  return "--strict: " + std::to_string(report.SkippedLines()) + " lines skipped, " +
+         std::to_string(report.RepairedLines()) + " repaired; no package written";
+}
+
+// Runs the conversion, tells its outcome and registers the package when asked; returns
+// the exit status.
+int RunConversion(const ConvertRun& run) {
+  const ConvertRequest& request = run.request;
+  // With --report -, standard output holds the report alone.
+  std::FILE* const results = run.report && *run.report == "-" ? stderr : stdout;
+  CliObserver observer(!run.quiet && platform::StderrIsTerminal(), run.settings, nullptr, results);
+  ArmInterrupts();
+  const ConversionEnd end = Convert(run, observer);
+  const CConvertJob& job = *end.job;
+  const CRunReport& report = job.Report();
+  if (run.timings && end.written) {
+    const ConvertPhaseTimes& t = job.PhaseTimes();
     std::fprintf(stderr, "phase read %.3f\nphase sort %.3f\nphase write-data %.3f\nphase compress %.3f\n"
-                 "phase write-package %.3f\n", t.read, t.sort, t.writeData, t.compress, write);
+                 "phase write-package %.3f\n", t.read, t.sort, t.writeData, t.compress, end.writeSeconds);
   }
   if (g_interrupted) {
     PrintFailure(UserMessage::kConvertCancelled);
     return platform::InterruptExitStatus(platform::ReceivedInterrupt());
   }
-  if (strictFailure) {
+  if (end.strictFailure) {
     if (!run.quiet) PrintSummary(report, run.request.codePage, request.duplicates);
-    if (report.CountsEntries())
-      PrintError("--strict: " + std::to_string(report.SkippedEntries()) + " entries skipped; no package written");
-    else
-      PrintError("--strict: " + std::to_string(report.SkippedLines()) + " lines skipped, " +
-                 std::to_string(report.RepairedLines()) + " repaired; no package written");
+    PrintError(StrictRefusal(report));
   }
-  if (!written) return kExitFailure;  // the user has been told why
+  if (!end.written) return kExitFailure;  // the user has been told why
   if (!run.quiet) {
-    std::printf("%s: %zu entries\n", WideToUtf8(request.package).c_str(), job->Result().index.EntryCount());
-    std::fflush(stdout);
+    std::fprintf(results, "%s: %zu entries\n", WideToUtf8(request.package).c_str(), job.Result().index.EntryCount());
+    std::fflush(results);
     PrintSummary(report, run.request.codePage, request.duplicates);
   }
   // Only a complete package is registered, after its temporary files are gone.
@@ -444,18 +536,246 @@ int RunConversion(const ConvertRun& run) {
              : kExitFailure;
 }
 
+// ---- Several word lists at once: --out-dir ----
+
+// What a batch tells of one word list's failures, a line each, and of its registration.
+class CRecordingSink : public IWarningSink {
+ public:
+  explicit CRecordingSink(std::wstring settings) : m_settings(std::move(settings)) {}
+  void ShowWarning(UserMessage message, const Status& cause) override {
+    if (message == UserMessage::kRegistered)
+      m_registered = true;
+    else
+      m_lines.push_back(CConsoleWarningSink::FailureText(message, cause, m_settings));
+  }
+  void Add(std::string line) { m_lines.push_back(std::move(line)); }
+  const std::vector<std::string>& Lines() const { return m_lines; }
+  bool Registered() const { return m_registered; }
+
+ private:
+  const std::wstring m_settings;
+  std::vector<std::string> m_lines;
+  bool m_registered = false;
+};
+
+// The package a word list gets in a folder: NAME.ldic, NAME being its file name without
+// its last extension.
+fs::path PackageInFolder(const fs::path& folder, const std::string& wordList) {
+  return folder / PathFromUtf8(wordList).stem().concat(".ldic");
+}
+
+// The folder of --out-dir, made with its parents when missing; false when it cannot be.
+bool MakeOutputFolder(const fs::path& folder) {
+  std::error_code ec;
+  if (fs::create_directories(folder, ec) || fs::is_directory(folder)) return true;
+  if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
+  PrintWriteFailure("cannot create the folder",
+                    Status::Error(StatusKind::kIoError, PathToWide(folder), ec.value(), ec.message()));
+  return false;
+}
+
+// One word list of a batch, as it ended.
+struct BatchItem {
+  enum class State { kWaiting, kConverted, kFailed, kStopped };
+  State state = State::kWaiting;
+  std::wstring package;
+  size_t entries = 0;
+  uint64_t skipped = 0, repaired = 0;
+  bool countsEntries = false;
+  std::vector<std::string> messages;  // failures and warnings, a line each
+};
+
+// Converts each word list into DIR/NAME.ldic, up to --jobs at once, each through the very
+// conversion a single word list gets; a failure stops only its own list. stdout gets
+// "PACKAGE: N entries" for each package in the order of the lists, stderr a line per list
+// at the end. Ctrl+C cancels every running conversion and starts no other.
+int RunBatch(const ConvertArguments& args) {
+  std::error_code ec;
+  const fs::path folder = fs::absolute(PathFromUtf8(args.outDir), ec).lexically_normal();
+  const size_t count = args.wordLists.size();
+  std::vector<fs::path> packages;
+  // Two lists for one package would overwrite each other; letter case aside, as on
+  // Windows, where the packages are used.
+  std::map<std::string, size_t> taken;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string& list = args.wordLists[i];
+    if (list == "-") return UsageError("convert", "standard input ('-') cannot be one of several word lists");
+    if (!PathFromUtf8(list).has_stem()) return UsageError("convert", list + " names no file");
+    packages.push_back(PackageInFolder(folder, list));
+    std::string key = PathToUtf8(packages.back().filename());
+    for (char& c : key)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (const auto [at, added] = taken.emplace(key, i); !added)
+      return UsageError("convert", args.wordLists[at->second] + " and " + list + " would both become " +
+                                       PathToUtf8(packages.back().filename()) +
+                                       " in the folder; convert one of them on its own");
+  }
+  if (!MakeOutputFolder(folder)) return kExitFailure;
+
+  std::vector<BatchItem> items(count);
+  const unsigned jobs = static_cast<unsigned>(std::min<size_t>(args.jobs, count));
+  // The cores are shared among the conversions; the packages are the same for any count.
+  const unsigned threads = args.threads != 0 ? args.threads : std::max(1u, ThreadCount(0) / jobs);
+  const bool showProgress = !IsQuiet() && platform::StderrIsTerminal();
+  std::atomic<size_t> next{0};
+  std::mutex finishing;
+  size_t done = 0, told = 0;  // lists ended; packages told on stdout, in the lists' order
+
+  const auto convertOne = [&](size_t i) {
+    BatchItem item;
+    ConvertArguments one = args;
+    one.wordList = args.wordLists[i];
+    one.package = PathToUtf8(packages[i]);
+    one.threads = threads;
+    ConvertRun run;
+    CRecordingSink sink(L"");
+    if (ResolveRun(one, &run, sink) >= 0) {
+      item.state = BatchItem::State::kFailed;
+    } else {
+      CliObserver observer(false, run.settings, &sink);
+      const ConversionEnd end = Convert(run, observer);
+      const CRunReport& report = end.job->Report();
+      item.package = run.request.package;
+      item.countsEntries = report.CountsEntries();
+      item.skipped = report.SkippedLines() + report.UnreadableEntries() + report.BinaryOnlyEntries();
+      item.repaired = report.RepairedLines();
+      if (g_interrupted) {
+        item.state = BatchItem::State::kStopped;
+      } else if (end.written) {
+        item.state = BatchItem::State::kConverted;
+        item.entries = end.job->Result().index.size();
+      } else {
+        item.state = BatchItem::State::kFailed;
+        if (end.strictFailure) sink.Add(StrictRefusal(report));
+      }
+    }
+    item.messages = sink.Lines();
+    if (item.state == BatchItem::State::kFailed && item.messages.empty()) item.messages.push_back("no package written");
+
+    std::lock_guard lock(finishing);
+    items[i] = std::move(item);
+    ++done;
+    for (; told < count && items[told].state != BatchItem::State::kWaiting; ++told) {
+      if (items[told].state != BatchItem::State::kConverted || IsQuiet()) continue;
+      if (showProgress) std::fputc('\r', stderr);
+      std::printf("%s: %zu entries\n", WideToUtf8(items[told].package).c_str(), items[told].entries);
+      std::fflush(stdout);
+    }
+    if (showProgress) {
+      std::fprintf(stderr, "\rconverted %zu of %zu", done, count);
+      std::fflush(stderr);
+    }
+  };
+  const auto work = [&] {
+    for (size_t i; !g_interrupted && (i = next++) < count;) convertOne(i);
+  };
+  ArmInterrupts();
+  {
+    std::vector<CJoiningThread> workers(jobs - 1);
+    for (CJoiningThread& worker : workers) worker.Start(work);
+    work();
+  }
+  if (showProgress) std::fputc('\n', stderr);
+  if (g_interrupted) {
+    PrintFailure(UserMessage::kConvertCancelled);
+    return platform::InterruptExitStatus(platform::ReceivedInterrupt());
+  }
+
+  // The packages are added to LumoDict's list one after the other, in the lists' order.
+  bool registrationFailed = false;
+  std::vector<bool> registered(count, false);
+  if (args.registerPackage) {
+    for (size_t i = 0; i < count; ++i) {
+      if (items[i].state != BatchItem::State::kConverted) continue;
+      const std::wstring ini = args.ini.empty() ? platform::LumoDictSettingsPath()
+                                                : PathToWide(fs::absolute(PathFromUtf8(args.ini), ec));
+      CRecordingSink sink(ini);
+      RegisterWithHost(items[i].package, ini, sink);
+      registered[i] = sink.Registered();
+      registrationFailed = registrationFailed || !registered[i];
+      for (const std::string& line : sink.Lines()) items[i].messages.push_back(line);
+    }
+  }
+
+  size_t failed = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const BatchItem& item = items[i];
+    const std::string& list = args.wordLists[i];
+    if (item.state == BatchItem::State::kConverted) {
+      if (!IsQuiet()) {
+        std::string line = list + ": " + std::to_string(item.entries) + " entries (" +
+                           std::to_string(item.skipped) + (item.countsEntries ? " entries" : " lines") +
+                           " skipped, " + std::to_string(item.repaired) + " repaired)";
+        if (registered[i]) line += ", registered";
+        std::fprintf(stderr, "%s\n", line.c_str());
+      }
+    } else {
+      ++failed;
+    }
+    for (const std::string& message : item.messages) PrintError(list + ": " + message);
+  }
+  if (!IsQuiet())
+    std::fprintf(stderr, "converted %zu of %zu word lists%s\n", count - failed, count,
+                 failed > 0 ? (", " + std::to_string(failed) + " failed").c_str() : "");
+  std::fflush(stderr);
+  return failed > 0 || registrationFailed ? kExitFailure : kExitSuccess;
+}
+
+// Which of the paths a command line takes: one word list, as given or into --out-dir, or a
+// batch (run here). Returns the exit status to stop with, or -1 to convert args->wordList.
+int ResolveWordLists(ConvertArguments* args) {
+  const bool several = args->wordLists.size() > 1;
+  if (several && args->outDir.empty())
+    return UsageError("convert", "several word lists need --out-dir DIR, which gets a package for each "
+                                 "(-o names one package)");
+  if (several) {
+    for (const auto& [given, option] : {std::pair{args->haveName, "--name"},
+                                        {!args->report.empty(), "--report"},
+                                        {args->timings, "--timings"}})
+      if (given) return UsageError("convert", std::string(option) + " is for one word list, not several");
+    return RunBatch(*args);
+  }
+  args->wordList = args->wordLists.front();
+  if (args->outDir.empty()) return -1;
+  if (args->wordList == "-")
+    return UsageError("convert", "a word list from standard input ('-') has no name for --out-dir; "
+                                 "give -o PACKAGE");
+  if (!PathFromUtf8(args->wordList).has_stem())
+    return UsageError("convert", args->wordList + " names no file");
+  std::error_code ec;
+  const fs::path folder = fs::absolute(PathFromUtf8(args->outDir), ec).lexically_normal();
+  if (!MakeOutputFolder(folder)) return kExitFailure;
+  args->package = PathToUtf8(PackageInFolder(folder, args->wordList));
+  return -1;
+}
+
 }  // namespace
 
 LdicCommand AddConvertCommand(CLI::App& ldic) {
   auto args = std::make_shared<ConvertArguments>();
   CLI::App& command = NewCommand(ldic, "convert", kConvertDescription, kConvertFooter);
-  command.add_option("WORDLIST", args->wordList,
-                     "the word list, - for standard input, a StarDict\ndictionary's .ifo or an MDict dictionary's .mdx")
+  command.add_option("WORDLIST", args->wordLists,
+                     "the word list, - for standard input, a StarDict\n"
+                     "dictionary's .ifo or an MDict dictionary's .mdx; several\n"
+                     "with --out-dir")
       ->required();
-  command.add_option("-o,--output", args->package,
-                     "where to write the package (default: WORDLIST with the\n"
-                     "extension .ldic)")
-      ->option_text("PACKAGE");
+  CLI::Option* output = command.add_option("-o,--output", args->package,
+                                           "where to write the package (default: WORDLIST with the\n"
+                                           "extension .ldic)");
+  output->option_text("PACKAGE");
+  CLI::Option* outDir = command.add_option("--out-dir", args->outDir,
+                                           "write each package into DIR as NAME.ldic, NAME being\n"
+                                           "its word list's file name without its extension");
+  outDir->option_text("DIR")->excludes(output);
+  command.add_option("--jobs", args->jobs,
+                     "with --out-dir: how many word lists are converted at\n"
+                     "once, 1 to 64 (default: 1)")
+      ->check(CLI::Range(1u, kMaxJobs))
+      ->needs(outDir)
+      ->option_text("N");
+  command.add_flag("--unescape", args->unescape,
+                   "read \\n, \\r, \\t and \\\\ in a word list's explanations as\n"
+                   "what they stand for, as ldic dump writes them");
   CLI::Option* name = command.add_option("--name", args->name,
                                          "the dictionary's name (default: WORDLIST's base name)");
   name->option_text("N");
@@ -479,8 +799,9 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
       "print the seconds of each phase on stderr\n(\"phase NAME SECONDS\"), also with -q");
   command.add_option("--report", args->report,
                      "write every skipped or repaired line, and every entry merged\n"
-                     "or dropped by --duplicates, to FILE, tab-separated: line\n"
-                     "number, reason, the line or the headword (at most 200 bytes)")
+                     "or dropped by --duplicates, to FILE (- for stdout),\n"
+                     "tab-separated: line number, reason, the line or the headword\n"
+                     "(at most 200 bytes)")
       ->option_text("FILE");
   command.add_flag("--strict", args->strict,
                    "fail (exit status 1, no package) when a line was skipped or repaired");
@@ -517,8 +838,10 @@ LdicCommand AddConvertCommand(CLI::App& ldic) {
             args->haveName = name->count() > 0;
             args->haveAuthor = author->count() > 0;
             args->haveDate = date->count() > 0;
+            if (const int status = ResolveWordLists(args.get()); status >= 0) return status;
             ConvertRun run;
-            const int status = ResolveRun(*args, &run);
+            CConsoleWarningSink console;
+            const int status = ResolveRun(*args, &run, console);
             return status >= 0 ? status : RunConversion(run);
           }};
 }

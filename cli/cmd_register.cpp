@@ -70,6 +70,8 @@ LdicCommand AddRegisterCommand(CLI::App& ldic) {
       ->check(CLI::Validator([](std::string& value) { return value.empty() ? "empty path" : ""; },
                              "", "not empty"));
   return {&command, [args] {
+            if (args->package == "-")
+              return UsageError("register", "LumoDict lists a package by its path; standard input ('-') has none");
             // LumoDict's list holds full paths; a relative one would mean nothing to it.
             std::error_code ec;
             const fs::path package =

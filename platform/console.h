@@ -14,6 +14,9 @@ namespace platform {
 std::vector<std::wstring> CommandLineArguments(int argc, char** argv);
 
 bool StderrIsTerminal();
+// Whether standard input is a terminal (on Windows a console), where nobody types a
+// package: a command reading one from there refuses rather than wait.
+bool StdinIsTerminal();
 
 // What asked the program to stop.
 enum class InterruptKind {

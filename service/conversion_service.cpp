@@ -82,6 +82,7 @@ std::unique_ptr<IEntrySource> OpenWordList(const ConvertRequest& request, std::o
   WordListOptions options;
   options.encoding = encoding;
   options.codePage = request.codePage;
+  options.unescape = request.unescape;
   return request.fromStandardInput ? OpenWordListStream(options) : OpenWordListFile(request.wordList, options);
 }
 

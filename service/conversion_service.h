@@ -57,6 +57,9 @@ struct ConvertRequest {
   PackageFacts facts;
   unsigned threads = 0;  // 0: one per core
   unsigned codePage = 0;  // an ANSI list's code page; 0: the system's
+  // A word list's explanations have their escapes read (\n, \r, \t, \\), as ldic dump
+  // writes them.
+  bool unescape = false;
   // What wordList is. A dictionary's entries are taken as they are; for a StarDict one
   // codePage is that of its locale-encoded fields.
   InputFormat format = InputFormat::kWordList;

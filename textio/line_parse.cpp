@@ -80,18 +80,46 @@ void TrimFieldChars(std::string* field, std::string_view trimSet) {
   *field = std::string(trimmed);
 }
 
-namespace {
-
-// What the word-list reader and parser make of one line of a UTF-8 file.
-bool ReadsBackAs(const std::string& line, std::string_view headword,
-                 std::string_view explanation) {
-  LineFields fields;
-  if (!SplitLine(line, &fields) || fields.first.empty()) return false;
-  return TrimFieldChars(fields.first) == headword && TrimFieldChars(fields.second) == explanation;
+void UnescapeField(std::string_view field, std::string* out) {
+  out->clear();
+  out->reserve(field.size());
+  for (size_t i = 0; i < field.size(); ++i) {
+    const char c = field[i];
+    const char next = i + 1 < field.size() ? field[i + 1] : '\0';
+    const char meant = c != '\\' ? '\0'
+                       : next == 'n' ? '\n'
+                       : next == 'r' ? '\r'
+                       : next == 't' ? '\t'
+                       : next == '\\' ? '\\'
+                                     : '\0';
+    if (meant == '\0') {
+      out->push_back(c);
+    } else {
+      out->push_back(meant);
+      ++i;
+    }
+  }
 }
 
-// A line break inside a field is written as the two characters \n (\r for a CR), which
-// a reader sees and a line cannot hold otherwise; a NUL is left out.
+namespace {
+
+// What the word-list reader and parser make of one line of a UTF-8 file, with the
+// explanation's escapes read when unescape is set.
+bool ReadsBackAs(const std::string& line, std::string_view headword,
+                 std::string_view explanation, bool unescape) {
+  LineFields fields;
+  if (!SplitLine(line, &fields) || fields.first.empty()) return false;
+  if (TrimFieldChars(fields.first) != headword) return false;
+  const std::string_view text = TrimFieldChars(fields.second);
+  if (!unescape) return text == explanation;
+  std::string unescaped;
+  UnescapeField(text, &unescaped);
+  return unescaped == explanation;
+}
+
+// A headword's line break is written as the two characters \n (\r for a CR), which a
+// reader sees and a line cannot hold otherwise; a NUL is left out. Nothing reads these
+// back: a headword is taken as it stands.
 std::string Printable(std::string_view field) {
   std::string out;
   for (char c : field) {
@@ -102,24 +130,50 @@ std::string Printable(std::string_view field) {
   return out;
 }
 
+// An explanation with what a line cannot hold, or trimming would take, written as the
+// escapes UnescapeField reads; a NUL is left out.
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    switch (c) {
+      case '\0': break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t':
+        if (i == 0 || i + 1 == text.size()) out += "\\t";
+        else out.push_back(c);
+        break;
+      case '\\':
+        // Doubled only where it would otherwise begin an escape.
+        out += std::string_view("nrt\\\n\r\t").find(next) != std::string_view::npos ? "\\\\" : "\\";
+        break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
-bool FormatWordListLine(std::string_view headword, std::string_view explanation,
-                        std::string* line) {
+LineFidelity FormatWordListLine(std::string_view headword, std::string_view explanation,
+                                std::string* line) {
   const std::string word = Printable(headword);
-  const std::string text = Printable(explanation);
-  const bool clean = word == headword && text == explanation &&
-                     IsValidUtf8(headword) && IsValidUtf8(explanation);
+  const std::string text = Escaped(explanation);
+  const bool valid = word == headword && IsValidUtf8(headword) && IsValidUtf8(explanation);
+  const bool escaped = text != explanation;
   const bool oddQuotes = std::count(word.begin(), word.end(), '"') % 2 != 0;
   const std::string closing = oddQuotes ? "\"" : "";
   const std::string candidates[] = {word, word + closing, "\"" + word + "\"" + closing};
   for (const std::string& field : candidates) {
     std::string candidate = field + '\t' + text;
-    if (ReadsBackAs(candidate, word, text)) {
+    if (ReadsBackAs(candidate, word, text, false)) {
       *line = std::move(candidate);
-      return clean;
+      if (!valid || !ReadsBackAs(*line, headword, explanation, true)) return LineFidelity::kChanged;
+      return escaped ? LineFidelity::kEscaped : LineFidelity::kExact;
     }
   }
   *line = word + '\t' + text;
-  return false;
+  return LineFidelity::kChanged;
 }

@@ -41,12 +41,30 @@ inline constexpr std::string_view kTrimChars = "\"'\t ";
 std::string_view TrimFieldChars(std::string_view field, std::string_view trimSet = kTrimChars);
 void TrimFieldChars(std::string* field, std::string_view trimSet = kTrimChars);
 
+// An explanation's escapes as a word list written by ldic dump (and StarDict's tabfile)
+// holds them: \n, \r and \t stand for a line break, a CR and a TAB, \\ for one
+// backslash. Any other backslash stays as it is, also one at the field's end.
+void UnescapeField(std::string_view field, std::string* out);
+// Whether UnescapeField could change field (it holds a backslash): fields without one,
+// most of them, are taken as they are.
+inline bool HoldsEscape(std::string_view field) { return field.find('\\') != std::string_view::npos; }
+
+// How the line FormatWordListLine gives is read back by the word-list parser.
+enum class LineFidelity : uint8_t {
+  kExact,    // as this headword and explanation, whether escapes are read or not
+  kEscaped,  // as these only when the explanation's escapes are read (UnescapeField)
+  kChanged,  // otherwise, either way
+};
+
 // One line of a UTF-8 word list (without its line break) that the word-list parser reads
 // back as exactly this headword and explanation: a headword holding a TAB, a comma or a
 // double quote is put between double quotes, with one more quote at its end when it
-// holds an odd number of them. False when no such line exists (a line break, a NUL or
-// an invalid UTF-8 sequence in a field, an empty headword, quotes, apostrophes or blanks
-// at a field's ends that trimming would take); the line is then the nearest one, with
-// line breaks turned into spaces and NULs left out.
-bool FormatWordListLine(std::string_view headword, std::string_view explanation,
-                        std::string* line);
+// holds an odd number of them. In the explanation a line break is written \n (a CR \r),
+// a TAB at either end \t, and a backslash before n, r, t, a backslash or any of these
+// \\, so that reading the escapes gives it back. kChanged when no such line exists (a
+// line break, a NUL or an invalid UTF-8 sequence in the headword, a NUL or an invalid
+// sequence in the explanation, an empty headword, quotes, apostrophes or blanks at a
+// field's ends that trimming would take); the line is then the nearest one, with a
+// headword's line breaks written \n and NULs left out.
+LineFidelity FormatWordListLine(std::string_view headword, std::string_view explanation,
+                                std::string* line);

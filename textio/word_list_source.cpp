@@ -32,11 +32,13 @@ struct ParsedText {
   }
 };
 
-// Parses UTF-8 text held in memory into out. Stops early when the run is cancelled.
-void ParseUtf8Text(std::string_view text, ParsedText* out, const SourceReading& how) {
+// Parses UTF-8 text held in memory into out, reading the explanations' escapes when
+// unescape is set. Stops early when the run is cancelled.
+void ParseUtf8Text(std::string_view text, ParsedText* out, const SourceReading& how, bool unescape) {
   CUtf8Lines lines(text);
   std::string_view line;
   std::string scratch;
+  std::string unescaped;
   uint64_t count = 0;
   while (lines.Next(&line, &scratch)) {
     // Cancelling is noticed within a few milliseconds.
@@ -55,10 +57,15 @@ void ParseUtf8Text(std::string_view text, ParsedText* out, const SourceReading& 
       continue;
     }
     const std::string_view explanation = TrimFieldChars(fields.second);
-    if (!scratch.empty() && line.data() == scratch.data())
+    const bool cleanedLine = !scratch.empty() && line.data() == scratch.data();
+    if (unescape && HoldsEscape(explanation)) {
+      UnescapeField(explanation, &unescaped);
+      out->entries.push_back({cleanedLine ? out->cleaned.Store(word) : word, out->cleaned.Store(unescaped)});
+    } else if (cleanedLine) {
       out->entries.push_back({out->cleaned.Store(word), out->cleaned.Store(explanation)});
-    else
+    } else {
       out->entries.push_back({word, explanation});
+    }
     out->report.CountEntry();
   }
 }
@@ -347,8 +354,9 @@ Status CWordListSource::ParseInPieces(CTextFileRead& reader, const EntrySink& si
     const size_t cut = twoThreads ? LineBoundaryAfter(piece, piece.size() / 2) : piece.size();
     {
       CJoiningThread other;
-      if (cut < piece.size()) other.Start([&] { ParseUtf8Text(piece.substr(cut), &parts[1], how); });
-      ParseUtf8Text(piece.substr(0, cut), &parts[0], how);
+      if (cut < piece.size())
+        other.Start([&] { ParseUtf8Text(piece.substr(cut), &parts[1], how, m_options.unescape); });
+      ParseUtf8Text(piece.substr(0, cut), &parts[0], how, m_options.unescape);
       other.Join();
     }
     // Progress moves through the piece's share of the file as its entries are handed on.
@@ -390,6 +398,7 @@ Status CWordListSource::ParseByLines(CTextFileRead& reader, const EntrySink& sin
   std::string line;
   std::string word;
   std::string explanation;
+  std::string unescaped;
   uint64_t bytesRead = 0;
   uint64_t count = 0;
   size_t listed = 0;
@@ -430,6 +439,10 @@ Status CWordListSource::ParseByLines(CTextFileRead& reader, const EntrySink& sin
       AnsiToUtf8(fields.second, &explanation, m_options.codePage);  // an empty one stays empty
       wordText = TrimFieldChars(word);
       explanationText = TrimFieldChars(explanation);
+    }
+    if (m_options.unescape && HoldsEscape(explanationText)) {
+      UnescapeField(explanationText, &unescaped);
+      explanationText = unescaped;
     }
     report->CountEntry();
     if (!sink(listed++, wordText, explanationText)) break;

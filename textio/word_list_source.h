@@ -21,6 +21,9 @@ struct WordListOptions {
   std::optional<TextEncoding> encoding;
   // An ANSI list's code page; 0 is the system's.
   unsigned codePage = 0;
+  // Explanations' escapes (\n, \r, \t, \\) read as what they stand for, as ldic dump
+  // writes them (textio/line_parse.h: UnescapeField); headwords are taken as they stand.
+  bool unescape = false;
   // Bytes of the file read at a time. Tests make it small, so that small lists cross many
   // piece boundaries.
   size_t pieceSize = size_t{4} << 20;

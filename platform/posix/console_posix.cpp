@@ -23,6 +23,8 @@ std::vector<std::wstring> CommandLineArguments(int argc, char** argv) {
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 namespace {
 
 void OnSignal(int signal) {

@@ -26,6 +26,12 @@ std::vector<std::wstring> CommandLineArguments(int, char**) {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+// A console, not any character device: NUL is one too, and reads as an empty file.
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 namespace {
 
 // Runs on a thread of its own that the system starts for the event. Ctrl+Break counts as

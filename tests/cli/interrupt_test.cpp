@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -60,6 +61,8 @@ TEST(LdicInterrupt, EveryWritingCommandStopsCleanly) {
     list += "word" + std::to_string(i * 7919 % 300007) + "\tan explanation of some length, number " +
             std::to_string(i) + "\n";
   lumo_test::WriteBytes(dir.File(L"w.txt"), list);
+  lumo_test::WriteBytes(dir.File(L"w2.txt"), list);
+  lumo_test::WriteBytes(dir.File(L"w3.txt"), list);
   const std::string pkg = WideToUtf8(reader_test::MakePackage(dir, list, reader_test::kFacts, L"big.ldic"));
   const std::string input = WideToUtf8(dir.File(L"w.txt"));
 
@@ -76,6 +79,11 @@ TEST(LdicInterrupt, EveryWritingCommandStopsCleanly) {
   const Case cases[] = {
       {"convert", {"convert", input, "-o", "{out}/w.ldic", "--threads", "1"}, {{"w.ldic", "earlier"}},
        exists("LumoDictTemp.des")},
+      // Two of three lists at once: both stop, the third never starts.
+      {"convert several", {"convert", input, input.substr(0, input.size() - 4) + "2.txt",
+                           input.substr(0, input.size() - 4) + "3.txt", "--out-dir", "{out}", "--jobs", "2",
+                           "--threads", "1"},
+       {{"w.ldic", "earlier"}}, exists("LumoDictTemp.des")},
       {"dump", {"dump", pkg, "-o", "{out}/w.txt"}, {{"w.txt", "earlier"}}, exists("w.txt.part")},
       {"export", {"export", pkg, "--stardict", "{out}/sd"},
        {{"sd/big.ifo", "earlier"}, {"sd/big.idx", "earlier"}, {"sd/big.dict.dz", "earlier"}},
@@ -142,6 +150,47 @@ TEST(LdicInterrupt, EveryWritingCommandStopsCleanly) {
       }
     }
   }
+}
+
+// A package read from a pipe whose writer stays silent: the copy of standard input is
+// removed and the exit status is that of the request, although the read never returns.
+TEST(LdicInterrupt, ACopyOfStandardInputIsRemoved) {
+  TempDir temp;
+  const std::string folder = WideToUtf8(temp.Path());
+  const char* const earlier = std::getenv("TMPDIR");
+  const std::string kept = earlier ? earlier : "";
+  ::setenv("TMPDIR", folder.c_str(), 1);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    std::vector<char*> argv{const_cast<char*>(LDIC_PROGRAM), const_cast<char*>("info"),
+                            const_cast<char*>("-"), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, LDIC_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ASSERT_EQ(::write(input[1], "LDIC", 4), 4);  // the start of something, and then nothing
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!FileExists(Utf8ToWideText(folder + "/ldic-stdin.ldic")) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(FileExists(Utf8ToWideText(folder + "/ldic-stdin.ldic"))) << "no copy was made";
+    ASSERT_EQ(kill(child, signal), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ::close(input[1]);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), signal == SIGINT ? 130 : 143);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+  }
+  if (earlier)
+    ::setenv("TMPDIR", kept.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
 }
 
 }  // namespace

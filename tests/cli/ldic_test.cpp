@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -144,6 +145,9 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
       {{"convert", "{list}", "-o", "{dir}/loud.ldic"}, 0, "loud.ldic: 3 entries\n",
        "skipped: 0 (no separator 0, unclosed quote 0, empty headword 0)"},
       {{"register", "-q", "{pkg}", "--ini={ini}"}, 0, "", ""},
+      // One list into --out-dir: its package there, told as for -o.
+      {{"convert", "{list}", "--out-dir", "{dir}/one"}, 0, "words.ldic: 3 entries\n", "lines read: 3"},
+      {{"verify", "-q", "{dir}/one/words.ldic"}, 0, "", ""},
       // A package under a temporary file's name is written whole; a dump over its own
       // package is refused.
       {{"convert", "-q", "{list}", "-o", "{dir}/LumoDictTemp.des.dz"}, 0, "", ""},
@@ -166,6 +170,127 @@ TEST(Ldic, OneExitStatusRuleAndOneMessageForm) {
     }
   }
   EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"d.txt")), kDump);
+}
+
+// '-' wherever a stream can stand: every command that reads a package takes it from
+// standard input (by way of a copy of its own, gone afterwards), and --report - writes the
+// report alone to standard output.
+TEST(Ldic, StandardInputAndOutputWhereverAStreamCanStand) {
+  TempDir dir;
+#ifndef _WIN32
+  // The copies of standard input go where the test sees that none is left.
+  TempDir temp;
+  const char* const earlierTemp = std::getenv("TMPDIR");
+  const std::string keptTemp = earlierTemp ? earlierTemp : "";
+  ::setenv("TMPDIR", WideToUtf8(temp.Path()).c_str(), 1);
+#endif
+  const std::string folder = WideToUtf8(dir.Path());
+  lumo_test::WriteBytes(dir.File(L"words.txt"), kList);
+  ASSERT_EQ(Ldic(dir, {"convert", "-q", folder + "/words.txt", "--date=D"}).status, 0);
+  const std::string pkg = lumo_test::ReadBytes(dir.File(L"words.ldic"));
+  std::string bad = pkg;
+  bad[bad.size() - 10] ^= 1;
+  const std::string damaged = UserMessageUtf8(UserMessage::kPackageDamaged);
+  struct Case {
+    std::vector<std::string> args;  // {dir}: the folder
+    std::string input;
+    int status;
+    std::string out;  // contained in stdout; "" means it must be empty
+    std::string err;  // contained in stderr; "" means it must be empty
+  };
+  const Case cases[] = {
+      {{"info", "-"}, pkg, 0, "Package:       - (" + std::to_string(pkg.size()) + " bytes)\n", ""},
+      {{"info", "--json", "-"}, pkg, 0, "{\"package\":\"-\",\"file_size\":" + std::to_string(pkg.size()), ""},
+      {{"info", "-"}, bad, 0, "(does not match the file", ""},
+      {{"verify", "-"}, pkg, 0, "-: OK\n", ""},
+      {{"verify", "-"}, bad, 1, "-: 2 problems found\n", ""},
+      {{"dump", "-"}, pkg, 0, kDump, ""},
+      {{"dump", "-", "-o", "-"}, pkg, 0, kDump, ""},
+      {{"lookup", "-", "apple"}, pkg, 0, "apple\tred fruit\n", ""},
+      {{"lookup", "-", "apple"}, bad, 1, "", "ldic: " + damaged + " \u2014 -: file checksum mismatch"},
+      {{"export", "-q", "-", "--stardict", "{dir}/sd"}, pkg, 0, "", ""},
+      {{"info", "-"}, "", 1, "", " \u2014 -: file too short"},
+      // The report alone on stdout; the package's line goes to stderr with the summary.
+      {{"convert", "-", "-o", "{dir}/r.ldic", "--report", "-"}, "apple\tred\nno separator\n", 0,
+       "line\treason\ttext\n2\tno-separator\tno separator\n", "r.ldic: 1 entries"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) args.push_back(Fill(arg, {{"dir", folder}}));
+    const ProgramResult r = Ldic(dir, args, c.input);
+    const std::string trace = Describe(args, r);
+    EXPECT_EQ(r.status, c.status) << trace;
+    for (const auto& [expected, got] : {std::pair{c.out, r.out}, {c.err, r.err}}) {
+      if (expected.empty())
+        EXPECT_EQ(got, "") << trace;
+      else
+        EXPECT_NE(got.find(expected), std::string::npos) << expected << "\n" << trace;
+    }
+    if (args.back() == "-" && args[args.size() - 2] == "--report") {
+      EXPECT_EQ(r.out, c.out) << trace;
+    }
+  }
+  // A package without a file name is exported under its folder's name.
+  EXPECT_TRUE(lumo_test::FileExists(dir.File(L"sd") + L"/sd.ifo"));
+  EXPECT_FALSE(std::filesystem::exists(lumo_test::FsPath(dir.File(L"-"))));
+#ifndef _WIN32
+  EXPECT_TRUE(std::filesystem::is_empty(lumo_test::FsPath(temp.Path())));
+  if (earlierTemp)
+    ::setenv("TMPDIR", keptTemp.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+#endif
+}
+
+// Several word lists into one folder, two at a time: each package is the one its list
+// gives alone, a list that fails stops nothing else, and the summary has a line for each;
+// the exit status is 1 when any failed.
+TEST(Ldic, SeveralWordListsGoIntoOneFolder) {
+  TempDir dir;
+  const std::string folder = WideToUtf8(dir.Path());
+  const std::string out = folder + "/out/new";  // made, with its parent
+  const std::pair<const char*, std::string> lists[] = {
+      {"a.txt", kList}, {"b.csv", "x,y\nz,w\n"}, {"bad.txt", "no separator\n"}, {"c.txt", std::string(kList) + "cat\tanimal\n"}};
+  std::vector<std::string> args = {"convert"};
+  for (const auto& [name, bytes] : lists) {
+    lumo_test::WriteBytes(dir.File(Utf8ToWideText(name)), bytes);
+    args.push_back(folder + "/" + name);
+  }
+  args.insert(args.end() - 1, folder + "/missing.txt");
+  for (const std::string more : {"--out-dir", out.c_str(), "--jobs", "2", "--date", "D"}) args.push_back(more);
+  const ProgramResult r = Ldic(dir, args);
+  const std::string trace = Describe(args, r);
+  EXPECT_EQ(r.status, 1) << trace;
+  // stdout: the packages made, in the lists' order.
+  size_t at = 0;
+  for (const char* line : {"a.ldic: 3 entries", "b.ldic: 2 entries", "c.ldic: 4 entries"}) {
+    at = r.out.find(line, at);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << trace;
+  }
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << trace;
+  for (const std::string& line : std::vector<std::string>{
+           folder + "/a.txt: 3 entries (0 lines skipped, 0 repaired)",
+        "ldic: " + folder + "/bad.txt: " + UserMessageUtf8(UserMessage::kNoEntries),
+        "ldic: " + folder + "/missing.txt: " + UserMessageUtf8(UserMessage::kInputMissing),
+        "converted 3 of 5 word lists, 2 failed"})
+    EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << trace;
+  // Each package as its list gives it alone; nothing else in the folder.
+  std::vector<std::string> made;
+  for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(Utf8ToWideText(out))))
+    made.push_back(entry.path().filename().string());
+  std::sort(made.begin(), made.end());
+  EXPECT_EQ(made, (std::vector<std::string>{"a.ldic", "b.ldic", "c.ldic"}));
+  for (const char* name : {"a", "b", "c"}) {
+    const std::string list = folder + "/" + name + (name[0] == 'b' ? ".csv" : ".txt");
+    ASSERT_EQ(Ldic(dir, {"convert", "-q", list, "-o", folder + "/alone.ldic", "--date", "D"}).status, 0);
+    EXPECT_TRUE(lumo_test::ReadBytes(dir.File(L"alone.ldic")) ==
+                lumo_test::ReadBytes(Utf8ToWideText(out + "/" + name + ".ldic")))
+        << name;
+  }
+  // All converted: status 0, and -q says nothing.
+  const ProgramResult quiet = Ldic(dir, {"convert", "-q", folder + "/a.txt", folder + "/c.txt", "--out-dir", out});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out + quiet.err, "");
 }
 
 // Every kind of wrong command line gets one line in the form of the other failures: what
@@ -220,6 +345,35 @@ TEST(Ldic, UsageErrorsSayWhatIsWrong) {
       {{"convert", "-"},
        "ldic: 用法错误 — a word list from standard input ('-') needs -o PACKAGE; "
        "运行 ldic help convert 查看用法"},
+      // Several word lists: each into --out-dir, under a name of its own.
+      {{"convert", "w.txt", "w.csv"},
+       "ldic: 用法错误 — several word lists need --out-dir DIR, which gets a package for each "
+       "(-o names one package); 运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "sub/W.csv", "--out-dir", "o"},
+       "ldic: 用法错误 — w.txt and sub/W.csv would both become W.ldic in the folder; convert one of "
+       "them on its own; 运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "x.txt", "--out-dir=o", "--name", "n"},
+       "ldic: 用法错误 — --name is for one word list, not several; 运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "-o", "p.ldic", "--out-dir", "o"},
+       "ldic: 选项 --output 不能与 --out-dir 一起使用 — --output cannot go with --out-dir; "
+       "运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "--jobs", "2"},
+       "ldic: 选项 --jobs 须与 --out-dir 一起使用 — --jobs needs --out-dir; 运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "--out-dir", "o", "--jobs", "65"},
+       "ldic: 选项 --jobs 的值 65 无效 — out of range; expected a whole number from 1 to 64; "
+       "运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "-", "--out-dir", "o"},
+       "ldic: 用法错误 — standard input ('-') cannot be one of several word lists; 运行 ldic help convert 查看用法"},
+      {{"convert", "-", "--out-dir", "o"},
+       "ldic: 用法错误 — a word list from standard input ('-') has no name for --out-dir; give -o "
+       "PACKAGE; 运行 ldic help convert 查看用法"},
+      // '-' where no stream can stand.
+      {{"export", "w.ldic", "--stardict", "-"},
+       "ldic: 用法错误 — the StarDict files go into a folder, not to standard output ('-'); "
+       "运行 ldic help export 查看用法"},
+      {{"register", "-"},
+       "ldic: 用法错误 — LumoDict lists a package by its path; standard input ('-') has none; "
+       "运行 ldic help register 查看用法"},
   };
   // stderr is text: on Windows its lines end in CR LF.
 #ifdef _WIN32

@@ -155,7 +155,8 @@ TEST(LdicCompletion, OffersTheFilesEachArgumentAndValueTakes) {
   } cases[] = {
       {{"ldic", "convert", ""}, "a.txt b.csv c.ifo d.mdx sub"},
       {{"ldic", "convert", "--name", "N", "-q", ""}, "a.txt b.csv c.ifo d.mdx sub"},
-      {{"ldic", "convert", "a.txt", ""}, ""},
+      {{"ldic", "convert", "a.txt", ""}, "a.txt b.csv c.ifo d.mdx sub"},  // several, with --out-dir
+      {{"ldic", "convert", "a.txt", "--out-dir", ""}, "sub"},
       {{"ldic", "convert", "a.txt", "-o", ""}, "e.ldic h i.ldic sub"},
       {{"ldic", "convert", "a.txt", "--from", "=", "st"}, "stardict"},
       {{"ldic", "convert", "a.txt", "--encoding", "utf-16"}, "utf-16be utf-16le"},

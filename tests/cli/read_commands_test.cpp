@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
@@ -17,6 +20,8 @@
 #include "platform/file_system.h"
 #include "textio/line_parse.h"
 #include "tests/package/reader_fixtures.h"
+#include "tests/stardict/stardict_fixtures.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 
@@ -46,32 +51,42 @@ CommandResult RunCommand(std::vector<std::string> args) {
 
 std::string U8(const std::wstring& path) { return WideToUtf8(path); }
 
-TEST(WordListLine, ReadsBackExactlyOrSaysItCannot) {
+TEST(WordListLine, ReadsBackExactlyOrSaysHow) {
+  constexpr LineFidelity kExact = LineFidelity::kExact, kEscaped = LineFidelity::kEscaped,
+                         kChanged = LineFidelity::kChanged;
   struct Case {
     std::string headword, explanation, line;
-    bool exact;
+    LineFidelity fidelity;
   };
   const Case cases[] = {
-      {"apple", "red fruit", "apple\tred fruit", true},
-      {"New York, NY", "city", "\"New York, NY\"\tcity", true},
-      {"tab\there", "x", "\"tab\there\"\tx", true},
-      {"say \"hi\" now", "x", "say \"hi\" now\tx", true},
-      {"a\"b", "x", "a\"b\"\tx", true},          // an odd quote is closed after the word
-      {"a,\"b", "x", "\"a,\"b\"\"\tx", true},
-      {"w", "one, two\tthree \"q\" end", "w\tone, two\tthree \"q\" end", true},
-      {"苹果", "水果", "苹果\t水果", true},
-      {"empty", "", "empty\t", true},
-      {"it's", "x", "it's\tx", true},
-      {" padded", "x", " padded\tx", false},     // trimming takes the blank
-      {"w", "'quoted'", "w\t'quoted'", false},
-      {"w", "two\nlines\r\nand CR LF", "w\ttwo\\nlines\\r\\nand CR LF", false},
-      {"w", std::string("nul\0byte", 8), "w\tnulbyte", false},
-      {"w", "bad \xFF byte", "w\tbad \xFF byte", false},
-      {"", "no headword", "\tno headword", false},
+      {"apple", "red fruit", "apple\tred fruit", kExact},
+      {"New York, NY", "city", "\"New York, NY\"\tcity", kExact},
+      {"tab\there", "x", "\"tab\there\"\tx", kExact},
+      {"say \"hi\" now", "x", "say \"hi\" now\tx", kExact},
+      {"a\"b", "x", "a\"b\"\tx", kExact},          // an odd quote is closed after the word
+      {"a,\"b", "x", "\"a,\"b\"\"\tx", kExact},
+      {"w", "one, two\tthree \"q\" end", "w\tone, two\tthree \"q\" end", kExact},
+      {"苹果", "水果", "苹果\t水果", kExact},
+      {"empty", "", "empty\t", kExact},
+      {"it's", "x", "it's\tx", kExact},
+      // A backslash that begins no escape stays as it is, also at the end.
+      {"path", "C:\\dir\\x\\", "path\tC:\\dir\\x\\", kExact},
+      {"\\n", "newline", "\\n\tnewline", kExact},  // headwords are never unescaped
+      // What only --unescape reads back: line breaks, TABs at the ends, and backslashes
+      // that would begin an escape.
+      {"w", "two\nlines\r\nand CR LF", "w\ttwo\\nlines\\r\\nand CR LF", kEscaped},
+      {"w", "\tindented\t", "w\t\\tindented\\t", kEscaped},
+      {"w", "a\\nb \\\\ c\\\n", "w\ta\\\\nb \\\\\\ c\\\\\\n", kEscaped},
+      {" padded", "x", " padded\tx", kChanged},     // trimming takes the blank
+      {"w", "'quoted'", "w\t'quoted'", kChanged},
+      {"two\nlines", "x", "two\\nlines\tx", kChanged},
+      {"w", std::string("nul\0byte", 8), "w\tnulbyte", kChanged},
+      {"w", "bad \xFF byte", "w\tbad \xFF byte", kChanged},
+      {"", "no headword", "\tno headword", kChanged},
   };
   for (const Case& c : cases) {
     std::string line;
-    EXPECT_EQ(FormatWordListLine(c.headword, c.explanation, &line), c.exact) << c.headword << " | " << c.explanation;
+    EXPECT_EQ(FormatWordListLine(c.headword, c.explanation, &line), c.fidelity) << c.headword << " | " << c.explanation;
     EXPECT_EQ(line, c.line) << c.headword << " | " << c.explanation;
   }
 }
@@ -107,6 +122,48 @@ TEST(DumpCommand, ConvertingTheDumpGivesTheSamePackage) {
     } else {
       EXPECT_EQ(again.substr(0, 6), bom + bom);
     }
+  }
+}
+
+// A dump read back with --unescape gives the very package it came from, byte for byte, with
+// the same facts: from every word list of the fuzz corpus, from a dictionary StarDict's
+// tabfile made, and from a dictionary whose explanations hold line breaks, CR LF, TABs at
+// their ends and backslashes. A dump that needed no escape converts the same without it.
+TEST(DumpCommand, UnescapingTheDumpGivesTheSamePackage) {
+  TempDir dir;
+  std::vector<std::wstring> inputs;
+  for (const auto& entry : std::filesystem::directory_iterator(lumo_test::FsPath(Utf8ToWideText(LDIC_WORD_LIST_CORPUS))))
+    inputs.push_back(lumo_test::WidePath(entry.path()));
+  std::sort(inputs.begin(), inputs.end());
+  inputs.push_back(host_test::FixturePath(L"tabfile-dict.ifo"));
+  const std::wstring broken = stardict_test::WriteDictionary(
+      dir,
+      {{"apple", {{'m', "red\nround\r\nfruit\n"}}},
+       {"indented", {{'m', "\tone\n\ttwo\t"}}},
+       {"path", {{'m', "C:\\new\\table \\\\ \\x end\\"}}},
+       {"plain", {{'m', "nothing to escape"}}}},
+      {});
+  inputs.push_back(broken);
+  const std::vector<std::string> facts = {"--name", "N", "--author", "A", "--date", "D", "-q"};
+  const auto convert = [&](const std::wstring& from, const wchar_t* to, bool unescape) {
+    std::vector<std::string> args = {"convert", U8(from), "-o", U8(dir.File(to))};
+    args.insert(args.end(), facts.begin(), facts.end());
+    if (unescape) args.push_back("--unescape");
+    return RunCommand(args).status;
+  };
+  for (const std::wstring& input : inputs) {
+    SCOPED_TRACE(U8(input));
+    if (input.ends_with(L"empty.txt")) continue;  // gives no package
+    ASSERT_EQ(convert(input, L"first.ldic", false), 0);
+    const CommandResult dump = RunCommand({"dump", U8(dir.File(L"first.ldic")), "-o", U8(dir.File(L"d.txt"))});
+    ASSERT_EQ(dump.status, 0);
+    const bool escaped = !dump.errors.empty() && dump.errors[0].find("--unescape") != std::string::npos;
+    EXPECT_EQ(escaped, input == broken || input.find(L"escapes") != std::wstring::npos);
+    ASSERT_EQ(convert(dir.File(L"d.txt"), L"unescaped.ldic", true), 0);
+    ASSERT_EQ(convert(dir.File(L"d.txt"), L"plain.ldic", false), 0);
+    const std::string first = lumo_test::ReadBytes(dir.File(L"first.ldic"));
+    EXPECT_TRUE(lumo_test::ReadBytes(dir.File(L"unescaped.ldic")) == first);
+    EXPECT_EQ(lumo_test::ReadBytes(dir.File(L"plain.ldic")) == first, !escaped);
   }
 }
 
@@ -386,6 +443,151 @@ TEST(ReadCommands, ADamagedPackageIsToldAsSuch) {
   r = RunCommand({"info", bad});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("(does not match the file: the package is damaged"), std::string::npos) << r.out;
+}
+
+// A JSON document's values by their path ("facts.name", "metadata.0.key"), each with its
+// kind: 's' string (unescaped), 'n' number, 'b' true or false, 'z' null, 'o' object, 'a'
+// array. Empty when the text is not one JSON value as RFC 8259 has it, or not UTF-8.
+using JsonValues = std::map<std::string, std::pair<char, std::string>>;
+
+class CJsonReader {
+ public:
+  static JsonValues Read(std::string_view text) {
+    CJsonReader reader(text);
+    if (!reader.Value("") || (reader.Blank(), reader.m_at != text.size()) || !IsValidUtf8(text)) return {};
+    return reader.m_values;
+  }
+
+ private:
+  explicit CJsonReader(std::string_view text) : m_text(text) {}
+
+  void Blank() {
+    while (m_at < m_text.size() && std::string_view(" \t\r\n").find(m_text[m_at]) != std::string_view::npos) ++m_at;
+  }
+  bool Take(char c) {
+    Blank();
+    if (m_at >= m_text.size() || m_text[m_at] != c) return false;
+    ++m_at;
+    return true;
+  }
+  static std::string Child(const std::string& path, const std::string& name) {
+    return path.empty() ? name : path + "." + name;
+  }
+
+  bool Value(const std::string& path) {
+    Blank();
+    if (m_at >= m_text.size()) return false;
+    const char c = m_text[m_at];
+    if (c == '{' || c == '[') {
+      ++m_at;
+      m_values[path] = {c == '{' ? 'o' : 'a', ""};
+      const char close = c == '{' ? '}' : ']';
+      if (Take(close)) return true;
+      for (size_t index = 0;; ++index) {
+        std::string name = std::to_string(index);
+        if (c == '{' && !(Take('"') && String(&name) && Take(':'))) return false;
+        if (!Value(Child(path, name))) return false;
+        if (Take(close)) return true;
+        if (!Take(',')) return false;
+      }
+    }
+    if (c == '"') {
+      ++m_at;
+      std::string text;
+      if (!String(&text)) return false;
+      m_values[path] = {'s', text};
+      return true;
+    }
+    for (const auto& [word, kind] : {std::pair{"true", 'b'}, {"false", 'b'}, {"null", 'z'}}) {
+      if (m_text.substr(m_at).starts_with(word)) {
+        m_at += std::string_view(word).size();
+        m_values[path] = {kind, word};
+        return true;
+      }
+    }
+    static const std::regex kNumber(R"(^-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+    std::match_results<std::string_view::const_iterator> number;
+    if (!std::regex_search(m_text.begin() + m_at, m_text.end(), number, kNumber)) return false;
+    m_values[path] = {'n', number.str()};
+    m_at += number.length();
+    return true;
+  }
+
+  // The rest of a string whose opening quote was taken.
+  bool String(std::string* out) {
+    out->clear();
+    while (m_at < m_text.size()) {
+      const char c = m_text[m_at++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        out->push_back(c);
+        continue;
+      }
+      if (m_at >= m_text.size()) return false;
+      const char escape = m_text[m_at++];
+      const std::string_view simple = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
+      if (const size_t at = simple.find(escape); at != std::string_view::npos) {
+        out->push_back(meant[at]);
+      } else if (escape == 'u' && m_at + 4 <= m_text.size()) {
+        const unsigned unit = std::stoul(std::string(m_text.substr(m_at, 4)), nullptr, 16);
+        m_at += 4;
+        if (unit >= 0xD800 && unit < 0xE000) return false;  // info writes no surrogates
+        AppendUtf8(out, unit);
+      } else {
+        return false;
+      }
+    }
+    return false;
+  }
+
+  std::string_view m_text;
+  size_t m_at = 0;
+  JsonValues m_values;
+};
+
+// info --json: one JSON object holding what info shows, strings escaped, numbers as
+// numbers, facts not stored as null; a damaged package says so.
+TEST(ReadCommands, InfoAsJson) {
+  TempDir dir;
+  const PackageFacts facts{L"Say \"hi\" \\ 你好", L"tab\there\x01", L"", L"2.0", L"D"};
+  const std::wstring path = MakePackage(dir, "apple\tred fruit\nbee\tinsect\ncat\tanimal\n", facts);
+  const std::string bytes = lumo_test::ReadBytes(path);
+  CommandResult r = RunCommand({"info", "--json", U8(path)});
+  EXPECT_EQ(r.status, 0);
+  ASSERT_TRUE(r.out.ends_with("}\n")) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+  JsonValues json = CJsonReader::Read(r.out);
+  ASSERT_FALSE(json.empty()) << "not JSON: " << r.out;
+  const std::pair<std::string, std::pair<char, std::string>> expected[] = {
+      {"package", {'s', U8(path)}},
+      {"file_size", {'n', std::to_string(bytes.size())}},
+      {"header.entry_count", {'n', "3"}},
+      {"header.index_offset", {'n', std::to_string(lumo_test::Le32(bytes, 8))}},
+      {"header.checksum", {'n', std::to_string(lumo_test::Le32(bytes, 28))}},
+      {"facts.name", {'s', "Say \"hi\" \\ 你好"}},
+      {"facts.author", {'s', "tab\there\x01"}},
+      {"facts.lumo", {'z', "null"}},
+      {"facts.version", {'s', "2.0"}},
+      {"metadata.0.key", {'s', "N"}},
+      {"metadata.3.value", {'s', "D"}},
+      {"entries", {'n', "3"}},
+      {"explanation_bytes", {'n', "21"}},
+      {"chunks", {'n', "1"}},
+      {"checksum_ok", {'b', "true"}},
+  };
+  for (const auto& [key, value] : expected) EXPECT_EQ(json[key], value) << key;
+  EXPECT_EQ(json["compression_ratio"].first, 'n');
+  EXPECT_FALSE(json.contains("metadata.4"));  // lumo is not stored
+
+  std::string bad = bytes;
+  bad[bad.size() - 10] ^= 1;
+  lumo_test::WriteBytes(dir.File(L"bad.ldic"), bad);
+  r = RunCommand({"info", "--json", U8(dir.File(L"bad.ldic"))});
+  EXPECT_EQ(r.status, 0);
+  json = CJsonReader::Read(r.out);
+  EXPECT_EQ(json["checksum_ok"], (std::pair<char, std::string>{'b', "false"})) << r.out;
+  EXPECT_EQ(RunCommand({"info", "--json", "-q", U8(path)}).out, "");
 }
 
 TEST(ReadCommands, ExitStatusAndOutput) {

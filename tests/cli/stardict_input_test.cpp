@@ -66,7 +66,7 @@ TEST(StarDictInput, ExportedAndConvertedBackDumpsAsTheOriginal) {
 }
 
 // Entries kept, left out and reported: HTML made text, a line break kept (and dumped as
-// \n with a warning), a sound left out, an entry of a picture alone, data past the end,
+// \n with a note), a sound left out, an entry of a picture alone, data past the end,
 // an empty headword, a synonym.
 TEST(StarDictInput, EntriesThatCannotBeConvertedAreReportedByNumber) {
   using namespace stardict_test;
@@ -96,7 +96,7 @@ TEST(StarDictInput, EntriesThatCannotBeConvertedAreReportedByNumber) {
             "5\tunreadable\tzebra\n");
   const Result dump = Ldic({"dump", U8(dir.File(L"d.ldic"))});
   EXPECT_EQ(dump.out, "apple\tred fruit\\nround\nbee\tinsect\nfruit\tred fruit\\nround\n");
-  EXPECT_NE(dump.err.find("2 entries cannot be written"), std::string::npos) << dump.err;
+  EXPECT_NE(dump.err.find("2 entries were written with escapes"), std::string::npos) << dump.err;
   // Kept as it is on request.
   ASSERT_EQ(Ldic({"convert", U8(ifo), "-o", U8(dir.File(L"kept.ldic")), "--keep-markup", "-q"}).status, 0);
   EXPECT_NE(Ldic({"lookup", U8(dir.File(L"kept.ldic")), "apple"}).out.find("<b>red</b>"), std::string::npos);

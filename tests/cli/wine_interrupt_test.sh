@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Ctrl+C for ldic.exe under Wine, which turns a SIGINT to the program's process into the
-# console's CTRL_C_EVENT: convert, dump and export stop with status 130, keep what they
-# were replacing and leave nothing temporary. (A Windows test program cannot send the
+# console's CTRL_C_EVENT: convert (of one list and of several at once), dump and export
+# stop with status 130, keep what they were replacing and leave nothing temporary. (A Windows test program cannot send the
 # event itself: under Wine it has no console to send it through.)
 #
 #   wine_interrupt_test.sh WINE_RUN LDIC_EXE
@@ -13,6 +13,7 @@ trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
 seq 1 300000 | awk '{ printf "word%d\tan explanation of some length, number %d\n", $1 * 7919 % 300007, $1 }' >w.txt
 "$wine_run" "$ldic" convert -q w.txt -o big.ldic --date D || { echo "no package"; exit 1; }
+cp w.txt w2.txt && cp w.txt w3.txt
 
 # Wine's process of the program: its command line begins with the program, then $1
 # (wine-run.sh's own, before it hands over to Wine, names the script first).
@@ -49,6 +50,7 @@ while IFS='|' read -r label args mark; do
   kill -INT "$pid"
   wait "$runner"
   status=$?
+  # (A package of several lists that was done before the signal stays, as it should.)
   left=$(find out -name '*.part' -o -name 'LumoDictTemp*' -o -name '*.lumo-new*')
   changed=$(grep -L -x earlier out/c.ldic out/d.txt out/sd/big.ifo out/sd/big.idx out/sd/big.dict.dz)
   if [[ $status != 130 || -n $left || -n $changed ]]; then
@@ -57,8 +59,9 @@ while IFS='|' read -r label args mark; do
   fi
 done <<'CASES'
 convert|convert w.txt -o out/c.ldic --threads 1|out/LumoDictTemp.des
+convert several|convert w.txt w2.txt w3.txt --out-dir out --jobs 2 --threads 1|out/LumoDictTemp.des
 dump|dump big.ldic -o out/d.txt|out/d.txt.part
 export|export big.ldic --stardict out/sd|out/sd.lumo-new
 CASES
-[[ $failed == 0 ]] && echo "3 passed, 0 failed"
+[[ $failed == 0 ]] && echo "4 passed, 0 failed"
 exit "$failed"

@@ -2,7 +2,8 @@
 // nothing is made of them; from any others the package made verifies, holds exactly the
 // entries a plain line-by-line reading of the same bytes gives (whichever of the job's
 // paths read them: whole-file UTF-8 or UTF-16, on one thread or two, or the ANSI lines),
-// and is the same byte for byte for one thread and for two.
+// and is the same byte for byte for one thread and for two. Read with the explanations'
+// escapes, it holds the same entries with each explanation unescaped.
 
 #include <algorithm>
 #include <string>
@@ -25,8 +26,9 @@ namespace {
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
 // The entries of the list read line by line, as stored (UTF-8), sorted; *text tells
-// whether the reader takes the bytes for text.
-Entries Reference(const std::wstring& path, bool* text) {
+// whether the reader takes the bytes for text. With unescape, the explanations' escapes
+// are read.
+Entries Reference(const std::wstring& path, bool* text, bool unescape = false) {
   Entries entries;
   platform::CFile file;
   *text = true;
@@ -46,17 +48,26 @@ Entries Reference(const std::wstring& path, bool* text) {
     AnsiToUtf8(fields.second, &explanation);
     entries.emplace_back(TrimFieldChars(word), TrimFieldChars(explanation));
   }
+  if (unescape) {
+    for (auto& [word, explanation] : entries) {
+      std::string plain;
+      UnescapeField(explanation, &plain);
+      explanation = std::move(plain);
+    }
+  }
   std::sort(entries.begin(), entries.end());
   return entries;
 }
 
 // Converts the list with the given threads into package; false when the job refused it,
 // with the kind of its failure in *refusal.
-bool Convert(const std::wstring& list, unsigned threads, const std::wstring& package, StatusKind* refusal) {
+bool Convert(const std::wstring& list, unsigned threads, const std::wstring& package, StatusKind* refusal,
+             bool unescape = false) {
   CConvertJob job(fuzz::ScratchFolder());
   job.SetThreads(threads);
   WordListOptions options;
   options.parallelFrom = 16;  // small lists are parsed by two threads too
+  options.unescape = unescape;
   job.SetSource(OpenWordListFile(list, options));
   job.Start();
   const bool converted = job.Convert() &&
@@ -87,16 +98,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!convertedOne) return 0;
   FUZZ_CHECK(fuzz::ReadFile(one) == fuzz::ReadFile(two), "the packages differ by thread count");
 
-  CPackageReader reader;
-  FUZZ_CHECK(reader.Open(one) && reader.VerifyContents(), "the package does not verify");
-  Entries entries;
-  for (size_t i = 0; i < reader.EntryCount(); ++i) {
-    std::string text;
-    FUZZ_CHECK(reader.ReadExplanation(i, &text) == PackageError::kNone, "entry unreadable");
-    entries.emplace_back(std::string(reader.Headword(i)), std::move(text));
-  }
-  std::sort(entries.begin(), entries.end());
-  FUZZ_CHECK(entries == expected, std::to_string(entries.size()) + " entries in the package, " +
-                                      std::to_string(expected.size()) + " read line by line");
+  const auto check = [](const std::wstring& package, const Entries& expected) {
+    CPackageReader reader;
+    FUZZ_CHECK(reader.Open(package) && reader.VerifyContents(), "the package does not verify");
+    Entries entries;
+    for (size_t i = 0; i < reader.EntryCount(); ++i) {
+      std::string text;
+      FUZZ_CHECK(reader.ReadExplanation(i, &text) == PackageError::kNone, "entry unreadable");
+      entries.emplace_back(std::string(reader.Headword(i)), std::move(text));
+    }
+    std::sort(entries.begin(), entries.end());
+    FUZZ_CHECK(entries == expected, std::to_string(entries.size()) + " entries in the package, " +
+                                        std::to_string(expected.size()) + " read line by line");
+  };
+  check(one, expected);
+  FUZZ_CHECK(Convert(list, 2, two, &refusalTwo, true), "refused when unescaping");
+  check(two, Reference(list, &text, true));
   return 0;
 }

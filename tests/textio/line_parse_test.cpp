@@ -59,6 +59,52 @@ TEST(LineParse, TrimLeavesInsideAndMultiByteAlone) {
   EXPECT_EQ(only, "' \t\"");
 }
 
+TEST(LineParse, UnescapeReadsTheFourEscapesAndLeavesTheRest) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\\nb\\tc\\rd\\\\e", "a\nb\tc\rd\\e"},
+      {"\\\\n", "\\n"},                  // an escaped backslash, then a plain n
+      {"\\x \\0 \\N \\", "\\x \\0 \\N \\"},  // unknown escapes and a backslash at the end
+      {"\\\\\\", "\\\\"},
+      {"", ""},
+  };
+  for (const auto& [field, meant] : cases) {
+    std::string out = "stale";
+    UnescapeField(field, &out);
+    EXPECT_EQ(out, meant) << field;
+    EXPECT_EQ(HoldsEscape(field), field.find('\\') != std::string::npos);
+  }
+}
+
+// Every explanation over the characters that matter to escapes and trimming: the line
+// FormatWordListLine writes reads back as the explanation once its escapes are read,
+// unless it says it cannot, which only a NUL or a blank or quote at an end may cause; and
+// as it is, unescaped, when it says exact.
+TEST(LineParse, WrittenExplanationsReadBackUnescaped) {
+  const std::string alphabet("a\\ntr \t\n\r\"'\0", 12);
+  std::mt19937 random(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (size_t length = random() % 9; text.size() < length;) text += alphabet[random() % alphabet.size()];
+    std::string line;
+    const LineFidelity fidelity = FormatWordListLine("w", text, &line);
+    const std::optional<Parsed> read = Parse(line);
+    ASSERT_TRUE(read && read->word == "w") << line;
+    std::string unescaped;
+    UnescapeField(read->explanation, &unescaped);
+    const auto trimmed = [](char c) { return c == ' ' || c == '"' || c == '\''; };
+    const bool mayLose = text.find('\0') != std::string::npos ||
+                         (!text.empty() && (trimmed(text.front()) || trimmed(text.back())));
+    if (fidelity == LineFidelity::kChanged) {
+      EXPECT_TRUE(mayLose) << "needlessly changed: " << line;
+    } else {
+      EXPECT_EQ(unescaped, text) << line;
+    }
+    if (fidelity == LineFidelity::kExact) {
+      EXPECT_EQ(read->explanation, text) << line;
+    }
+  }
+}
+
 TEST(LineParse, AnsiToUtf8) {
   std::string out = "stale";
   EXPECT_FALSE(AnsiToUtf8("", &out));
