@@ -33,7 +33,7 @@ constexpr Text kTexts[] = {
     T(kConvertDone, "转换完成！已保存到指定位置。"),
     T(kConvertCancelled, "转换取消。"),
     T(kConvertFailedStatus, "转换失败。"),
-    T(kInputPrompt, "请选择要转换的文件(格式为: .csv, .txt)"),
+    T(kInputPrompt, "请选择或拖入要转换的文件(.txt .csv .ifo .mdx)"),
     T(kTitle, "Lumo词典格式转换助手"),
     T(kWindowFailed, "无法打开程序窗口，请重新启动程序。"),
     T(kDiskFull, "磁盘空间不足，无法保存词库。"),
@@ -55,6 +55,10 @@ constexpr Text kTexts[] = {
     T(kReplaceFile, "文件已存在，是否替换？"),
     T(kReportEncoding, "编码：{0}"),
     T(kReportCodePage, "{0}（代码页{1}）"),
+    T(kAboutMenu, "关于 Lumo词典格式转换助手..."),
+    T(kAboutText, "Lumo词典格式转换助手\n版本 {0}\n\n{1}\n\n本程序为自由软件，依 MIT 许可证发布：可以自由使用、复制、修改和分发，"
+                  "但须保留版权声明和许可声明。详见程序目录中的 LICENSE.txt。"),
+    T(kEntryCount, "（{0} 条词条）"),
 };
 
 #undef T
@@ -90,4 +94,10 @@ std::wstring FormatUserMessage(std::wstring_view text, std::wstring_view first,
     }
   }
   return out;
+}
+
+std::wstring GroupedNumber(uint64_t value) {
+  std::wstring digits = std::to_wstring(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, L",");
+  return digits;
 }

@@ -55,10 +55,14 @@ enum class UserMessage : int {
   // "UTF-8", "UTF-16LE", "UTF-16BE" or an ANSI code page as kReportCodePage gives it.
   kReportEncoding = 240,       // "编码：{0}"
   kReportCodePage = 241,       // "{0}（代码页{1}）"
+  // The dialog's About box and the count after its status "转换完成！...".
+  kAboutMenu = 270,            // "关于 Lumo词典格式转换助手..."
+  kAboutText = 271,            // "Lumo词典格式转换助手\n版本 {0}\n\n{1}\n\n..." version, copyright
+  kEntryCount = 272,           // "（{0} 条词条）"
 };
 
 // The highest id, for walks over every message.
-constexpr UserMessage kLastUserMessage = UserMessage::kReportCodePage;
+constexpr UserMessage kLastUserMessage = UserMessage::kEntryCount;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);
@@ -69,3 +73,6 @@ const char* UserMessageUtf8(UserMessage id);
 // text with {0} and {1} replaced by first and second.
 std::wstring FormatUserMessage(std::wstring_view text, std::wstring_view first,
                                std::wstring_view second = {});
+
+// A count as the messages show it: 13560 as "13,560".
+std::wstring GroupedNumber(uint64_t value);
