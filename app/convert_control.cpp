@@ -123,6 +123,7 @@ void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
 
   LockPaths(true);
   ::EnableWindow(GetDlgItem(IDOK), FALSE);
+  ShowOpenFolder(false);
   SetItemText(IDC_STATUS, ui::LoadText(UserMessage::kConverting));
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_CANCEL));
 
@@ -136,12 +137,17 @@ void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
   }
 }
 
-void CLumoDictGenDlg::ShowIdle(std::optional<UserMessage> status) {
+void CLumoDictGenDlg::ShowIdle(std::optional<UserMessage> status, uint64_t entries) {
   m_runActive = false;
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_HIDE);
   ::EnableWindow(GetDlgItem(IDOK), TRUE);
   LockPaths(false);
-  SetItemText(IDC_STATUS, status ? ui::LoadText(*status) : std::wstring());
+  std::wstring text = status ? ui::LoadText(*status) : std::wstring();
+  // A package was written: how many entries it holds, and the way to it.
+  const bool done = status == UserMessage::kConvertDone;
+  if (done) text += FormatUserMessage(ui::LoadText(UserMessage::kEntryCount), GroupedNumber(entries));
+  ShowOpenFolder(done);
+  SetItemText(IDC_STATUS, text);
   SetItemText(IDCANCEL, ui::LoadResourceText(IDS_BUTTON_EXIT));
 }
 
@@ -204,8 +210,9 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
   m_job->Cancel();  // its completion is being handled
   // The status line tells how the run ended before any box speaks; a list refused as no
   // text was never converted, and leaves it empty.
+  if (written) m_lastPackage = savePath;
   if (written)
-    ShowIdle(UserMessage::kConvertDone);
+    ShowIdle(UserMessage::kConvertDone, m_job->Result().index.EntryCount());
   else if (m_job->Outcome().Kind() == StatusKind::kNotText)
     ShowIdle(std::nullopt);
   else

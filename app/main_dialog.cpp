@@ -7,6 +7,7 @@
 #include <commdlg.h>
 #include <direct.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -14,7 +15,9 @@
 #include "app/lumo_app.h"
 #include "app/resource.h"
 #include "common/paths.h"
+#include "common/utf.h"
 #include "common/window_messages.h"
+#include "lumo_product.h"
 #include "package/format.h"
 
 DerivedNames DeriveFromInputPath(std::wstring_view path) {
@@ -43,6 +46,8 @@ ui::CDialogBase::MessageMap CLumoDictGenDlg::GetMessageMap() const {
       MapMessage<D>(WM_CONVERT_PROGRESS, static_cast<Msg>(&D::OnConvertProgress)),
       MapCommand<D>(EN_CHANGE, IDC_EDIT_INPUT, &D::OnInputChanged),
       MapMessage<D>(WM_DROPFILES, &D::OnDropFiles),
+      MapCommand<D>(BN_CLICKED, IDC_BUTTON_OPEN_FOLDER, &D::OnOpenFolder),
+      MapMessage<D>(WM_SYSCOMMAND, &D::OnSysCommand),
   };
   return {kMap, sizeof(kMap) / sizeof(kMap[0])};
 }
@@ -91,7 +96,48 @@ BOOL CLumoDictGenDlg::OnInitDialog() {
                  reinterpret_cast<LPARAM>(prompt.c_str()));
 
   ::DragAcceptFiles(m_hWnd, TRUE);
+
+  // "About" at the end of the system menu.
+  if (HMENU menu = ::GetSystemMenu(m_hWnd, FALSE)) {
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, IDM_ABOUT, ui::LoadText(UserMessage::kAboutMenu).c_str());
+  }
   return TRUE;
+}
+
+LRESULT CLumoDictGenDlg::OnSysCommand(WPARAM wParam, LPARAM lParam) {
+  if ((wParam & 0xFFF0) != IDM_ABOUT) return ::DefWindowProcW(m_hWnd, WM_SYSCOMMAND, wParam, lParam);
+  const std::wstring text = FormatUserMessage(ui::LoadText(UserMessage::kAboutText),
+                                              Utf8ToWideText(LUMO_VERSION), Utf8ToWideText(LUMO_COPYRIGHT));
+  std::wstring caption = ui::LoadText(UserMessage::kAboutMenu);
+  if (caption.ends_with(L"...")) caption.resize(caption.size() - 3);
+  ::MessageBoxW(m_hWnd, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
+  return 0;
+}
+
+namespace {
+
+// The file manager, opened on the package's folder with the package selected.
+void OpenFolderSelecting(const std::wstring& package) {
+  if (PIDLIST_ABSOLUTE item = ::ILCreateFromPathW(package.c_str())) {
+    const HRESULT shown = ::SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+    ::ILFree(item);
+    if (SUCCEEDED(shown)) return;
+  }
+  const std::wstring arguments = L"/select,\"" + package + L"\"";
+  ::ShellExecuteW(nullptr, L"open", L"explorer.exe", arguments.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+CLumoDictGenDlg::FolderOpener g_folderOpener = &OpenFolderSelecting;
+
+}  // namespace
+
+void CLumoDictGenDlg::SetFolderOpenerForTesting(FolderOpener opener) {
+  g_folderOpener = opener != nullptr ? opener : &OpenFolderSelecting;
+}
+
+void CLumoDictGenDlg::OnOpenFolder() {
+  if (!m_lastPackage.empty()) g_folderOpener(m_lastPackage);
 }
 
 LRESULT CLumoDictGenDlg::OnPaint(WPARAM wParam, LPARAM lParam) {
@@ -239,9 +285,18 @@ void CLumoDictGenDlg::OnSaveAs() {
   m_confirmedSavePath = IsExistingFile(path) ? path : std::wstring();
 }
 
+void CLumoDictGenDlg::ShowOpenFolder(bool shown) {
+  HWND button = GetDlgItem(IDC_BUTTON_OPEN_FOLDER);
+  // The focus leaves a button before it hides, for Convert.
+  if (!shown && ::GetFocus() == button)
+    ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDOK)), TRUE);
+  ::ShowWindow(button, shown ? SW_SHOW : SW_HIDE);
+}
+
 void CLumoDictGenDlg::Refuse(UserMessage message) {
   // Nothing of an earlier run, nor of this one, is left to be read as its outcome.
   SetItemText(IDC_STATUS, std::wstring());
+  ShowOpenFolder(false);
   ui::ShowWarning(m_hWnd, message);
   FocusFieldAtFault(message);
 }

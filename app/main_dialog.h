@@ -32,6 +32,10 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   // How a worker thread is started; a test replaces it to see a start that fails.
   using ThreadStarter = HANDLE (*)(CConvertJob* job);
   static void SetThreadStarterForTesting(ThreadStarter starter);
+  // How "打开所在文件夹" shows a package in the file manager; a test replaces it to see
+  // which file it would show.
+  using FolderOpener = void (*)(const std::wstring& package);
+  static void SetFolderOpenerForTesting(FolderOpener opener);
 
   // The metadata block built by the last Convert that passed validation.
   const std::u16string& MetaBlock() const { return m_metaBlock; }
@@ -52,6 +56,8 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   void OnConvert();
   void OnExitOrCancel();
   void OnInputChanged();
+  void OnOpenFolder();
+  LRESULT OnSysCommand(WPARAM wParam, LPARAM lParam);
   LRESULT OnDropFiles(WPARAM wParam, LPARAM lParam);
   LRESULT OnConvertProgress(WPARAM wParam, LPARAM lParam);
   LRESULT OnConvertDone(WPARAM wParam, LPARAM lParam);
@@ -75,17 +81,22 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   // Convert refused: the status line is cleared, the message shown and its box focused.
   void Refuse(UserMessage message);
   bool IsRunning() const { return m_runActive; }
+  // "打开所在文件夹" is offered while the status line tells of a package just written.
+  void ShowOpenFolder(bool shown);
   void StartRun(const ConvertRequest& request);
   // Waits for the last run's worker to end, however long it takes, and forgets it.
   void FinishWorker();
   // True when no worker thread is running (none started, or it has returned).
   bool WorkerEnded() const;
-  // Back to idle after a run; the status line says how it ended, or nothing.
-  void ShowIdle(std::optional<UserMessage> status);
+  // Back to idle after a run; the status line says how it ended, or nothing, and after
+  // kConvertDone how many entries the package holds.
+  void ShowIdle(std::optional<UserMessage> status, uint64_t entries = 0);
   // The failures kept for the end of the run, in the order they came; none are left kept.
   std::vector<UserMessage> TakeHeldWarnings();
 
   HICON m_hIcon = nullptr;
+  // The package of the last run that wrote one, which "打开所在文件夹" shows.
+  std::wstring m_lastPackage;
   int m_metaLength = 0;
   std::u16string m_metaBlock;
   std::unique_ptr<CConvertJob> m_job;

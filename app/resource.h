@@ -26,6 +26,10 @@
 #define IDC_LABEL_VERSION 1020
 #define IDC_LABEL_DATE 1021
 #define IDC_STATUS 1022
+#define IDC_BUTTON_OPEN_FOLDER 1030
+
+// The system menu's "About" item: below 0xF000, its low four bits clear.
+#define IDM_ABOUT 0x0010
 
 #define IDS_CAPTION 200
 #define IDS_CONVERT_FAILED 201
@@ -78,6 +82,9 @@
 #define IDS_REPORT_BROKEN_LINKS 244
 #define IDS_REPORT_RESOURCES_LEFT_OUT 245
 #define IDS_REPORT_NO_HEADWORD 246
+#define IDS_ABOUT_MENU 270
+#define IDS_ABOUT_TEXT 271
+#define IDS_ENTRY_COUNT 272
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801

@@ -33,7 +33,7 @@ constexpr Text kTexts[] = {
     T(kConvertDone, "转换完成！已保存到指定位置。"),
     T(kConvertCancelled, "转换取消。"),
     T(kConvertFailedStatus, "转换失败。"),
-    T(kInputPrompt, "请选择要转换的文件(格式为: .csv, .txt)"),
+    T(kInputPrompt, "请选择或拖入要转换的文件(.txt .csv .ifo .mdx)"),
     T(kTitle, "Lumo词典格式转换助手"),
     T(kWindowFailed, "无法打开程序窗口，请重新启动程序。"),
     T(kDiskFull, "磁盘空间不足，无法保存词库。"),
@@ -64,6 +64,10 @@ constexpr Text kTexts[] = {
     T(kReportBrokenLinks, "有 {0} 条链接词条指向不存在的词条或构成循环，已跳过（第 {1} 条）。"),
     T(kReportResourcesLeftOut, "词典附带的资源文件（.mdd：图片、声音等）未转换。"),
     T(kReportNoHeadword, "有 {0} 条词条没有词头，已跳过（第 {1} 条）。"),
+    T(kAboutMenu, "关于 Lumo词典格式转换助手..."),
+    T(kAboutText, "Lumo词典格式转换助手\n版本 {0}\n\n{1}\n\n本程序为自由软件，依 MIT 许可证发布：可以自由使用、复制、修改和分发，"
+                  "但须保留版权声明和许可声明。详见程序目录中的 LICENSE.txt。"),
+    T(kEntryCount, "（{0} 条词条）"),
 };
 
 #undef T
@@ -99,4 +103,10 @@ std::wstring FormatUserMessage(std::wstring_view text, std::wstring_view first,
     }
   }
   return out;
+}
+
+std::wstring GroupedNumber(uint64_t value) {
+  std::wstring digits = std::to_wstring(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, L",");
+  return digits;
 }

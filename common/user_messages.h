@@ -69,10 +69,14 @@ enum class UserMessage : int {
   kReportResourcesLeftOut = 245,  // "词典附带的资源文件（.mdd：图片、声音等）未转换。"
   // A dictionary's entries without a headword, by their numbers (a list's are lines).
   kReportNoHeadword = 246,     // "有 {0} 条词条没有词头，已跳过（第 {1} 条）。"
+  // The dialog's About box and the count after its status "转换完成！...".
+  kAboutMenu = 270,            // "关于 Lumo词典格式转换助手..."
+  kAboutText = 271,            // "Lumo词典格式转换助手\n版本 {0}\n\n{1}\n\n..." version, copyright
+  kEntryCount = 272,           // "（{0} 条词条）"
 };
 
 // The highest id, for walks over every message; ids without a text are no message.
-constexpr UserMessage kLastUserMessage = UserMessage::kReportDroppedEntries;
+constexpr UserMessage kLastUserMessage = UserMessage::kEntryCount;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);
@@ -83,3 +87,6 @@ const char* UserMessageUtf8(UserMessage id);
 // text with {0} and {1} replaced by first and second.
 std::wstring FormatUserMessage(std::wstring_view text, std::wstring_view first,
                                std::wstring_view second = {});
+
+// A count as the messages show it: 13560 as "13,560".
+std::wstring GroupedNumber(uint64_t value);

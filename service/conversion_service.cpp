@@ -204,17 +204,6 @@ bool FinishConversion(CConvertJob& job, bool converted, const std::wstring& pack
   return written;
 }
 
-namespace {
-
-// 13560 as "13,560".
-std::wstring GroupedNumber(uint64_t value) {
-  std::wstring digits = std::to_wstring(value);
-  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, L",");
-  return digits;
-}
-
-}  // namespace
-
 std::wstring DescribeEncoding(TextEncoding encoding, unsigned codePage,
                               const std::function<std::wstring(UserMessage)>& text) {
   switch (encoding) {

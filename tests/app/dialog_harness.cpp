@@ -183,9 +183,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   }
 }
 
-BoxSeen AnswerBox(DWORD timeoutMs, int button) {
+BoxSeen AnswerBox(DWORD timeoutMs, int button, const std::wstring& caption) {
   BoxSeen seen;
-  HWND box = WaitForWindow([](HWND w) { return ui::GetText(w) == kCaption; }, timeoutMs);
+  HWND box = WaitForWindow([&caption](HWND w) { return ui::GetText(w) == caption; }, timeoutMs);
   if (box == nullptr) return seen;
   seen.found = true;
   seen.caption = ui::GetText(box);

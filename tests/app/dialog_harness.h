@@ -31,7 +31,8 @@ struct BoxSeen {
 // Waits up to timeoutMs for a message box with the caption "提示", reads it and presses
 // button (IDOK, or IDYES or IDNO of a question). A box without that button is answered
 // with the one it has of OK and No, so that nothing is left open.
-BoxSeen AnswerBox(DWORD timeoutMs, int button = IDOK);
+// Another caption finds the box of that caption instead.
+BoxSeen AnswerBox(DWORD timeoutMs, int button = IDOK, const std::wstring& caption = L"提示");
 
 // Waits for a top-level dialog window other than `except` and message boxes, owned by
 // owner; null when none came.

@@ -102,6 +102,9 @@ TEST(DialogLayout, EveryTextIsShownWhole) {
                              UserMessage::kConvertDone, UserMessage::kConvertCancelled,
                              UserMessage::kConvertFailedStatus})
     expectFits(h.Item(IDC_STATUS), UserMessageText(status));
+  // The end of a run that made a large package, with its count.
+  expectFits(h.Item(IDC_STATUS), std::wstring(UserMessageText(UserMessage::kConvertDone)) +
+                                     FormatUserMessage(UserMessageText(UserMessage::kEntryCount), L"12,345,678"));
   expectFits(h.Item(IDC_EDIT_INPUT), UserMessageText(UserMessage::kInputPrompt));
 
   // The date picker sizes its own fields; every day of a year, the long weekday and month

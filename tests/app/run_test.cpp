@@ -18,6 +18,8 @@
 #include "app/main_dialog.h"
 #include "app/resource.h"
 #include "common/user_messages.h"
+#include "common/utf.h"
+#include "lumo_product.h"
 #include "package/package_reader.h"
 #include "tests/app/dialog_harness.h"
 #include "tests/mdict/mdict_writer.h"
@@ -78,8 +80,9 @@ void Prepare(DialogHarness& h, const std::wstring& list, const std::wstring& nam
   h.Type(IDC_EDIT_NAME, name);
 }
 
+// The status line says status (after "转换完成！..." the entry count follows).
 bool WaitForStatus(const DialogHarness& h, UserMessage status, DWORD timeoutMs) {
-  return WaitUntil([&] { return h.Text(IDC_STATUS) == Msg(status); }, timeoutMs);
+  return WaitUntil([&] { return h.Text(IDC_STATUS).starts_with(Msg(status)); }, timeoutMs);
 }
 
 // Lets the system's double-click time pass, after which a click is a click of its own.
@@ -138,6 +141,26 @@ TEST(DialogRun, CompleteRunMovesProgressInOrderAndWritesThePackage) {
     EXPECT_EQ(h.Text(IDCANCEL), L"退出");
     EXPECT_TRUE(NoTempFiles(h));
   }
+
+  // The status says how many entries were made; the package can be shown in its folder.
+  EXPECT_EQ(h.Text(IDC_STATUS), std::wstring(Msg(UserMessage::kConvertDone)) + L"（4 条词条）");
+  ASSERT_TRUE(h.Visible(IDC_BUTTON_OPEN_FOLDER));
+  static std::wstring shown;
+  CLumoDictGenDlg::SetFolderOpenerForTesting([](const std::wstring& package) { shown = package; });
+  h.Click(IDC_BUTTON_OPEN_FOLDER);
+  CLumoDictGenDlg::SetFolderOpenerForTesting(nullptr);
+  EXPECT_EQ(shown, h.Temp().File(L"fruit.ldic"));
+  // The system menu's About box names the version and the licence.
+  auto about = std::async(std::launch::async, [] { return app_test::AnswerBox(10000, IDOK, L"关于 Lumo词典格式转换助手"); });
+  ::PostMessageW(h.Dialog(), WM_SYSCOMMAND, IDM_ABOUT, 0);
+  const BoxSeen box = about.get();
+  ASSERT_TRUE(box.found);
+  EXPECT_NE(box.text.find(Utf8ToWideText(LUMO_VERSION)), std::wstring::npos) << WideToUtf8(box.text);
+  EXPECT_NE(box.text.find(L"MIT"), std::wstring::npos);
+  // A refused Convert takes the way to the package away with the status.
+  h.Type(IDC_EDIT_NAME, L"");
+  EXPECT_TRUE(h.ClickExpectingBox(IDOK).found);
+  EXPECT_FALSE(h.Visible(IDC_BUTTON_OPEN_FOLDER));
 
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(h.Temp().File(L"fruit.ldic")));
@@ -395,6 +418,7 @@ TEST(DialogRun, WhatTheListGaveIsToldBeforeTheRegistration) {
   std::string png = "\x89PNG\r\n\x1A\n" + std::string("\0\0\0\x0DIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0", 21);
   for (int i = 0; i < 4096; ++i) png += static_cast<char>(i * 7919 % 251);
   const std::wstring done = Msg(UserMessage::kConvertDone);
+  const auto doneWith = [&done](const wchar_t* count) { return done + L"（" + count + L" 条词条）"; };
   struct Case {
     const wchar_t* file;
     std::string list;
@@ -402,15 +426,15 @@ TEST(DialogRun, WhatTheListGaveIsToldBeforeTheRegistration) {
     std::wstring status;
   };
   const Case cases[] = {
-      {L"clean.txt", kWordList, {Msg(UserMessage::kRegistered)}, done},
+      {L"clean.txt", kWordList, {Msg(UserMessage::kRegistered)}, doneWith(L"4")},
       {L"bad.txt", "apple,a\nno separator\n\n,orphan\n" + std::string("bee,b\0ee\n", 9),
        {L"共转换 2 条词条。有 2 行未能识别，已跳过（第 2、4 行）。有 1 行含无效字符，已替换或删去（第 5 行）。",
         Msg(UserMessage::kRegistered)},
-       done},
+       doneWith(L"2")},
       // One stray byte near the start of a UTF-8 list: the rest is read as UTF-8.
       {L"stray.txt", stray,
        {L"共转换 302 条词条。有 1 行含无效字符，已替换或删去（第 2 行）。\n编码：UTF-8", Msg(UserMessage::kRegistered)},
-       done},
+       doneWith(L"302")},
       // No entry: no package, nothing registered.
       {L"junk.txt", "no separator\n\"open, quote\n", {Msg(UserMessage::kNoEntries)},
        Msg(UserMessage::kConvertFailedStatus)},
@@ -436,7 +460,7 @@ TEST(DialogRun, WhatTheListGaveIsToldBeforeTheRegistration) {
     EXPECT_EQ(seen, c.boxes);
     ASSERT_TRUE(WaitUntil([&] { return h.Text(IDC_STATUS) == c.status; }, 10000));
     EXPECT_FALSE(h.Visible(IDC_PROGRESS));
-    const bool written = c.status == done;
+    const bool written = c.status.starts_with(done);
     registered += written;
     const std::wstring package = list.substr(0, list.size() - 3) + L"ldic";
     EXPECT_EQ(FileExists(package), written);
