@@ -251,6 +251,7 @@ std::wstring RunChooser(HWND owner, const FileChooserOptions& options, bool save
   ofn.lpstrFile = file.data();
   ofn.nMaxFile = static_cast<DWORD>(file.size());
   ofn.lpstrDefExt = options.defaultExtension.empty() ? nullptr : options.defaultExtension.c_str();
+  ofn.lpstrInitialDir = options.initialFolder.empty() ? nullptr : options.initialFolder.c_str();
   ofn.Flags = options.flags | OFN_EXPLORER;
   BOOL ok = save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
   if (!ok) return {};

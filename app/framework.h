@@ -157,6 +157,7 @@ struct FileChooserOptions {
   std::wstring fileName;  // proposed name
   DWORD flags = 0;
   std::wstring filter;
+  std::wstring initialFolder;  // empty: where the chooser itself would start
 };
 std::wstring ChooseOpenFile(HWND owner, const FileChooserOptions& options);
 std::wstring ChooseSaveFile(HWND owner, const FileChooserOptions& options);

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "app/lumo_app.h"
+#include "app/remembered_facts.h"
 #include "app/resource.h"
 #include "common/paths.h"
 #include "common/utf.h"
@@ -96,6 +97,14 @@ BOOL CLumoDictGenDlg::OnInitDialog() {
                  reinterpret_cast<LPARAM>(prompt.c_str()));
 
   ::DragAcceptFiles(m_hWnd, TRUE);
+
+  // What the user typed for the last conversion; the name, the date and the paths are this
+  // list's own and start as always.
+  const RememberedFacts remembered = LoadRememberedFacts();
+  SetItemText(IDC_EDIT_AUTHOR, remembered.author);
+  SetItemText(IDC_EDIT_NUMBER, remembered.lumo);
+  SetItemText(IDC_EDIT_VERSION, remembered.version);
+  m_rememberedFolder = remembered.folder;
 
   // "About" at the end of the system menu.
   if (HMENU menu = ::GetSystemMenu(m_hWnd, FALSE)) {
@@ -190,6 +199,9 @@ void CLumoDictGenDlg::OnImport() {
   options.fileName = L"*.txt";
   options.flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
   options.filter = ui::LoadResourceText(IDS_FILTER_WORD_LIST);
+  // The chooser opens where the last converted list was, until a list is chosen here.
+  const std::wstring typed = GetItemText(IDC_EDIT_INPUT);
+  options.initialFolder = IsExistingFile(typed) ? PathDirectory(typed) : m_rememberedFolder;
   const std::wstring path = ui::ChooseOpenFile(m_hWnd, options);
   if (!path.empty()) UseInputPath(path);
 }
@@ -350,6 +362,8 @@ void CLumoDictGenDlg::OnConvert() {
   if (IsExistingFile(request.package) && !confirmed && !ui::AskYesNo(m_hWnd, UserMessage::kReplaceFile))
     return;
   m_confirmedSavePath.clear();
+  m_rememberedFolder = PathDirectory(request.wordList);
+  SaveRememberedFacts({facts.author, facts.lumo, facts.version, m_rememberedFolder});
 
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_SHOW);
   m_metaBlock = BuildMetadataBlock(facts);

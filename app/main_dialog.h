@@ -126,4 +126,6 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   std::wstring m_runPackage;
   // The existing file the save chooser last offered, whose replacement it confirmed.
   std::wstring m_confirmedSavePath;
+  // The folder of the list last converted, where the import chooser opens.
+  std::wstring m_rememberedFolder;
 };

@@ -10,7 +10,7 @@ set -euo pipefail
 # What the programs import today, all part of Windows itself. A new entry here must be a
 # DLL of Windows, never one that would have to be shipped.
 allowed=(kernel32.dll user32.dll gdi32.dll comctl32.dll comdlg32.dll shell32.dll
-         shlwapi.dll ole32.dll msvcrt.dll)
+         shlwapi.dll ole32.dll msvcrt.dll advapi32.dll)
 
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 ((${#})) || { echo "usage: check-imports.sh PROGRAM.exe..." >&2; exit 2; }

@@ -229,7 +229,12 @@ HWND ChooserFileNameBox(HWND chooser) {
   return ::GetDlgItem(chooser, 0x0480);
 }
 
-DialogHarness::DialogHarness(bool withSettings) {
+DialogHarness::DialogHarness(bool withSettings, const RememberedFacts* remembered) {
+  // The remembered facts too are the test's own, in a key named after its folder.
+  const std::wstring& temp = m_temp.Path();
+  SetRememberedFactsKeyForTesting(L"Software\\LumoDictGen-test\\" + temp.substr(temp.find_last_of(L'\\') + 1));
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, RememberedFactsKey().c_str());
+  if (remembered != nullptr) SaveRememberedFacts(*remembered);
   // LumoDict's settings live in the test's own folder, never the user's.
   const std::wstring folder = m_temp.File(L"Norvane");
   ::CreateDirectoryW(folder.c_str(), nullptr);
@@ -268,6 +273,9 @@ DialogHarness::~DialogHarness() {
       m_ui.detach();
   }
   if (g_progressProc != nullptr) g_progressProc = nullptr;
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, RememberedFactsKey().c_str());
+  SetRememberedFactsKeyForTesting({});
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\LumoDictGen-test");  // once no test's key is left
   ::SetCurrentDirectoryW(L"C:\\");
 }
 

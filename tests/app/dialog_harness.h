@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/lumo_app.h"
+#include "app/remembered_facts.h"
 #include "tests/support/test_support.h"
 
 namespace app_test {
@@ -67,7 +68,9 @@ DialogTemplate LoadDialogTemplate(int id);
 class DialogHarness {
  public:
   // withSettings: LumoDict's settings file exists (with an empty dictionary list).
-  explicit DialogHarness(bool withSettings);
+  // remembered: what the registry holds from an earlier run (the test's own key, gone
+  // with the harness); none when null.
+  explicit DialogHarness(bool withSettings, const RememberedFacts* remembered = nullptr);
   ~DialogHarness();
 
   HWND Dialog() const { return m_dialog; }

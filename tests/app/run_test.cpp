@@ -20,6 +20,7 @@
 #include "common/user_messages.h"
 #include "common/utf.h"
 #include "lumo_product.h"
+#include "package/format.h"
 #include "package/package_reader.h"
 #include "tests/app/dialog_harness.h"
 #include "tests/mdict/mdict_writer.h"
@@ -331,15 +332,41 @@ TEST(DialogRun, PackageThatCannotBeCreatedIsReportedAndNotRegistered) {
   EXPECT_EQ(ReadBytes(h.SettingsPath()), settings);
 }
 
+// The worker waits for the test to open this gate, so that what the test does "during the
+// run" happens during it on a machine of any speed.
+HANDLE g_workerGate = nullptr;
+
+DWORD WINAPI GatedWorkerMain(LPVOID job) {
+  ::WaitForSingleObject(g_workerGate, INFINITE);
+  return ConvertThreadProc(job);
+}
+
+// Opens the gate and restores the real worker however the test ends, before the dialog
+// waits for its worker.
+struct WorkerGate {
+  WorkerGate() {
+    g_workerGate = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CLumoDictGenDlg::SetThreadStarterForTesting([](CConvertJob* job) -> HANDLE {
+      return ::CreateThread(nullptr, 0, &GatedWorkerMain, job, 0, nullptr);
+    });
+  }
+  ~WorkerGate() {
+    Open();
+    CLumoDictGenDlg::SetThreadStarterForTesting(nullptr);
+  }
+  void Open() { ::SetEvent(g_workerGate); }
+};
+
 // From Convert to the end of the run the paths are the run's: the boxes are read-only, the
 // choosers and drops are refused, and the package goes where Convert pointed. The register
 // box stays live: unticked during the run, nothing is registered.
 TEST(DialogRun, RunKeepsThePathsConvertTookAndLetsThemGoAtItsEnd) {
   DialogHarness h(true);
   ASSERT_NE(h.Dialog(), nullptr);
+  WorkerGate gate;
   const std::wstring list = h.Temp().File(L"long.txt");
   const std::wstring other = h.Temp().File(L"fruit.txt");
-  WriteBytes(list, LongWordList());
+  WriteBytes(list, kWordList);
   WriteBytes(other, kWordList);
   Prepare(h, list, L"long");
   const std::string settings = ReadBytes(h.SettingsPath());
@@ -369,6 +396,7 @@ TEST(DialogRun, RunKeepsThePathsConvertTookAndLetsThemGoAtItsEnd) {
   EXPECT_TRUE(h.Enabled(IDC_CHECK_REGISTER));
   ::SendMessageW(h.Item(IDC_CHECK_REGISTER), BM_SETCHECK, BST_UNCHECKED, 0);
 
+  gate.Open();
   ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 120000));
   CPackageReader reader;
   ASSERT_TRUE(reader.Open(h.Temp().File(L"long.ldic")));
@@ -639,4 +667,75 @@ TEST(DialogRun, AnMdictDictionaryFillsTheBoxesAndConvertsAsLdicDoes) {
   EXPECT_EQ(explanation, "red fruit\nround");
   h.Click(IDCANCEL);
   EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
+}
+
+// The facts of the last conversion come back at the next start, and the import chooser
+// opens in its list's folder; a start that converts nothing writes nothing.
+TEST(DialogRun, TheFactsOfTheLastConversionAreFilledInAtTheNextStart) {
+  {
+    DialogHarness h(true);
+    ASSERT_NE(h.Dialog(), nullptr);
+    EXPECT_EQ(h.Text(IDC_EDIT_AUTHOR), L"");
+    h.Click(IDCANCEL);
+    EXPECT_EQ(h.WaitForEnd(5000), IDCANCEL);
+    HKEY key = nullptr;
+    EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, RememberedFactsKey().c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+  }
+
+  lumo_test::TempDir lists;
+  const RememberedFacts earlier{L"张三", L"42", L"2.0", lists.Path()};
+  DialogHarness h(true, &earlier);
+  ASSERT_NE(h.Dialog(), nullptr);
+  EXPECT_EQ(h.Text(IDC_EDIT_AUTHOR), L"张三");
+  EXPECT_EQ(h.Text(IDC_EDIT_NUMBER), L"42");
+  EXPECT_EQ(h.Text(IDC_EDIT_VERSION), L"2.0");
+  EXPECT_EQ(h.Text(IDC_EDIT_NAME), L"");
+  EXPECT_EQ(h.Text(IDC_EDIT_INPUT), L"");
+  EXPECT_EQ(h.Text(IDC_EDIT_SAVE), L"");
+
+  // A bare file name typed into the chooser is found in the remembered folder.
+  WriteBytes(lists.File(L"fruit.txt"), kWordList);
+  ::PostMessageW(h.Item(IDC_BUTTON_IMPORT), BM_CLICK, 0, 0);
+  HWND chooser = app_test::WaitForChooser(h.Dialog(), 10000);
+  ASSERT_NE(chooser, nullptr);
+  ::SendMessageW(app_test::ChooserFileNameBox(chooser), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"fruit.txt"));
+  ::PostMessageW(::GetDlgItem(chooser, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return h.Text(IDC_EDIT_INPUT) == lists.File(L"fruit.txt"); }, 5000));
+
+  // Convert keeps what was typed, and the folder of the list it converts.
+  const std::wstring list = h.Temp().File(L"long.txt");
+  WriteBytes(list, kWordList);
+  Prepare(h, list, L"long");
+  h.Type(IDC_EDIT_AUTHOR, L"李四");
+  h.Type(IDC_EDIT_NUMBER, L"7");
+  h.Click(IDOK);
+  ASSERT_TRUE(WaitForStatus(h, UserMessage::kConvertDone, 30000));
+  EXPECT_EQ(LoadRememberedFacts(), (RememberedFacts{L"李四", L"7", L"2.0", h.Temp().Path()}));
+}
+
+// Values another program or an older build left: what is no string of sensible length reads
+// as empty, the others as they were written.
+TEST(RememberedFactsStore, DamagedValuesReadAsEmpty) {
+  DialogHarness h(false);  // for its own key, gone with it
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, RememberedFactsKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const auto set = [&](const wchar_t* name, DWORD type, const void* data, size_t bytes) {
+    ::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(bytes));
+  };
+  const DWORD number = 42;
+  set(L"LumoNumber", REG_DWORD, &number, sizeof number);
+  set(L"Version", REG_BINARY, "1.0", 3);
+  const std::wstring huge(kMaxHostMetadataLength + 1, L'x');
+  set(L"Folder", REG_SZ, huge.c_str(), (huge.size() + 1) * sizeof(wchar_t));
+  // No terminator, and a NUL inside: the text before the NUL.
+  set(L"Author", REG_SZ, L"王五\0rest", 7 * sizeof(wchar_t));
+  ::RegCloseKey(key);
+  EXPECT_EQ(LoadRememberedFacts(), (RememberedFacts{L"王五", L"", L"", L""}));
+
+  const RememberedFacts written{L"", L"123456", std::wstring(kMaxHostMetadataLength, L'v'), L"C:\\词典"};
+  ASSERT_TRUE(SaveRememberedFacts(written));
+  EXPECT_EQ(LoadRememberedFacts(), written);
 }
