@@ -72,7 +72,7 @@ BrandingText "LumoDictGen ${VERSION}"
 ; product and its version in quotes and wraps; this one fits on one line.
 !define MUI_WELCOMEPAGE_TITLE "欢迎安装 ${PRODUCT_NAME}"
 !define MUI_WELCOMEPAGE_TEXT "本向导将在您的电脑上安装 ${PRODUCT_NAME} ${VERSION}。$\r$\n$\r$\n\
-${PRODUCT_NAME}把词条文件（.txt、.csv）或 StarDict 词典转换成 Lumo词典可以加载的 .ldic 词库，\
+${PRODUCT_NAME}把词条文件（.txt、.csv）、StarDict 或 MDict 词典转换成 Lumo词典可以加载的 .ldic 词库，\
 并可将词库直接添加到 Lumo词典中。$\r$\n$\r$\n\
 将安装转换程序 LumoDictGen.exe、命令行工具 ldic.exe、使用说明、许可证 LICENSE.txt \
 和示例词条文件 fruit.txt，以及开始菜单中的快捷方式。$\r$\n$\r$\n\
