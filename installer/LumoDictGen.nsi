@@ -4,7 +4,8 @@
 ;   makensis -DVERSION=1.0.0 -DVERSION_QUAD=1.0.0.0 -DCOPYRIGHT="Copyright (c) ..." \
 ;            -DSTAGE=DIR -DOUTFILE=setup.exe LumoDictGen.nsi
 ;
-; STAGE holds LumoDictGen.exe, ldic.exe, README.txt, LICENSE.txt and fruit.txt; COPYRIGHT
+; STAGE holds LumoDictGen.exe, ldic.exe, 使用说明.html (the user guide), LICENSE.txt and
+; fruit.txt; COPYRIGHT
 ; is the version resource's copyright (LUMO_LEGAL_COPYRIGHT of the build tree's
 ; release.env). A page shows the licence before anything is installed. The installer
 ; installs the files per machine (Program Files) or per user (the user's local programs
@@ -32,6 +33,9 @@ ManifestDPIAware true
 ; The mutex LumoDictGen.exe holds while it runs (kRunningMutexName in app/lumo_app.h).
 !define RUNNING_MUTEX "LumoDictGen.Running"
 !define SHORTCUT_NAME "${PRODUCT_NAME}.lnk"
+!define GUIDE_FILE "使用说明.html"
+; Named after the program too: the Start menu lists it among every other program's.
+!define GUIDE_SHORTCUT_NAME "${PRODUCT_NAME} 使用说明.lnk"
 
 Name "${PRODUCT_NAME} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -68,9 +72,9 @@ BrandingText "LumoDictGen ${VERSION}"
 ; product and its version in quotes and wraps; this one fits on one line.
 !define MUI_WELCOMEPAGE_TITLE "欢迎安装 ${PRODUCT_NAME}"
 !define MUI_WELCOMEPAGE_TEXT "本向导将在您的电脑上安装 ${PRODUCT_NAME} ${VERSION}。$\r$\n$\r$\n\
-${PRODUCT_NAME}把词条文件（.txt、.csv）或 StarDict 词典转换成 Lumo词典可以加载的 .ldic 词库，\
+${PRODUCT_NAME}把词条文件（.txt、.csv）、StarDict 或 MDict 词典转换成 Lumo词典可以加载的 .ldic 词库，\
 并可将词库直接添加到 Lumo词典中。$\r$\n$\r$\n\
-将安装转换程序 LumoDictGen.exe、命令行工具 ldic.exe、说明文件 README.txt、许可证 LICENSE.txt \
+将安装转换程序 LumoDictGen.exe、命令行工具 ldic.exe、使用说明、许可证 LICENSE.txt \
 和示例词条文件 fruit.txt，以及开始菜单中的快捷方式。$\r$\n$\r$\n\
 点击“下一步”继续。"
 !insertmacro MUI_PAGE_WELCOME
@@ -184,12 +188,15 @@ Section "!${PRODUCT_NAME}" SecMain
   SetOutPath "$INSTDIR"
   File "${STAGE}/LumoDictGen.exe"
   File "${STAGE}/ldic.exe"
-  File "${STAGE}/README.txt"
+  File "${STAGE}/${GUIDE_FILE}"
   File "${STAGE}/LICENSE.txt"
   File "${STAGE}/fruit.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  ; Versions before the guide shipped the developers' README in its place.
+  Delete "$INSTDIR\README.txt"
 
   CreateShortcut "$SMPROGRAMS\${SHORTCUT_NAME}" "$INSTDIR\LumoDictGen.exe"
+  CreateShortcut "$SMPROGRAMS\${GUIDE_SHORTCUT_NAME}" "$INSTDIR\${GUIDE_FILE}"
   ; An upgrade asks again for the desktop shortcut: the section below makes it anew.
   Delete "$DESKTOP\${SHORTCUT_NAME}"
 
@@ -219,18 +226,22 @@ Function un.onInit
   Call un.CheckNotRunning
 FunctionEnd
 
-; Removes exactly what the installer wrote. The folder itself goes only when it is empty,
-; and nothing of the user's (packages, LumoDict's settings) is ever touched.
+; Removes exactly what the installer wrote, and the settings the program keeps for the user
+; who uninstalls. The folder itself goes only when it is empty, and nothing of the user's
+; (packages, LumoDict's settings) is ever touched.
 Section "Uninstall"
   Call un.CheckNotRunning
   Delete "$INSTDIR\LumoDictGen.exe"
   Delete "$INSTDIR\ldic.exe"
-  Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\${GUIDE_FILE}"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\fruit.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${SHORTCUT_NAME}"
+  Delete "$SMPROGRAMS\${GUIDE_SHORTCUT_NAME}"
   Delete "$DESKTOP\${SHORTCUT_NAME}"
+  ; The dialog's remembered author, number, version and folder.
+  DeleteRegKey HKCU "Software\LumoDictGen"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 SectionEnd

@@ -12,6 +12,11 @@ build=$(cd "${1:-$repo/build/windows}" && pwd) || exit 1
 work=$build/installer-test
 probe=$build/tests/release/lumo_release_probe.exe
 name="Lumo词典格式转换助手"
+guide=使用说明.html
+guide_link="$name 使用说明.lnk"
+# In the order of listing below (LC_ALL=C sorts by bytes).
+installed_files="./LICENSE.txt ./LumoDictGen.exe ./fruit.txt ./ldic.exe ./uninstall.exe ./$guide "
+settings_key='HKCU\Software\LumoDictGen'
 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\LumoDictGen'
 
 failures=0
@@ -72,6 +77,12 @@ wait_uninstalled() {
   return 1
 }
 listing() { (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' '); }
+# Whether a shortcut leads to a file of this name (Wine writes the target in UTF-16LE).
+links_to() { python3 -c 'import sys; sys.exit(sys.argv[2].encode("utf-16-le") not in open(sys.argv[1], "rb").read())' "$1" "$2"; }
+# The settings the dialog keeps for its user, as it would have written them.
+remember_settings() { wine_run reg add "$settings_key" /v Author /d Tests /f >/dev/null 2>&1; }
+settings_kept() { wine_run reg query "$settings_key" >/dev/null 2>&1; }
+settings_gone() { ! settings_kept; }
 
 wine_run "$probe" --help >/dev/null 2>&1 # prepares the prefix
 appdata=$(unixpath "$(wine_run cmd.exe /c echo %APPDATA% | tr -d '\r')")
@@ -89,21 +100,35 @@ printf '[Dictionary]\r\nQueryDictNum=1\r\n' >"$appdata/Norvane/LumoDict/LumoDict
 cp "$repo/samples/fruit.txt" "$documents/mine.txt"
 cp "$appdata/Norvane/LumoDict/LumoDict.ini" "$work/ini.before"
 
+echo "== the release's user guide"
+check "$guide embeds every picture of the guide" \
+  [ "$(grep -o '<img [^>]*src="data:image/png;base64,' "$stage/$guide" | wc -l)" -eq "$(grep -c '!\[' "$repo/docs/使用说明.md")" \
+    -a "$(grep -c '<img ' "$stage/$guide")" -eq "$(grep -c '!\[' "$repo/docs/使用说明.md")" ]
+check "the portable zip holds it under its UTF-8 name, as released" python3 -c '
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    entry = z.getinfo(sys.argv[2])
+    sys.exit(not entry.flag_bits & 0x800 or z.read(entry) != open(sys.argv[3], "rb").read())' \
+  "$work/dist/LumoDictGen-$LUMO_VERSION-portable.zip" "LumoDictGen-$LUMO_VERSION/$guide" "$stage/$guide"
+
 echo "== per machine: install $LUMO_VERSION over 0.9.0"
 wine_run "$work/old-setup.exe" /S
 check "0.9.0 installs silently" [ $? -eq 0 ]
 check "0.9.0 is registered" [ "$(reg_value HKLM DisplayVersion)" = 0.9.0 ]
+# Releases before the guide installed the developers' README in its place.
+echo 'the README of an earlier release' >"$(unixpath "$(reg_value HKLM InstallLocation)")/README.txt"
 wine_run "$setup" /S
 check "$LUMO_VERSION installs silently over it" [ $? -eq 0 ]
 instdir=$(reg_value HKLM InstallLocation)
 dir=$(unixpath "$instdir")
 check "installed into Program Files ($instdir)" [ "$instdir" = 'C:\Program Files\LumoDictGen' ]
-check "the installed files, nothing else" \
-  [ "$(listing "$dir")" = "./LICENSE.txt ./LumoDictGen.exe ./README.txt ./fruit.txt ./ldic.exe ./uninstall.exe " ]
-for f in LumoDictGen.exe ldic.exe README.txt LICENSE.txt fruit.txt; do
+check "the installed files, nothing else (an earlier release's README.txt is gone)" \
+  [ "$(listing "$dir")" = "$installed_files" ]
+for f in LumoDictGen.exe ldic.exe "$guide" LICENSE.txt fruit.txt; do
   check "$f as released" cmp -s "$stage/$f" "$dir/$f"
 done
 check "Start-menu shortcut for all users" [ -f "$start_all/$name.lnk" ]
+check "Start-menu shortcut to the guide for all users" links_to "$start_all/$guide_link" "$guide"
 check "desktop shortcut for all users" [ -f "$desktop_all/$name.lnk" ]
 check "one uninstaller entry after the upgrade" [ "$(entries)" = 1 ]
 check "DisplayVersion is $LUMO_VERSION" [ "$(reg_value HKLM DisplayVersion)" = "$LUMO_VERSION" ]
@@ -138,12 +163,15 @@ check "and removes nothing" [ -f "$dir/LumoDictGen.exe" -a "$(entries)" = 1 ]
 
 echo "== per machine: uninstall"
 echo '(a package the user saved here)' >"$dir/mine.ldic"
+remember_settings
+check "(the program's settings, as the dialog keeps them)" settings_kept
 eval "set -- $quiet"
 wine_run "$@"
 check "the quiet uninstall command runs" [ $? -eq 0 ]
 check "the uninstaller finishes" wait_uninstalled HKLM
 check "every installed file is gone, the user's package stays" [ "$(listing "$dir")" = "./mine.ldic " ]
-check "the Start-menu shortcut is gone" [ ! -e "$start_all/$name.lnk" ]
+check "the Start-menu shortcuts are gone" [ ! -e "$start_all/$name.lnk" -a ! -e "$start_all/$guide_link" ]
+check "the program's settings are gone" settings_gone
 check "the desktop shortcut is gone" [ ! -e "$desktop_all/$name.lnk" ]
 check "no uninstaller entry" [ "$(entries)" = 0 ]
 check "LumoDict.ini untouched" cmp -s "$work/ini.before" "$appdata/Norvane/LumoDict/LumoDict.ini"
@@ -157,19 +185,23 @@ instdir=$(reg_value HKCU InstallLocation)
 dir=$(unixpath "$instdir")
 check "into the user's programs folder ($instdir)" [ "$dir" = "$localappdata/Programs/LumoDictGen" ]
 check "the installed files" \
-  [ "$(listing "$dir")" = "./LICENSE.txt ./LumoDictGen.exe ./README.txt ./fruit.txt ./ldic.exe ./uninstall.exe " ]
+  [ "$(listing "$dir")" = "$installed_files" ]
 check "the user's Start-menu shortcut" [ -f "$start_user/$name.lnk" ]
+check "the user's Start-menu shortcut to the guide" links_to "$start_user/$guide_link" "$guide"
 check "the user's desktop shortcut" [ -f "$desktop_user/$name.lnk" ]
 check "nothing registered per machine" [ -z "$(reg_value HKLM DisplayName)" ]
 wine_run "$setup" /S /AllUsers
 check "an install asked for all users upgrades the user's installation" [ $? -eq 0 ]
 check "still one uninstaller entry, the user's" [ "$(entries)" = 1 -a -n "$(reg_value HKCU DisplayName)" ]
 quiet=$(reg_value HKCU QuietUninstallString)
+remember_settings
 eval "set -- $quiet"
 wine_run "$@"
 check "the uninstaller finishes" wait_uninstalled HKCU
 check "its folder is gone" [ ! -e "$dir" ]
-check "its shortcuts are gone" [ ! -e "$start_user/$name.lnk" -a ! -e "$desktop_user/$name.lnk" ]
+check "its shortcuts are gone" \
+  [ ! -e "$start_user/$name.lnk" -a ! -e "$start_user/$guide_link" -a ! -e "$desktop_user/$name.lnk" ]
+check "the program's settings are gone" settings_gone
 check "no uninstaller entry" [ "$(entries)" = 0 ]
 check "LumoDict.ini untouched" cmp -s "$work/ini.before" "$appdata/Norvane/LumoDict/LumoDict.ini"
 

@@ -2,7 +2,7 @@
 # Builds the Windows release into dist/:
 #
 #   LumoDictGen-<version>-setup.exe     the installer (NSIS, installer/LumoDictGen.nsi)
-#   LumoDictGen-<version>-portable.zip  LumoDictGen.exe, ldic.exe, README.txt, LICENSE.txt,
+#   LumoDictGen-<version>-portable.zip  LumoDictGen.exe, ldic.exe, 使用说明.html, LICENSE.txt,
 #                                       fruit.txt
 #   SHA256SUMS                          the checksums of both
 #
@@ -54,14 +54,14 @@ setup=$base-setup.exe
 portable=$base-portable.zip
 
 # The staged files, exactly as a user gets them. The programs lose their symbols (not
-# their resources); the README and the licence become Windows text, the README with the
-# byte-order mark that older Notepads need to read UTF-8.
+# their resources); the user guide becomes one HTML page with its pictures inside, and the
+# licence Windows text.
 stage=$from/release-stage/$base
 rm -rf "$from/release-stage"
 mkdir -p "$stage"
 x86_64-w64-mingw32-strip --strip-all -o "$stage/LumoDictGen.exe" "$from/app/LumoDictGen.exe"
 x86_64-w64-mingw32-strip --strip-all -o "$stage/ldic.exe" "$from/cli/ldic.exe"
-{ printf '\xef\xbb\xbf'; sed 's/$/\r/' README.md; } >"$stage/README.txt"
+/usr/bin/python3 scripts/guide-html.py "docs/使用说明.md" "$stage/使用说明.html"
 # The licence goes with every copy, as it asks; plain ASCII, so no byte-order mark.
 sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
 cp samples/fruit.txt "$stage/fruit.txt"

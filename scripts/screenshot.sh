@@ -5,6 +5,7 @@
 #   scripts/screenshot.sh [PROGRAM] [OUTPUT.png]
 #   scripts/screenshot.sh --installer [SETUP.exe] [OUTPUT.png]
 #   scripts/screenshot.sh --installer-pages [--dpi N] [SETUP.exe] [FOLDER]
+#   scripts/screenshot.sh --dialog-steps [--dpi N] [PROGRAM] [FOLDER]
 #
 # PROGRAM defaults to build/windows/app/LumoDictGen.exe, OUTPUT to docs/screenshot.png.
 # The program runs in the X11 prefix of scripts/wine-run.sh, with the Chinese locale so
@@ -21,11 +22,31 @@
 # installer really installs, into a fresh Wine prefix of its own under build/, whose
 # screen has N dots per inch (default 96; 144 is Windows' 150 %). A page that passes by
 # on its own (the progress of a quick install) may be missed.
+#
+# --dialog-steps goes through a first conversion as a user does, in a fresh Wine prefix of
+# its own under build/ whose screen has N dots per inch (default 96), where LumoDict's
+# settings file exists, so that "转换后添加到Lumo词典" is ticked. It saves into FOLDER
+# (default build/dialog-steps/DPI): start.png (the first start), filled.png (the word list
+# C:\Lumo\fruit.txt typed in, which fills in the rest), registered.png (after "转换", the
+# box alone that says the package was added to LumoDict), done.png (that box closed: the
+# status line and "打开所在文件夹"), menu.png (the system menu, whose Wine adds an item of
+# its own) and about.png (the About box alone).
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 pages=0
+steps=0
 dpi=96
-if [[ "${1:-}" == --installer-pages ]]; then
+if [[ "${1:-}" == --dialog-steps ]]; then
+  shift
+  [[ "${1:-}" == --dpi ]] && { dpi=$2; shift 2; }
+  steps=1
+  program=${1:-$repo/build/windows/app/LumoDictGen.exe}
+  output=${2:-$repo/build/dialog-steps/$dpi}
+  rm -rf "$repo/build/dialog-steps/wine-$dpi" "$output"
+  export LUMO_WINEPREFIX=$repo/build/dialog-steps/wine-$dpi/prefix
+  export HOME=$repo/build/dialog-steps/wine-$dpi/home
+  mkdir -p "$HOME" "$output"
+elif [[ "${1:-}" == --installer-pages ]]; then
   shift
   [[ "${1:-}" == --dpi ]] && { dpi=$2; shift 2; }
   pages=1
@@ -51,7 +72,7 @@ fi
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 [[ -f "$program" ]] || { echo "screenshot.sh: $program not found; build the Windows tree first" >&2; exit 1; }
 command -v Xvfb >/dev/null || { echo "screenshot.sh: Xvfb missing (scripts/setup.sh installs it)" >&2; exit 1; }
-((!pages)) || command -v xdotool >/dev/null ||
+((!pages && !steps)) || command -v xdotool >/dev/null ||
   { echo "screenshot.sh: xdotool missing (scripts/setup.sh installs it)" >&2; exit 1; }
 mkdir -p "$(dirname "$output")"
 
@@ -74,7 +95,7 @@ export DISPLAY=":$display" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 # Xvfb has no window manager: let Wine draw the caption and frame itself.
 wine_x11() { (cd "$(dirname "$program")" && LUMO_WINE_GRAPHICS=x11 "$repo/scripts/wine-run.sh" "$@"); }
 wine_x11 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
-if ((pages)); then
+if ((pages || steps)); then
   wine_x11 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
   WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true  # the next start reads the new DPI
 fi
@@ -108,6 +129,71 @@ save_pages() {
     page=$((page + 1))
   done
 }
+
+# The id of the visible window whose title holds $1, once there is one (within $2 seconds).
+wait_window() {
+  local window
+  for _ in $(seq 1 $((${2:-30} * 2))); do
+    window=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+    [[ -n $window ]] && { echo "$window"; return 0; }
+    sleep 0.5
+  done
+  echo "screenshot.sh: no window \"$1\" showed" >&2
+  return 1
+}
+# A message box alone: without a window manager it stands in the middle of the screen.
+save_window() { import -silent -window "$1" "$2"; echo "screenshot saved to $2"; }
+# Waits until the screen differs from $1 (at most 15 s), then lets it settle.
+wait_changed() {
+  for _ in $(seq 1 30); do
+    [[ $(screen) != "$1" ]] && break
+    sleep 0.5
+  done
+  sleep 1.5
+}
+
+if ((steps)); then
+  # LumoDict's settings file, as an installed LumoDict has it, and the word list.
+  appdata=$(wine_x11 cmd.exe /c echo %APPDATA% 2>/dev/null | tr -d '\r')
+  appdata=$prefix/drive_c/${appdata#[Cc]:\\}
+  appdata=${appdata//\\//}
+  mkdir -p "$appdata/Norvane/LumoDict" "$prefix/drive_c/Lumo"
+  printf '[Dictionary]\r\nQueryDictNum=0\r\n' >"$appdata/Norvane/LumoDict/LumoDict.ini"
+  cp "$repo/samples/fruit.txt" "$prefix/drive_c/Lumo/fruit.txt"
+  wine_x11 "$program" >/dev/null 2>&1 &
+  program_pid=$!
+  window=$(wait_window 'Lumo词典格式转换助手' 60)
+  sleep 2
+  save "$output/start.png"
+  # The word list's box has the focus: typing its path fills in the save path and name.
+  xdotool windowfocus "$window" 2>/dev/null || true
+  xdotool type --delay 30 'C:\Lumo\fruit.txt'
+  sleep 1.5
+  save "$output/filled.png"
+  before=$(screen)
+  xdotool key Return  # "转换", the default button
+  box=$(wait_window '提示' 30)
+  wait_changed "$before"
+  save_window "$box" "$output/registered.png"
+  before=$(screen)
+  xdotool key Return
+  wait_changed "$before"
+  save "$output/done.png"
+  # The system menu, and "关于" at its end (Up from no item selects the last).
+  before=$(screen)
+  xdotool windowfocus "$window" 2>/dev/null || true
+  xdotool key alt+space
+  wait_changed "$before"
+  xdotool key Up
+  sleep 1
+  save "$output/menu.png"
+  before=$(screen)
+  xdotool key Return
+  box=$(wait_window '关于' 30)
+  wait_changed "$before"
+  save_window "$box" "$output/about.png"
+  exit 0
+fi
 
 if ((pages)); then
   wine_x11 "$program" >/dev/null 2>&1 &

@@ -13,7 +13,7 @@ packages=(
   locales
   stardict-tools sdcv dictzip pigz
   clang libclang-rt-14-dev
-  nsis zip xdotool
+  nsis zip xdotool python3-markdown
   man-db groff-base
 )
 
