@@ -387,6 +387,10 @@ int ResolveRun(const ConvertArguments& args, ConvertRun* run, IWarningSink& sink
     return UsageError("convert", "a word list from standard input ('-') needs -o PACKAGE");
   // The package is written beside its final place and moved there, which a stream cannot do.
   if (args.package == "-") return UsageError("convert", "the package cannot go to standard output");
+  // LumoDict lists a package only by the extension ".ldic", spelled so: an entry under any
+  // other name is of no use and its next registration drops it.
+  if (args.registerPackage && !args.package.empty() && PathFromUtf8(args.package).extension() != ".ldic")
+    return UsageError("convert", "--register needs a package named *.ldic, the only name LumoDict lists");
 
   std::error_code ec;
   const fs::path wordList = request.fromStandardInput ? fs::path("-") : PathFromUtf8(args.wordList);

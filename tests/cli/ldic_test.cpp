@@ -345,6 +345,9 @@ TEST(Ldic, UsageErrorsSayWhatIsWrong) {
       {{"convert", "-"},
        "ldic: 用法错误 — a word list from standard input ('-') needs -o PACKAGE; "
        "运行 ldic help convert 查看用法"},
+      {{"convert", "w.txt", "-o", "W.LDIC", "--register"},
+       "ldic: 用法错误 — --register needs a package named *.ldic, the only name LumoDict lists; "
+       "运行 ldic help convert 查看用法"},
       // Several word lists: each into --out-dir, under a name of its own.
       {{"convert", "w.txt", "w.csv"},
        "ldic: 用法错误 — several word lists need --out-dir DIR, which gets a package for each "
