@@ -586,7 +586,7 @@ int Register(int argc, char** argv) {
     if (network) {
       entry = "http://dict.example.com/" + std::to_string(i);
     } else {
-      const fs::path link = links / ("e" + std::to_string(i) + ".ldic");
+      const fs::path link = links / ("e" + std::to_string(i)).append(".ldic");
       // A file takes some tens of thousands of links at most: one copy of the package
       // for every kLinksPerCopy entries.
       constexpr long kLinksPerCopy = 30000;
