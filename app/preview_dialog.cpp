@@ -170,9 +170,13 @@ void CPreviewDlg::FillEncodings() {
                {TextEncoding::Ansi, 950},
                {TextEncoding::Utf16LE, 0},
                {TextEncoding::Utf16BE, 0}};
-  // The system's own code page, when it is none of those.
+  // The system's own code page, when it is none of those. A code page the system cannot
+  // convert from is not offered (Wine has no GB18030).
   const unsigned system = platform::AnsiCodePage();
   if (system != 936 && system != 54936 && system != 950) m_choices.push_back({TextEncoding::Ansi, 0});
+  std::erase_if(m_choices, [](const EncodingChoice& c) {
+    return c.encoding == TextEncoding::Ansi && c.codePage != 0 && !platform::IsCodePageSupported(c.codePage);
+  });
   if (IsDictionaryFormat(m_request.format)) m_choices.resize(1);
 
   HWND box = GetDlgItem(IDC_PREVIEW_ENCODING);
@@ -213,7 +217,8 @@ void CPreviewDlg::StartReading() {
   SetItemText(IDC_PREVIEW_FACTS, ui::LoadText(UserMessage::kPreviewReading));
   SetItemText(IDC_PREVIEW_SHOWN, std::wstring());
   m_running = true;
-  auto task = std::make_unique<ReadingTask>(ReadingTask{m_hWnd, ++m_reading, m_request, m_encoding.encoding, &m_running});
+  auto task =
+      std::make_unique<ReadingTask>(ReadingTask{m_hWnd, ++m_reading, m_request, m_encoding.encoding, &m_running});
   if (m_encoding.encoding) task->request.codePage = m_encoding.codePage;
   m_thread = ::CreateThread(nullptr, 0, &ReadingMain, task.get(), 0, nullptr);
   if (m_thread != nullptr)

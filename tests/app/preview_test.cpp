@@ -127,14 +127,16 @@ TEST(DialogPreview, ChosenEncodingAndRepeatsGoIntoTheConversion) {
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(preview); }, 5000));
   h.Click(IDOK);
   const app_test::BoxSeen report = app_test::AnswerBox(20000);
-  EXPECT_NE(report.text.find(L"有 1 个重复词条已合并（第 3 行）"), std::wstring::npos) << WideToUtf8(report.text);
+  EXPECT_NE(report.text.find(L"有 1 个重复词条已合并（第 3 行）"), std::wstring::npos)
+      << WideToUtf8(report.text);
   EXPECT_NE(report.text.find(L"编码：GBK（代码页936）"), std::wstring::npos);
   ConvertRequest request;
   request.wordList = list;
   request.codePage = 936;
   request.duplicates = DuplicatePolicy::kMerge;
   request.facts = {L"fruit", L"", L"", L"", h.Text(IDC_DATE)};
-  EXPECT_EQ(lumo_test::ReadBytes(h.Temp().File(L"fruit.ldic")), app_test::ServicePackage(h, request, TextEncoding::Ansi));
+  EXPECT_EQ(lumo_test::ReadBytes(h.Temp().File(L"fruit.ldic")),
+            app_test::ServicePackage(h, request, TextEncoding::Ansi));
 
   // Another file is read as detected again; the repeats' choice stays.
   const std::wstring other = h.Temp().File(L"other.txt");
