@@ -222,8 +222,8 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
   for (const UserMessage message : TakeHeldWarnings()) ui::ShowWarning(m_hWnd, message);
   // The package is complete: what the list gave is said before the registration speaks.
   if (written) {
-    if (const std::wstring report = DescribeRunReport(m_job->Report(), &ui::LoadText, m_runCodePage); !report.empty())
-      ui::ShowWarning(m_hWnd, report);
+    const std::wstring report = DescribeRunReport(m_job->Report(), &ui::LoadText, m_runCodePage);
+    if (!report.empty()) ui::ShowWarning(m_hWnd, report);
   }
   const CLumoDictGen* app = CLumoDictGen::Current();
   if (written && app != nullptr &&
