@@ -109,7 +109,7 @@ void CLumoDictGenDlg::FinishWorker() {
   }
 }
 
-void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
+void CLumoDictGenDlg::StartRun(const ConvertRequest& request, std::optional<TextEncoding> encoding) {
   // The last run's worker, if a cancel left one running, must be gone before its job is
   // released and before a new worker writes the same temporary files.
   FinishWorker();
@@ -117,9 +117,10 @@ void CLumoDictGenDlg::StartRun(const ConvertRequest& request) {
   m_holdWarnings = true;
   m_exitIgnoredUntil = 0;  // the cancel's double click is long over
 
-  m_job = PrepareConversion(request, this);
+  m_job = PrepareConversion(request, this, encoding);
   m_runInput = request.wordList;
   m_runPackage = request.package;
+  m_runCodePage = request.codePage;
 
   LockPaths(true);
   ::EnableWindow(GetDlgItem(IDOK), FALSE);
@@ -221,8 +222,8 @@ LRESULT CLumoDictGenDlg::OnConvertDone(WPARAM wParam, LPARAM lParam) {
   for (const UserMessage message : TakeHeldWarnings()) ui::ShowWarning(m_hWnd, message);
   // The package is complete: what the list gave is said before the registration speaks.
   if (written) {
-    if (const std::wstring report = DescribeRunReport(m_job->Report(), &ui::LoadText); !report.empty())
-      ui::ShowWarning(m_hWnd, report);
+    const std::wstring report = DescribeRunReport(m_job->Report(), &ui::LoadText, m_runCodePage);
+    if (!report.empty()) ui::ShowWarning(m_hWnd, report);
   }
   const CLumoDictGen* app = CLumoDictGen::Current();
   if (written && app != nullptr &&

@@ -21,7 +21,7 @@ CLumoDictGen* CLumoDictGen::Current() { return g_current; }
 void InitCommonControlsForDialog() {
   INITCOMMONCONTROLSEX controls{sizeof(controls),
                                 ICC_DATE_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES |
-                                    ICC_STANDARD_CLASSES};
+                                    ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&controls);
 }
 

@@ -40,6 +40,7 @@ ui::CDialogBase::MessageMap CLumoDictGenDlg::GetMessageMap() const {
       MapMessage<D>(WM_QUERYDRAGICON, &D::OnQueryDragIcon),
       MapCtlColor<D>(&D::OnCtlColor),
       MapCommand<D>(BN_CLICKED, IDC_BUTTON_IMPORT, &D::OnImport),
+      MapCommand<D>(BN_CLICKED, IDC_BUTTON_PREVIEW, &D::OnPreview),
       MapCommand<D>(BN_CLICKED, IDC_BUTTON_SAVEAS, &D::OnSaveAs),
       MapCommand<D>(BN_CLICKED, IDOK, &D::OnConvert),
       MapCommand<D>(BN_CLICKED, IDCANCEL, &D::OnExitOrCancel),
@@ -189,7 +190,24 @@ void CLumoDictGenDlg::OnInputChanged() {
   // part-typed texts before it change nothing.
   if (IsRunning()) return;
   const std::wstring path = GetItemText(IDC_EDIT_INPUT);
-  if (IsExistingFile(path)) ProposeFromInput(path, false);
+  const bool file = IsExistingFile(path);
+  ::EnableWindow(GetDlgItem(IDC_BUTTON_PREVIEW), file);
+  if (file) ProposeFromInput(path, false);
+}
+
+void CLumoDictGenDlg::OnPreview() {
+  if (IsRunning()) return;
+  ConvertRequest request;
+  request.wordList = GetItemText(IDC_EDIT_INPUT);
+  if (!IsExistingFile(request.wordList)) return;
+  request.format = InputFormatOf(request.wordList);
+  CPreviewDlg preview(m_hWnd, request, m_encodingFor == request.wordList ? m_encoding : EncodingChoice(),
+                      m_duplicates);
+  preview.DoModal();
+  // The choices hold however the window was closed.
+  m_encoding = preview.Encoding();
+  m_encodingFor = request.wordList;
+  m_duplicates = preview.Duplicates();
 }
 
 void CLumoDictGenDlg::OnImport() {
@@ -213,6 +231,11 @@ void CLumoDictGenDlg::UseInputPath(const std::wstring& path) {
 }
 
 void CLumoDictGenDlg::ProposeFromInput(const std::wstring& path, bool replace) {
+  // Another file is read as detected until its preview says otherwise.
+  if (path != m_encodingFor) {
+    m_encoding = EncodingChoice();
+    m_encodingFor.clear();
+  }
   const DerivedNames names = DeriveFromInputPath(path);
   const auto propose = [&](int id, const std::wstring& previous, const std::wstring& text) {
     const std::wstring shown = GetItemText(id);
@@ -240,12 +263,14 @@ void CLumoDictGenDlg::LockPaths(bool locked) {
   const auto focus = [this](int id) {
     ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(id)), TRUE);
   };
-  if (locked && (focused == IDOK || focused == IDC_BUTTON_IMPORT || focused == IDC_BUTTON_SAVEAS))
+  if (locked && (focused == IDOK || focused == IDC_BUTTON_IMPORT || focused == IDC_BUTTON_PREVIEW ||
+                 focused == IDC_BUTTON_SAVEAS))
     focus(IDCANCEL);
   if (!locked && focused == IDCANCEL) focus(IDOK);
   for (int id : {IDC_EDIT_INPUT, IDC_EDIT_SAVE})
     ::SendMessageW(GetDlgItem(id), EM_SETREADONLY, locked, 0);
   for (int id : {IDC_BUTTON_IMPORT, IDC_BUTTON_SAVEAS}) ::EnableWindow(GetDlgItem(id), !locked);
+  ::EnableWindow(GetDlgItem(IDC_BUTTON_PREVIEW), !locked && IsExistingFile(GetItemText(IDC_EDIT_INPUT)));
   ::DragAcceptFiles(m_hWnd, !locked);
 }
 
@@ -365,8 +390,16 @@ void CLumoDictGenDlg::OnConvert() {
   m_rememberedFolder = PathDirectory(request.wordList);
   SaveRememberedFacts({facts.author, facts.lumo, facts.version, m_rememberedFolder});
 
+  // The preview's choices: its encoding for the file it showed, as ldic's --encoding.
+  std::optional<TextEncoding> encoding;
+  if (m_encodingFor == request.wordList && m_encoding.encoding) {
+    encoding = m_encoding.encoding;
+    request.codePage = m_encoding.codePage;
+  }
+  request.duplicates = m_duplicates;
+
   ::ShowWindow(GetDlgItem(IDC_PROGRESS), SW_SHOW);
   m_metaBlock = BuildMetadataBlock(facts);
   m_metaLength = static_cast<int>(m_metaBlock.size());
-  StartRun(request);
+  StartRun(request, encoding);
 }

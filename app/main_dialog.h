@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/framework.h"
+#include "app/preview_dialog.h"
 #include "service/conversion_service.h"
 
 // The save path and dictionary name proposed for a chosen word list: the list's folder and
@@ -52,6 +53,7 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
   HBRUSH OnCtlColor(HDC dc, HWND control, UINT message);
   void OnImport();
+  void OnPreview();
   void OnSaveAs();
   void OnConvert();
   void OnExitOrCancel();
@@ -83,7 +85,7 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   bool IsRunning() const { return m_runActive; }
   // "打开所在文件夹" is offered while the status line tells of a package just written.
   void ShowOpenFolder(bool shown);
-  void StartRun(const ConvertRequest& request);
+  void StartRun(const ConvertRequest& request, std::optional<TextEncoding> encoding);
   // Waits for the last run's worker to end, however long it takes, and forgets it.
   void FinishWorker();
   // True when no worker thread is running (none started, or it has returned).
@@ -124,8 +126,14 @@ class CLumoDictGenDlg : public ui::CDialogBase, private IConvertObserver {
   // never over the word list.
   std::wstring m_runInput;
   std::wstring m_runPackage;
+  unsigned m_runCodePage = 0;  // the ANSI code page it reads in, which its report names
   // The existing file the save chooser last offered, whose replacement it confirmed.
   std::wstring m_confirmedSavePath;
   // The folder of the list last converted, where the import chooser opens.
   std::wstring m_rememberedFolder;
+  // The choices made in the preview: the encoding for the file it showed (another file is
+  // read as detected), and what becomes of repeated headwords, for every file.
+  EncodingChoice m_encoding;
+  std::wstring m_encodingFor;
+  DuplicatePolicy m_duplicates = DuplicatePolicy::kKeep;
 };

@@ -3,6 +3,7 @@
 // (common/user_messages.h); a test checks that the two agree.
 
 #define IDD_LUMODICTGEN_DIALOG 101
+#define IDD_PREVIEW 102
 #define IDI_MAINFRAME 104
 
 #define IDC_CHECK_REGISTER 1001
@@ -27,6 +28,16 @@
 #define IDC_LABEL_DATE 1021
 #define IDC_STATUS 1022
 #define IDC_BUTTON_OPEN_FOLDER 1030
+#define IDC_BUTTON_PREVIEW 1031
+
+// The preview window's controls.
+#define IDC_PREVIEW_FACTS 1040
+#define IDC_PREVIEW_SHOWN 1041
+#define IDC_LABEL_ENCODING 1042
+#define IDC_PREVIEW_ENCODING 1043
+#define IDC_LABEL_DUPLICATES 1044
+#define IDC_PREVIEW_DUPLICATES 1045
+#define IDC_PREVIEW_LIST 1046
 
 // The system menu's "About" item: below 0xF000, its low four bits clear.
 #define IDM_ABOUT 0x0010
@@ -85,6 +96,24 @@
 #define IDS_ABOUT_MENU 270
 #define IDS_ABOUT_TEXT 271
 #define IDS_ENTRY_COUNT 272
+#define IDS_PREVIEW_READING 280
+#define IDS_PREVIEW_LINE_ENDS 281
+#define IDS_PREVIEW_COUNT 282
+#define IDS_PREVIEW_SEPARATORS 283
+#define IDS_PREVIEW_TAB 284
+#define IDS_PREVIEW_COMMA 285
+#define IDS_PREVIEW_DICTIONARY 286
+#define IDS_PREVIEW_READ_LINES 287
+#define IDS_PREVIEW_READ_ENTRIES 288
+#define IDS_PREVIEW_MORE 289
+#define IDS_PREVIEW_SKIPPED 290
+#define IDS_REASON_NO_SEPARATOR 291
+#define IDS_REASON_UNCLOSED_QUOTE 292
+#define IDS_REASON_EMPTY_HEADWORD 293
+#define IDS_REASON_TOO_LONG 294
+#define IDS_REASON_UNREADABLE 295
+#define IDS_REASON_BINARY_ONLY 296
+#define IDS_REASON_BROKEN_LINK 297
 
 // The framework's status-bar id, which the dialog's bottom bar keeps.
 #define IDW_STATUS_BAR 0xE801
@@ -95,3 +124,13 @@
 // The Exit button's two texts.
 #define IDS_BUTTON_CANCEL 302
 #define IDS_BUTTON_EXIT 303
+// The preview's column titles and the items of its two drop-downs.
+#define IDS_COLUMN_LINE 304
+#define IDS_COLUMN_NUMBER 305
+#define IDS_COLUMN_HEADWORD 306
+#define IDS_COLUMN_EXPLANATION 307
+#define IDS_ENCODING_AUTO 308
+#define IDS_ENCODING_AUTO_DETECTED 309
+#define IDS_DUPLICATES_KEEP 310
+#define IDS_DUPLICATES_MERGE 311
+#define IDS_DUPLICATES_FIRST 312

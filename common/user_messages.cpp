@@ -68,6 +68,24 @@ constexpr Text kTexts[] = {
     T(kAboutText, "Lumo词典格式转换助手\n版本 {0}\n\n{1}\n\n本程序为自由软件，依 MIT 许可证发布：可以自由使用、复制、修改和分发，"
                   "但须保留版权声明和许可声明。详见程序目录中的 LICENSE.txt。"),
     T(kEntryCount, "（{0} 条词条）"),
+    T(kPreviewReading, "正在读取..."),
+    T(kPreviewLineEnds, "行尾：{0}"),
+    T(kPreviewCount, "{0} {1} 行"),
+    T(kPreviewSeparators, "分隔符：{0}"),
+    T(kPreviewTab, "制表符"),
+    T(kPreviewComma, "逗号"),
+    T(kPreviewDictionary, "词典：{0}（{1} 条词条）"),
+    T(kPreviewReadLines, "已读取 {0} 行，其中 {1} 条词条"),
+    T(kPreviewReadEntries, "已读取 {0} 条，其中 {1} 条词条"),
+    T(kPreviewMore, "；其后的内容未预览"),
+    T(kPreviewSkipped, "跳过：{0}"),
+    T(kReasonNoSeparator, "没有制表符或逗号"),
+    T(kReasonUnclosedQuote, "引号未闭合"),
+    T(kReasonEmptyHeadword, "没有词头"),
+    T(kReasonTooLong, "行过长"),
+    T(kReasonUnreadable, "无法读取"),
+    T(kReasonBinaryOnly, "只含声音、图片等"),
+    T(kReasonBrokenLink, "链接无效"),
 };
 
 #undef T

@@ -73,10 +73,30 @@ enum class UserMessage : int {
   kAboutMenu = 270,            // "关于 Lumo词典格式转换助手..."
   kAboutText = 271,            // "Lumo词典格式转换助手\n版本 {0}\n\n{1}\n\n..." version, copyright
   kEntryCount = 272,           // "（{0} 条词条）"
+  // The preview window: what it read, the input's facts above its list ("编码：" is
+  // kReportEncoding's), and why a line it lists is skipped.
+  kPreviewReading = 280,    // "正在读取..."
+  kPreviewLineEnds = 281,   // "行尾：{0}"
+  kPreviewCount = 282,      // "{0} {1} 行"
+  kPreviewSeparators = 283, // "分隔符：{0}"
+  kPreviewTab = 284,        // "制表符"
+  kPreviewComma = 285,      // "逗号"
+  kPreviewDictionary = 286, // "词典：{0}（{1} 条词条）"
+  kPreviewReadLines = 287,  // "已读取 {0} 行，其中 {1} 条词条"
+  kPreviewReadEntries = 288, // "已读取 {0} 条，其中 {1} 条词条"
+  kPreviewMore = 289,       // "；其后的内容未预览"
+  kPreviewSkipped = 290,    // "跳过：{0}"
+  kReasonNoSeparator = 291, // "没有制表符或逗号"
+  kReasonUnclosedQuote = 292, // "引号未闭合"
+  kReasonEmptyHeadword = 293, // "没有词头"
+  kReasonTooLong = 294,     // "行过长"
+  kReasonUnreadable = 295,  // "无法读取"
+  kReasonBinaryOnly = 296,  // "只含声音、图片等"
+  kReasonBrokenLink = 297,  // "链接无效"
 };
 
 // The highest id, for walks over every message; ids without a text are no message.
-constexpr UserMessage kLastUserMessage = UserMessage::kEntryCount;
+constexpr UserMessage kLastUserMessage = UserMessage::kReasonBrokenLink;
 
 // The text of a message; never null.
 const wchar_t* UserMessageText(UserMessage id);

@@ -33,10 +33,24 @@ class CFile {
 
   // Reads up to count bytes; returns the number delivered (0 at end of file), or -1 when
   // the read failed.
-  std::ptrdiff_t Read(void* buffer, size_t count);
+  std::ptrdiff_t Read(void* buffer, size_t count) {
+    if (m_position >= m_limit) return IsOpen() ? 0 : -1;
+    const uint64_t left = m_limit - m_position;
+    const std::ptrdiff_t got = ReadFromSystem(buffer, left < count ? static_cast<size_t>(left) : count);
+    if (got > 0) m_position += static_cast<uint64_t>(got);
+    return got;
+  }
 
   // Moves to an absolute position; false on failure.
-  bool Seek(uint64_t position);
+  bool Seek(uint64_t position) {
+    if (!SeekInSystem(position)) return false;
+    m_position = position;
+    return true;
+  }
+
+  // The file seems to end after its first `bytes` bytes, for every read from here on (a
+  // preview reads only the start of a large list).
+  void LimitReads(uint64_t bytes) { m_limit = bytes; }
 
   // The caller will not seek again: standard input stops keeping what it reads. Nothing
   // changes for a file.
@@ -48,8 +62,13 @@ class CFile {
   const Status& LastError() const { return m_error; }
 
  private:
+  std::ptrdiff_t ReadFromSystem(void* buffer, size_t count);
+  bool SeekInSystem(uint64_t position);
+
   std::wstring m_path;
   Status m_error;
+  uint64_t m_position = 0;  // where the next read starts
+  uint64_t m_limit = UINT64_MAX;
 #ifdef _WIN32
   void* m_handle = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
 #else

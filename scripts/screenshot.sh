@@ -6,6 +6,7 @@
 #   scripts/screenshot.sh --installer [SETUP.exe] [OUTPUT.png]
 #   scripts/screenshot.sh --installer-pages [--dpi N] [SETUP.exe] [FOLDER]
 #   scripts/screenshot.sh --dialog-steps [--dpi N] [PROGRAM] [FOLDER]
+#   scripts/screenshot.sh --preview [--dpi N] [PROGRAM] [OUTPUT.png]
 #
 # PROGRAM defaults to build/windows/app/LumoDictGen.exe, OUTPUT to docs/screenshot.png.
 # The program runs in the X11 prefix of scripts/wine-run.sh, with the Chinese locale so
@@ -31,11 +32,17 @@
 # box alone that says the package was added to LumoDict), done.png (that box closed: the
 # status line and "打开所在文件夹"), menu.png (the system menu, whose Wine adds an item of
 # its own) and about.png (the About box alone).
+#
+# --preview types the path of a small word list (samples/fruit.txt and a line it skips)
+# into the dialog, opens its preview window and saves a picture of that window alone,
+# OUTPUT defaulting to build/preview-screenshot/preview-N.png. It runs in a Wine prefix of
+# its own under build/ whose screen has N dots per inch (default 96).
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 pages=0
 steps=0
 dpi=96
+preview=0
 if [[ "${1:-}" == --dialog-steps ]]; then
   shift
   [[ "${1:-}" == --dpi ]] && { dpi=$2; shift 2; }
@@ -46,6 +53,18 @@ if [[ "${1:-}" == --dialog-steps ]]; then
   export LUMO_WINEPREFIX=$repo/build/dialog-steps/wine-$dpi/prefix
   export HOME=$repo/build/dialog-steps/wine-$dpi/home
   mkdir -p "$HOME" "$output"
+elif [[ "${1:-}" == --preview ]]; then
+  shift
+  [[ "${1:-}" == --dpi ]] && { dpi=$2; shift 2; }
+  preview=1
+  program=${1:-$repo/build/windows/app/LumoDictGen.exe}
+  output=${2:-$repo/build/preview-screenshot/preview-$dpi.png}
+  rm -rf "$repo/build/preview-screenshot/wine-$dpi"
+  export LUMO_WINEPREFIX=$repo/build/preview-screenshot/wine-$dpi/prefix
+  export HOME=$repo/build/preview-screenshot/wine-$dpi/home
+  mkdir -p "$HOME"
+  list=$repo/build/preview-screenshot/fruit.txt
+  { cat "$repo/samples/fruit.txt"; printf 'a line without a separator\n'; } > "$list"
 elif [[ "${1:-}" == --installer-pages ]]; then
   shift
   [[ "${1:-}" == --dpi ]] && { dpi=$2; shift 2; }
@@ -72,7 +91,7 @@ fi
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 [[ -f "$program" ]] || { echo "screenshot.sh: $program not found; build the Windows tree first" >&2; exit 1; }
 command -v Xvfb >/dev/null || { echo "screenshot.sh: Xvfb missing (scripts/setup.sh installs it)" >&2; exit 1; }
-((!pages && !steps)) || command -v xdotool >/dev/null ||
+((!pages && !steps && !preview)) || command -v xdotool >/dev/null ||
   { echo "screenshot.sh: xdotool missing (scripts/setup.sh installs it)" >&2; exit 1; }
 mkdir -p "$(dirname "$output")"
 
@@ -95,7 +114,7 @@ export DISPLAY=":$display" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 # Xvfb has no window manager: let Wine draw the caption and frame itself.
 wine_x11() { (cd "$(dirname "$program")" && LUMO_WINE_GRAPHICS=x11 "$repo/scripts/wine-run.sh" "$@"); }
 wine_x11 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
-if ((pages || steps)); then
+if ((pages || steps || preview)); then
   wine_x11 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
   WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true  # the next start reads the new DPI
 fi
@@ -214,4 +233,19 @@ wine_x11 "$program" >/dev/null 2>&1 &
 program_pid=$!
 wait_drawn 60 || true
 sleep 2
+if ((preview)); then
+  # The input box has the focus: the list's path, then Tab past "导入..." to "预览...".
+  window=$(xdotool search --onlyvisible --name 'Lumo词典格式转换助手' | head -1)
+  xdotool windowfocus "$window" type --delay 20 "Z:${list//\//\\}"
+  xdotool key --delay 200 Tab Tab space
+  for _ in $(seq 1 30); do
+    sleep 1
+    window=$(xdotool search --onlyvisible --name '^预览$' 2>/dev/null | head -1) && [[ -n $window ]] && break
+  done
+  [[ -n $window ]] || { echo "screenshot.sh: the preview window did not open" >&2; exit 1; }
+  sleep 3
+  import -silent -window "$window" "$output"
+  echo "screenshot saved to $output"
+  exit 0
+fi
 save "$output"

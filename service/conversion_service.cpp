@@ -78,8 +78,10 @@ std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request) {
 
 namespace {
 
-std::unique_ptr<IEntrySource> OpenWordList(const ConvertRequest& request, std::optional<TextEncoding> encoding) {
+std::unique_ptr<IEntrySource> OpenWordList(const ConvertRequest& request, std::optional<TextEncoding> encoding,
+                                           uint64_t readLimit) {
   WordListOptions options;
+  options.readLimit = readLimit;
   options.encoding = encoding;
   options.codePage = request.codePage;
   options.unescape = request.unescape;
@@ -88,7 +90,8 @@ std::unique_ptr<IEntrySource> OpenWordList(const ConvertRequest& request, std::o
 
 Status WordListDefaults(const std::wstring&, InputDefaults*) { return Status(); }
 
-std::unique_ptr<IEntrySource> OpenStarDict(const ConvertRequest& request, std::optional<TextEncoding>) {
+// A dictionary's first entries are read as they are wanted: readLimit does not apply.
+std::unique_ptr<IEntrySource> OpenStarDict(const ConvertRequest& request, std::optional<TextEncoding>, uint64_t) {
   return OpenStarDictSource(request.wordList, StarDictOptions{request.keepMarkup, request.codePage, request.folder});
 }
 
@@ -97,10 +100,11 @@ Status StarDictDefaults(const std::wstring& ifoPath, InputDefaults* defaults) {
   if (Status read = CStarDictReader::ReadFacts(ifoPath, &facts); !read) return read;
   defaults->name = TrimName(Utf8ToWideText(facts.bookName));
   defaults->author = Utf8ToWideText(facts.author);
+  defaults->entries = facts.wordCount + facts.synonymCount;
   return Status();
 }
 
-std::unique_ptr<IEntrySource> OpenMdict(const ConvertRequest& request, std::optional<TextEncoding>) {
+std::unique_ptr<IEntrySource> OpenMdict(const ConvertRequest& request, std::optional<TextEncoding>, uint64_t) {
   return OpenMdictSource(request.wordList, MdictSourceOptions{request.keepMarkup});
 }
 
@@ -109,6 +113,7 @@ Status MdictDefaults(const std::wstring& path, InputDefaults* defaults) {
   MdictFacts facts;
   if (Status read = CMdictReader::ReadFacts(path, &facts); !read) return read;
   defaults->name = TrimName(Utf8ToWideText(facts.titleText));
+  defaults->entries = facts.entryCount;
   return Status();
 }
 
@@ -120,7 +125,7 @@ struct FormatRow {
   InputFormat format;
   const char* name;
   std::array<const wchar_t*, 2> extensions;
-  std::unique_ptr<IEntrySource> (*open)(const ConvertRequest&, std::optional<TextEncoding>);
+  std::unique_ptr<IEntrySource> (*open)(const ConvertRequest&, std::optional<TextEncoding>, uint64_t readLimit);
   Status (*defaults)(const std::wstring&, InputDefaults*);
 };
 
@@ -171,6 +176,11 @@ std::vector<std::string> InputFormatNames() {
 
 bool IsDictionaryFormat(InputFormat format) { return format != InputFormat::kWordList; }
 
+std::unique_ptr<IEntrySource> OpenInput(const ConvertRequest& request, std::optional<TextEncoding> encoding,
+                                        uint64_t readLimit) {
+  return RowOf(request.format).open(request, encoding, readLimit);
+}
+
 std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
                                                IConvertObserver* observer,
                                                std::optional<TextEncoding> encoding) {
@@ -178,7 +188,7 @@ std::unique_ptr<CConvertJob> PrepareConversion(const ConvertRequest& request,
   job->SetObserver(observer);
   job->SetThreads(request.threads);
   job->SetDuplicates(request.duplicates);
-  job->SetSource(RowOf(request.format).open(request, encoding));
+  job->SetSource(OpenInput(request, encoding));
   job->Start();
   return job;
 }

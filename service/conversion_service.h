@@ -76,6 +76,8 @@ struct ConvertRequest {
 struct InputDefaults {
   std::wstring name;
   std::wstring author;
+  // The entries the dictionary says it holds (a StarDict one's words and synonyms).
+  uint64_t entries = 0;
 };
 Status ReadInputDefaults(InputFormat format, const std::wstring& path, InputDefaults* defaults);
 
@@ -98,6 +100,12 @@ std::wstring TrimName(std::wstring_view name);
 // The first problem with the facts: the name is empty or blank, or the facts take more
 // room than LumoDict reads of a package.
 std::optional<ConvertProblem> CheckConvertFacts(const ConvertRequest& request);
+
+// The entry source a conversion of request reads, the word list read in encoding when
+// given; with readLimit, no more than that many bytes of a word list file are read (a
+// preview's bound).
+std::unique_ptr<IEntrySource> OpenInput(const ConvertRequest& request, std::optional<TextEncoding> encoding,
+                                        uint64_t readLimit = 0);
 
 // A job for a checked request: temporary files in its folder, the word list open, the
 // thread count set, started. The caller runs ConvertThreadProc on it.

@@ -526,8 +526,7 @@ Status CStarDictReader::ReadFacts(const std::wstring& ifoPath, StarDictFacts* fa
   try {
     std::string info;
     if (Status read = ReadWholeFile(ifoPath, &info, kMaxInfoSize); !read) return read;
-    uint64_t wordCount = 0, synonymCount = 0;
-    return ParseInfo(ifoPath, info, facts, &wordCount, &synonymCount);
+    return ParseInfo(ifoPath, info, facts, &facts->wordCount, &facts->synonymCount);
   } catch (const std::bad_alloc&) {
     return Status::Error(StatusKind::kTooBig, ifoPath, 0, "out of memory");
   }

@@ -26,6 +26,8 @@ struct StarDictFacts {
   std::string description;
   std::string sameTypeSequence;
   int offsetBits = 32;        // of the offsets in the index: 32 or 64
+  uint64_t wordCount = 0;     // the index's entries and the synonyms, as the .ifo says
+  uint64_t synonymCount = 0;
 };
 
 struct StarDictOptions {

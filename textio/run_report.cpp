@@ -111,6 +111,7 @@ const char* CodePageName(unsigned codePage) {
     case 936: return "GBK";
     case 949: return "EUC-KR";
     case 950: return "Big5";
+    case 54936: return "GB18030";
     default: return "ANSI";
   }
 }

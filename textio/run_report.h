@@ -150,5 +150,5 @@ class CRunReport {
 };
 
 // The usual name of an ANSI code page's encoding: "GBK" for 936, "Big5" for 950,
-// "Shift_JIS" for 932, "EUC-KR" for 949, "ANSI" for any other.
+// "Shift_JIS" for 932, "EUC-KR" for 949, "GB18030" for 54936, "ANSI" for any other.
 const char* CodePageName(unsigned codePage);

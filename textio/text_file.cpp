@@ -139,9 +139,7 @@ void CleanLine(std::string_view* line, unsigned seen, bool checkUtf8, std::strin
 // cutting the text into lines replaces by U+FFFD and counts, as it does invalid bytes.
 constexpr char kLoneSurrogate = static_cast<char>(0xFF);
 
-// Bytes of a file examined at most for its encoding; beyond them the file is taken as it
-// would be at its end, so that an endless stream of ASCII is no endless examination.
-constexpr uint64_t kDetectionLimit = 16ull << 20;
+constexpr uint64_t kDetectionLimit = CTextFileRead::kDetectionBytes;
 
 // Whether bytes hold one from 0x80 on, eight at a time.
 bool HasHighByte(const char* p, size_t size) {

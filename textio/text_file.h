@@ -72,6 +72,10 @@ class CTextFileBase {
 class CTextFileRead : public CTextFileBase {
  public:
   static constexpr size_t kDefaultBlockSize = 1 << 16;
+  // Bytes of a file examined at most for its encoding, after its byte-order mark; beyond
+  // them the file is taken as it would be at its end, so that an endless stream of ASCII
+  // is no endless examination.
+  static constexpr uint64_t kDetectionBytes = uint64_t{16} << 20;
 
   // While *running (when given) is set; once it is cleared, the file seems to end at the
   // next block, during the examination of its encoding as well.

@@ -238,6 +238,7 @@ class CWordListSource final : public IEntrySource {
     m_path = path;
     m_opened = m_file.Open(path).WithKind(StatusKind::kInputUnreadable);
     if (m_opened) platform::QueryFileStatus(path, &m_status);
+    if (m_options.readLimit != 0) m_file.LimitReads(m_options.readLimit);
   }
 
   void OpenStream() { m_opened = m_file.OpenStandardInput().WithKind(StatusKind::kInputUnreadable); }

@@ -30,6 +30,9 @@ struct WordListOptions {
   // Lists from this size on are parsed by two threads when there are two; below it a
   // second thread costs more than it saves. Tests lower it.
   size_t parallelFrom = size_t{1} << 20;
+  // No more of the file is read than its first readLimit bytes, as if it ended there; 0
+  // reads it all. A preview's bound.
+  uint64_t readLimit = 0;
 };
 
 // The word list at path, opened read-only and without sharing.

@@ -15,6 +15,7 @@ namespace platform {
 Status CFile::Open(const std::wstring& path) {
   Close();
   m_path = path;
+  m_position = 0;
   m_error = Status();
   if (const int injected = detail::InjectedSystemCode(FileOperation::kOpen, path)) {
     m_error = ErrnoStatus(StatusKind::kIoError, path, injected);
@@ -46,6 +47,7 @@ Status CFile::Open(const std::wstring& path) {
 Status CFile::OpenStandardInput() {
   Close();
   m_path = L"-";
+  m_position = 0;
   m_error = Status();
   m_fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   if (m_fd >= 0)
@@ -57,7 +59,7 @@ Status CFile::OpenStandardInput() {
 
 bool CFile::IsOpen() const { return m_fd >= 0; }
 
-std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
+std::ptrdiff_t CFile::ReadFromSystem(void* buffer, size_t count) {
   if (m_fd < 0) return -1;
   if (const size_t kept = m_replay.Take(buffer, count)) return static_cast<std::ptrdiff_t>(kept);
   if (const int injected = detail::InjectedSystemCode(FileOperation::kRead, m_path)) {
@@ -77,7 +79,7 @@ std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
   }
 }
 
-bool CFile::Seek(uint64_t position) {
+bool CFile::SeekInSystem(uint64_t position) {
   if (m_fd < 0) return false;
   if (m_replay.Active()) return m_replay.Rewind(position);
   if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) >= 0) return true;

@@ -24,6 +24,7 @@ constexpr size_t kMaxReadStep = 1u << 30;
 Status CFile::Open(const std::wstring& path) {
   Close();
   m_path = path;
+  m_position = 0;
   m_error = Status();
   if (path.empty()) {
     m_error = Status::Error(StatusKind::kNotFound, path, 0, "empty path");
@@ -56,6 +57,7 @@ Status CFile::Open(const std::wstring& path) {
 Status CFile::OpenStandardInput() {
   Close();
   m_path = L"-";
+  m_position = 0;
   m_error = Status();
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE) {
@@ -75,7 +77,7 @@ Status CFile::OpenStandardInput() {
 
 bool CFile::IsOpen() const { return AsHandle(m_handle) != INVALID_HANDLE_VALUE; }
 
-std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
+std::ptrdiff_t CFile::ReadFromSystem(void* buffer, size_t count) {
   if (!IsOpen()) return -1;
   if (const size_t kept = m_replay.Take(buffer, count)) return static_cast<std::ptrdiff_t>(kept);
   if (const int injected = detail::InjectedSystemCode(FileOperation::kRead, m_path)) {
@@ -103,7 +105,7 @@ std::ptrdiff_t CFile::Read(void* buffer, size_t count) {
   return static_cast<std::ptrdiff_t>(total);
 }
 
-bool CFile::Seek(uint64_t position) {
+bool CFile::SeekInSystem(uint64_t position) {
   if (m_replay.Active()) return IsOpen() && m_replay.Rewind(position);
   if (!IsOpen() || position > static_cast<uint64_t>(INT64_MAX)) return false;
   LARGE_INTEGER distance;

@@ -10,6 +10,8 @@
 #include "app/main_dialog.h"
 #include "app/resource.h"
 
+#include <gtest/gtest.h>
+
 namespace app_test {
 
 namespace {
@@ -221,6 +223,22 @@ bool AnswerOwnedBox(HWND owner, int button, DWORD timeoutMs) {
   if (box == nullptr) return false;
   ::PostMessageW(::GetDlgItem(box, button), BM_CLICK, 0, 0);
   return WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5000);
+}
+
+HWND WaitForOwnedDialog(HWND owner, const std::wstring& caption, DWORD timeoutMs) {
+  return WaitForWindow(
+      [&](HWND w) { return ::GetWindow(w, GW_OWNER) == owner && ui::GetText(w) == caption; }, timeoutMs);
+}
+
+std::string ServicePackage(const DialogHarness& h, ConvertRequest request, std::optional<TextEncoding> encoding) {
+  request.package = h.Temp().File(L"service.ldic");
+  request.folder = h.Temp().Path();
+  lumo_test::RecordingObserver observer;
+  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer, encoding);
+  ConvertThreadProc(job.get());
+  EXPECT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
+                               BuildMetadataBlock(request.facts), {}, observer));
+  return lumo_test::ReadBytes(request.package);
 }
 
 HWND ChooserFileNameBox(HWND chooser) {

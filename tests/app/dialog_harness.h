@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <future>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 
 #include "app/lumo_app.h"
 #include "app/remembered_facts.h"
+#include "service/conversion_service.h"
 #include "tests/support/test_support.h"
 
 namespace app_test {
@@ -43,6 +45,10 @@ HWND WaitForChooser(HWND owner, DWORD timeoutMs);
 // false when none came.
 bool AnswerOwnedBox(HWND owner, int button, DWORD timeoutMs);
 
+// Waits for a top-level dialog window with this caption owned by owner; null when none
+// came.
+HWND WaitForOwnedDialog(HWND owner, const std::wstring& caption, DWORD timeoutMs);
+
 // The chooser's file-name box.
 HWND ChooserFileNameBox(HWND chooser);
 
@@ -64,6 +70,13 @@ struct DialogTemplate {
 // The extended dialog template `id` of the program's resources; no controls when it is
 // missing, of the older kind or cut short.
 DialogTemplate LoadDialogTemplate(int id);
+
+class DialogHarness;
+
+// The package the conversion service makes of request (which is what ldic convert runs),
+// in the harness's folder; encoding as ldic's --encoding.
+std::string ServicePackage(const DialogHarness& h, ConvertRequest request,
+                           std::optional<TextEncoding> encoding = std::nullopt);
 
 class DialogHarness {
  public:

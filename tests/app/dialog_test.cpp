@@ -144,9 +144,9 @@ TEST(DialogTemplate, LiveControlsAreTheBuiltTemplatesAndKeepTheirPlaces) {
   WriteBytes(list, "a\tb\n");
   h.Drop({list});
   const std::vector<int> screenOrder = {
-      IDC_EDIT_INPUT,   IDC_BUTTON_IMPORT, IDC_EDIT_NAME, IDC_EDIT_AUTHOR,    IDC_EDIT_VERSION,
-      IDC_EDIT_NUMBER,  IDC_DATE,          IDC_EDIT_SAVE, IDC_BUTTON_SAVEAS, IDC_CHECK_REGISTER,
-      IDOK,             IDCANCEL,          IDC_EDIT_INPUT};
+      IDC_EDIT_INPUT,  IDC_BUTTON_IMPORT, IDC_BUTTON_PREVIEW, IDC_EDIT_NAME,     IDC_EDIT_AUTHOR,
+      IDC_EDIT_VERSION, IDC_EDIT_NUMBER, IDC_DATE,           IDC_EDIT_SAVE,     IDC_BUTTON_SAVEAS,
+      IDC_CHECK_REGISTER, IDOK,          IDCANCEL,           IDC_EDIT_INPUT};
   for (const bool backwards : {false, true}) {
     std::vector<int> walked;
     for (HWND at = h.Item(IDC_EDIT_INPUT); walked.size() < screenOrder.size();
@@ -236,6 +236,7 @@ TEST(DialogInput, PromptIsACueAndATypedPathIsUsedOnceItNamesAFile) {
     EXPECT_EQ(h.Text(IDC_EDIT_SAVE), step.expectSave);
     EXPECT_EQ(h.Text(IDC_EDIT_NAME), step.expectName);
     EXPECT_EQ(h.Enabled(IDOK), step.convert);
+    EXPECT_EQ(h.Enabled(IDC_BUTTON_PREVIEW), step.input == words || step.input == fruit);
   }
 
   // The required mark is red; other labels keep the system colour.

@@ -92,22 +92,14 @@ void WaitOutADoubleClick() {
   WaitUntil([&] { return ::GetTickCount64() > over; }, ::GetDoubleClickTime() + 1000);
 }
 
-// The package the conversion service makes of a dictionary (which is what ldic convert
-// runs), in the harness's folder.
+// The package the conversion service makes of a dictionary, in the harness's folder.
 std::string ServicePackage(const DialogHarness& h, const std::wstring& input, InputFormat format,
                            const PackageFacts& facts) {
   ConvertRequest request;
   request.wordList = input;
-  request.package = h.Temp().File(L"service.ldic");
-  request.folder = h.Temp().Path();
   request.facts = facts;
   request.format = format;
-  lumo_test::RecordingObserver observer;
-  std::unique_ptr<CConvertJob> job = PrepareConversion(request, &observer);
-  ConvertThreadProc(job.get());
-  EXPECT_TRUE(FinishConversion(*job, observer.DoneSuccess(), request.package,
-                               BuildMetadataBlock(request.facts), {}, observer));
-  return ReadBytes(request.package);
+  return app_test::ServicePackage(h, request);
 }
 
 }  // namespace

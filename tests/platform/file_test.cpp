@@ -106,6 +106,15 @@ TEST(CFileTest, SeekRepositionsReads) {
   // Past the end is a valid position; there is simply nothing to read there.
   ASSERT_TRUE(file.Seek(10000));
   EXPECT_EQ(file.Read(buffer, sizeof buffer), 0);
+
+  // A limit makes the file seem to end there, wherever a read starts.
+  file.LimitReads(4010);
+  ASSERT_TRUE(file.Seek(4000));
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 10);
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 0);
+  ASSERT_TRUE(file.Seek(0));
+  ASSERT_EQ(file.Read(buffer, sizeof buffer), 16);
+  EXPECT_EQ(std::string(buffer, 16), content.substr(0, 16));
 }
 
 TEST(CFileTest, CloseThenReopenAnotherFile) {
