@@ -506,7 +506,9 @@ TEST(ConvertJob, ReadingInPiecesMatchesLineByLine) {
       EXPECT_TRUE(ReadBytes(job.Result().temp.data) == (merge ? mergedData : expectedData));
       const std::string compressed = ReadBytes(job.Result().temp.compressed);
       if (firstCompressed.empty()) firstCompressed = compressed;
-      if (!merge) EXPECT_TRUE(compressed == firstCompressed);
+      if (!merge) {
+        EXPECT_TRUE(compressed == firstCompressed);
+      }
       DeleteTempFiles(job.Result());
     }
   }
